@@ -1,0 +1,42 @@
+// The one seam through which the windowed program meets the desktop: message
+// boxes, the save-file dialog, the clipboard and the shell. The program uses
+// TDesktopSeam; GUI tests install their own seam to answer and record.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+class TUiSeam {
+ public:
+  enum BoxKind { bkError, bkInformation, bkWarning, bkQuestion, bkPlain };
+  virtual ~TUiSeam() = default;
+
+  // A modal message box. For bkQuestion the buttons are Yes and No and the
+  // result is true for Yes; every other kind has one OK button and returns true.
+  virtual bool MessageBox(QWidget* parent, BoxKind kind, const QString& title,
+                          const QString& text) = 0;
+  // The save-file dialog; returns the chosen path, or an empty text when cancelled.
+  virtual QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,
+                               const QString& defaultExt, const QString& initialDir) = 0;
+  // Replaces the clipboard's content with one plain text; false on failure.
+  virtual bool SetClipboardText(const QString& text) = 0;
+  // Opens a web address or a local file with the desktop's default application.
+  virtual bool OpenUrl(const QString& urlOrPath) = 0;
+};
+
+class TDesktopSeam : public TUiSeam {
+ public:
+  bool MessageBox(QWidget* parent, BoxKind kind, const QString& title,
+                  const QString& text) override;
+  QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,
+                       const QString& defaultExt, const QString& initialDir) override;
+  bool SetClipboardText(const QString& text) override;
+  bool OpenUrl(const QString& urlOrPath) override;
+};
+
+// The seam in use (never null; a TDesktopSeam until one is installed).
+TUiSeam& UiSeam();
+// Installs a seam (not owned); nullptr restores the desktop seam. Returns the previous one.
+TUiSeam* SetUiSeam(TUiSeam* seam);
