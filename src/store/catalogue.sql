@@ -1,0 +1,21 @@
+-- The catalogue's tables. The build creates lib/quorvel.db with them when it is
+-- absent; the program itself never creates or alters them.
+CREATE TABLE servers (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  name VARCHAR(255),
+  server VARCHAR(255),
+  port INTEGER,
+  ssl VARCHAR(1),
+  uid VARCHAR(1024),
+  pwd VARCHAR(255),
+  basedn VARCHAR(1024)
+);
+CREATE TABLE profiles (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  name VARCHAR(255),
+  serverid INTEGER,
+  basedn VARCHAR(1024),
+  scope INTEGER,
+  att VARCHAR(4096),
+  filter VARCHAR(4096)
+);
