@@ -1,0 +1,224 @@
+// Query and table datasets: a statement's result read whole at open and kept
+// in memory with named, typed columns; navigation never touches the engine.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sqlstore/database.h"
+
+enum TFieldType {
+  ftString,      // text of the declared size
+  ftWideString,  // wide text (not supported by the datasets)
+  ftInteger,     // 32-bit integer
+  ftBoolean,
+  ftFloat,
+  ftCurrency,
+  ftDate,
+  ftTime,
+  ftDateTime,
+  ftTimeStamp,  // not supported by the datasets
+  ftBlob,
+  ftGraphic,
+  ftMemo,  // long text
+};
+
+// What a declared column type maps to.
+struct TFieldTypeInfo {
+  TFieldType type = ftString;
+  int size = 255;     // text length of a text field
+  int precision = 0;  // digits after the separator of numeric(p,s)
+};
+
+// Declared type -> field type, size, precision (case-insensitive).
+TFieldTypeInfo GetFieldInfo(const std::string& declared);
+
+// One field of an open dataset.
+struct TFieldDef {
+  std::string name;
+  std::string declared;  // the column's declared type ("string" when none)
+  TFieldType type = ftString;
+  int size = 255;
+  int precision = 0;
+};
+
+// The rows of one result held compactly in memory: each row is one byte run
+// (cell offsets then the cell bytes) inside large shared chunks. Values are
+// kept whole; a NULL is stored as an empty cell.
+class TFResult {
+ public:
+  TFResult() = default;
+  explicit TFResult(int columns) { SetColumns(columns); }
+  TFResult(const TFResult&) = delete;
+  TFResult& operator=(const TFResult&) = delete;
+
+  void SetColumns(int columns);
+  int Columns() const { return columns_; }
+  int Count() const { return static_cast<int>(rows_.size()); }
+  // Appends a row of Columns() cells; returns its position.
+  int Add(const std::vector<std::string_view>& cells, int64_t rowid);
+  // Inserts a row before position pos (0..Count()).
+  void Insert(int pos, const std::vector<std::string_view>& cells, int64_t rowid);
+  void Delete(int pos);
+  void Clear();
+  std::string_view Cell(int row, int col) const;
+  int GetBookmark(int row) const { return rows_[row].bookmark; }
+  int64_t GetRowId(int row) const { return rows_[row].rowid; }
+  // Bytes held by the row chunks and the row index (for measurements).
+  size_t MemoryUsed() const;
+
+ private:
+  struct Row {
+    const char* data;  // uint32 offsets[columns + 1], then the cell bytes
+    int64_t rowid;
+    int bookmark;
+  };
+  const char* Store(const std::vector<std::string_view>& cells);
+
+  int columns_ = 0;
+  int next_bookmark_ = 0;
+  std::vector<Row> rows_;
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  size_t chunk_used_ = 0, chunk_size_ = 0, chunk_total_ = 0;
+};
+
+// A named parameter (":name") or a bare "?" of a query; values are bound to the
+// engine as parameters, never pasted into the text.
+struct TParam {
+  std::string name;  // empty for "?"
+  std::string value;
+  bool isNull = false;  // an empty value marked null binds NULL
+};
+
+// A field's value in the current row.
+class TFieldValue {
+ public:
+  TFieldValue(const TFieldDef* def, std::string_view text) : def_(def), text_(text) {}
+  const TFieldDef& Def() const { return *def_; }
+  std::string AsString() const { return std::string(text_); }
+  std::string_view AsView() const { return text_; }
+  int AsInteger() const;
+  double AsFloat() const;
+  bool IsEmpty() const { return text_.empty(); }
+
+ private:
+  const TFieldDef* def_;
+  std::string_view text_;
+};
+
+class TASQLite3BaseQuery {
+ public:
+  explicit TASQLite3BaseQuery(TASQLite3DB* connection = nullptr);
+  virtual ~TASQLite3BaseQuery();
+  TASQLite3BaseQuery(const TASQLite3BaseQuery&) = delete;
+  TASQLite3BaseQuery& operator=(const TASQLite3BaseQuery&) = delete;
+
+  TASQLite3DB* Connection() const { return connection_; }
+  void SetConnection(TASQLite3DB* db);
+
+  bool AutoCommit = false;
+  std::string TransactionType;
+  bool SQLiteDateFormat = true;
+  std::string TableDateFormat;
+  int MaxResults = 0;
+  int StartResult = 0;
+  bool TypeLess = false;
+  bool SQLCursor = true;
+  bool ReadOnly = false;
+  std::string Filter;
+  bool Filtered = false;
+
+  bool Active() const { return active_; }
+  void SetActive(bool value);
+  void Open();
+  void Close();
+  // Closes, then opens (runs the statement); a statement without result
+  // columns leaves the dataset open with no fields and no rows.
+  void ExecSQL();
+
+  // Cursor over the rows in memory. After Open the current row is the first.
+  void First();
+  void Next();
+  void Prior();
+  void Last();
+  bool Eof() const { return eof_; }
+  bool Bof() const { return bof_; }
+  int RecordCount() const { return result_.Count(); }
+  // 1-based; 0 on an empty result. Setting it moves the cursor.
+  int RecNo() const { return result_.Count() ? cur_ + 1 : 0; }
+  void SetRecNo(int recno);
+
+  int FieldCount() const { return static_cast<int>(fields_.size()); }
+  const TFieldDef& FieldDef(int index) const { return fields_[index]; }
+  const std::vector<TFieldDef>& FieldDefs() const { return fields_; }
+  // -1 when there is no field of that name (case-insensitive).
+  int FieldIndex(const std::string& name) const;
+  // The current row's value; raises AsgError when the field does not exist.
+  TFieldValue FieldByName(const std::string& name) const;
+
+  // Random access without copying: row 0..RecordCount()-1, col 0..FieldCount()-1.
+  std::string_view CellText(int row, int col) const { return result_.Cell(row, col); }
+  int64_t RowId(int row) const { return result_.GetRowId(row); }
+  const TFResult& Result() const { return result_; }
+
+  // Finds the first row whose ";"-separated fields hold the ";"-separated
+  // values and moves the cursor there.
+  bool Locate(const std::string& fields, const std::string& values);
+
+  // The statement text run at open.
+  virtual std::string BuildStatement() = 0;
+  // Parameters bound when the statement runs (queries only).
+  virtual const std::vector<TParam>* BoundParams() const { return nullptr; }
+
+  // Filled by the connection while the statement runs.
+  std::vector<TFieldDef>& MutableFields() { return fields_; }
+  TFResult& MutableResult() { return result_; }
+
+ protected:
+  void InternalOpen();
+
+ private:
+  TASQLite3DB* connection_ = nullptr;
+  bool active_ = false;
+  std::vector<TFieldDef> fields_;
+  TFResult result_;
+  int cur_ = 0;
+  bool eof_ = true, bof_ = true;
+};
+
+class TASQLite3Query : public TASQLite3BaseQuery {
+ public:
+  using TASQLite3BaseQuery::TASQLite3BaseQuery;
+
+  // Take the text as it is, without looking for ":name" parameters.
+  bool RawSQL = false;
+
+  // Setting the statement text closes the query and finds its parameters.
+  void SetSQL(const std::string& text);
+  const std::string& SQL() const { return sql_; }
+  std::vector<TParam>& Params() { return params_; }
+  // Sets the values of the parameters in order (the text's "?" or ":name").
+  void SetParamValues(const std::vector<std::string>& values);
+  // Raises AsgError when there is no such parameter.
+  TParam& ParamByName(const std::string& name);
+
+  std::string BuildStatement() override;
+  const std::vector<TParam>* BoundParams() const override { return &params_; }
+
+ private:
+  std::string sql_, parsed_;
+  std::vector<TParam> params_;
+};
+
+class TASQLite3Table : public TASQLite3BaseQuery {
+ public:
+  using TASQLite3BaseQuery::TASQLite3BaseQuery;
+
+  std::string TableName;
+  bool PrimaryAutoInc = false;
+
+  std::string BuildStatement() override;
+};

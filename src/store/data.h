@@ -1,0 +1,97 @@
+// The data module: the catalogue connection with its tables and query, the
+// working-store connection with its datasets, and every catalogue and
+// working-table operation. The operations catch every error and report only
+// true/false (or an id that is 0 on failure); the caller chooses the message.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sqlstore/database.h"
+#include "sqlstore/dataset.h"
+
+// The folder of the running executable with its trailing "/"; set by
+// InitDatabases and read by whoever builds paths beside the executable.
+extern std::string AppPath;
+
+// The folder of the running executable (from /proc/self/exe) with a trailing "/".
+std::string ExecutableFolder();
+
+class Tdata {
+ public:
+  Tdata();
+  ~Tdata();
+  Tdata(const Tdata&) = delete;
+  Tdata& operator=(const Tdata&) = delete;
+
+  TASQLite3DB db;           // the catalogue file
+  TASQLite3Table servers;   // db, table servers
+  TASQLite3Table profiles;  // db, table profiles
+  TASQLite3Query sql;       // db, every catalogue statement
+  TASQLite3DB temp;         // the working file
+  TASQLite3Table exp;       // temp, table export
+  TASQLite3Query run;       // temp, working statements and the grid's rows
+  TASQLite3Table prop;      // temp, table property
+
+  // Connects both files (which must exist) through the engine library at
+  // driver, opens servers and profiles. false when any step failed (steps
+  // already done stay done); the reason is in LastError().
+  bool Init(const std::string& catalogue, const std::string& working, const std::string& driver);
+
+  int AddServer(const std::string& name, const std::string& server, const std::string& port,
+                const std::string& ssl, const std::string& uid, const std::string& pwd,
+                const std::string& basedn);
+  bool UpdateServer(const std::string& id, const std::string& name, const std::string& server,
+                    const std::string& port, const std::string& ssl, const std::string& uid,
+                    const std::string& pwd, const std::string& basedn);
+  bool DeleteServer(const std::string& id);
+  int AddProfile(const std::string& name, const std::string& serverid, const std::string& basedn,
+                 const std::string& scope, const std::string& filter, const std::string& att);
+  bool UpdateProfile(const std::string& id, const std::string& name, const std::string& serverid,
+                     const std::string& basedn, const std::string& scope, const std::string& filter,
+                     const std::string& att);
+  bool DeleteProfile(const std::string& id);
+  // columns: "oid;" followed by the profile's attribute list.
+  bool CreateExportTable(const std::string& columns);
+  bool DropExportTable();
+  bool CreatePropertyTable();
+  bool DropTable(const std::string& name);
+  bool AddProperty(const std::string& icon, const std::string& name, const std::string& value,
+                   const std::string& type, const std::string& size);
+
+  // The run's rows: BeginExportRows opens one transaction on the working file
+  // (scratch data), InsertExportRow writes one row into the columns made by
+  // the last CreateExportTable with a reused prepared statement (values bound,
+  // missing ones empty), EndExportRows commits. A failing row loses only
+  // itself. InsertExportRow also works without Begin/End (autocommit).
+  bool BeginExportRows();
+  bool InsertExportRow(const std::vector<std::string>& values);
+  bool EndExportRows();
+
+  // The text of the last error an operation caught (for logs and the
+  // headless runner; the windowed program shows its own messages).
+  const std::string& LastError() const { return last_error_; }
+
+ private:
+  template <class F>
+  bool Guard(F&& f);
+  bool RunSql(TASQLite3Query& q, const std::string& text, const std::vector<std::string>& values);
+
+  std::vector<std::string> export_columns_;
+  std::unique_ptr<quorvel::PreparedStatement> export_insert_;
+  bool in_export_rows_ = false;
+  std::string last_error_;
+};
+
+// The program's one data module (created by the windowed program at start-up).
+extern Tdata* data;
+
+// Sets AppPath and connects the global data module to AppPath + "lib/quorvel.db"
+// and AppPath + "lib/dump.db" through AppPath + "lib/quorvel.so".
+bool InitDatabases();
+// The same for any data module and any two files (the headless runner);
+// an empty driver means AppPath + "lib/quorvel.so".
+bool InitDatabases(Tdata& d, const std::string& catalogue, const std::string& working,
+                   const std::string& driver = std::string());
