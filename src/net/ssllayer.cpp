@@ -1,0 +1,624 @@
+#include "net/ssllayer.h"
+
+#include <dlfcn.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <time.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "net/blocksocket.h"
+
+// ---------------------------------------------------------------------------
+// The OpenSSL binding: our own declarations of the few entry points used, all
+// looked up by name in libssl.so.3 / libcrypto.so.3 at run time.
+
+namespace {
+
+using SslPtr = void*;
+
+constexpr int kErrNone = 0;
+constexpr int kErrWantRead = 2;
+constexpr int kErrWantWrite = 3;
+constexpr int kErrZeroReturn = 6;
+constexpr int kVerifyNone = 0;
+constexpr int kVerifyPeer = 1;
+constexpr int kBioCtrlInfo = 3;
+
+struct OpenSslApi {
+  void* libssl = nullptr;
+  void* libcrypto = nullptr;
+  // libssl
+  const void* (*TLS_client_method)() = nullptr;
+  SslPtr (*SSL_CTX_new)(const void*) = nullptr;
+  void (*SSL_CTX_free)(SslPtr) = nullptr;
+  int (*SSL_CTX_set_cipher_list)(SslPtr, const char*) = nullptr;
+  void (*SSL_CTX_set_verify)(SslPtr, int, void*) = nullptr;
+  void (*SSL_CTX_set_default_passwd_cb)(SslPtr, int (*)(char*, int, int, void*)) = nullptr;
+  void (*SSL_CTX_set_default_passwd_cb_userdata)(SslPtr, void*) = nullptr;
+  SslPtr (*SSL_new)(SslPtr) = nullptr;
+  void (*SSL_free)(SslPtr) = nullptr;
+  int (*SSL_set_fd)(SslPtr, int) = nullptr;
+  int (*SSL_connect)(SslPtr) = nullptr;
+  int (*SSL_shutdown)(SslPtr) = nullptr;
+  int (*SSL_write)(SslPtr, const void*, int) = nullptr;
+  int (*SSL_read)(SslPtr, void*, int) = nullptr;
+  int (*SSL_get_error)(SslPtr, int) = nullptr;
+  int (*SSL_pending)(SslPtr) = nullptr;
+  const char* (*SSL_get_version)(SslPtr) = nullptr;
+  SslPtr (*SSL_get1_peer_certificate)(SslPtr) = nullptr;
+  SslPtr (*SSL_get_current_cipher)(SslPtr) = nullptr;
+  const char* (*SSL_CIPHER_get_name)(SslPtr) = nullptr;
+  int (*SSL_CIPHER_get_bits)(SslPtr, int*) = nullptr;
+  long (*SSL_get_verify_result)(SslPtr) = nullptr;
+  // libcrypto
+  const char* (*OpenSSL_version)(int) = nullptr;
+  unsigned long (*ERR_get_error)() = nullptr;
+  void (*ERR_clear_error)() = nullptr;
+  void (*ERR_error_string_n)(unsigned long, char*, size_t) = nullptr;
+  void (*X509_free)(SslPtr) = nullptr;
+  SslPtr (*X509_get_subject_name)(SslPtr) = nullptr;
+  SslPtr (*X509_get_issuer_name)(SslPtr) = nullptr;
+  char* (*X509_NAME_oneline)(SslPtr, char*, int) = nullptr;
+  int (*X509_digest)(SslPtr, SslPtr, unsigned char*, unsigned*) = nullptr;
+  SslPtr (*EVP_get_digestbyname)(const char*) = nullptr;
+  int (*X509_print)(SslPtr, SslPtr) = nullptr;
+  const void* (*BIO_s_mem)() = nullptr;
+  SslPtr (*BIO_new)(const void*) = nullptr;
+  long (*BIO_ctrl)(SslPtr, int, long, void*) = nullptr;
+  int (*BIO_free)(SslPtr) = nullptr;
+};
+
+std::mutex gSslLock;
+OpenSslApi gApi;
+std::atomic<bool> gLoaded{false};
+std::atomic<bool> gForceNone{false};
+
+template <typename F>
+bool Bind(void* lib, const char* name, F& fn) {
+  fn = reinterpret_cast<F>(dlsym(lib, name));
+  return fn != nullptr;
+}
+
+bool BindAll(OpenSslApi& a) {
+  void* s = a.libssl;
+  void* c = a.libcrypto;
+  bool ok = true;
+#define QV_BIND(lib, name) ok = Bind(lib, #name, a.name) && ok
+  QV_BIND(s, TLS_client_method);
+  QV_BIND(s, SSL_CTX_new);
+  QV_BIND(s, SSL_CTX_free);
+  QV_BIND(s, SSL_CTX_set_cipher_list);
+  QV_BIND(s, SSL_CTX_set_verify);
+  QV_BIND(s, SSL_CTX_set_default_passwd_cb);
+  QV_BIND(s, SSL_CTX_set_default_passwd_cb_userdata);
+  QV_BIND(s, SSL_new);
+  QV_BIND(s, SSL_free);
+  QV_BIND(s, SSL_set_fd);
+  QV_BIND(s, SSL_connect);
+  QV_BIND(s, SSL_shutdown);
+  QV_BIND(s, SSL_write);
+  QV_BIND(s, SSL_read);
+  QV_BIND(s, SSL_get_error);
+  QV_BIND(s, SSL_pending);
+  QV_BIND(s, SSL_get_version);
+  QV_BIND(s, SSL_get1_peer_certificate);
+  QV_BIND(s, SSL_get_current_cipher);
+  QV_BIND(s, SSL_CIPHER_get_name);
+  QV_BIND(s, SSL_CIPHER_get_bits);
+  QV_BIND(s, SSL_get_verify_result);
+  QV_BIND(c, OpenSSL_version);
+  QV_BIND(c, ERR_get_error);
+  QV_BIND(c, ERR_clear_error);
+  QV_BIND(c, ERR_error_string_n);
+  QV_BIND(c, X509_free);
+  QV_BIND(c, X509_get_subject_name);
+  QV_BIND(c, X509_get_issuer_name);
+  QV_BIND(c, X509_NAME_oneline);
+  QV_BIND(c, X509_digest);
+  QV_BIND(c, EVP_get_digestbyname);
+  QV_BIND(c, X509_print);
+  QV_BIND(c, BIO_s_mem);
+  QV_BIND(c, BIO_new);
+  QV_BIND(c, BIO_ctrl);
+  QV_BIND(c, BIO_free);
+#undef QV_BIND
+  return ok;
+}
+
+// Writing to a socket the peer has closed raises SIGPIPE; OpenSSL writes with
+// plain write(). Block the signal on this thread around such calls and swallow
+// one that arrived meanwhile, so the process-wide disposition stays untouched.
+class SigPipeGuard {
+ public:
+  SigPipeGuard() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+  }
+  ~SigPipeGuard() {
+    if (!wasPending_) {
+      sigset_t pending;
+      sigpending(&pending);
+      if (sigismember(&pending, SIGPIPE) == 1) {
+        timespec zero{0, 0};
+        sigtimedwait(&pipe_, nullptr, &zero);
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  SigPipeGuard(const SigPipeGuard&) = delete;
+  SigPipeGuard& operator=(const SigPipeGuard&) = delete;
+
+ private:
+  sigset_t pipe_{}, old_{};
+  bool wasPending_ = false;
+};
+
+const char kNotImplemented[] = "SLL is not implemented!";
+
+}  // namespace
+
+namespace quorvel::ssl {
+struct Connection {
+  SslPtr ctx = nullptr;
+  SslPtr ssl = nullptr;
+};
+}  // namespace quorvel::ssl
+
+bool InitSSLInterface() {
+  std::lock_guard<std::mutex> lock(gSslLock);
+  if (gLoaded) return true;
+  OpenSslApi a;
+  a.libcrypto = dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL);
+  a.libssl = dlopen("libssl.so.3", RTLD_NOW | RTLD_LOCAL);
+  if (!a.libssl || !a.libcrypto || !BindAll(a)) {
+    if (a.libssl) dlclose(a.libssl);
+    if (a.libcrypto) dlclose(a.libcrypto);
+    return false;
+  }
+  gApi = a;
+  gLoaded = true;
+  return true;
+}
+
+void DestroySSLInterface() {
+  std::lock_guard<std::mutex> lock(gSslLock);
+  if (!gLoaded) return;
+  gLoaded = false;
+  // The libraries stay mapped: OpenSSL 3 installs exit handlers of its own and
+  // must not be unmapped under them. Forgetting the entries is enough for
+  // sockets made later to get TSSLNone.
+  gApi = OpenSslApi{};
+}
+
+bool IsSSLloaded() {
+  return gLoaded;
+}
+
+namespace quorvel {
+void ForceSSLNone(bool on) {
+  gForceNone = on;
+}
+
+std::unique_ptr<TCustomSSL> MakeSSLPlugin(TTCPBlockSocket* socket) {
+  if (!gForceNone && InitSSLInterface()) return std::make_unique<TSSLOpenSSL>(socket);
+  return std::make_unique<TSSLNone>(socket);
+}
+}  // namespace quorvel
+
+// ---------------------------------------------------------------------------
+
+TCustomSSL::TCustomSSL(TTCPBlockSocket* socket) : FSocket(socket) {}
+TCustomSSL::~TCustomSSL() = default;
+
+void TCustomSSL::NotImplemented() {
+  FLastError = -1;
+  FLastErrorText = kNotImplemented;
+}
+
+bool TCustomSSL::MakeSelfSignedCert(const std::string&) {
+  NotImplemented();
+  return false;
+}
+
+void TCustomSSL::CopySettings(const TCustomSSL& o) {
+  SSLType = o.SSLType;
+  KeyPassword = o.KeyPassword;
+  Username = o.Username;
+  Password = o.Password;
+  Ciphers = o.Ciphers;
+  CertificateFile = o.CertificateFile;
+  PrivateKeyFile = o.PrivateKeyFile;
+  Certificate = o.Certificate;
+  PrivateKey = o.PrivateKey;
+  PFX = o.PFX;
+  PFXfile = o.PFXfile;
+  TrustCertificateFile = o.TrustCertificateFile;
+  TrustCertificate = o.TrustCertificate;
+  CertCA = o.CertCA;
+  CertCAFile = o.CertCAFile;
+  VerifyCert = o.VerifyCert;
+  SSHChannelType = o.SSHChannelType;
+  SSHChannelArg1 = o.SSHChannelArg1;
+  SSHChannelArg2 = o.SSHChannelArg2;
+}
+
+std::string TCustomSSL::LibraryVersion() {
+  return "";
+}
+std::string TCustomSSL::LibraryName() {
+  return "";
+}
+bool TCustomSSL::ClientHandshake() {
+  NotImplemented();
+  return false;
+}
+bool TCustomSSL::ServerHandshake() {
+  NotImplemented();
+  return false;
+}
+bool TCustomSSL::CloseTls() {
+  NotImplemented();
+  return false;
+}
+bool TCustomSSL::CloseTlsBothWays() {
+  NotImplemented();
+  return false;
+}
+int TCustomSSL::WriteData(const char*, int) {
+  NotImplemented();
+  return -1;
+}
+int TCustomSSL::ReadData(char*, int) {
+  NotImplemented();
+  return -1;
+}
+int TCustomSSL::PendingBytes() {
+  return 0;
+}
+std::string TCustomSSL::ProtocolVersionText() {
+  return "";
+}
+std::string TCustomSSL::PeerSubject() {
+  return "";
+}
+std::string TCustomSSL::PeerIssuer() {
+  return "";
+}
+std::string TCustomSSL::PeerCommonName() {
+  return "";
+}
+std::string TCustomSSL::PeerFingerprint() {
+  return "";
+}
+std::string TCustomSSL::CertificateInfo() {
+  return "";
+}
+std::string TCustomSSL::CipherName() {
+  return "";
+}
+int TCustomSSL::CipherBits() {
+  return 0;
+}
+int TCustomSSL::CipherAlgorithmBits() {
+  return 0;
+}
+int32_t TCustomSSL::VerifyResult() {
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+// Copies the key password into OpenSSL's buffer (cut to size - 1).
+int PasswordCallback(char* buf, int size, int, void* userdata) {
+  auto* self = static_cast<TCustomSSL*>(userdata);
+  if (!self || size <= 0) return 0;
+  int n = static_cast<int>(std::min<size_t>(self->KeyPassword.size(), size_t(size - 1)));
+  std::memcpy(buf, self->KeyPassword.data(), static_cast<size_t>(n));
+  buf[n] = '\0';
+  return n;
+}
+
+std::string NameLine(SslPtr name) {
+  if (!name) return "";
+  char buf[4096] = {};
+  if (!gApi.X509_NAME_oneline(name, buf, sizeof buf)) return "";
+  return buf;
+}
+}  // namespace
+
+TSSLOpenSSL::TSSLOpenSSL(TTCPBlockSocket* socket) : TCustomSSL(socket) {
+  Ciphers = "DEFAULT";
+}
+
+TSSLOpenSSL::~TSSLOpenSSL() {
+  Release();
+}
+
+std::string TSSLOpenSSL::LibraryVersion() {
+  return gLoaded ? std::string(gApi.OpenSSL_version(0)) : std::string();
+}
+
+std::string TSSLOpenSSL::LibraryName() {
+  return "ssl_openssl";
+}
+
+void TSSLOpenSSL::ReadError() {
+  if (!gLoaded) {
+    NotImplemented();
+    return;
+  }
+  unsigned long e = gApi.ERR_get_error();
+  gApi.ERR_clear_error();
+  FLastError = static_cast<int32_t>(e);
+  FLastErrorText.clear();
+  if (e != 0) {
+    char buf[256] = {};
+    gApi.ERR_error_string_n(e, buf, sizeof buf);
+    FLastErrorText = buf;
+  }
+}
+
+void TSSLOpenSSL::Release() {
+  if (FConn && gLoaded) {
+    if (FConn->ssl) gApi.SSL_free(FConn->ssl);
+    if (FConn->ctx) gApi.SSL_CTX_free(FConn->ctx);
+  }
+  FConn.reset();
+  FSSLEnabled = false;
+}
+
+bool TSSLOpenSSL::Prepare() {
+  Release();
+  FLastError = 0;
+  FLastErrorText.clear();
+  if (!gLoaded) {
+    NotImplemented();
+    return false;
+  }
+  // Only "negotiate the best version" is offered: the old fixed-version methods
+  // no longer exist in the library.
+  if (SSLType != LT_all) {
+    FLastError = -1;
+    FLastErrorText = "Unsupported SSL/TLS type";
+    return false;
+  }
+  gApi.ERR_clear_error();
+  FConn = std::make_unique<quorvel::ssl::Connection>();
+  FConn->ctx = gApi.SSL_CTX_new(gApi.TLS_client_method());
+  if (!FConn->ctx) {
+    ReadError();
+    Release();
+    return false;
+  }
+  if (!Ciphers.empty() && gApi.SSL_CTX_set_cipher_list(FConn->ctx, Ciphers.c_str()) != 1) {
+    ReadError();
+    Release();
+    return false;
+  }
+  gApi.SSL_CTX_set_verify(FConn->ctx, VerifyCert ? kVerifyPeer : kVerifyNone, nullptr);
+  gApi.SSL_CTX_set_default_passwd_cb(FConn->ctx, &PasswordCallback);
+  gApi.SSL_CTX_set_default_passwd_cb_userdata(FConn->ctx, this);
+  // Client certificates and keys are not supported: with the settings left
+  // empty nothing would be loaded anyway.
+  if (!CertificateFile.empty() || !PrivateKeyFile.empty() || !Certificate.empty() ||
+      !PrivateKey.empty() || !PFX.empty() || !PFXfile.empty() || !CertCAFile.empty()) {
+    FLastError = -1;
+    FLastErrorText = "Client certificates are not supported";
+    Release();
+    return false;
+  }
+  FConn->ssl = gApi.SSL_new(FConn->ctx);
+  if (!FConn->ssl) {
+    ReadError();
+    Release();
+    return false;
+  }
+  return true;
+}
+
+bool TSSLOpenSSL::ClientHandshake() {
+  if (!FSocket || !FSocket->HasSocket()) {
+    FLastError = -1;
+    FLastErrorText = "No socket";
+    return false;
+  }
+  if (!Prepare()) return false;
+  SigPipeGuard guard;
+  if (gApi.SSL_set_fd(FConn->ssl, FSocket->Socket()) < 1 || gApi.SSL_connect(FConn->ssl) < 1) {
+    ReadError();
+    if (FLastError == 0) {
+      FLastError = -1;
+      FLastErrorText = "SSL/TLS handshake failed";
+    }
+    Release();
+    return false;
+  }
+  if (VerifyCert && VerifyResult() != 0) {
+    Release();
+    return false;
+  }
+  FSSLEnabled = true;
+  return true;
+}
+
+bool TSSLOpenSSL::CloseTls() {
+  if (FConn && FConn->ssl && gLoaded) {
+    SigPipeGuard guard;
+    gApi.SSL_shutdown(FConn->ssl);
+  }
+  Release();
+  return true;
+}
+
+bool TSSLOpenSSL::CloseTlsBothWays() {
+  if (FConn && FConn->ssl && gLoaded) {
+    SigPipeGuard guard;
+    if (gApi.SSL_shutdown(FConn->ssl) == 0) {
+      if (FSocket && FSocket->HasSocket()) ::shutdown(FSocket->Socket(), SHUT_WR);
+      gApi.SSL_shutdown(FConn->ssl);
+    }
+  }
+  Release();
+  return true;
+}
+
+int TSSLOpenSSL::WriteData(const char* buffer, int length) {
+  FLastError = 0;
+  FLastErrorText.clear();
+  if (!FConn || !FConn->ssl || !gLoaded) {
+    NotImplemented();
+    return -1;
+  }
+  if (length <= 0) return 0;
+  SigPipeGuard guard;
+  for (;;) {
+    int r = gApi.SSL_write(FConn->ssl, buffer, length);
+    int e = gApi.SSL_get_error(FConn->ssl, r);
+    if (e == kErrNone) return r;
+    if (e == kErrWantRead || e == kErrWantWrite) continue;
+    if (e == kErrZeroReturn) return 0;
+    gApi.ERR_clear_error();
+    FLastError = e;
+    FLastErrorText = "SSL/TLS write failed";
+    return r;
+  }
+}
+
+int TSSLOpenSSL::ReadData(char* buffer, int length) {
+  FLastError = 0;
+  FLastErrorText.clear();
+  if (!FConn || !FConn->ssl || !gLoaded) {
+    NotImplemented();
+    return -1;
+  }
+  if (length <= 0) return 0;
+  SigPipeGuard guard;
+  for (;;) {
+    int r = gApi.SSL_read(FConn->ssl, buffer, length);
+    int e = gApi.SSL_get_error(FConn->ssl, r);
+    if (e == kErrNone) return r;
+    if (e == kErrWantRead || e == kErrWantWrite) continue;
+    if (e == kErrZeroReturn) return 0;
+    gApi.ERR_clear_error();
+    FLastError = e;
+    FLastErrorText = "SSL/TLS read failed";
+    return r;
+  }
+}
+
+int TSSLOpenSSL::PendingBytes() {
+  if (!FConn || !FConn->ssl || !gLoaded) return 0;
+  return gApi.SSL_pending(FConn->ssl);
+}
+
+std::string TSSLOpenSSL::ProtocolVersionText() {
+  if (!FConn || !FConn->ssl || !gLoaded) return "";
+  const char* v = gApi.SSL_get_version(FConn->ssl);
+  return v ? v : "";
+}
+
+namespace {
+// Runs fn on the peer certificate (freed afterwards); empty when there is none.
+template <typename Fn>
+std::string WithPeerCert(quorvel::ssl::Connection* c, Fn fn) {
+  if (!c || !c->ssl || !gLoaded) return "";
+  SslPtr cert = gApi.SSL_get1_peer_certificate(c->ssl);
+  if (!cert) return "";
+  std::string out = fn(cert);
+  gApi.X509_free(cert);
+  return out;
+}
+}  // namespace
+
+std::string TSSLOpenSSL::PeerSubject() {
+  return WithPeerCert(FConn.get(),
+                      [](SslPtr c) { return NameLine(gApi.X509_get_subject_name(c)); });
+}
+
+std::string TSSLOpenSSL::PeerIssuer() {
+  return WithPeerCert(FConn.get(), [](SslPtr c) { return NameLine(gApi.X509_get_issuer_name(c)); });
+}
+
+std::string TSSLOpenSSL::PeerCommonName() {
+  return quorvel::ssl::CommonNameOf(PeerSubject());
+}
+
+std::string TSSLOpenSSL::PeerFingerprint() {
+  return WithPeerCert(FConn.get(), [](SslPtr c) {
+    unsigned char md[64] = {};
+    unsigned len = 0;
+    SslPtr md5 = gApi.EVP_get_digestbyname("MD5");
+    if (!md5 || gApi.X509_digest(c, md5, md, &len) != 1) return std::string();
+    return std::string(reinterpret_cast<char*>(md), std::min<unsigned>(len, sizeof md));
+  });
+}
+
+std::string TSSLOpenSSL::CertificateInfo() {
+  return WithPeerCert(FConn.get(), [](SslPtr c) {
+    std::string text;
+    SslPtr bio = gApi.BIO_new(gApi.BIO_s_mem());
+    if (!bio) return text;
+    if (gApi.X509_print(bio, c) == 1) {
+      char* data = nullptr;
+      long n = gApi.BIO_ctrl(bio, kBioCtrlInfo, 0, &data);
+      if (data && n > 0) text.assign(data, static_cast<size_t>(n));
+    }
+    gApi.BIO_free(bio);
+    std::string out;
+    out.reserve(text.size() + text.size() / 32);
+    for (char ch : text) {
+      if (ch == '\n')
+        out += "\r\n";
+      else if (ch != '\r')
+        out += ch;
+    }
+    return out;
+  });
+}
+
+std::string TSSLOpenSSL::CipherName() {
+  if (!FConn || !FConn->ssl || !gLoaded) return "";
+  SslPtr c = gApi.SSL_get_current_cipher(FConn->ssl);
+  const char* n = c ? gApi.SSL_CIPHER_get_name(c) : nullptr;
+  return n ? n : "";
+}
+
+int TSSLOpenSSL::CipherBits() {
+  if (!FConn || !FConn->ssl || !gLoaded) return 0;
+  SslPtr c = gApi.SSL_get_current_cipher(FConn->ssl);
+  int alg = 0;
+  return c ? gApi.SSL_CIPHER_get_bits(c, &alg) : 0;
+}
+
+int TSSLOpenSSL::CipherAlgorithmBits() {
+  if (!FConn || !FConn->ssl || !gLoaded) return 0;
+  SslPtr c = gApi.SSL_get_current_cipher(FConn->ssl);
+  int alg = 0;
+  if (c) gApi.SSL_CIPHER_get_bits(c, &alg);
+  return alg;
+}
+
+int32_t TSSLOpenSSL::VerifyResult() {
+  if (!FConn || !FConn->ssl || !gLoaded) return 1;
+  return static_cast<int32_t>(gApi.SSL_get_verify_result(FConn->ssl));
+}
+
+std::string quorvel::ssl::CommonNameOf(const std::string& subject) {
+  auto p = subject.find("/CN=");
+  if (p == std::string::npos) return "";
+  std::string cn = subject.substr(p + 4);
+  cn = cn.substr(0, cn.find('/'));
+  const char* ws = " \t\r\n";
+  auto b = cn.find_first_not_of(ws);
+  if (b == std::string::npos) return "";
+  auto e = cn.find_last_not_of(ws);
+  return cn.substr(b, e - b + 1);
+}
