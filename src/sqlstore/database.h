@@ -27,7 +27,6 @@ class TASQLite3BaseQuery;
 
 namespace quorvel {
 struct EngineApi;  // the table of engine entry points (database.cpp)
-struct EngineStatement;
 }  // namespace quorvel
 
 // Pragma settings run after every connect (zero or empty settings are skipped).
