@@ -1,0 +1,195 @@
+#!/usr/bin/env bash
+# A private directory server for tests, benchmarks and the demo.
+#
+#   scripts/slapd-harness.sh start DIR [--ldif FILE] [--sizelimit N]
+#                                      [--user-dn DN --user-pw PW]
+#   scripts/slapd-harness.sh stop DIR
+#
+# start: builds a private configuration in DIR (mdb database, suffix
+# dc=quorvel,dc=test, rootdn cn=admin,dc=quorvel,dc=test), a self-signed
+# certificate (CN=quorvel-test-server), loads the LDIF with slapadd, and runs
+# /usr/sbin/slapd on 127.0.0.1 with two free high ports: one in clear (StartTLS
+# accepted) and one LDAPS. The size limit (default 1000) binds every user except
+# the rootdn. A server already running for DIR is stopped first.
+# It writes DIR/env (shell syntax; also read by tests/common/slapd_env.h):
+#   QUORVEL_LDAP_HOST=127.0.0.1  QUORVEL_LDAP_PORT=...  QUORVEL_LDAPS_PORT=...
+#   QUORVEL_LDAP_BASE=dc=quorvel,dc=test
+#   QUORVEL_LDAP_ADMIN_DN=cn=admin,dc=quorvel,dc=test  QUORVEL_LDAP_ADMIN_PW=...
+#   QUORVEL_LDAP_USER_DN=...  QUORVEL_LDAP_USER_PW=...   (a normal user)
+#   QUORVEL_LDAP_CERT=DIR/cert.pem
+# and DIR/slapd.pid; it returns once the server answers on both ports (or fails
+# after about 15 s, printing the server's log).
+# stop: kills the server of DIR by its pid and waits for it to end.
+#
+# It never touches the system's own slapd instance or /etc/ldap (only reads
+# the stock schema files).
+set -euo pipefail
+
+SUFFIX="dc=quorvel,dc=test"
+ADMIN_DN="cn=admin,$SUFFIX"
+ADMIN_PW="quorvel-admin"
+# The normal user of the generated test directory (scripts/gen-test-ldif.py).
+USER_DN="uid=tuser,ou=people,$SUFFIX"
+USER_PW="tuser-secret"
+SLAPD=/usr/sbin/slapd
+SLAPADD=/usr/sbin/slapadd
+PY=/usr/bin/python3
+
+die() { echo "slapd-harness: $*" >&2; exit 1; }
+
+# Waits (bounded) for the process in pid file $1 to end; kills it harder late.
+stop_dir() {
+  local dir=$1 pid
+  [ -f "$dir/slapd.pid" ] || return 0
+  pid=$(cat "$dir/slapd.pid" 2>/dev/null || true)
+  rm -f "$dir/slapd.pid"
+  [ -n "$pid" ] || return 0
+  # Only a slapd started with this directory's configuration is ours to stop.
+  if ! tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -q -- "$dir/slapd.conf"; then
+    return 0
+  fi
+  kill -TERM "$pid" 2>/dev/null || return 0
+  for _ in $(seq 1 100); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+  for _ in $(seq 1 50); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+}
+
+free_ports() {
+  "$PY" - <<'EOF'
+import socket
+socks = []
+for _ in range(2):
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    socks.append(s)
+print(" ".join(str(s.getsockname()[1]) for s in socks))
+for s in socks:
+    s.close()
+EOF
+}
+
+cmd=${1:-}
+dir=${2:-}
+[ -n "$cmd" ] && [ -n "$dir" ] || die "usage: $0 start|stop DIR [--ldif FILE] [--sizelimit N]"
+shift 2
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+
+case "$cmd" in
+  stop)
+    stop_dir "$dir"
+    exit 0
+    ;;
+  start) ;;
+  *) die "unknown command $cmd" ;;
+esac
+
+ldif=""
+sizelimit=1000
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --ldif) ldif=$(realpath "$2"); shift 2 ;;
+    --sizelimit) sizelimit=$2; shift 2 ;;
+    --user-dn) USER_DN=$2; shift 2 ;;
+    --user-pw) USER_PW=$2; shift 2 ;;
+    *) die "unknown option $1" ;;
+  esac
+done
+[ -z "$ldif" ] || [ -f "$ldif" ] || die "no such LDIF file: $ldif"
+
+stop_dir "$dir"
+rm -rf "$dir/db" "$dir/env" "$dir/slapd.log"
+mkdir -p "$dir/db"
+
+if [ ! -s "$dir/cert.pem" ] || [ ! -s "$dir/key.pem" ]; then
+  openssl req -x509 -newkey rsa:2048 -nodes -days 3650 \
+    -subj "/C=XX/O=Quorvel Test/CN=quorvel-test-server" \
+    -keyout "$dir/key.pem" -out "$dir/cert.pem" >/dev/null 2>&1 ||
+    die "openssl could not make the certificate"
+  chmod 600 "$dir/key.pem"
+fi
+
+cat >"$dir/slapd.conf" <<EOF
+include /etc/ldap/schema/core.schema
+include /etc/ldap/schema/cosine.schema
+include /etc/ldap/schema/inetorgperson.schema
+include /etc/ldap/schema/nis.schema
+modulepath /usr/lib/ldap
+moduleload back_mdb
+pidfile $dir/slapd.pid
+argsfile $dir/slapd.args
+TLSCertificateFile $dir/cert.pem
+TLSCertificateKeyFile $dir/key.pem
+sizelimit $sizelimit
+timelimit 3600
+loglevel none
+
+database mdb
+suffix "$SUFFIX"
+rootdn "$ADMIN_DN"
+rootpw $ADMIN_PW
+directory $dir/db
+maxsize 4294967296
+index objectClass eq
+index uid,cn,sn,mail eq
+access to attrs=userPassword by self write by anonymous auth by * none
+access to * by * read
+EOF
+
+if [ -n "$ldif" ]; then
+  "$SLAPADD" -q -f "$dir/slapd.conf" -l "$ldif" >"$dir/slapadd.log" 2>&1 ||
+    { cat "$dir/slapadd.log" >&2; die "slapadd failed"; }
+else
+  printf 'dn: %s\nobjectClass: dcObject\nobjectClass: organization\ndc: quorvel\no: Quorvel\n' \
+    "$SUFFIX" | "$SLAPADD" -q -f "$dir/slapd.conf" >"$dir/slapadd.log" 2>&1 ||
+    { cat "$dir/slapadd.log" >&2; die "slapadd failed"; }
+fi
+
+started=0
+for attempt in 1 2 3; do
+  read -r port sport < <(free_ports)
+  # -d 0 keeps slapd in the foreground; we run it in the background ourselves so
+  # that its pid is known at once.
+  setsid "$SLAPD" -f "$dir/slapd.conf" -h "ldap://127.0.0.1:$port/ ldaps://127.0.0.1:$sport/" \
+    -d 0 >"$dir/slapd.log" 2>&1 </dev/null &
+  pid=$!
+  echo "$pid" >"$dir/slapd.pid"
+  for _ in $(seq 1 150); do
+    if ! kill -0 "$pid" 2>/dev/null; then break; fi
+    if ldapsearch -x -H "ldap://127.0.0.1:$port" -b "" -s base -LLL namingContexts \
+         >/dev/null 2>&1 &&
+       LDAPTLS_REQCERT=never ldapsearch -x -H "ldaps://127.0.0.1:$sport" -b "" -s base -LLL \
+         namingContexts >/dev/null 2>&1; then
+      started=1
+      break
+    fi
+    sleep 0.1
+  done
+  [ $started = 1 ] && break
+  stop_dir "$dir"
+  echo "slapd-harness: attempt $attempt failed, retrying" >&2
+done
+if [ $started != 1 ]; then
+  cat "$dir/slapd.log" >&2 || true
+  die "slapd did not answer"
+fi
+
+cat >"$dir/env" <<EOF
+QUORVEL_LDAP_HOST=127.0.0.1
+QUORVEL_LDAP_PORT=$port
+QUORVEL_LDAPS_PORT=$sport
+QUORVEL_LDAP_BASE='$SUFFIX'
+QUORVEL_LDAP_ADMIN_DN='$ADMIN_DN'
+QUORVEL_LDAP_ADMIN_PW='$ADMIN_PW'
+QUORVEL_LDAP_USER_DN='$USER_DN'
+QUORVEL_LDAP_USER_PW='$USER_PW'
+QUORVEL_LDAP_CERT='$dir/cert.pem'
+QUORVEL_LDAP_SIZELIMIT=$sizelimit
+EOF
+echo "slapd-harness: running (pid $pid) on ldap://127.0.0.1:$port and ldaps://127.0.0.1:$sport"

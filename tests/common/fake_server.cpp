@@ -1,0 +1,198 @@
+#include "common/fake_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+namespace quorvel::test {
+
+namespace {
+long long NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+}  // namespace
+
+FakeServer::FakeServer() = default;
+
+FakeServer::~FakeServer() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  if (listen_ >= 0) ::close(listen_);
+}
+
+FakeServer& FakeServer::Expect(size_t count) {
+  steps_.push_back({Kind::Expect, count, {}, 0});
+  return *this;
+}
+FakeServer& FakeServer::ReadMessage() {
+  steps_.push_back({Kind::ReadMessage, 0, {}, 0});
+  return *this;
+}
+FakeServer& FakeServer::Send(std::string bytes) {
+  steps_.push_back({Kind::Send, 0, std::move(bytes), 0});
+  return *this;
+}
+FakeServer& FakeServer::Sleep(int ms) {
+  steps_.push_back({Kind::Sleep, 0, {}, ms});
+  return *this;
+}
+FakeServer& FakeServer::Close() {
+  steps_.push_back({Kind::Close, 0, {}, 0});
+  return *this;
+}
+
+bool FakeServer::Start() {
+  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listen_ < 0) return false;
+  int one = 1;
+  ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = 0;
+  socklen_t len = sizeof a;
+  if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::listen(listen_, 4) != 0 ||
+      ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    return false;
+  port_ = ntohs(a.sin_port);
+  deadline_ = NowMs() + TimeLimitMs;
+  thread_ = std::thread([this] { Run(); });
+  return true;
+}
+
+int FakeServer::MsLeft() const {
+  long long left = deadline_ - NowMs();
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+bool FakeServer::ReadExact(int fd, size_t n, std::string& out) {
+  while (n > 0) {
+    if (stop_) return false;
+    pollfd p{fd, POLLIN, 0};
+    int left = MsLeft();
+    if (left == 0) return false;
+    int rc = ::poll(&p, 1, left < 100 ? left : 100);
+    if (rc < 0 && errno != EINTR) return false;
+    if (rc <= 0) continue;
+    char buf[65536];
+    ssize_t r = ::recv(fd, buf, n < sizeof buf ? n : sizeof buf, 0);
+    if (r <= 0) return false;
+    out.append(buf, static_cast<size_t>(r));
+    n -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+void FakeServer::Run() {
+  auto fail = [this](const std::string& why) {
+    std::lock_guard<std::mutex> lock(mu_);
+    error_ = why;
+  };
+  int fd = -1;
+  while (fd < 0) {
+    if (stop_ || MsLeft() == 0) {
+      fail("no connection");
+      done_ = true;
+      return;
+    }
+    pollfd p{listen_, POLLIN, 0};
+    if (::poll(&p, 1, 50) > 0) fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+  }
+  bool ok = true;
+  for (size_t i = 0; i < steps_.size() && ok; ++i) {
+    const Step& s = steps_[i];
+    std::string got;
+    switch (s.kind) {
+      case Kind::Expect:
+        ok = ReadExact(fd, s.count, got);
+        if (!ok) fail("step " + std::to_string(i) + ": short read");
+        break;
+      case Kind::ReadMessage: {
+        // tag, first length octet, long-form length octets, content
+        ok = ReadExact(fd, 2, got);
+        size_t len = 0;
+        if (ok) {
+          unsigned char l = static_cast<unsigned char>(got[1]);
+          if (l < 0x80) {
+            len = l;
+          } else {
+            size_t n = l & 0x7F;
+            ok = n <= 4 && ReadExact(fd, n, got);
+            for (size_t k = 0; ok && k < n; ++k)
+              len = (len << 8) | static_cast<unsigned char>(got[2 + k]);
+          }
+        }
+        ok = ok && ReadExact(fd, len, got);
+        if (!ok) fail("step " + std::to_string(i) + ": no whole message");
+        break;
+      }
+      case Kind::Send: {
+        size_t pos = 0;
+        while (ok && pos < s.bytes.size()) {
+          ssize_t r = ::send(fd, s.bytes.data() + pos, s.bytes.size() - pos, MSG_NOSIGNAL);
+          if (r < 0 && errno == EINTR) continue;
+          if (r <= 0) {
+            ok = false;
+            fail("step " + std::to_string(i) + ": send failed");
+          } else {
+            pos += static_cast<size_t>(r);
+          }
+        }
+        break;
+      }
+      case Kind::Sleep: {
+        long long until = NowMs() + s.ms;
+        while (!stop_ && NowMs() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        break;
+      }
+      case Kind::Close:
+        ::close(fd);
+        fd = -1;
+        break;
+    }
+    if (s.kind == Kind::Expect || s.kind == Kind::ReadMessage) {
+      std::lock_guard<std::mutex> lock(mu_);
+      received_.push_back(got);
+    }
+    if (fd < 0 && i + 1 < steps_.size()) {
+      ok = false;
+      fail("steps after Close");
+    }
+  }
+  if (fd >= 0) ::close(fd);
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    completed_ = ok;
+  }
+  done_ = true;
+}
+
+bool FakeServer::Finish() {
+  if (thread_.joinable()) {
+    // Bounded: the thread itself ends at its deadline; stop it if we are late.
+    while (!done_ && MsLeft() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    stop_ = true;
+    thread_.join();
+  }
+  std::lock_guard<std::mutex> lock(mu_);
+  return completed_;
+}
+
+std::vector<std::string> FakeServer::Received() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return received_;
+}
+
+std::string FakeServer::Error() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return error_;
+}
+
+}  // namespace quorvel::test

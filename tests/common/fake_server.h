@@ -1,0 +1,84 @@
+// A scripted fake LDAP/TCP server for faults a real server won't produce
+// (truncated messages, wrong message ids, garbage, closing mid-search, silence).
+//
+// It listens on 127.0.0.1 on a free port, accepts ONE connection on its own
+// thread and plays a script of steps on it, in order:
+//   quorvel::test::FakeServer srv;
+//   srv.ReadMessage()                 // read one whole BER message (e.g. a bind request)
+//      .Send(std::string("\x30\x0c...", 14))   // answer raw bytes
+//      .Expect(7)                     // read exactly 7 bytes
+//      .Sleep(300)                    // stay silent 300 ms
+//      .Close();                      // close the connection (also done at the end)
+//   srv.Start();                      // binds and starts the thread
+//   connect to "127.0.0.1", std::to_string(srv.Port())
+//   ...
+//   EXPECT_TRUE(srv.Finish());        // joins; true when every step ran
+//   srv.Received()                    // what each Expect/ReadMessage step read
+//
+// Everything is bounded in time: each read waits at most TimeLimitMs (default
+// 10 s) and the whole script ends at that limit after Start. The destructor
+// stops the thread and closes the sockets. Send stops quietly if the client has
+// gone (no SIGPIPE).
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quorvel::test {
+
+class FakeServer {
+ public:
+  FakeServer();
+  ~FakeServer();
+  FakeServer(const FakeServer&) = delete;
+  FakeServer& operator=(const FakeServer&) = delete;
+
+  // Script steps (added before Start).
+  FakeServer& Expect(size_t count);
+  FakeServer& ReadMessage();
+  FakeServer& Send(std::string bytes);
+  FakeServer& Sleep(int ms);
+  FakeServer& Close();
+
+  // Binds 127.0.0.1:0 and starts the thread; false when the socket failed.
+  bool Start();
+  int Port() const { return port_; }
+  // Waits for the script to end (bounded); true when every step completed.
+  bool Finish();
+  // The bytes read by each Expect/ReadMessage step, in order.
+  std::vector<std::string> Received() const;
+  // Why the script stopped early (empty when it completed).
+  std::string Error() const;
+
+  int TimeLimitMs = 10000;
+
+ private:
+  enum class Kind { Expect, ReadMessage, Send, Sleep, Close };
+  struct Step {
+    Kind kind;
+    size_t count = 0;
+    std::string bytes;
+    int ms = 0;
+  };
+  void Run();
+  bool ReadExact(int fd, size_t n, std::string& out);
+  int MsLeft() const;
+
+  std::vector<Step> steps_;
+  int listen_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> done_{false};
+  bool completed_ = false;
+  long long deadline_ = 0;
+  mutable std::mutex mu_;
+  std::vector<std::string> received_;
+  std::string error_;
+};
+
+}  // namespace quorvel::test

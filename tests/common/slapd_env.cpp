@@ -1,0 +1,65 @@
+#include "common/slapd_env.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+
+namespace quorvel::test {
+
+namespace {
+std::string EnvOr(const char* name, const char* fallback) {
+  const char* v = std::getenv(name);
+  return (v && *v) ? v : fallback;
+}
+
+// Removes one pair of surrounding single or double quotes.
+std::string Unquote(std::string v) {
+  if (v.size() >= 2 && (v.front() == '\'' || v.front() == '"') && v.back() == v.front())
+    return v.substr(1, v.size() - 2);
+  return v;
+}
+}  // namespace
+
+std::string BinaryDir() {
+  return EnvOr("QUORVEL_BINARY_DIR", QUORVEL_BINARY_DIR);
+}
+std::string SourceDir() {
+  return EnvOr("QUORVEL_SOURCE_DIR", QUORVEL_SOURCE_DIR);
+}
+
+SlapdEnv ReadSlapdEnv(const std::string& dir) {
+  SlapdEnv env;
+  env.dir = dir;
+  std::ifstream in(dir + "/env");
+  if (!in) {
+    env.error = "no file " + dir + "/env (is the slapd fixture running?)";
+    return env;
+  }
+  std::map<std::string, std::string> kv;
+  for (std::string line; std::getline(in, line);) {
+    auto eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    kv[line.substr(0, eq)] = Unquote(line.substr(eq + 1));
+  }
+  auto num = [&](const char* k) { return std::atoi(kv[k].c_str()); };
+  env.host = kv["QUORVEL_LDAP_HOST"];
+  env.port = num("QUORVEL_LDAP_PORT");
+  env.ldapsPort = num("QUORVEL_LDAPS_PORT");
+  env.base = kv["QUORVEL_LDAP_BASE"];
+  env.adminDn = kv["QUORVEL_LDAP_ADMIN_DN"];
+  env.adminPw = kv["QUORVEL_LDAP_ADMIN_PW"];
+  env.userDn = kv["QUORVEL_LDAP_USER_DN"];
+  env.userPw = kv["QUORVEL_LDAP_USER_PW"];
+  env.certFile = kv["QUORVEL_LDAP_CERT"];
+  env.sizeLimit = num("QUORVEL_LDAP_SIZELIMIT");
+  env.ok = !env.host.empty() && env.port > 0 && env.ldapsPort > 0 && !env.base.empty();
+  if (!env.ok) env.error = dir + "/env is incomplete";
+  return env;
+}
+
+const SlapdEnv& Slapd() {
+  static const SlapdEnv env = ReadSlapdEnv(BinaryDir() + "/slapd-test");
+  return env;
+}
+
+}  // namespace quorvel::test

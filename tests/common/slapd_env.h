@@ -1,0 +1,50 @@
+// Where the private directory server of the test run listens.
+//
+// The CTest fixture "slapd" (tests/common/CMakeLists.txt) starts
+// scripts/slapd-harness.sh on <build>/slapd-test with the directory of
+// scripts/gen-test-ldif.py (its header lists the DNs tests can rely on) and
+// stops it after the run. A test that needs it is registered with
+//   quorvel_test(name SOURCES ... LIBS testsupport ... FIXTURES slapd LABELS slapd)
+// and reads the harness's env file:
+//   const quorvel::test::SlapdEnv& env = quorvel::test::Slapd();
+//   QUORVEL_REQUIRE_SLAPD(env);   // fails the test when the server is missing
+//   connect to env.host:env.port (clear, StartTLS accepted) or env.ldapsPort
+//
+// The build directory comes from the QUORVEL_BINARY_DIR environment variable
+// (set by quorvel_test for every test) or else the compile definition.
+#pragma once
+
+#include <string>
+
+namespace quorvel::test {
+
+struct SlapdEnv {
+  bool ok = false;      // the env file was found and complete
+  std::string dir;      // <build>/slapd-test
+  std::string host;     // 127.0.0.1
+  int port = 0;         // clear LDAP (StartTLS accepted)
+  int ldapsPort = 0;    // LDAPS
+  std::string base;     // dc=quorvel,dc=test
+  std::string adminDn;  // cn=admin,dc=quorvel,dc=test (no size limit)
+  std::string adminPw;
+  std::string userDn;  // a normal user (the size limit applies)
+  std::string userPw;
+  std::string certFile;  // the server's self-signed certificate (PEM)
+  int sizeLimit = 0;     // the server's size limit for normal users
+  std::string error;     // why ok is false
+};
+
+// The build directory (environment QUORVEL_BINARY_DIR, else the compile-time one).
+std::string BinaryDir();
+// The source directory (environment QUORVEL_SOURCE_DIR, else the compile-time one).
+std::string SourceDir();
+// Reads DIR/env as written by slapd-harness.sh.
+SlapdEnv ReadSlapdEnv(const std::string& dir);
+// The environment of <build>/slapd-test, read once.
+const SlapdEnv& Slapd();
+
+}  // namespace quorvel::test
+
+// Fails (fatally) the current test when the private server is not running.
+#define QUORVEL_REQUIRE_SLAPD(env) \
+  ASSERT_TRUE((env).ok) << "private slapd not available: " << (env).error
