@@ -85,6 +85,11 @@ class Tdata {
   std::string last_error_;
 };
 
+namespace quorvel {
+// An identifier between double quotes, inner double quotes doubled.
+std::string QuoteIdentifier(const std::string& name);
+}  // namespace quorvel
+
 // The program's one data module (created by the windowed program at start-up).
 extern Tdata* data;
 

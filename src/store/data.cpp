@@ -1,0 +1,292 @@
+#include "store/data.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <exception>
+
+std::string AppPath;
+Tdata* data = nullptr;
+
+namespace quorvel {
+namespace {
+
+// Numbers are written bare into the statements, so they must be plain
+// decimal integers; anything else makes the operation fail.
+bool IsNumber(const std::string& s) {
+  size_t i = !s.empty() && s[0] == '-' ? 1 : 0;
+  if (i >= s.size()) return false;
+  for (; i < s.size(); ++i)
+    if (s[i] < '0' || s[i] > '9') return false;
+  return true;
+}
+
+bool IsPlainIdentifier(const std::string& s) {
+  if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
+  for (char c : s)
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
+      return false;
+  return true;
+}
+
+std::vector<std::string> SplitColumns(const std::string& columns) {
+  std::vector<std::string> names;
+  size_t start = 0;
+  for (;;) {
+    const size_t p = columns.find(';', start);
+    names.push_back(columns.substr(start, p - start));
+    if (p == std::string::npos) break;
+    start = p + 1;
+  }
+  return names;
+}
+
+}  // namespace
+
+// An identifier between double quotes, inner double quotes doubled.
+std::string QuoteIdentifier(const std::string& name) {
+  std::string q = "\"";
+  for (char c : name) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+
+}  // namespace quorvel
+
+using quorvel::IsNumber;
+using quorvel::QuoteIdentifier;
+
+std::string ExecutableFolder() {
+  std::string path(PATH_MAX, '\0');
+  const ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
+  if (n <= 0) return "./";
+  path.resize(static_cast<size_t>(n));
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+}
+
+Tdata::Tdata() : servers(&db), profiles(&db), sql(&db), exp(&temp), run(&temp), prop(&temp) {
+  servers.TableName = "servers";
+  profiles.TableName = "profiles";
+  exp.TableName = "export";
+  for (TASQLite3DB* c : {&db, &temp}) {
+    c->MustExist = true;
+    c->SetDefaultExt(".db");
+  }
+}
+
+Tdata::~Tdata() {
+  export_insert_.reset();  // finalized before the working file closes
+}
+
+template <class F>
+bool Tdata::Guard(F&& f) {
+  try {
+    f();
+    return true;
+  } catch (const std::exception& e) {
+    last_error_ = e.what();
+  } catch (...) {
+    last_error_ = "unknown error";
+  }
+  return false;
+}
+
+bool Tdata::RunSql(TASQLite3Query& q, const std::string& text,
+                   const std::vector<std::string>& values) {
+  return Guard([&] {
+    q.SetSQL(text);
+    q.SetParamValues(values);
+    q.ExecSQL();
+  });
+}
+
+bool Tdata::Init(const std::string& catalogue, const std::string& working,
+                 const std::string& driver) {
+  db.SetDriverDLL(driver);
+  db.SetDatabase(catalogue);
+  temp.SetDriverDLL(driver);
+  temp.SetDatabase(working);
+  return Guard([&] {
+    if (!db.Connected()) db.Open();
+    if (!db.Connected()) throw AsgError("Could not open " + catalogue);
+    if (!servers.Active()) servers.Open();
+    if (!profiles.Active()) profiles.Open();
+    prop.TableName = "property";
+    if (!temp.Connected()) {
+      temp.Open();
+      if (!temp.Connected()) throw AsgError("Could not open " + working);
+      // The working file is scratch data rebuilt by every run: no sync per
+      // statement and the journal in memory. The catalogue keeps full durability.
+      temp.ExecDirect("PRAGMA synchronous=OFF; PRAGMA journal_mode=MEMORY");
+    }
+  });
+}
+
+int Tdata::AddServer(const std::string& name, const std::string& server, const std::string& port,
+                     const std::string& ssl, const std::string& uid, const std::string& pwd,
+                     const std::string& basedn) {
+  if (!IsNumber(port)) return 0;
+  if (!RunSql(sql,
+              "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn) VALUES (?,?, " + port +
+                  ", ?, ?, ?, ?)",
+              {name, server, ssl, uid, pwd, basedn}))
+    return 0;
+  const int64_t id = db.LastInsertRowId();
+  sql.Close();
+  return static_cast<int>(id);
+}
+
+bool Tdata::UpdateServer(const std::string& id, const std::string& name, const std::string& server,
+                         const std::string& port, const std::string& ssl, const std::string& uid,
+                         const std::string& pwd, const std::string& basedn) {
+  if (!IsNumber(id) || !IsNumber(port)) return false;
+  return RunSql(sql,
+                "UPDATE servers SET name = ?, server = ?, port = " + port +
+                    ", ssl = ?, uid = ?, pwd = ?, basedn = ? WHERE id = " + id,
+                {name, server, ssl, uid, pwd, basedn});
+}
+
+bool Tdata::DeleteServer(const std::string& id) {
+  if (!IsNumber(id)) return false;
+  return RunSql(sql, "DELETE FROM servers WHERE id =" + id, {});
+}
+
+int Tdata::AddProfile(const std::string& name, const std::string& serverid,
+                      const std::string& basedn, const std::string& scope,
+                      const std::string& filter, const std::string& att) {
+  if (!IsNumber(serverid) || !IsNumber(scope)) return 0;
+  if (!RunSql(sql,
+              "INSERT INTO profiles (name,serverid,basedn,scope,att,filter) VALUES (?," + serverid +
+                  ", ?, " + scope + ", ?, ?)",
+              {name, basedn, att, filter}))
+    return 0;
+  const int64_t id = db.LastInsertRowId();
+  sql.Close();
+  return static_cast<int>(id);
+}
+
+bool Tdata::UpdateProfile(const std::string& id, const std::string& name,
+                          const std::string& serverid, const std::string& basedn,
+                          const std::string& scope, const std::string& filter,
+                          const std::string& att) {
+  if (!IsNumber(id) || !IsNumber(serverid) || !IsNumber(scope)) return false;
+  return RunSql(sql,
+                "UPDATE profiles SET name = ?, serverid = " + serverid +
+                    ", basedn = ?, scope = " + scope + ", att = ?, filter = ? WHERE id = " + id,
+                {name, basedn, att, filter});
+}
+
+bool Tdata::DeleteProfile(const std::string& id) {
+  if (!IsNumber(id)) return false;
+  return RunSql(sql, "DELETE FROM profiles WHERE id =" + id, {});
+}
+
+bool Tdata::DropExportTable() {
+  export_insert_.reset();
+  exp.Close();
+  return RunSql(run, "DROP TABLE export", {});
+}
+
+bool Tdata::DropTable(const std::string& name) {
+  prop.Close();
+  return RunSql(
+      run, "DROP TABLE " + (quorvel::IsPlainIdentifier(name) ? name : QuoteIdentifier(name)), {});
+}
+
+bool Tdata::CreateExportTable(const std::string& columns) {
+  export_insert_.reset();
+  export_columns_.clear();
+  std::vector<std::string> tables;
+  if (!Guard([&] { temp.GetTableNames(tables); })) return false;
+  for (const std::string& t : tables)
+    if (t == "export") DropExportTable();
+  exp.Close();
+  const std::vector<std::string> names = quorvel::SplitColumns(columns);
+  std::string defs;
+  for (size_t i = 0; i < names.size(); ++i) {
+    defs += QuoteIdentifier(names[i]);
+    if (i + 1 < names.size()) defs += " VARCHAR(1024),";
+  }
+  if (!RunSql(run, "CREATE TABLE export (" + defs + ")", {})) return false;
+  export_columns_ = names;
+  return true;
+}
+
+bool Tdata::CreatePropertyTable() {
+  std::vector<std::string> tables;
+  if (!Guard([&] { temp.GetTableNames(tables); })) return false;
+  for (const std::string& t : tables)
+    if (t == "property") DropTable("property");
+  prop.Close();
+  return RunSql(run, "CREATE TABLE property (Icon,Name,Value,Type,Size)", {});
+}
+
+bool Tdata::AddProperty(const std::string& icon, const std::string& name, const std::string& value,
+                        const std::string& type, const std::string& size) {
+  return RunSql(run, "INSERT INTO property (icon,name,value,type,size) VALUES (?,?,?,?,?)",
+                {icon, name, value, type, size});
+}
+
+bool Tdata::BeginExportRows() {
+  if (in_export_rows_) return true;
+  return Guard([&] {
+    temp.StartTransaction();
+    in_export_rows_ = true;
+  });
+}
+
+bool Tdata::EndExportRows() {
+  if (!in_export_rows_) return true;
+  in_export_rows_ = false;
+  return Guard([&] {
+    try {
+      temp.Commit();
+    } catch (...) {
+      // A transaction the engine already ended (disk full) cannot be
+      // committed; make sure none is left open either way.
+      try {
+        temp.RollBack();
+      } catch (...) {
+      }
+      throw;
+    }
+  });
+}
+
+bool Tdata::InsertExportRow(const std::vector<std::string>& values) {
+  if (export_columns_.empty() || values.size() > export_columns_.size()) {
+    last_error_ = "no export table to insert into";
+    return false;
+  }
+  return Guard([&] {
+    if (!export_insert_) {
+      std::string cols, marks;
+      for (size_t i = 0; i < export_columns_.size(); ++i) {
+        cols += (i ? "," : "") + QuoteIdentifier(export_columns_[i]);
+        marks += i ? ",?" : "?";
+      }
+      export_insert_ = std::make_unique<quorvel::PreparedStatement>(
+          temp, "INSERT INTO export (" + cols + ") VALUES (" + marks + ")");
+    }
+    for (size_t i = 0; i < export_columns_.size(); ++i)
+      export_insert_->BindText(static_cast<int>(i + 1),
+                               i < values.size() ? std::string_view(values[i]) : "");
+    export_insert_->Run();
+  });
+}
+
+bool InitDatabases() {
+  AppPath = ExecutableFolder();
+  if (!data) return false;
+  return data->Init(AppPath + "lib/quorvel.db", AppPath + "lib/dump.db",
+                    AppPath + "lib/quorvel.so");
+}
+
+bool InitDatabases(Tdata& d, const std::string& catalogue, const std::string& working,
+                   const std::string& driver) {
+  AppPath = ExecutableFolder();
+  return d.Init(catalogue, working, driver.empty() ? AppPath + "lib/quorvel.so" : driver);
+}
