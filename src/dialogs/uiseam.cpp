@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDialog>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -19,11 +20,21 @@ bool TDesktopSeam::MessageBox(QWidget* parent, BoxKind kind, const QString& titl
   box.setWindowTitle(title);
   box.setText(text);
   switch (kind) {
-    case bkError: box.setIcon(QMessageBox::Critical); break;
-    case bkInformation: box.setIcon(QMessageBox::Information); break;
-    case bkWarning: box.setIcon(QMessageBox::Warning); break;
-    case bkQuestion: box.setIcon(QMessageBox::Question); break;
-    case bkPlain: box.setIcon(QMessageBox::NoIcon); break;
+    case bkError:
+      box.setIcon(QMessageBox::Critical);
+      break;
+    case bkInformation:
+      box.setIcon(QMessageBox::Information);
+      break;
+    case bkWarning:
+      box.setIcon(QMessageBox::Warning);
+      break;
+    case bkQuestion:
+      box.setIcon(QMessageBox::Question);
+      break;
+    case bkPlain:
+      box.setIcon(QMessageBox::NoIcon);
+      break;
   }
   if (kind == bkQuestion) {
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
@@ -57,7 +68,13 @@ bool TDesktopSeam::OpenUrl(const QString& urlOrPath) {
   return QDesktopServices::openUrl(url);
 }
 
-TUiSeam& UiSeam() { return g_seam ? *g_seam : g_desktop; }
+int TUiSeam::ExecDialog(QDialog& dialog) {
+  return dialog.exec();
+}
+
+TUiSeam& UiSeam() {
+  return g_seam ? *g_seam : g_desktop;
+}
 
 TUiSeam* SetUiSeam(TUiSeam* seam) {
   TUiSeam* old = g_seam;

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+class QDialog;
 class QWidget;
 
 class TUiSeam {
@@ -24,6 +25,9 @@ class TUiSeam {
   virtual bool SetClipboardText(const QString& text) = 0;
   // Opens a web address or a local file with the desktop's default application.
   virtual bool OpenUrl(const QString& urlOrPath) = 0;
+  // Shows a modal dialog and returns its result (QDialog::Accepted or Rejected).
+  // Tests override it to fill the dialog's fields and press its buttons.
+  virtual int ExecDialog(QDialog& dialog);
 };
 
 class TDesktopSeam : public TUiSeam {

@@ -1,0 +1,252 @@
+// The workspace commands that add, edit and delete servers and profiles. Each
+// keeps both trees in step with the catalogue without reloading them.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "app/icons.h"
+#include "app/mainform.h"
+#include "app/nodeutil.h"
+#include "dialogs/profileform.h"
+#include "dialogs/serverform.h"
+#include "dialogs/uiseam.h"
+#include "store/data.h"
+#include "store/shared.h"
+
+using namespace quorvel;
+
+namespace {
+
+std::string Text(const QLineEdit* e) {
+  return e->text().toStdString();
+}
+std::string Text(const QPlainTextEdit* e) {
+  return e->toPlainText().toStdString();
+}
+
+// The server record as the dialog holds it; nullopt when the port is not a number.
+std::optional<TServerNodeData> ReadServerDialog(const TServerForm& f) {
+  auto port = PortFromText(Text(f.ed_port));
+  if (!port) return std::nullopt;
+  TServerNodeData s;
+  s.server = Trim32(Text(f.ed_server));
+  s.port = *port;
+  s.ssl = BoolToYN(f.ed_ssl->isChecked());
+  s.uid = Trim32(Text(f.ed_uid));
+  s.pwd = Trim32(Text(f.ed_pwd));
+  s.basedn = Trim32(Text(f.ed_basedn));
+  return s;
+}
+
+TProfileNodeData ReadProfileDialog(const TProfileForm& f, int serverid) {
+  TProfileNodeData p;
+  p.serverid = serverid;
+  p.basedn = Trim32(Text(f.ed_base));
+  p.scope = TextToScope(Trim32(f.cb_scope->currentText().toStdString()));
+  p.filter = Trim32(Text(f.ed_filter));
+  p.att = Trim32(Text(f.ed_att));
+  return p;
+}
+
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+}  // namespace
+
+void TMainForm::mnu_edit_objectClick() {
+  QTreeWidgetItem* sel = tv_workspace->currentItem();
+  TNodeData* d = NodeData(sel);
+  if (!sel || !sel->parent() || !d) {
+    LogInfo("Please select a Server or Profile to edit from the Workspace.");
+    return;
+  }
+  if (d->kind == 0) e_serverClick();
+  if (d->kind == 1) e_profileClick();
+}
+
+void TMainForm::mnu_actions_testClick() {
+  TNodeData* d = NodeData(tv_workspace->currentItem());
+  if (d && d->kind == 0) {
+    e_serverClick();
+    return;
+  }
+  LogInfo("Please select a Server to test from the Workspace.");
+}
+
+void TMainForm::a_serverClick() {
+  TServerForm dlg(this);
+  dlg.Tag = 0;
+  dlg.ed_server->setText("127.0.0.1");
+  dlg.ed_port->setText("389");
+  dlg.ed_basedn->setText("O=Organization");
+  dlg.ed_ssl->setChecked(false);
+  UiSeam().ExecDialog(dlg);
+  if (dlg.Cancelled) return;
+
+  auto record = ReadServerDialog(dlg);
+  if (!record) return;  // nothing is stored for a port that is not a number
+  auto node = std::make_unique<TNodeData>();
+  node->kind = 0;
+  node->name = Text(dlg.ed_name);  // kept as typed, blanks included
+  node->server = std::make_unique<TServerNodeData>(*record);
+  const TServerNodeData& s = *record;
+  node->id = ::data ? ::data->AddServer(node->name, s.server, std::to_string(s.port), s.ssl, s.uid,
+                                        s.pwd, s.basedn)
+                    : 0;
+  const QString caption = Q(node->name);
+  const std::string name = node->name;
+  if (node->id != 0) {
+    LogInfo("New server: " + name + " sucessfully added...");
+    auto* item = new TNodeItem(tv_workspace->topLevelItem(0), caption, std::move(node));
+    item->setIcon(0, ImageListIcon(imgServer, imgServerSelected));
+    tv_workspace->viewport()->repaint();
+  } else {
+    LogError("Error encountered adding the Server: " + name + " to database!");
+  }
+  // The browse tree gets its own record, read from the dialog again.
+  auto browse = std::make_unique<TNodeData>();
+  browse->kind = 0;
+  browse->name = name;
+  browse->server = std::make_unique<TServerNodeData>(*record);
+  auto* bnode = new TNodeItem(tv_browse->topLevelItem(0), caption, std::move(browse));
+  bnode->setIcon(0, ImageListIcon(imgServer, imgBlank));
+  tv_browse->viewport()->repaint();
+}
+
+void TMainForm::e_serverClick() {
+  QTreeWidgetItem* sel = tv_workspace->currentItem();
+  TNodeData* d = NodeData(sel);
+  if (!sel || !d || !d->server) return;
+  TServerForm dlg(this);
+  dlg.setWindowTitle(Q("Server Properties: " + d->name));
+  // The tick box first: it rewrites the port, which is set after it.
+  dlg.ed_ssl->setChecked(YNToBool(d->server->ssl));
+  dlg.ed_name->setText(Q(d->name));
+  dlg.Tag = d->id;
+  dlg.ed_server->setText(Q(d->server->server));
+  dlg.ed_port->setText(QString::number(d->server->port));
+  dlg.ed_uid->setText(Q(d->server->uid));
+  dlg.ed_pwd->setText(Q(d->server->pwd));
+  dlg.ed_basedn->setText(Q(d->server->basedn));
+  UiSeam().ExecDialog(dlg);
+  if (dlg.Cancelled || !dlg.Saved) return;
+
+  // A port that is not a number ends the command before anything changes.
+  auto record = ReadServerDialog(dlg);
+  if (!record) return;
+  d->name = Trim32(Text(dlg.ed_name));
+  *d->server = *record;
+  const TServerNodeData& s = *d->server;
+  const bool ok =
+      ::data && ::data->UpdateServer(std::to_string(d->id), d->name, s.server,
+                                     std::to_string(s.port), s.ssl, s.uid, s.pwd, s.basedn);
+  if (ok) {
+    LogInfo("Server Properties: " + d->name + " updated sucessfully...");
+    sel->setText(0, Q(d->name));
+    if (TNodeData* b = NodeData(FindBrowseServerNode(Q(d->name))); b && b->server) {
+      b->name = d->name;
+      *b->server = *record;
+    }
+  } else {
+    LogError("Error encountered saving Server Properties: " + d->name + "!");
+  }
+}
+
+void TMainForm::d_serverClick() {
+  QTreeWidgetItem* sel = tv_workspace->currentItem();
+  TNodeData* d = NodeData(sel);
+  if (!sel || !d) return;
+  if (!Confirm("Are you sure that you want to delete the server profile \"" +
+               sel->text(0).toStdString() + "\"?"))
+    return;
+  const QString caption = sel->text(0);
+  QList<QTreeWidgetItem*> children;
+  for (int i = 0; i < sel->childCount(); ++i) children.append(sel->child(i));
+  for (QTreeWidgetItem* child : children) {
+    TNodeData* p = NodeData(child);
+    if (p && ::data && ::data->DeleteProfile(std::to_string(p->id))) delete child;
+  }
+  if (::data && ::data->DeleteServer(std::to_string(d->id))) delete sel;
+  if (QTreeWidgetItem* b = FindBrowseServerNode(caption)) delete b;
+  tv_workspace->viewport()->repaint();
+}
+
+void TMainForm::n_profileClick() {
+  QTreeWidgetItem* server = tv_workspace->currentItem();
+  TNodeData* sd = NodeData(server);
+  if (!server) return;
+  {
+    TProfileForm dlg(this);
+    dlg.Tag = 0;
+    dlg.ed_server->setText(server->text(0));
+    dlg.ed_base->setText("O=Organization");
+    dlg.ed_filter->setText("(ObjectClass=*)");
+    dlg.btnrun->setEnabled(false);
+    UiSeam().ExecDialog(dlg);
+    if (!dlg.Cancelled && sd) {
+      auto node = std::make_unique<TNodeData>();
+      node->kind = 1;
+      node->name = Trim32(Text(dlg.ed_name));
+      node->profile = std::make_unique<TProfileNodeData>(ReadProfileDialog(dlg, sd->id));
+      const TProfileNodeData& p = *node->profile;
+      node->id = ::data ? ::data->AddProfile(node->name, std::to_string(p.serverid), p.basedn,
+                                             std::to_string(p.scope), p.filter, p.att)
+                        : 0;
+      const std::string name = node->name;
+      if (node->id != 0) {
+        LogInfo("New profile: " + name + " sucessfully added...");
+        auto* item = new TNodeItem(server, Q(name), std::move(node));
+        item->setIcon(0, ImageListIcon(imgProfile, imgProfileSelected));
+      } else {
+        LogError("Error encountered adding the profile: " + name + " to database!");
+      }
+    }
+  }
+  server->setExpanded(true);
+}
+
+void TMainForm::e_profileClick() {
+  QTreeWidgetItem* sel = tv_workspace->currentItem();
+  TNodeData* d = NodeData(sel);
+  if (!sel || !d || !d->profile || !sel->parent()) return;
+  TNodeData* sd = NodeData(sel->parent());
+  TProfileForm dlg(this);
+  dlg.ed_server->setText(sel->parent()->text(0));
+  dlg.ed_name->setText(Q(d->name));
+  dlg.Tag = d->id;
+  dlg.ed_base->setText(Q(d->profile->basedn));
+  dlg.ed_att->setPlainText(Q(d->profile->att));
+  dlg.btnrun->setEnabled(false);
+  dlg.cb_scope->setEditText(Q(ScopeToText(d->profile->scope)));
+  dlg.ed_filter->setText(Q(d->profile->filter));
+  UiSeam().ExecDialog(dlg);
+  if (dlg.Cancelled || !dlg.Saved) return;
+
+  d->name = Trim32(Text(dlg.ed_name));
+  *d->profile = ReadProfileDialog(dlg, sd ? sd->id : d->profile->serverid);
+  const TProfileNodeData& p = *d->profile;
+  const bool ok =
+      ::data && ::data->UpdateProfile(std::to_string(d->id), d->name, std::to_string(p.serverid),
+                                      p.basedn, std::to_string(p.scope), p.filter, p.att);
+  if (ok) {
+    LogInfo("Search Profile Properties: " + d->name + " updated sucessfully...");
+    sel->setText(0, Q(d->name));
+  } else {
+    LogError("Error encountered saving Search Profile Properties: " + d->name + "!");
+  }
+}
+
+void TMainForm::d_profileClick() {
+  QTreeWidgetItem* sel = tv_workspace->currentItem();
+  TNodeData* d = NodeData(sel);
+  if (!sel || !d) return;
+  if (!Confirm("Are you sure that you want to delete the export profile \"" +
+               sel->text(0).toStdString() + "\"?"))
+    return;
+  if (::data && ::data->DeleteProfile(std::to_string(d->id))) delete sel;
+  tv_workspace->viewport()->repaint();
+}

@@ -1,0 +1,41 @@
+#include "app/guisink.h"
+
+#include <QString>
+
+#include "dialogs/uiseam.h"
+
+namespace quorvel {
+
+void TGuiMessageSink::Lines(const char* prefix, const std::string& text) {
+  if (!pane_) return;
+  // A text holding line breaks becomes several lines in the pane; only the
+  // first carries the prefix.
+  std::string line = prefix;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      pane_(line);
+      line.clear();
+    } else {
+      line.push_back(c);
+    }
+  }
+  pane_(line);
+}
+
+void TGuiMessageSink::Error(const std::string& text) {
+  Lines(" ERR: ", text);
+  UiSeam().MessageBox(parent_, TUiSeam::bkError, "Error", QString::fromStdString(text));
+}
+
+void TGuiMessageSink::Info(const std::string& text) {
+  Lines(" APP: ", text);
+  UiSeam().MessageBox(parent_, TUiSeam::bkInformation, "Information", QString::fromStdString(text));
+}
+
+bool TGuiMessageSink::Ask(const std::string& text) {
+  return UiSeam().MessageBox(parent_, TUiSeam::bkQuestion, "Confirm", QString::fromStdString(text));
+}
+
+}  // namespace quorvel

@@ -1,0 +1,31 @@
+// LogError, LogInfo and Confirm in the windowed program: the seam's message
+// boxes, plus the " ERR: " and " APP: " lines in the main window's pane.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "store/messages.h"
+
+class QWidget;
+
+namespace quorvel {
+
+class TGuiMessageSink : public TMessageSink {
+ public:
+  // `pane` receives each report line (already prefixed); may be empty while no
+  // pane is registered. `parent` is the boxes' owner window (may be null).
+  void SetPane(std::function<void(const std::string&)> pane) { pane_ = std::move(pane); }
+  void SetParent(QWidget* parent) { parent_ = parent; }
+
+  void Error(const std::string& text) override;
+  void Info(const std::string& text) override;
+  bool Ask(const std::string& text) override;
+
+ private:
+  void Lines(const char* prefix, const std::string& text);
+  std::function<void(const std::string&)> pane_;
+  QWidget* parent_ = nullptr;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,570 @@
+#include "app/mainform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/exporthookup.h"
+#include "app/gridmodel.h"
+#include "app/helpviewer.h"
+#include "app/icons.h"
+#include "app/splash.h"
+#include "app/statuspanels.h"
+#include "app/version.h"
+#include "dialogs/uiseam.h"
+#include "store/data.h"
+
+using namespace quorvel;
+
+namespace quorvel {
+
+TNodeItem::TNodeItem(QTreeWidgetItem* parent, const QString& caption,
+                     std::unique_ptr<TNodeData> nodeData)
+    : QTreeWidgetItem(parent, QStringList(caption)), Data(std::move(nodeData)) {}
+
+TNodeData* NodeData(QTreeWidgetItem* item) {
+  auto* node = dynamic_cast<TNodeItem*>(item);
+  return node ? node->Data.get() : nullptr;
+}
+
+int NodeLevel(const QTreeWidgetItem* item) {
+  int level = 0;
+  for (const QTreeWidgetItem* p = item ? item->parent() : nullptr; p; p = p->parent()) ++level;
+  return level;
+}
+
+}  // namespace quorvel
+
+namespace {
+
+// How often, at most, a burst of progress lines repaints the pane and status bar.
+constexpr int kRepaintIntervalMs = 50;
+
+QTreeWidget* MakeTree(QWidget* parent, const char* name) {
+  auto* tv = new QTreeWidget(parent);
+  tv->setObjectName(name);
+  tv->setHeaderHidden(true);
+  tv->setColumnCount(1);
+  tv->setIndentation(19);
+  tv->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tv->setSelectionMode(QAbstractItemView::SingleSelection);
+  tv->setContextMenuPolicy(Qt::DefaultContextMenu);
+  tv->setStyleSheet("QTreeWidget { background-color: #E6F5E0; }");
+  tv->setFont(QFont("Tahoma", 8));
+  return tv;
+}
+
+QAction* MenuEntry(QMenu* menu, const char* name, const QString& caption, int image) {
+  QAction* a = menu->addAction(ImageListIcon(image), caption);
+  a->setObjectName(name);
+  return a;
+}
+
+QAction* ToolButton(QToolBar* bar, const char* name, const QString& tip, int image) {
+  QAction* a = bar->addAction(ImageListIcon(image), QString());
+  a->setObjectName(name);
+  a->setToolTip(tip);
+  return a;
+}
+
+void ToolSeparator(QToolBar* bar) {
+  auto* gap = new QWidget(bar);
+  gap->setFixedWidth(8);
+  bar->addWidget(gap);
+}
+
+}  // namespace
+
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
+  BuildWindow();
+
+  // 1. Hold the splash window on screen for a moment.
+  HoldOnScreen(1500);
+  // 2. Reports of LogError and LogInfo go to the message pane from here on.
+  sink_.SetParent(this);
+  sink_.SetPane([this](const std::string& line) { PaneLine(line); });
+  previousSink_ = SetMessageSink(&sink_);
+  // 3. Open the catalogue and the working store.
+  if (!InitDatabases()) LogError("Error initializing application!");
+  // 4. The export engine and its temporary folder.
+  export_ = std::make_unique<TExportHookup>(*this, AppPath + "data/");
+  // 5. The help file lives at AppPath + "help/index.html" (looked up on demand).
+  // 6.
+  LoadWorkspace();
+  // 7.
+  AddMessage(0, "MSG: Application initialized...");
+  // 8.
+  setWindowTitle(QString::fromStdString(MainCaption()));
+  // 9.
+  tabs->setCurrentIndex(0);
+  // 10.
+  SizeStatusPanels();
+}
+
+TMainForm::~TMainForm() {
+  // Hand LogError and friends back to whoever had them before this window.
+  if (&CurrentMessageSink() == &sink_) SetMessageSink(previousSink_);
+}
+
+void TMainForm::BuildWindow() {
+  setObjectName("TMainForm");
+  setWindowIcon(QIcon(ProgramPixmap(48)));
+  resize(760, 598);
+  if (QScreen* s = QApplication::primaryScreen())
+    move(s->availableGeometry().center() - rect().center());
+
+  // Menu.
+  QMenu* file = menuBar()->addMenu("File");
+  mnu_file_exit = MenuEntry(file, "mnu_file_exit", "Exit", imgExit);
+  QMenu* edit = menuBar()->addMenu("Edit");
+  mnu_edit_object = MenuEntry(edit, "mnu_edit_object", "Current Profile", imgEdit);
+  QMenu* actions = menuBar()->addMenu("Actions");
+  mnu_actions_test = MenuEntry(actions, "mnu_actions_test", "Test Connection", imgTest);
+  mnu_actions_run = MenuEntry(actions, "mnu_actions_run", "Run Report", imgRun);
+  actions->addSeparator();
+  mnu_action_report = MenuEntry(actions, "mnu_action_report", "Export Report", imgSave);
+  mnu_action_report->setEnabled(false);
+  QMenu* help = menuBar()->addMenu("Help");
+  mnu_help_file = MenuEntry(help, "mnu_help_file", "Table of Contents", imgHelp);
+  help->addSeparator();
+  mnu_visit_website = MenuEntry(help, "mnu_visit_website", "Visit Website", imgWebsite);
+  mnu_help_about = MenuEntry(help, "mnu_help_about", "About", imgAbout);
+
+  // Toolbar.
+  QToolBar* bar = addToolBar("Toolbar");
+  bar->setObjectName("ToolBar");
+  bar->setMovable(false);
+  bar->setIconSize(QSize(16, 16));
+  bar->setStyleSheet("QToolButton { min-width: 21px; min-height: 21px; }");
+  ToolSeparator(bar);
+  tb_add_server = ToolButton(bar, "tb_add_server", "Add Server", imgServer);
+  tb_add_profile = ToolButton(bar, "tb_add_profile", "Add Profile", imgProfile);
+  tb_edit = ToolButton(bar, "tb_edit", "Edit Selection", imgEdit);
+  ToolSeparator(bar);
+  tb_test = ToolButton(bar, "tb_test", "Test Connection", imgTest);
+  tb_run = ToolButton(bar, "tb_run", "Run Report", imgRun);
+  tb_export = ToolButton(bar, "tb_export", "Save Report", imgSave);
+  ToolSeparator(bar);
+  tb_help = ToolButton(bar, "tb_help", "About", imgAbout);
+  ToolSeparator(bar);
+  tb_exit = ToolButton(bar, "tb_exit", "Exit", imgExit);
+  for (QAction* a : {tb_add_profile, tb_edit, tb_test, tb_run, tb_export}) a->setEnabled(false);
+
+  // Left: the two trees on two tabs.
+  auto* split = new QSplitter(Qt::Horizontal, this);
+  split->setObjectName("splitter_left");
+  split->setHandleWidth(5);
+  tabs = new QTabWidget(split);
+  tabs->setObjectName("tabs");
+  tabs->setFont(QFont("Tahoma", 8));
+  tv_workspace = MakeTree(tabs, "tv_workspace");
+  tv_browse = MakeTree(tabs, "tv_browse");
+  tabs->addTab(tv_workspace, "Workspace");
+  tabs->addTab(tv_browse, "Browser");
+  tabs->tabBar()->setStyleSheet(
+      "QTabBar::tab { color: maroon; } QTabBar::tab:first { font-weight: bold; }");
+
+  // Right: title, grid, splitter, message pane.
+  auto* right = new QSplitter(Qt::Vertical, split);
+  right->setObjectName("splitter_right");
+  right->setHandleWidth(5);
+  auto* top = new QWidget(right);
+  auto* topLay = new QVBoxLayout(top);
+  topLay->setContentsMargins(0, 0, 0, 0);
+  topLay->setSpacing(0);
+  title = new QLabel("LDAP Search Results", top);
+  title->setObjectName("title");
+  title->setFixedHeight(27);
+  title->setAlignment(Qt::AlignCenter);
+  title->setWordWrap(true);
+  title->setFont(QFont("Tahoma", 8, QFont::Bold));
+  title->setStyleSheet("QLabel { color: maroon; background-color: silver; }");
+  grid = new QTableView(top);
+  grid->setObjectName("grid");
+  grid->setFrameShape(QFrame::NoFrame);
+  grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid->setFont(QFont("Tahoma", 8));
+  grid->setStyleSheet(
+      "QTableView { background-color: #FFFBF0; }"
+      "QHeaderView::section { background-color: #C8C8C8; font-weight: bold; }");
+  grid->verticalHeader()->setDefaultSectionSize(18);
+  grid->verticalHeader()->setFixedWidth(12);
+  grid->horizontalHeader()->setHighlightSections(false);
+  gridModel = new TResultsModel(grid);
+  grid->setModel(gridModel);
+  topLay->addWidget(title);
+  topLay->addWidget(grid, 1);
+  rt_msg = new QPlainTextEdit(right);
+  rt_msg->setObjectName("rt_msg");
+  rt_msg->setReadOnly(true);
+  rt_msg->setFrameShape(QFrame::NoFrame);
+  rt_msg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  rt_msg->setLineWrapMode(QPlainTextEdit::NoWrap);
+  rt_msg->setFont(QFont("Tahoma", 8));
+  rt_msg->setStyleSheet("QPlainTextEdit { background-color: #FFFBF0; }");
+  rt_msg->setMinimumHeight(40);
+  right->addWidget(top);
+  right->addWidget(rt_msg);
+  right->setStretchFactor(0, 1);
+  right->setSizes({420, 100});
+  split->addWidget(tabs);
+  split->addWidget(right);
+  split->setStretchFactor(1, 1);
+  split->setSizes({220, 540});
+  setCentralWidget(split);
+
+  // Status bar with three owner-drawn panels.
+  Status = new TStatusPanels(
+      [this](QPainter& p, int panel, const QRect& r) { StatusDrawPanel(p, panel, r); }, this);
+  auto* sb = new QStatusBar(this);
+  sb->setSizeGripEnabled(false);
+  sb->addWidget(Status, 1);
+  setStatusBar(sb);
+
+  // Popups.
+  Popup = new QMenu(this);
+  Popup->setObjectName("Popup");
+  a_server = MenuEntry(Popup, "a_server", "New Server", imgServer);
+  e_server = MenuEntry(Popup, "e_server", "Edit Server", imgEdit);
+  d_server = MenuEntry(Popup, "d_server", "Delete Server", imgDeleteServer);
+  sec_server = Popup->addSeparator();
+  sec_server->setObjectName("sec_server");
+  n_profile = MenuEntry(Popup, "n_profile", "New Profile", imgRun);
+  e_profile = MenuEntry(Popup, "e_profile", "Edit Profile", imgEdit);
+  d_profile = MenuEntry(Popup, "d_profile", "Delete Profile", imgDeleteProfile);
+  sec_profile = Popup->addSeparator();
+  sec_profile->setObjectName("sec_profile");
+  run_profile = MenuEntry(Popup, "run_profile", "Run", imgRun);
+  pop_browse = new QMenu(this);
+  pop_browse->setObjectName("pop_browse");
+  o_browse = MenuEntry(pop_browse, "o_browse", "Browse", imgBrowse);
+  o_properties = MenuEntry(pop_browse, "o_properties", "Properties", imgEdit);
+
+  // Wiring.
+  auto on = [this](QAction* a, void (TMainForm::*handler)()) {
+    connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+  };
+  on(mnu_file_exit, &TMainForm::mnu_file_exitClick);
+  on(mnu_edit_object, &TMainForm::mnu_edit_objectClick);
+  on(mnu_actions_test, &TMainForm::mnu_actions_testClick);
+  on(mnu_actions_run, &TMainForm::mnu_actions_runClick);
+  on(mnu_action_report, &TMainForm::mnu_action_reportClick);
+  on(mnu_help_file, &TMainForm::mnu_help_fileClick);
+  on(mnu_visit_website, &TMainForm::mnu_visit_websiteClick);
+  on(mnu_help_about, &TMainForm::mnu_help_aboutClick);
+  on(tb_add_server, &TMainForm::a_serverClick);
+  on(tb_add_profile, &TMainForm::n_profileClick);
+  on(tb_edit, &TMainForm::mnu_edit_objectClick);
+  on(tb_test, &TMainForm::mnu_actions_testClick);
+  on(tb_run, &TMainForm::mnu_actions_runClick);
+  on(tb_export, &TMainForm::mnu_action_reportClick);
+  on(tb_help, &TMainForm::mnu_help_aboutClick);
+  on(tb_exit, &TMainForm::mnu_file_exitClick);
+  on(a_server, &TMainForm::a_serverClick);
+  on(e_server, &TMainForm::e_serverClick);
+  on(d_server, &TMainForm::d_serverClick);
+  on(n_profile, &TMainForm::n_profileClick);
+  on(e_profile, &TMainForm::e_profileClick);
+  on(d_profile, &TMainForm::d_profileClick);
+  on(run_profile, &TMainForm::run_profileClick);
+  on(o_browse, &TMainForm::o_browseClick);
+  on(o_properties, &TMainForm::o_propertiesClick);
+  connect(Popup, &QMenu::aboutToShow, this, [this] { PopupPopup(); });
+  connect(pop_browse, &QMenu::aboutToShow, this, [this] { pop_browsePopup(); });
+
+  tv_workspace->viewport()->installEventFilter(this);
+  tv_browse->viewport()->installEventFilter(this);
+  sinceFlush_.start();
+  sinceStatus_.start();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  QTreeWidget* tv = nullptr;
+  if (watched == tv_workspace->viewport()) tv = tv_workspace;
+  if (watched == tv_browse->viewport()) tv = tv_browse;
+  if (!tv) return QMainWindow::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+      // Any button selects the node under the pointer, the right one included.
+      auto* me = static_cast<QMouseEvent*>(event);
+      if (QTreeWidgetItem* item = tv->itemAt(me->position().toPoint())) tv->setCurrentItem(item);
+      break;
+    }
+    case QEvent::MouseButtonRelease:
+      if (tv == tv_workspace) {
+        // Let the view finish its own handling first, then apply the rules.
+        bool handled = QMainWindow::eventFilter(watched, event);
+        QTimer::singleShot(0, this, [this] { tv_workspaceMouseUp(); });
+        return handled;
+      }
+      break;
+    case QEvent::ContextMenu: {
+      auto* ce = static_cast<QContextMenuEvent*>(event);
+      (tv == tv_workspace ? Popup : pop_browse)->popup(ce->globalPos());
+      return true;
+    }
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------- messages
+
+void TMainForm::PaneLine(const std::string& line) {
+  pending_.append(QString::fromStdString(line));
+  // Report lines come with a box; the pane shows them before the box opens.
+  FlushPane();
+}
+
+void TMainForm::FlushPane() {
+  if (!pending_.isEmpty()) {
+    rt_msg->appendPlainText(pending_.join('\n'));
+    pending_.clear();
+    rt_msg->verticalScrollBar()->setValue(rt_msg->verticalScrollBar()->maximum());
+  }
+  rt_msg->viewport()->repaint();
+  sinceFlush_.restart();
+}
+
+QStringList TMainForm::PaneLines() {
+  FlushPane();
+  return rt_msg->toPlainText().split('\n');
+}
+
+void TMainForm::AddMessage(int kind, const std::string& text) {
+  pending_.append(" " + QString::fromStdString(text));
+  StatusMessage = text;
+  StatusKind = kind;
+  // Every line reaches the pane; the pane and the status bar are repainted at
+  // most every few tens of milliseconds, so long runs are not slowed down.
+  if (sinceFlush_.elapsed() >= kRepaintIntervalMs) {
+    FlushPane();
+    Status->repaint();
+    sinceStatus_.restart();
+  } else {
+    Status->update();
+  }
+  if (!flushScheduled_) {
+    flushScheduled_ = true;
+    QTimer::singleShot(0, this, [this] {
+      flushScheduled_ = false;
+      FlushPane();
+    });
+  }
+}
+
+void TMainForm::ShowConnectionStatus(const TServerNodeData& server) {
+  StatusUser = server.uid.empty() ? "Anonymous" : server.uid;
+  StatusHost = server.server;
+  Status->repaint();
+}
+
+QString TMainForm::StatusPanelText(int panel) const {
+  const std::string& text = panel == 0 ? StatusMessage : panel == 1 ? StatusHost : StatusUser;
+  if (text.empty()) return QString();
+  QRect r = Status->PanelRect(panel);
+  return ShortenPanelText(QString::fromStdString(text),
+                          Status->PanelWidth(panel) > 0 ? Status->PanelWidth(panel) : r.width());
+}
+
+void TMainForm::StatusDrawPanel(QPainter& p, int panel, const QRect& r) {
+  const std::string& text = panel == 0 ? StatusMessage : panel == 1 ? StatusHost : StatusUser;
+  if (text.empty()) return;
+  int icon = panel == 0 ? imgInfo + std::clamp(StatusKind, 0, 2) : panel == 1 ? imgServer : imgUser;
+  p.drawPixmap(r.left(), r.top() + 1, ImageListPixmap(icon));
+  QRect tr = r.adjusted(20, 0, 0, 0);
+  p.drawText(tr, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+             ShortenPanelText(QString::fromStdString(text), Status->PanelWidth(panel)));
+}
+
+void TMainForm::SizeStatusPanels() {
+  int w = frameGeometry().width();
+  Status->SetPanelWidth(0, RoundHalfEven(w * 0.5));
+  Status->SetPanelWidth(1, RoundHalfEven(w * 0.2));
+  Status->SetPanelWidth(2, RoundHalfEven(w * 0.3));
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (Status) SizeStatusPanels();
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  for (int c = 0; c < gridModel->columnCount(); ++c) grid->setColumnWidth(c, 60);
+  SizeStatusPanels();
+}
+
+// ---------------------------------------------------------------- trees
+
+void TMainForm::AddServerNode(QTreeWidgetItem* root, const QString& caption,
+                              std::unique_ptr<TNodeData> d, int selectedImage) {
+  auto* node = new TNodeItem(root, caption, std::move(d));
+  node->setIcon(0, ImageListIcon(imgServer, selectedImage));
+}
+
+void TMainForm::LoadWorkspace() {
+  tv_workspace->clear();
+  tv_browse->clear();
+  auto* wsRoot = new QTreeWidgetItem(tv_workspace, QStringList("Workspace"));
+  wsRoot->setIcon(0, ImageListIcon(imgRoot, imgRoot));
+  auto* brRoot = new QTreeWidgetItem(tv_browse, QStringList("Browser"));
+  brRoot->setIcon(0, ImageListIcon(imgRoot, imgRoot));
+
+  if (::data && ::data->servers.Active() && ::data->profiles.Active()) {
+    try {
+      for (::data->servers.First(); !::data->servers.Eof(); ::data->servers.Next()) {
+        auto d = std::make_unique<TNodeData>();
+        d->kind = 0;
+        d->id = ::data->servers.FieldByName("id").AsInteger();
+        d->name = ::data->servers.FieldByName("name").AsString();
+        d->server = std::make_unique<TServerNodeData>();
+        d->server->server = ::data->servers.FieldByName("server").AsString();
+        d->server->port = ::data->servers.FieldByName("port").AsInteger();
+        d->server->ssl = ::data->servers.FieldByName("ssl").AsString();
+        d->server->uid = ::data->servers.FieldByName("uid").AsString();
+        d->server->pwd = ::data->servers.FieldByName("pwd").AsString();
+        d->server->basedn = ::data->servers.FieldByName("basedn").AsString();
+        const QString caption = QString::fromStdString(d->name);
+        const int serverId = d->id;
+        auto browseCopy = std::make_unique<TNodeData>(*d);
+        auto* wsNode = new TNodeItem(wsRoot, caption, std::move(d));
+        wsNode->setIcon(0, ImageListIcon(imgServer, imgServerSelected));
+        AddServerNode(brRoot, caption, std::move(browseCopy), imgServerSelected);
+
+        for (::data->profiles.First(); !::data->profiles.Eof(); ::data->profiles.Next()) {
+          if (::data->profiles.FieldByName("serverid").AsInteger() != serverId) continue;
+          auto p = std::make_unique<TNodeData>();
+          p->kind = 1;
+          p->id = ::data->profiles.FieldByName("id").AsInteger();
+          p->name = ::data->profiles.FieldByName("name").AsString();
+          p->profile = std::make_unique<TProfileNodeData>();
+          p->profile->serverid = serverId;
+          p->profile->basedn = ::data->profiles.FieldByName("basedn").AsString();
+          p->profile->scope = ::data->profiles.FieldByName("scope").AsInteger();
+          p->profile->filter = ::data->profiles.FieldByName("filter").AsString();
+          p->profile->att = ::data->profiles.FieldByName("att").AsString();
+          const QString pcaption = QString::fromStdString(p->name);
+          auto* pNode = new TNodeItem(wsNode, pcaption, std::move(p));
+          pNode->setIcon(0, ImageListIcon(imgProfile, imgProfileSelected));
+        }
+      }
+    } catch (const std::exception& e) {
+      LogError(std::string("Error reading the catalogue: ") + e.what());
+    }
+  }
+  tv_workspace->expandAll();
+  tv_browse->expandAll();
+}
+
+QTreeWidgetItem* TMainForm::FindBrowseServerNode(const QString& caption) const {
+  QTreeWidgetItem* root = tv_browse->topLevelItem(0);
+  if (!root) return nullptr;
+  for (int i = 0; i < root->childCount(); ++i)
+    if (root->child(i)->text(0) == caption) return root->child(i);
+  return nullptr;
+}
+
+void TMainForm::PopupPopup() {
+  for (QAction* a : Popup->actions()) a->setVisible(false);
+  QTreeWidgetItem* sel = tv_workspace->currentItem();
+  if (!sel) return;
+  TNodeData* d = NodeData(sel);
+  if (!sel->parent()) {
+    a_server->setVisible(true);
+  } else if (d && d->kind == 0) {
+    for (QAction* a : {e_server, d_server, sec_server, n_profile}) a->setVisible(true);
+  } else if (d && d->kind == 1) {
+    for (QAction* a : {e_profile, d_profile, sec_profile, run_profile}) a->setVisible(true);
+  }
+}
+
+void TMainForm::pop_browsePopup() {
+  QTreeWidgetItem* sel = tv_browse->currentItem();
+  if (!sel) return;
+  int level = NodeLevel(sel);
+  o_browse->setVisible(level >= 1 && level <= 100);
+  o_properties->setVisible(level >= 2 && level <= 100);
+}
+
+void TMainForm::tv_workspaceMouseUp() {
+  QTreeWidgetItem* sel = tv_workspace->currentItem();
+  if (!sel) return;
+  for (QAction* a :
+       {tb_add_server, tb_add_profile, tb_edit, tb_exit, tb_run, tb_export, tb_help, tb_test})
+    a->setEnabled(false);
+  TNodeData* d = NodeData(sel);
+  if (!sel->parent()) {
+    for (QAction* a : {tb_add_server, tb_exit, tb_help}) a->setEnabled(true);
+  } else if (d && d->kind == 0) {
+    for (QAction* a : {tb_add_profile, tb_edit, tb_exit, tb_help, tb_test}) a->setEnabled(true);
+    if (d->server) ShowConnectionStatus(*d->server);
+  } else if (d && d->kind == 1) {
+    for (QAction* a : {tb_edit, tb_exit, tb_run, tb_help}) a->setEnabled(true);
+    if (TNodeData* s = NodeData(sel->parent()); s && s->server) ShowConnectionStatus(*s->server);
+  }
+}
+
+// ---------------------------------------------------------------- window commands
+
+void TMainForm::mnu_file_exitClick() {
+  close();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  if (!Confirm("Are you sure that you want to exit?")) {
+    event->ignore();
+    return;
+  }
+  FormClose();
+  event->accept();
+  QCoreApplication::exit(0);
+}
+
+void TMainForm::FormClose() {
+  for (QTreeWidget* tv : {tv_workspace, tv_browse}) {
+    QTreeWidgetItem* top = tv->itemAt(1, 1);
+    if (!top) top = tv->topLevelItem(0);
+    if (top) tv->setCurrentItem(top);
+  }
+}
+
+void TMainForm::mnu_help_fileClick() {
+  ShowHelpContents(QString::fromStdString(AppPath + "help/index.html"), this);
+}
+
+void TMainForm::mnu_visit_websiteClick() {
+  if (!UiSeam().OpenUrl(QString::fromLatin1(kWebsite))) LogError("Unable to launch browser!");
+}
+
+void TMainForm::mnu_help_aboutClick() {
+  TSplashForm about(this);
+  about.setWindowFlags(about.windowFlags() | Qt::Window);
+  about.notice->setVisible(true);
+  about.show();
+  about.repaint();
+  HoldOnScreen(3000);
+}
+
+void TMainForm::mnu_action_reportClick() {
+  export_->Run();
+}

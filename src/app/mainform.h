@@ -1,0 +1,159 @@
+// The main window: menu, toolbar, the workspace and browse trees, the title
+// line, the results grid, the message pane and the status bar, with the
+// commands that run profiles, browse the directory and manage the catalogue.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QStringList>
+#include <QTreeWidgetItem>
+#include <memory>
+#include <string>
+
+#include "app/guisink.h"
+#include "store/nodedata.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QTabWidget;
+class QTableView;
+class QTreeWidget;
+class TkxDBGridExport;
+
+namespace quorvel {
+class TResultsModel;
+class TStatusPanels;
+class TExportHookup;
+
+// A tree node that owns its record (the two roots carry none).
+class TNodeItem : public QTreeWidgetItem {
+ public:
+  TNodeItem(QTreeWidgetItem* parent, const QString& caption, std::unique_ptr<TNodeData> data);
+  std::unique_ptr<TNodeData> Data;
+};
+
+// The record of a node, or nullptr for the roots and foreign items.
+TNodeData* NodeData(QTreeWidgetItem* item);
+// 0 for a root, 1 for its children, and so on.
+int NodeLevel(const QTreeWidgetItem* item);
+}  // namespace quorvel
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TMainForm(QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // Menu entries.
+  QAction* mnu_file_exit = nullptr;
+  QAction* mnu_edit_object = nullptr;
+  QAction* mnu_actions_test = nullptr;
+  QAction* mnu_actions_run = nullptr;
+  QAction* mnu_action_report = nullptr;
+  QAction* mnu_help_file = nullptr;
+  QAction* mnu_visit_website = nullptr;
+  QAction* mnu_help_about = nullptr;
+  // Toolbar buttons.
+  QAction* tb_add_server = nullptr;
+  QAction* tb_add_profile = nullptr;
+  QAction* tb_edit = nullptr;
+  QAction* tb_test = nullptr;
+  QAction* tb_run = nullptr;
+  QAction* tb_export = nullptr;
+  QAction* tb_help = nullptr;
+  QAction* tb_exit = nullptr;
+  // Workspace popup.
+  QMenu* Popup = nullptr;
+  QAction* a_server = nullptr;
+  QAction* e_server = nullptr;
+  QAction* d_server = nullptr;
+  QAction* sec_server = nullptr;
+  QAction* n_profile = nullptr;
+  QAction* e_profile = nullptr;
+  QAction* d_profile = nullptr;
+  QAction* sec_profile = nullptr;
+  QAction* run_profile = nullptr;
+  // Browse popup.
+  QMenu* pop_browse = nullptr;
+  QAction* o_browse = nullptr;
+  QAction* o_properties = nullptr;
+
+  QTabWidget* tabs = nullptr;
+  QTreeWidget* tv_workspace = nullptr;
+  QTreeWidget* tv_browse = nullptr;
+  QLabel* title = nullptr;
+  QTableView* grid = nullptr;
+  QPlainTextEdit* rt_msg = nullptr;
+  quorvel::TStatusPanels* Status = nullptr;
+  quorvel::TResultsModel* gridModel = nullptr;
+
+  std::string StatusMessage;
+  int StatusKind = 0;
+  std::string StatusHost;
+  std::string StatusUser;
+
+  void AddMessage(int kind, const std::string& text);
+  void ShowConnectionStatus(const TServerNodeData& server);
+  void LoadWorkspace();
+  QTreeWidgetItem* FindBrowseServerNode(const QString& caption) const;
+  void SizeStatusPanels();
+  // The text panel i of the status bar shows now (after shortening).
+  QString StatusPanelText(int panel) const;
+  // Every line of the message pane (pending lines written first).
+  QStringList PaneLines();
+  // Writes the progress lines not yet in the pane and repaints it.
+  void FlushPane();
+
+  // Visibility rules, run each time a popup opens.
+  void PopupPopup();
+  void pop_browsePopup();
+  // Toolbar enabling after a mouse release on the workspace tree.
+  void tv_workspaceMouseUp();
+
+  // Commands.
+  void mnu_file_exitClick();
+  void mnu_edit_objectClick();
+  void mnu_actions_testClick();
+  void mnu_actions_runClick();
+  void mnu_action_reportClick();
+  void mnu_help_fileClick();
+  void mnu_visit_websiteClick();
+  void mnu_help_aboutClick();
+  void a_serverClick();
+  void e_serverClick();
+  void d_serverClick();
+  void n_profileClick();
+  void e_profileClick();
+  void d_profileClick();
+  void run_profileClick();
+  void o_browseClick();
+  void o_propertiesClick();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildWindow();
+  void StatusDrawPanel(QPainter& p, int panel, const QRect& r);
+  void PaneLine(const std::string& line);
+  void RepaintStatusThrottled();
+  void SetRunCommandsEnabled(bool on);
+  void SetExportEnabled(bool on);
+  void ShowDataset(bool hideFirstColumn);
+  void AddServerNode(QTreeWidgetItem* root, const QString& caption, std::unique_ptr<TNodeData> d,
+                     int selectedImage);
+  void FormClose();
+
+  quorvel::TGuiMessageSink sink_;
+  TMessageSink* previousSink_ = nullptr;
+  QStringList pending_;
+  QElapsedTimer sinceFlush_;
+  QElapsedTimer sinceStatus_;
+  bool flushScheduled_ = false;
+  std::unique_ptr<quorvel::TExportHookup> export_;
+};

@@ -1,0 +1,18 @@
+// The server dialog's connection test: connect and bind with the typed values,
+// then report success or the failure with host, result code and text.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace quorvel {
+
+// Tries the connection; `beforeReport` runs once, right before the outcome is
+// reported (the dialog restores its cursor there). Returns true on success.
+bool TestConnection(const std::string& host, const std::string& port, const std::string& uid,
+                    const std::string& pwd, bool ssl, const std::function<void()>& beforeReport);
+
+// "Error connecting to \"host\" \r\n    ErrorCode: n\r\n    ErrorDesc: text"
+std::string ConnectErrorText(const std::string& host, int code, const std::string& desc);
+
+}  // namespace quorvel

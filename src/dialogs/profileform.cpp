@@ -1,0 +1,106 @@
+#include "dialogs/profileform.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "dialogs/formlayout.h"
+#include "store/messages.h"
+
+TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
+  setObjectName("TProfileForm");
+  setWindowTitle("Profile Properties: New");
+  quorvel::MakeFixedDialog(*this);
+  setWindowFlag(Qt::WindowStaysOnTopHint, true);
+
+  ed_server = new QLineEdit(this);
+  ed_server->setReadOnly(true);
+  ed_server->setEnabled(false);
+  ed_name = new QLineEdit(this);
+  ed_base = new QLineEdit(this);
+  cb_scope = new QComboBox(this);
+  cb_scope->setEditable(true);
+  cb_scope->addItems({"Base Object", "Single Container", "Sub Containers"});
+  cb_scope->setCurrentIndex(0);
+  cb_scope->setEditText("Base Object");
+  ed_filter = new QLineEdit(this);
+  ed_att = new QPlainTextEdit(this);
+  ed_att->setPlainText("cn;givenname;sn;email");
+  ed_att->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  ed_att->setFixedHeight(80);
+  ed_att->setTabChangesFocus(true);
+  btnsave = new QPushButton("Save", this);
+  btncancel = new QPushButton("Cancel", this);
+  btnrun = new QPushButton("Run", this);
+  ed_server->setObjectName("ed_server");
+  ed_name->setObjectName("ed_name");
+  ed_base->setObjectName("ed_base");
+  cb_scope->setObjectName("cb_scope");
+  ed_filter->setObjectName("ed_filter");
+  ed_att->setObjectName("ed_att");
+  btnsave->setObjectName("btnsave");
+  btncancel->setObjectName("btncancel");
+  btnrun->setObjectName("btnrun");
+  btnsave->setDefault(true);
+  btncancel->setAutoDefault(false);
+  btnrun->setAutoDefault(false);
+
+  auto* form = new QFormLayout;
+  form->addRow(quorvel::BoldLabel("Server: ", this), ed_server);
+  form->addRow(quorvel::BoldLabel("Name: ", this), ed_name);
+  form->addRow(quorvel::BoldLabel("Base DN:", this), ed_base);
+  form->addRow(quorvel::BoldLabel("Scope: ", this), cb_scope);
+  form->addRow(quorvel::BoldLabel("Filter: ", this), ed_filter);
+  form->addRow(quorvel::BoldLabel("Attribute\nList: ", this), ed_att);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(btnsave);
+  buttons->addWidget(btncancel);
+  buttons->addWidget(btnrun);
+  auto* top = new QVBoxLayout(this);
+  top->addLayout(form);
+  top->addLayout(buttons);
+  setFixedSize(sizeHint().expandedTo(QSize(420, 0)));
+
+  connect(btnsave, &QPushButton::clicked, this, &TProfileForm::btnsaveClick);
+  connect(btncancel, &QPushButton::clicked, this, &TProfileForm::btncancelClick);
+}
+
+void TProfileForm::btnsaveClick() {
+  if (Tag != 0) {
+    Saved = true;
+    accept();
+    return;
+  }
+  if (ed_name->text().isEmpty()) {
+    LogError("\"Name\" cannot be empty, please provide a name fot his search profile.");
+    return;
+  }
+  if (ed_base->text().isEmpty()) {
+    LogError("\"Base DN\" cannot be empty, please provide a valid base object.");
+    return;
+  }
+  if (cb_scope->currentText().isEmpty()) {
+    LogError("\"Scope\" cannot be empty, please provide a valid scope.");
+    return;
+  }
+  if (ed_filter->text().isEmpty()) {
+    LogError("\"Filter\" cannot be empty, please provide a valid search filter.");
+    return;
+  }
+  accept();
+}
+
+void TProfileForm::btncancelClick() {
+  Cancelled = true;
+  QDialog::reject();
+}
+
+void TProfileForm::reject() {
+  btncancelClick();
+}

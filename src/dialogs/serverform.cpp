@@ -1,0 +1,111 @@
+#include "dialogs/serverform.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "dialogs/connectiontest.h"
+#include "dialogs/formlayout.h"
+#include "store/messages.h"
+
+TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
+  setObjectName("TServerForm");
+  setWindowTitle("Server Properties: New");
+  quorvel::MakeFixedDialog(*this);
+
+  ed_name = new QLineEdit(this);
+  ed_server = new QLineEdit(this);
+  ed_port = new QLineEdit(this);
+  ed_ssl = new QCheckBox(this);
+  ed_basedn = new QLineEdit("O=Organization", this);
+  ed_uid = new QLineEdit(this);
+  ed_pwd = new QLineEdit(this);
+  ed_pwd->setEchoMode(QLineEdit::Password);
+  btnsave = new QPushButton("Save", this);
+  btncancel = new QPushButton("Cancel", this);
+  btntest = new QPushButton("Test", this);
+  ed_name->setObjectName("ed_name");
+  ed_server->setObjectName("ed_server");
+  ed_port->setObjectName("ed_port");
+  ed_ssl->setObjectName("ed_ssl");
+  ed_basedn->setObjectName("ed_basedn");
+  ed_uid->setObjectName("ed_uid");
+  ed_pwd->setObjectName("ed_pwd");
+  btnsave->setObjectName("btnsave");
+  btncancel->setObjectName("btncancel");
+  btntest->setObjectName("btntest");
+  btnsave->setDefault(true);
+  btncancel->setAutoDefault(false);
+  btntest->setAutoDefault(false);
+
+  auto* form = new QFormLayout;
+  form->addRow(quorvel::BoldLabel("Name: ", this), ed_name);
+  form->addRow(quorvel::BoldLabel("Host IP: ", this), ed_server);
+  form->addRow(quorvel::BoldLabel("Port: ", this), ed_port);
+  form->addRow(quorvel::BoldLabel("SSL: ", this), ed_ssl);
+  form->addRow(quorvel::BoldLabel("Base DN: ", this), ed_basedn);
+  form->addRow(quorvel::BoldLabel("User DN: ", this), ed_uid);
+  form->addRow(quorvel::BoldLabel("Password: ", this), ed_pwd);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(btnsave);
+  buttons->addWidget(btncancel);
+  buttons->addWidget(btntest);
+  auto* top = new QVBoxLayout(this);
+  top->addLayout(form);
+  top->addLayout(buttons);
+  setMinimumWidth(380);
+  setFixedSize(sizeHint().expandedTo(QSize(380, 0)));
+
+  connect(btnsave, &QPushButton::clicked, this, &TServerForm::btnsaveClick);
+  connect(btncancel, &QPushButton::clicked, this, &TServerForm::btncancelClick);
+  connect(btntest, &QPushButton::clicked, this, &TServerForm::btntestClick);
+  connect(ed_ssl, &QCheckBox::toggled, this, &TServerForm::ed_sslClick);
+}
+
+void TServerForm::btnsaveClick() {
+  if (Tag != 0) {
+    Saved = true;
+    accept();
+    return;
+  }
+  // A text of blanks counts as filled; only a truly empty field stops the save.
+  if (ed_name->text().isEmpty()) {
+    LogError("\"Name\" cannot be empty, please provide a name fot his server profile.");
+    return;
+  }
+  if (ed_server->text().isEmpty()) {
+    LogError("\"Server\" cannot be empty, please provide a valid server IP address.");
+    return;
+  }
+  if (ed_port->text().isEmpty()) {
+    LogError("\"Port\" cannot be empty, please provide a valid server port number.");
+    return;
+  }
+  accept();
+}
+
+void TServerForm::btncancelClick() {
+  Cancelled = true;
+  QDialog::reject();
+}
+
+void TServerForm::reject() {
+  btncancelClick();
+}
+
+void TServerForm::ed_sslClick() {
+  ed_port->setText(ed_ssl->isChecked() ? "636" : "389");
+}
+
+void TServerForm::btntestClick() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  quorvel::TestConnection(ed_server->text().toStdString(), ed_port->text().toStdString(),
+                          ed_uid->text().toStdString(), ed_pwd->text().toStdString(),
+                          ed_ssl->isChecked(), [] { QApplication::restoreOverrideCursor(); });
+}
