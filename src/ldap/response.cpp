@@ -1,0 +1,237 @@
+#include "ldap/response.h"
+
+#include "ldap/ber.h"
+#include "ldap/results.h"
+
+namespace quorvel {
+
+namespace {
+
+bool IsLDAPResultTag(int tag) {
+  switch (tag) {
+    case 0x61:
+    case 0x65:
+    case 0x67:
+    case 0x69:
+    case 0x6B:
+    case 0x6D:
+    case 0x6F:
+    case 0x78:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool HasTwoOctets(std::string_view data, std::size_t cursor) {
+  return cursor <= data.size() && data.size() - cursor >= 2;
+}
+
+// Reads one item and hands its value to sink: octet strings (and constructed
+// items) as views of the message, every other tag as ReadItem's text.
+template <typename Sink>
+int ReadValue(std::string_view data, std::size_t& cursor, Sink&& sink) {
+  int tag = 0;
+  const std::string_view content = ReadItemView(data, cursor, tag);
+  if (tag == ASN1_OCTSTR || (tag & 0x20)) {
+    sink(content);
+  } else {
+    sink(std::string_view(ItemText(tag, content)));
+  }
+  return tag;
+}
+
+// Walks the attribute list of a SearchResultEntry remainder (the cursor just
+// past the DN), calling on_attribute(name) and on_value(value) in order.
+template <typename OnAttribute, typename OnValue>
+void WalkAttributes(std::string_view rest, std::size_t cursor, OnAttribute&& on_attribute,
+                    OnValue&& on_value) {
+  int tag = 0;
+  ReadItemView(rest, cursor, tag);
+  if (tag != ASN1_SEQ) return;
+  while (HasTwoOctets(rest, cursor)) {
+    const std::string_view item = ReadItemView(rest, cursor, tag);
+    if (tag != ASN1_SEQ) continue;
+    const std::size_t end = cursor + item.size();
+    ReadValue(rest, cursor, on_attribute);
+    ReadItemView(rest, cursor, tag);
+    if (tag != ASN1_SETOF) continue;
+    while (cursor < end) {
+      const std::size_t before = cursor;
+      ReadValue(rest, cursor, on_value);
+      if (cursor == before) break;  // fewer than two octets left in the message
+    }
+  }
+}
+
+}  // namespace
+
+int32_t TextToInt(std::string_view text, int32_t fallback) {
+  if (text.empty()) return fallback;
+  std::size_t i = 0;
+  bool negative = false;
+  if (text[0] == '-' || text[0] == '+') {
+    negative = text[0] == '-';
+    i = 1;
+  }
+  if (i == text.size()) return fallback;
+  int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9') return fallback;
+    value = value * 10 + (c - '0');
+    if (value > static_cast<int64_t>(INT32_MAX) + 1) return fallback;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX || value < INT32_MIN) return fallback;
+  return static_cast<int32_t>(value);
+}
+
+TDecodedResponse DecodeMessage(std::string_view message, int32_t expected_id,
+                               std::vector<std::string>& referrals) {
+  TDecodedResponse out;
+  std::size_t cursor = 0;
+  int tag = 0;
+  ReadItemView(message, cursor, tag);  // the envelope: descend into it
+  const std::string id = ReadItem(message, cursor, tag);
+  if (tag != ASN1_INT || TextToInt(id, 0) != expected_id) return out;
+  ReadItemView(message, cursor, tag);
+  out.ResponseTag = tag;
+  if (IsLDAPResultTag(tag)) {
+    out.ResultCode = TextToInt(ReadItem(message, cursor, tag), -1);
+    out.MatchedDN = ReadItem(message, cursor, tag);
+    out.ResultString = ReadItem(message, cursor, tag);
+    if (out.ResultString.empty()) out.ResultString = ResultCodeText(out.ResultCode);
+    if (out.ResultCode == 10) {
+      const std::string_view refs = ReadItemView(message, cursor, tag);
+      if (tag == 0xA3) {
+        cursor += refs.size();  // the referral sequence is walked on its own
+        ParseSearchReference(refs, referrals);
+      }
+    }
+  }
+  if (cursor < message.size()) out.Rest = message.substr(cursor);
+  return out;
+}
+
+void ParseSearchEntry(std::string_view rest, TLDAPResult& entry) {
+  std::size_t cursor = 0;
+  std::string dn;
+  ReadValue(rest, cursor, [&](std::string_view v) { dn.assign(v); });
+  entry.SetObjectName(dn);
+
+  // First pass: measure, so the entry's buffer is allocated once at its size.
+  std::size_t bytes = 0;
+  WalkAttributes(
+      rest, cursor, [&](std::string_view name) { bytes += name.size(); },
+      [&](std::string_view value) { bytes += value.size(); });
+  entry.Reserve(bytes);
+
+  TLDAPAttributeList attrs = entry.Attributes();
+  TLDAPAttribute current;
+  WalkAttributes(
+      rest, cursor,
+      [&](std::string_view name) {
+        current = attrs.Add();
+        current.SetAttributeName(name);
+      },
+      [&](std::string_view value) { current.Add(value); });
+  entry.ShrinkToFit();
+}
+
+void ParseSearchReference(std::string_view rest, std::vector<std::string>& referrals) {
+  std::size_t cursor = 0;
+  int tag = 0;
+  while (HasTwoOctets(rest, cursor)) {
+    referrals.push_back(ReadItem(rest, cursor, tag));
+  }
+}
+
+std::string ResultCodeText(int32_t code) {
+  switch (code) {
+    case 0:
+      return "Success";
+    case 1:
+      return "Operations error";
+    case 2:
+      return "Protocol error";
+    case 3:
+      return "Time limit Exceeded";
+    case 4:
+      return "Size limit Exceeded";
+    case 5:
+      return "Compare FALSE";
+    case 6:
+      return "Compare TRUE";
+    case 7:
+      return "Auth method not supported";
+    case 8:
+      return "Strong auth required";
+    case 9:
+      return "-- reserved --";
+    case 10:
+      return "Referal";
+    case 11:
+      return "Admin limit exceeded";
+    case 12:
+      return "Unavailable critical extension";
+    case 13:
+      return "Confidentality required";
+    case 14:
+      return "Sasl bind in progress";
+    case 16:
+      return "No such attribute";
+    case 17:
+      return "Undefined attribute type";
+    case 18:
+      return "Inappropriate matching";
+    case 19:
+      return "Constraint violation";
+    case 20:
+      return "Attribute or value exists";
+    case 21:
+      return "Invalid attribute syntax";
+    case 32:
+      return "No such object";
+    case 33:
+      return "Alias problem";
+    case 34:
+      return "Invalid DN syntax";
+    case 36:
+      return "Alias dereferencing problem";
+    case 48:
+      return "Inappropriate authentication";
+    case 49:
+      return "Invalid credentials";
+    case 50:
+      return "Insufficient access rights";
+    case 51:
+      return "Busy";
+    case 52:
+      return "Unavailable";
+    case 53:
+      return "Unwilling to perform";
+    case 54:
+      return "Loop detect";
+    case 64:
+      return "Naming violation";
+    case 65:
+      return "Object class violation";
+    case 66:
+      return "Not allowed on non leaf";
+    case 67:
+      return "Not allowed on RDN";
+    case 68:
+      return "Entry already exists";
+    case 69:
+      return "Object class mods prohibited";
+    case 71:
+      return "Affects multiple DSAs";
+    case 80:
+      return "Other";
+    default:
+      return "--unknown--";
+  }
+}
+
+}  // namespace quorvel

@@ -1,0 +1,162 @@
+// The in-memory form of what a search returns: a list of entries, each with its
+// DN and its attributes, each attribute with its name and values.
+//
+//   TLDAPResultList  owns its TLDAPResult objects (Items() gives stable pointers).
+//   TLDAPResult      one entry: ObjectName() and Attributes().
+//   TLDAPAttributeList, TLDAPAttribute
+//                    light handles onto the attributes stored inside their entry.
+//                    A handle is valid while its entry lives; it is "none" (tests
+//                    false) when Items() was asked for an index out of range.
+//                    Both also work with "->" so that Items(i)->Count() reads
+//                    like the pointer it stands for.
+//
+// Order is the order of arrival; nothing is sorted, merged or de-duplicated.
+// Values are octet strings stored exactly as the server sent them, also for
+// attributes flagged IsBinary (callers encode those as Base64 for display).
+//
+// An entry keeps its DN, attribute names and values in one buffer with one
+// small offset table, so a search of many entries costs little more memory than
+// the data itself. Building an entry front to back (the search does that) is
+// cheap; changing an earlier attribute or value rebuilds the entry's buffer.
+// string_views handed out stay valid until that entry is changed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TLDAPResult;
+
+// One attribute: its description as received (cn, userCertificate;binary, ...)
+// and its values.
+class TLDAPAttribute {
+ public:
+  TLDAPAttribute() = default;  // none
+  explicit operator bool() const { return owner_ != nullptr; }
+  TLDAPAttribute* operator->() { return this; }
+  const TLDAPAttribute* operator->() const { return this; }
+
+  std::string_view AttributeName() const;
+  void SetAttributeName(std::string_view name);
+  // True when the name, with its ASCII letters lower-cased, contains ";binary".
+  bool IsBinary() const;
+  // Number of values.
+  int Count() const;
+  // Value i as stored; empty when i is out of range.
+  std::string_view Value(int i) const;
+  std::string Strings(int i) const { return std::string(Value(i)); }
+  // Replaces value i (ignored when out of range).
+  void SetStrings(int i, std::string_view value);
+  // Appends a value and returns its index.
+  int Add(std::string_view value);
+
+ private:
+  friend class TLDAPAttributeList;
+  TLDAPAttribute(TLDAPResult* owner, int index) : owner_(owner), index_(index) {}
+  TLDAPResult* owner_ = nullptr;
+  int index_ = 0;
+};
+
+// The attributes of one entry.
+class TLDAPAttributeList {
+ public:
+  explicit operator bool() const { return owner_ != nullptr; }
+  TLDAPAttributeList* operator->() { return this; }
+  const TLDAPAttributeList* operator->() const { return this; }
+
+  int Count() const;
+  // The attribute at a zero-based index; none when the index is negative or at
+  // or beyond Count().
+  TLDAPAttribute Items(int index) const;
+  TLDAPAttribute operator[](int index) const { return Items(index); }
+  // Appends a new attribute with no name and no values and returns it.
+  TLDAPAttribute Add();
+  // Removes every attribute.
+  void Clear();
+
+ private:
+  friend class TLDAPResult;
+  explicit TLDAPAttributeList(TLDAPResult* owner) : owner_(owner) {}
+  TLDAPResult* owner_ = nullptr;
+};
+
+// One entry.
+class TLDAPResult {
+ public:
+  TLDAPResult();
+  TLDAPResult(const TLDAPResult&) = delete;
+  TLDAPResult& operator=(const TLDAPResult&) = delete;
+
+  // The entry's DN as received.
+  std::string_view ObjectName() const;
+  void SetObjectName(std::string_view dn);
+  TLDAPAttributeList Attributes() { return TLDAPAttributeList(this); }
+  // Read access from a const entry; do not change the entry through it.
+  TLDAPAttributeList Attributes() const {
+    return TLDAPAttributeList(const_cast<TLDAPResult*>(this));
+  }
+
+  // Capacity hint for the bytes of DN, names and values still to come.
+  void Reserve(std::size_t bytes);
+  // Gives back spare capacity once the entry is complete.
+  void ShrinkToFit();
+
+ private:
+  friend class TLDAPAttribute;
+  friend class TLDAPAttributeList;
+
+  // Position in index_ of attribute k's record, and where its name starts in data_.
+  struct Slot {
+    std::size_t pos;
+    uint32_t name_begin;
+  };
+  Slot Locate(int k) const;
+  uint32_t RecordEnd(std::size_t pos) const;  // end in data_ of the record at pos
+  uint32_t ValueCount(std::size_t pos) const { return index_[pos + 1] & kCountMask; }
+  bool IsLast(int k) const { return k == attr_count_ - 1; }
+
+  struct Unpacked {
+    std::string name;
+    std::vector<std::string> values;
+  };
+  std::vector<Unpacked> Unpack() const;
+  void Repack(std::string_view dn, const std::vector<Unpacked>& attrs);
+
+  static constexpr uint32_t kBinaryFlag = 0x80000000u;
+  static constexpr uint32_t kCountMask = 0x7FFFFFFFu;
+
+  // data_: the DN, then per attribute its name followed by its values.
+  // index_: [end of DN], then per attribute [end of name, flags | value count,
+  // end of each value ...]; ends are offsets into data_.
+  std::string data_;
+  std::vector<uint32_t> index_;
+  int attr_count_ = 0;
+  // Record position and name start of the last attribute, which is the one
+  // being filled while an entry is built.
+  uint32_t last_pos_ = 0;
+  uint32_t last_begin_ = 0;
+};
+
+// The entries of one search, in the order received. Owns its entries.
+class TLDAPResultList {
+ public:
+  TLDAPResultList() = default;
+  ~TLDAPResultList() { Clear(); }
+  TLDAPResultList(const TLDAPResultList&) = delete;
+  TLDAPResultList& operator=(const TLDAPResultList&) = delete;
+
+  int Count() const { return static_cast<int>(items_.size()); }
+  // The entry at a zero-based index; nullptr when the index is negative or at or
+  // beyond Count().
+  TLDAPResult* Items(int index) const;
+  TLDAPResult* operator[](int index) const { return Items(index); }
+  // Appends a new empty entry and returns it.
+  TLDAPResult* Add();
+  // Destroys every entry, from the last to the first.
+  void Clear();
+
+ private:
+  std::vector<std::unique_ptr<TLDAPResult>> items_;
+};

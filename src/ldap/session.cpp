@@ -1,0 +1,199 @@
+#include "ldap/session.h"
+
+#include "ldap/ber.h"
+#include "ldap/filter.h"
+#include "ldap/response.h"
+#include "net/blocksocket.h"
+
+TLDAPSend::TLDAPSend() : FSock(std::make_unique<TTCPBlockSocket>()) {}
+
+TLDAPSend::~TLDAPSend() = default;
+
+std::string TLDAPSend::ResultCodeText(int32_t code) {
+  return quorvel::ResultCodeText(code);
+}
+
+bool TLDAPSend::Connect() {
+  FSock->Close();
+  FSock->ClearBuffer();
+  FRx.clear();
+  FRxPos = 0;
+  FSeq = 0;
+  FSock->BindLocal(IPInterface, "0");
+  if (FSock->LastError() == 0) FSock->ConnectTo(TargetHost, TargetPort);
+  if (FSock->LastError() == 0 && FullSSL) FSock->SslConnect();
+  if (FSock->LastError() != 0) return false;
+  if (AutoTLS) return StartTLS();
+  return true;
+}
+
+std::string TLDAPSend::WrapMessage(std::string_view operation) {
+  ++FSeq;
+  std::string content = EncodeObject(EncodeInteger(FSeq), ASN1_INT);
+  content += operation;
+  return EncodeObject(content, ASN1_SEQ);
+}
+
+bool TLDAPSend::Fill(std::size_t count) {
+  while (FRx.size() - FRxPos < count) {
+    // Drop what has been taken before the buffer grows.
+    if (FRxPos > 0 && (FRxPos == FRx.size() || FRxPos >= FRx.size() / 2)) {
+      FRx.erase(0, FRxPos);
+      FRxPos = 0;
+    }
+    std::string packet = FSock->ReceivePacket(Timeout);
+    if (FSock->LastError() != 0) return false;
+    if (FRx.empty()) {
+      FRx = std::move(packet);
+    } else {
+      FRx += packet;
+    }
+  }
+  return true;
+}
+
+// Taken octets stay in the buffer until the next Fill, so that a message view
+// handed out stays valid until then.
+void TLDAPSend::Consume(std::size_t count) {
+  FRxPos += count;
+}
+
+bool TLDAPSend::ReadMessage(std::string_view& message) {
+  FFullResult.clear();
+  FTooLarge = false;
+  message = {};
+  if (!Fill(1)) return false;
+  if (static_cast<uint8_t>(FRx[FRxPos]) != ASN1_SEQ) {
+    Consume(1);
+    return false;
+  }
+  if (!Fill(2)) return false;
+  const auto first = static_cast<uint8_t>(FRx[FRxPos + 1]);
+  std::size_t header = 2;
+  if (first >= 0x80) {
+    header += first & 0x7F;
+    if (!Fill(header)) return false;
+  }
+  std::size_t cursor = 1;
+  const int32_t length = DecodeLength(std::string_view(FRx).substr(FRxPos, header), cursor);
+  if (length < 0 || static_cast<std::size_t>(length) > kMaxResponseSize - header) {
+    // The rest of this message cannot be read, so the stream is lost.
+    FTooLarge = true;
+    FSock->Close();
+    FRx.clear();
+    FRxPos = 0;
+    return false;
+  }
+  const std::size_t total = header + static_cast<std::size_t>(length);
+  if (!Fill(total)) return false;
+  message = std::string_view(FRx).substr(FRxPos, total);
+  FFullResult.assign(message);
+  Consume(total);
+  return true;
+}
+
+std::string TLDAPSend::ReadResponse() {
+  std::string_view message;
+  if (!ReadMessage(message)) return std::string();
+  return FFullResult;
+}
+
+std::string_view TLDAPSend::Decode(std::string_view message) {
+  if (!FInSearch) FReferals.clear();
+  quorvel::TDecodedResponse r = quorvel::DecodeMessage(message, FSeq, FReferals);
+  FResultCode = r.ResultCode;
+  FResultString = std::move(r.ResultString);
+  FMatchedDN = std::move(r.MatchedDN);
+  FResponseTag = r.ResponseTag;
+  if (FTooLarge && message.empty()) FResultString = kResponseTooLarge;
+  return r.Rest;
+}
+
+std::string TLDAPSend::DecodeResponse(std::string_view message) {
+  return std::string(Decode(message));
+}
+
+bool TLDAPSend::SendAndDecode(std::string_view operation, std::string_view& rest) {
+  FSock->SendBytes(WrapMessage(operation));
+  std::string_view message;
+  if (FSock->LastError() == 0) ReadMessage(message);
+  rest = Decode(message);
+  return FResultCode == 0;
+}
+
+bool TLDAPSend::Bind() {
+  std::string content = EncodeObject(EncodeInteger(Version), ASN1_INT);
+  content += EncodeObject(UserName, ASN1_OCTSTR);
+  content += EncodeObject(Password, 0x80);
+  std::string_view rest;
+  return SendAndDecode(EncodeObject(content, 0x60), rest);
+}
+
+bool TLDAPSend::Unbind() {
+  FSock->SendBytes(WrapMessage(EncodeObject("", 0x42)));
+  FSock->Close();
+  FRx.clear();
+  FRxPos = 0;
+  return true;
+}
+
+bool TLDAPSend::Search(const std::string& base, bool types_only, const std::string& filter,
+                       const std::vector<std::string>& attributes) {
+  FSearchResult.Clear();
+  FReferals.clear();
+  std::string content = EncodeObject(base, ASN1_OCTSTR);
+  content += EncodeObject(EncodeInteger(SearchScope), ASN1_ENUM);
+  content += EncodeObject(EncodeInteger(SearchAliases), ASN1_ENUM);
+  content += EncodeObject(EncodeInteger(SearchSizeLimit), ASN1_INT);
+  content += EncodeObject(EncodeInteger(SearchTimeLimit), ASN1_INT);
+  content += EncodeObject(std::string(1, types_only ? '\xFF' : '\x00'), ASN1_BOOL);
+  std::string encoded = EncodeFilter(filter.empty() ? "(objectclass=*)" : filter);
+  content += encoded.empty() ? EncodeObject("", ASN1_NULL) : encoded;
+  std::string names;
+  for (const auto& name : attributes) names += EncodeObject(name, ASN1_OCTSTR);
+  content += EncodeObject(names, ASN1_SEQ);
+
+  FSock->SendBytes(WrapMessage(EncodeObject(content, 0x63)));
+  FInSearch = true;
+  FResultCode = -1;
+  FResultString.clear();
+  FResponseTag = -1;
+  while (FSock->LastError() == 0) {
+    std::string_view message;
+    if (!ReadMessage(message)) {
+      // Closed, silent, too large or not an LDAP message: the search cannot go on.
+      Decode(std::string_view());
+      break;
+    }
+    const std::string_view rest = Decode(message);
+    if (FResponseTag == 0x64) {
+      quorvel::ParseSearchEntry(rest, *FSearchResult.Add());
+    } else if (FResponseTag == 0x73) {
+      quorvel::ParseSearchReference(rest, FReferals);
+    } else if (FResponseTag == 0x65) {
+      break;
+    }
+  }
+  FInSearch = false;
+  return FResultCode == 0;
+}
+
+bool TLDAPSend::ExtendedOperation(const std::string& name, const std::string& value) {
+  std::string content = EncodeObject(name, 0x80);
+  if (!value.empty()) content += EncodeObject(value, 0x81);
+  std::string_view rest;
+  if (!SendAndDecode(EncodeObject(content, 0x77), rest)) return false;
+  std::size_t cursor = 0;
+  int tag = 0;
+  FExtName = ReadItem(rest, cursor, tag);
+  FExtValue = ReadItem(rest, cursor, tag);
+  return true;
+}
+
+bool TLDAPSend::StartTLS() {
+  if (!ExtendedOperation("1.3.6.1.4.1.1466.20037", "")) return false;
+  FRx.clear();
+  FRxPos = 0;
+  FSock->SslConnect();
+  return FSock->LastError() == 0;
+}

@@ -1,0 +1,134 @@
+// The LDAP version 3 client: one TLDAPSend holds one connection to one
+// directory server.
+//
+//   TLDAPSend ldap;
+//   ldap.TargetHost = "ldap.example.org"; ldap.TargetPort = "389";
+//   ldap.UserName = "cn=admin,dc=example,dc=org"; ldap.Password = "secret";
+//   if (ldap.Connect() && ldap.Bind() &&
+//       ldap.Search("dc=example,dc=org", false, "(objectclass=person)", {"cn", "mail"}))
+//     ... ldap.SearchResult().Items(0)->ObjectName() ...
+//   ldap.Unbind();
+//
+// Every operation is synchronous and never throws: it returns true or false
+// and leaves the reason in ResultCode()/ResultString() (ResultCode -1 when no
+// response could be decoded) or, for connection failures, in
+// Sock()->LastError()/LastErrorText(). A search ends on its SearchResultDone,
+// or when the connection fails, goes silent for Timeout milliseconds or sends
+// something that is not an LDAP message (ResultCode -1, the socket's error
+// kept). One response message may be at most kMaxResponseSize octets; a larger
+// one fails its operation and closes the connection.
+//
+// The object owns its socket, SearchResult() and Referals(); destroying it
+// closes the socket without sending anything.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ldap/results.h"
+
+class TTCPBlockSocket;
+
+enum TLDAPSearchScope { SS_BaseObject = 0, SS_SingleLevel = 1, SS_WholeSubtree = 2 };
+enum TLDAPSearchAliases {
+  SA_NeverDeref = 0,
+  SA_InSearching = 1,
+  SA_FindingBaseObj = 2,
+  SA_Always = 3
+};
+
+// The connection target and credentials.
+class TNetClient {
+ public:
+  virtual ~TNetClient() = default;
+  std::string TargetHost = "127.0.0.1";
+  std::string TargetPort = "389";
+  std::string IPInterface = "0.0.0.0";  // local address bound before connecting
+  int32_t Timeout = 60000;              // ms, for each receive step of a response
+  std::string UserName;                 // bind DN
+  std::string Password;
+};
+
+class TLDAPSend : public TNetClient {
+ public:
+  // Largest response message accepted (256 MiB).
+  static constexpr std::size_t kMaxResponseSize = 256u * 1024 * 1024;
+  // Text left in ResultString when a response exceeds kMaxResponseSize.
+  static constexpr const char* kResponseTooLarge = "Response too large";
+
+  TLDAPSend();
+  ~TLDAPSend() override;
+  TLDAPSend(const TLDAPSend&) = delete;
+  TLDAPSend& operator=(const TLDAPSend&) = delete;
+
+  int32_t Version = 3;
+  bool AutoTLS = false;  // run StartTLS inside Connect
+  bool FullSSL = false;  // TLS handshake right after the TCP connection (as on 636)
+  TLDAPSearchScope SearchScope = SS_WholeSubtree;
+  TLDAPSearchAliases SearchAliases = SA_Always;
+  int32_t SearchSizeLimit = 0;  // 0: none
+  int32_t SearchTimeLimit = 0;  // seconds, 0: none
+
+  // Closes any earlier connection, connects (and runs the SSL/TLS step asked for).
+  bool Connect();
+  // Simple bind with Version, UserName and Password; true when ResultCode is 0.
+  bool Bind();
+  // Sends the unbind request and closes the connection; always true.
+  bool Unbind();
+  // Runs one search; entries land in SearchResult(), referral URLs in Referals().
+  // True when ResultCode is 0; entries received before a failure are kept.
+  bool Search(const std::string& base, bool types_only, const std::string& filter,
+              const std::vector<std::string>& attributes);
+  bool ExtendedOperation(const std::string& name, const std::string& value);
+  // StartTLS extended request, then the TLS handshake on the open connection.
+  bool StartTLS();
+  static std::string ResultCodeText(int32_t code);
+
+  int32_t ResultCode() const { return FResultCode; }
+  const std::string& ResultString() const { return FResultString; }
+  const std::string& FullResult() const { return FFullResult; }
+  TLDAPResultList& SearchResult() { return FSearchResult; }
+  const TLDAPResultList& SearchResult() const { return FSearchResult; }
+  const std::vector<std::string>& Referals() const { return FReferals; }
+  const std::string& ExtName() const { return FExtName; }
+  const std::string& ExtValue() const { return FExtValue; }
+  int32_t Seq() const { return FSeq; }
+  TTCPBlockSocket* Sock() const { return FSock.get(); }
+  int ResponseTag() const { return FResponseTag; }
+  const std::string& MatchedDN() const { return FMatchedDN; }
+
+  // The internal steps, usable on their own.
+  // Envelope with the next message id.
+  std::string WrapMessage(std::string_view operation);
+  // One response message as received, or empty (time-out, closed connection,
+  // first octet not 0x30, too large).
+  std::string ReadResponse();
+  // Checks and decodes a message; returns the undecoded remainder.
+  std::string DecodeResponse(std::string_view message);
+
+ private:
+  bool ReadMessage(std::string_view& message);
+  bool Fill(std::size_t count);
+  void Consume(std::size_t count);
+  std::string_view Decode(std::string_view message);
+  bool SendAndDecode(std::string_view operation, std::string_view& rest);
+
+  std::unique_ptr<TTCPBlockSocket> FSock;
+  TLDAPResultList FSearchResult;
+  std::vector<std::string> FReferals;
+  int32_t FResultCode = 0;
+  std::string FResultString;
+  std::string FFullResult;
+  std::string FExtName, FExtValue;
+  std::string FMatchedDN;
+  int FResponseTag = -1;
+  int32_t FSeq = 0;
+  bool FInSearch = false;
+  bool FTooLarge = false;
+  // Octets received but not yet taken as messages: [FRxPos, FRx.size()).
+  std::string FRx;
+  std::size_t FRxPos = 0;
+};

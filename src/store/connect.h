@@ -1,0 +1,30 @@
+// The main window's only road to a directory server: open and bind a session
+// for a stored server record, and run one search for a stored profile record on
+// it. Both report their failures themselves through LogError, naming the host,
+// the error number and its text, so callers only add their own progress lines.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ldap/session.h"
+#include "store/nodedata.h"
+
+// A connected and bound session owned by the caller, or nullptr after the
+// failure has been reported. Never unbinds. ssl "Y" (exactly) asks for SSL from
+// the first byte.
+std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server);
+
+// Runs the profile's search on session: the session's SearchResult() (owned by
+// the session, valid until it searches again or is destroyed), or nullptr when
+// session is nullptr or the search failed (the failure has been reported). A
+// search ended by the size limit (code 4) still gives its entries, unreported.
+TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile);
+
+namespace quorvel {
+// The names sent for a profile's att text: the pieces between ";" with their
+// surrounding blanks removed; empty pieces are left out (an empty list asks for
+// every user attribute).
+std::vector<std::string> RequestedAttributeNames(const std::string& att);
+}  // namespace quorvel

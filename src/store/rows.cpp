@@ -1,0 +1,113 @@
+#include "store/rows.h"
+
+namespace quorvel {
+
+namespace {
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string_view TrimView(std::string_view text) {
+  std::size_t b = 0, e = text.size();
+  while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
+  return text.substr(b, e - b);
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+std::string ValueText(const TLDAPAttribute& attribute, bool binary, int i) {
+  const std::string_view value = attribute.Value(i);
+  return binary ? EncodeBase64(value) : std::string(TrimView(value));
+}
+}  // namespace
+
+std::string TrimControl(std::string_view text) {
+  return std::string(TrimView(text));
+}
+
+std::vector<std::string> SplitAttributeList(std::string_view att) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t pos = att.find(';', start);
+    if (pos == std::string_view::npos) {
+      pieces.emplace_back(att.substr(start));
+      return pieces;
+    }
+    pieces.emplace_back(att.substr(start, pos - start));
+    start = pos + 1;
+  }
+}
+
+TLDAPAttribute FindRequestedAttribute(const TLDAPResult& entry, std::string_view requested) {
+  const std::string_view wanted = TrimView(requested);
+  const TLDAPAttributeList attrs = entry.Attributes();
+  for (int i = attrs.Count() - 1; i >= 0; --i) {
+    TLDAPAttribute a = attrs.Items(i);
+    if (EqualsIgnoringCase(TrimView(a.AttributeName()), wanted)) return a;
+  }
+  return TLDAPAttribute();
+}
+
+std::string AttributeCellText(const TLDAPAttribute& attribute) {
+  const int count = attribute.Count();
+  if (count == 0) return std::string();
+  const bool binary = attribute.IsBinary();
+  if (count == 1) return ValueText(attribute, binary, 0);
+  std::string cell;
+  for (int i = 0; i < count; ++i) {
+    cell.push_back('[');
+    cell += ValueText(attribute, binary, i);
+    cell.push_back(']');
+  }
+  return cell;
+}
+
+std::string RequestedCellText(const TLDAPResult& entry, std::string_view requested) {
+  const TLDAPAttribute a = FindRequestedAttribute(entry, requested);
+  return a ? AttributeCellText(a) : std::string();
+}
+
+std::vector<std::string> BuildExportRow(const TLDAPResult& entry,
+                                        const std::vector<std::string>& requested) {
+  std::vector<std::string> row;
+  row.reserve(requested.size() + 1);
+  row.emplace_back(entry.ObjectName());
+  for (const auto& name : requested) row.push_back(RequestedCellText(entry, name));
+  return row;
+}
+
+std::vector<std::string> BuildExportRow(const TLDAPResult& entry, std::string_view att) {
+  return BuildExportRow(entry, SplitAttributeList(att));
+}
+
+TPropertyRow BuildPropertyRow(const TLDAPAttribute& attribute, int value_index) {
+  const std::string_view raw = attribute.Value(value_index);
+  const bool binary = attribute.IsBinary();
+  TPropertyRow row;
+  row.Icon = "0";
+  row.Name = std::string(attribute.AttributeName());
+  row.Value = binary ? EncodeBase64(TrimView(raw)) : std::string(TrimView(raw));
+  row.Type = binary ? "BINARY" : "TEXT";
+  row.Size = std::to_string(raw.size());
+  return row;
+}
+
+std::vector<TPropertyRow> BuildPropertyRows(const TLDAPResult& entry) {
+  std::vector<TPropertyRow> rows;
+  const TLDAPAttributeList attrs = entry.Attributes();
+  for (int i = 0; i < attrs.Count(); ++i) {
+    const TLDAPAttribute a = attrs.Items(i);
+    for (int j = 0; j < a.Count(); ++j) rows.push_back(BuildPropertyRow(a, j));
+  }
+  return rows;
+}
+
+}  // namespace quorvel
