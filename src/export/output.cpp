@@ -1,0 +1,205 @@
+#include "export/output.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "export/textcodec.h"
+
+namespace quorvel {
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 20;
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+bool TStreamSink::Write(std::string_view bytes) {
+  if (failed_) return false;
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stream_) != bytes.size()) {
+    failed_ = true;
+    error_ = std::strerror(errno);
+  }
+  return !failed_;
+}
+
+bool TStreamSink::Commit() {
+  if (!failed_ && std::fflush(stream_) != 0) {
+    failed_ = true;
+    error_ = std::strerror(errno);
+  }
+  return !failed_;
+}
+
+TAtomicFileSink::TAtomicFileSink(std::string path) : path_(std::move(path)) {
+  temp_ = FolderOf(path_) + "/." + BaseOf(path_) + ".XXXXXX";
+  fd_ = ::mkstemp(temp_.data());
+  if (fd_ < 0) {
+    Fail(path_, errno);
+    temp_.clear();
+    return;
+  }
+  // A replaced report keeps its permissions; a new one gets the usual ones.
+  struct stat st {};
+  mode_t mode;
+  if (::stat(path_.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ::fchmod(fd_, mode);
+  buffer_.reserve(kBufferSize);
+}
+
+TAtomicFileSink::~TAtomicFileSink() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+}
+
+void TAtomicFileSink::Fail(const std::string& what, int err) {
+  if (!failed_) error_ = what + ": " + std::strerror(err);
+  failed_ = true;
+}
+
+bool TAtomicFileSink::Flush() {
+  std::size_t done = 0;
+  while (!failed_ && done < buffer_.size()) {
+    const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail(path_, errno);
+    } else {
+      done += static_cast<std::size_t>(n);
+    }
+  }
+  buffer_.clear();
+  return !failed_;
+}
+
+bool TAtomicFileSink::Write(std::string_view bytes) {
+  if (failed_ || fd_ < 0) return false;
+  if (buffer_.size() + bytes.size() > kBufferSize) {
+    if (!Flush()) return false;
+    if (bytes.size() >= kBufferSize) {
+      buffer_.assign(bytes);
+      return Flush();
+    }
+  }
+  buffer_.append(bytes);
+  return true;
+}
+
+bool TAtomicFileSink::Commit() {
+  if (failed_ || fd_ < 0) return false;
+  if (!Flush()) return false;
+  if (::fsync(fd_) != 0 && errno != EINVAL) Fail(path_, errno);
+  if (::close(fd_) != 0 && !failed_) Fail(path_, errno);
+  fd_ = -1;
+  if (failed_) return false;
+  if (::rename(temp_.c_str(), path_.c_str()) != 0) {
+    Fail(path_, errno);
+    return false;
+  }
+  committed_ = true;
+  return true;
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {
+  TAtomicFileSink sink(path);
+  const bool ok = sink.Write(bytes) && sink.Commit();
+  if (!ok) error = sink.Error();
+  return ok;
+}
+
+void TLineWriter::Put(std::string_view piece) {
+  buffer_.append(piece);
+  buffer_ += "\r\n";
+  if (buffer_.size() >= kBufferSize) Flush();
+}
+
+void TLineWriter::Add(std::string_view text) {
+  std::size_t start = 0;
+  const std::size_t n = text.size();
+  std::size_t i = text.find_first_of("\r\n");
+  if (i == std::string_view::npos) {
+    Put(text);
+    return;
+  }
+  while (i != std::string_view::npos) {
+    Put(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
+    start = i + 1;
+    i = text.find_first_of("\r\n", start);
+  }
+  // A text ending in a line break gives no extra empty line.
+  if (start < n) Put(text.substr(start));
+}
+
+void TLineWriter::AddVerbatim(std::string_view text) {
+  Put(text);
+}
+
+void TLineWriter::Flush() {
+  if (!buffer_.empty()) {
+    if (!sink_.Write(buffer_)) ok_ = false;
+    buffer_.clear();
+  }
+}
+
+std::string_view FileExtension(std::string_view path) {
+  const auto slash = path.rfind('/');
+  const auto dot = path.rfind('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return {};
+  return path.substr(dot + 1);
+}
+
+std::string ChangeFileExt(std::string_view path, std::string_view ext) {
+  const auto slash = path.rfind('/');
+  auto dot = path.rfind('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
+    dot = path.size();
+  std::string r(path.substr(0, dot));
+  r += '.';
+  r += ext;
+  return r;
+}
+
+std::string DestinationName(std::string_view chosen, std::string_view ext) {
+  const std::string_view current = FileExtension(chosen);
+  if (!current.empty() && EqualsNoCase(current, ext)) return std::string(chosen);
+  return ChangeFileExt(chosen, AsciiLower(ext));
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string TemporaryReportName(std::string_view folder, std::string_view ext) {
+  std::string dir(folder);
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  char hex[16];
+  for (unsigned n = 1; n <= 0xFFFF; ++n) {
+    std::snprintf(hex, sizeof hex, "%X", n);
+    const std::string name = ChangeFileExt(dir + "YOX" + hex + ".TMP", AsciiLower(ext));
+    if (!FileExists(name)) return name;
+  }
+  return {};
+}
+
+}  // namespace quorvel

@@ -1,0 +1,327 @@
+// The formats built as lines of text: LDIF, plain text and clipboard text,
+// comma- and tab-separated text, DIF and SYLK. Every line goes out followed by
+// CR LF.
+#include "export/textcodec.h"
+#include "export/writers.h"
+
+std::string QuoteValue(const std::string& text, bool force) {
+  std::string r;
+  r.reserve(text.size() + 2);
+  bool enclose = force;
+  for (char c : text) {
+    if (c == '"') r += '"';
+    if (c == ' ' || c == ',' || c == '\r' || c == '\n') enclose = true;
+    r += c;
+  }
+  if (enclose) {
+    r.insert(r.begin(), '"');
+    r += '"';
+  }
+  return r;
+}
+
+namespace quorvel {
+namespace {
+
+std::string Base64(std::string_view s) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((s.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 2 < s.size(); i += 3) {
+    const unsigned v = (static_cast<unsigned char>(s[i]) << 16) |
+                       (static_cast<unsigned char>(s[i + 1]) << 8) |
+                       static_cast<unsigned char>(s[i + 2]);
+    out += kAlphabet[v >> 18];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += kAlphabet[v & 63];
+  }
+  if (i < s.size()) {
+    unsigned v = static_cast<unsigned char>(s[i]) << 16;
+    if (i + 1 < s.size()) v |= static_cast<unsigned char>(s[i + 1]) << 8;
+    out += kAlphabet[v >> 18];
+    out += kAlphabet[(v >> 12) & 63];
+    out += i + 1 < s.size() ? kAlphabet[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+// Lines of text in the output; the common part of every format of this module.
+class TLinesWriter : public TFormatWriter {
+ public:
+  explicit TLinesWriter(TWriterContext& ctx) : TFormatWriter(ctx), out_(*ctx.Sink) {}
+  void Finish() override {
+    out_.Flush();
+    if (!out_.Ok()) throw TExportFailure(ctx_.Sink->Error());
+  }
+
+ protected:
+  void AddLines(const std::vector<std::string>& lines) {
+    for (const std::string& l : lines) out_.Add(l);
+  }
+  // The blanks that stand before a header row when data rows carry a
+  // row-number prefix of `prefixLength` characters.
+  static std::string HeaderIndent(std::size_t prefixLength) {
+    return std::string(prefixLength + 1, ' ');
+  }
+  TLineWriter out_;
+  std::string line_;
+};
+
+class TLdifWriter : public TLinesWriter {
+ public:
+  using TLinesWriter::TLinesWriter;
+  void Preamble() override {
+    out_.Add("# Quorvel LDIF Output File");
+    out_.Add("# Generated on " + ctx_.Engine->NowText());
+    out_.Add("version: 1");
+    out_.Add("");
+  }
+  void HeaderText(const std::vector<std::string>& lines) override { AddLines(lines); }
+  void DataRow(const TRow& row) override {
+    out_.AddVerbatim("# Result " + std::to_string(row.Visited));
+    for (const TCell& c : row.Cells) {
+      line_ = ctx_.Titles[c.Index];
+      const std::string& v = *c.Value;
+      // A value holding a line break goes on one line as Base64 after "::",
+      // so that the entry keeps one line per column and reads back exactly.
+      if (v.find_first_of("\r\n") != std::string::npos) {
+        line_ += ":: ";
+        line_ += Base64(v);
+      } else {
+        line_ += ": ";
+        line_ += v;
+      }
+      out_.AddVerbatim(line_);
+    }
+    out_.AddVerbatim("");
+  }
+};
+
+class TPlainTextWriter : public TLinesWriter {
+ public:
+  using TLinesWriter::TLinesWriter;
+  void HeaderText(const std::vector<std::string>& lines) override { AddLines(lines); }
+  void HeaderRow(const TRow& row) override {
+    line_.clear();
+    if (row.RowNumbers) line_ = HeaderIndent(CharCount(ctx_.RowNumberReference));
+    Cells(row);
+  }
+  void HeaderSeparator() override {
+    if (ctx_.Has(xoHeaderLine)) out_.AddVerbatim(RepeatChar('-', ctx_.TotalTextWidth));
+  }
+  void DataRow(const TRow& row) override {
+    line_.clear();
+    if (row.RowNumbers) {
+      line_ = PadLeft(row.RowNumber, ' ', CharCount(ctx_.RowNumberReference));
+      line_ += ' ';
+    }
+    Cells(row);
+  }
+  void Footer(const std::vector<std::string>& lines, const std::string& dateLine) override {
+    if (ctx_.Has(xoFooterLine)) out_.AddVerbatim(RepeatChar('-', ctx_.TotalTextWidth));
+    AddLines(lines);
+    if (!dateLine.empty()) out_.Add(dateLine);
+  }
+
+ private:
+  void Cells(const TRow& row) {
+    line_.reserve(ctx_.TotalTextWidth + 16);
+    bool first = true;
+    for (const TCell& c : row.Cells) {
+      if (!first) line_ += ' ';
+      first = false;
+      const std::size_t n = CharCount(c.Text);
+      const std::size_t w = c.Width > 0 ? static_cast<std::size_t>(c.Width) : 0;
+      const std::size_t pad = n < w ? w - n : 0;
+      switch (c.Alignment) {
+        case 2:
+          line_.append(pad, ' ');
+          line_ += c.Text;
+          break;
+        case 3:
+          line_.append(pad / 2, ' ');
+          line_ += c.Text;
+          line_.append(pad - pad / 2, ' ');
+          break;
+        default:
+          line_ += c.Text;
+          line_.append(pad, ' ');
+      }
+    }
+    out_.Add(line_);
+  }
+};
+
+class TCsvWriter : public TLinesWriter {
+ public:
+  using TLinesWriter::TLinesWriter;
+  void HeaderRow(const TRow& row) override {
+    line_.clear();
+    if (row.RowNumbers) line_ = HeaderIndent(QuoteValue(ctx_.RowNumberReference, false).size() + 1);
+    Cells(row);
+  }
+  void DataRow(const TRow& row) override {
+    line_.clear();
+    if (row.RowNumbers) {
+      line_ = QuoteValue(row.RowNumber, false);
+      line_ += ',';
+    }
+    Cells(row);
+  }
+
+ private:
+  void Cells(const TRow& row) {
+    bool first = true;
+    for (const TCell& c : row.Cells) {
+      if (!first) line_ += ',';
+      first = false;
+      line_ += QuoteValue(c.Text, false);
+    }
+    // Line breaks inside a quoted cell stay part of the cell.
+    out_.AddVerbatim(line_);
+  }
+};
+
+class TTabWriter : public TLinesWriter {
+ public:
+  using TLinesWriter::TLinesWriter;
+  void HeaderText(const std::vector<std::string>& lines) override { AddLines(lines); }
+  void HeaderRow(const TRow& row) override {
+    line_.clear();
+    if (row.RowNumbers) line_ = HeaderIndent(CharCount(ctx_.RowNumberReference) + 1);
+    Cells(row);
+  }
+  void DataRow(const TRow& row) override {
+    line_.clear();
+    if (row.RowNumbers) {
+      line_ = row.RowNumber;
+      line_ += '\t';
+    }
+    Cells(row);
+  }
+  void Footer(const std::vector<std::string>& lines, const std::string& dateLine) override {
+    AddLines(lines);
+    if (!dateLine.empty()) out_.Add(dateLine);
+  }
+
+ private:
+  void Cells(const TRow& row) {
+    bool first = true;
+    for (const TCell& c : row.Cells) {
+      if (!first) line_ += '\t';
+      first = false;
+      line_ += c.Text;
+    }
+    out_.Add(line_);
+  }
+};
+
+class TDifWriter : public TLinesWriter {
+ public:
+  using TLinesWriter::TLinesWriter;
+  void Preamble() override {
+    const int vectors = ctx_.ColumnCount + (ctx_.Has(xoRowNumbers) ? 1 : 0);
+    for (const std::string& l :
+         {std::string("TABLE"), std::string("0,1"),
+          "\"" + AsciiUpper(ctx_.Engine->ClassName()) + "\"", std::string("VECTORS"),
+          "0," + std::to_string(vectors), std::string("\"\""), std::string("TUPLES"),
+          "0," + std::to_string(ctx_.TotalRows), std::string("\"\""), std::string("DATA"),
+          std::string("0,0"), std::string("\"\"")})
+      out_.AddVerbatim(l);
+  }
+  void HeaderRow(const TRow& row) override {
+    out_.AddVerbatim("-1,0");
+    out_.AddVerbatim("BOT");
+    if (row.RowNumbers) {
+      out_.AddVerbatim("1,0");
+      out_.AddVerbatim("\"\"");
+    }
+    Cells(row);
+  }
+  void DataRow(const TRow& row) override {
+    out_.AddVerbatim("-1,0");
+    out_.AddVerbatim("BOT");
+    if (row.RowNumbers) {
+      out_.AddVerbatim("1,0");
+      out_.AddVerbatim("\"" + row.RowNumber + "\"");
+    }
+    Cells(row);
+  }
+  void Finish() override {
+    out_.AddVerbatim("-1,0");
+    out_.AddVerbatim("EOD");
+    TLinesWriter::Finish();
+  }
+
+ private:
+  void Cells(const TRow& row) {
+    for (const TCell& c : row.Cells) {
+      out_.AddVerbatim("1,0");
+      // Every string value is quoted, so that readers take it as a string.
+      out_.Add(QuoteValue(c.Text, true));
+    }
+  }
+};
+
+class TSylkWriter : public TLinesWriter {
+ public:
+  using TLinesWriter::TLinesWriter;
+  void Preamble() override { out_.AddVerbatim("ID;P" + AsciiUpper(ctx_.Engine->ClassName())); }
+  void HeaderRow(const TRow& row) override {
+    std::string indent;
+    if (row.RowNumbers) indent = HeaderIndent(ctx_.RowNumberReference.size() + 2);
+    Cells(row, indent);
+  }
+  void DataRow(const TRow& row) override {
+    if (row.RowNumbers)
+      out_.AddVerbatim("C;X1;Y" + std::to_string(ctx_.SylkRow) + ";K\"" + row.RowNumber + "\"");
+    Cells(row, {});
+  }
+  void Finish() override {
+    out_.AddVerbatim("E");
+    TLinesWriter::Finish();
+  }
+
+ private:
+  void Cells(const TRow& row, const std::string& indent) {
+    const int shift = row.RowNumbers ? 2 : 1;
+    bool first = true;
+    for (const TCell& c : row.Cells) {
+      line_ = first ? indent : std::string();
+      first = false;
+      line_ += "C;X" + std::to_string(c.Index + shift) + ";Y" + std::to_string(ctx_.SylkRow) + ";K";
+      // A ";" inside the value is doubled: a single one would end the field.
+      const std::string quoted = QuoteValue(c.Text, true);
+      for (char ch : quoted) {
+        line_ += ch;
+        if (ch == ';') line_ += ';';
+      }
+      out_.Add(line_);
+    }
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<TFormatWriter> MakeTextWriter(TWriterContext& ctx) {
+  switch (ctx.Type) {
+    case xtLDIF:
+      return std::make_unique<TLdifWriter>(ctx);
+    case xtCSV:
+      return std::make_unique<TCsvWriter>(ctx);
+    case xtTAB:
+      return std::make_unique<TTabWriter>(ctx);
+    case xtDIF:
+      return std::make_unique<TDifWriter>(ctx);
+    case xtSYLK:
+      return std::make_unique<TSylkWriter>(ctx);
+    default:
+      return std::make_unique<TPlainTextWriter>(ctx);
+  }
+}
+
+}  // namespace quorvel
