@@ -131,31 +131,38 @@ void TFileInfo::GetInfo(const std::string& file) {
   for (size_t i = 0; i < std::size(keys); ++i)
     *texts[i] = block.Query(prefix + std::string(keys[i]));
 
-  // The four parts of the file version.
-  const std::string& v = FileVersion;
+  quorvel::SplitFileVersion(FileVersion, MajorVersion, MinorVersion, Release, Build);
+}
+
+namespace quorvel {
+
+void SplitFileVersion(const std::string& v, std::string& major, std::string& minor,
+                      std::string& release, std::string& build) {
   const char sep = v.find('.') != std::string::npos   ? '.'
                    : v.find(',') != std::string::npos ? ','
                                                       : '\0';
   if (v.empty() || !sep) {
-    for (std::string* p : parts) *p = kNotAvailable;
+    major = minor = release = build = kNotAvailable;
     return;
   }
   size_t p = v.find(sep);
-  MajorVersion = v.substr(0, p);
+  major = v.substr(0, p);
   std::string rest = v.substr(p + 1);
   p = rest.find(sep);
   if (p == std::string::npos) {
-    MinorVersion.clear();
+    minor.clear();
   } else {
-    MinorVersion = rest.substr(0, p);
+    minor = rest.substr(0, p);
     rest = rest.substr(p + 1);
   }
   p = rest.find(sep);
   if (p == std::string::npos) {
-    Release.clear();
-    Build = rest;
+    release.clear();
+    build = rest;
   } else {
-    Release = rest.substr(0, p);
-    Build = rest.substr(p + 1);
+    release = rest.substr(0, p);
+    build = rest.substr(p + 1);
   }
 }
+
+}  // namespace quorvel

@@ -29,5 +29,12 @@ class TFileInfo {
   std::string Build;
 };
 
+namespace quorvel {
+// Splits a file version at "." (or "," when there is no ".") into its four
+// parts, blanks kept; "<info not available>" in all four when it has neither.
+void SplitFileVersion(const std::string& version, std::string& major, std::string& minor,
+                      std::string& release, std::string& build);
+}  // namespace quorvel
+
 // The name of the ELF section holding the version block.
 inline constexpr const char* kVersionSectionName = ".quorvel_version";
