@@ -503,6 +503,7 @@ bool TBlockSocket::WaitReadable(int timeout) {
 
 std::string TBlockSocket::ReceivePacket(int timeout) {
   FLastError = 0;
+  FReadTimeout = timeout;
   std::string result;
   if (Buffered() > 0) {
     result = TakeBuffered(Buffered());
@@ -757,7 +758,7 @@ int TTCPBlockSocket::RawRecv(char* data, int length) {
   if (!FSSL->SSLEnabled()) return TBlockSocket::RawRecv(data, length);
   int r = FSSL->ReadData(data, length);
   if (FSSL->LastError() != 0) {
-    FLastError = 10091;
+    FLastError = FSSL->TimedOut() ? 10060 : 10091;
     return -1;
   }
   return r;  // 0: the peer closed the TLS session cleanly

@@ -110,6 +110,9 @@ class TBlockSocket {
   // The system handle, -1 when no socket exists.
   int Socket() const { return FSocket; }
   bool HasSocket() const { return FSocket >= 0; }
+  // The time-out (ms) of the receive in progress; a TLS read waiting for the
+  // rest of a record uses it.
+  int ReadTimeout() const { return FReadTimeout; }
   const std::string& GetLocalSinIP() const { return FLocalIP; }
   int GetLocalSinPort() const { return FLocalPort; }
   const std::string& GetRemoteSinIP() const { return FRemoteIP; }
@@ -156,6 +159,7 @@ class TBlockSocket {
   void DoStatus(THookSocketReason reason, const std::string& value);
 
   int FSocket = -1;
+  int FReadTimeout = -1;
   int32_t FLastError = 0;
   std::string FLastErrorText;
 

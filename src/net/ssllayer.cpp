@@ -1,11 +1,13 @@
 #include "net/ssllayer.h"
 
 #include <dlfcn.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <time.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -26,6 +28,8 @@ constexpr int kErrZeroReturn = 6;
 constexpr int kVerifyNone = 0;
 constexpr int kVerifyPeer = 1;
 constexpr int kBioCtrlInfo = 3;
+constexpr int kCtrlClearMode = 78;
+constexpr long kModeAutoRetry = 0x4;
 
 struct OpenSslApi {
   void* libssl = nullptr;
@@ -53,6 +57,7 @@ struct OpenSslApi {
   const char* (*SSL_CIPHER_get_name)(SslPtr) = nullptr;
   int (*SSL_CIPHER_get_bits)(SslPtr, int*) = nullptr;
   long (*SSL_get_verify_result)(SslPtr) = nullptr;
+  long (*SSL_CTX_ctrl)(SslPtr, int, long, void*) = nullptr;
   // libcrypto
   const char* (*OpenSSL_version)(int) = nullptr;
   unsigned long (*ERR_get_error)() = nullptr;
@@ -109,6 +114,7 @@ bool BindAll(OpenSslApi& a) {
   QV_BIND(s, SSL_CIPHER_get_name);
   QV_BIND(s, SSL_CIPHER_get_bits);
   QV_BIND(s, SSL_get_verify_result);
+  QV_BIND(s, SSL_CTX_ctrl);
   QV_BIND(c, OpenSSL_version);
   QV_BIND(c, ERR_get_error);
   QV_BIND(c, ERR_clear_error);
@@ -161,6 +167,7 @@ class SigPipeGuard {
 };
 
 const char kNotImplemented[] = "SLL is not implemented!";
+const char kTimedOut[] = "No TLS data within the time-out";
 
 }  // namespace
 
@@ -404,6 +411,9 @@ bool TSSLOpenSSL::Prepare() {
     return false;
   }
   gApi.SSL_CTX_set_verify(FConn->ctx, VerifyCert ? kVerifyPeer : kVerifyNone, nullptr);
+  // A read that only met handshake records (session tickets) returns to us
+  // instead of blocking for data, so the socket's time-out keeps bounding it.
+  gApi.SSL_CTX_ctrl(FConn->ctx, kCtrlClearMode, kModeAutoRetry, nullptr);
   gApi.SSL_CTX_set_default_passwd_cb(FConn->ctx, &PasswordCallback);
   gApi.SSL_CTX_set_default_passwd_cb_userdata(FConn->ctx, this);
   // Client certificates and keys are not supported: with the settings left
@@ -494,6 +504,7 @@ int TSSLOpenSSL::WriteData(const char* buffer, int length) {
 
 int TSSLOpenSSL::ReadData(char* buffer, int length) {
   FLastError = 0;
+  FTimedOut = false;
   FLastErrorText.clear();
   if (!FConn || !FConn->ssl || !gLoaded) {
     NotImplemented();
@@ -505,7 +516,20 @@ int TSSLOpenSSL::ReadData(char* buffer, int length) {
     int r = gApi.SSL_read(FConn->ssl, buffer, length);
     int e = gApi.SSL_get_error(FConn->ssl, r);
     if (e == kErrNone) return r;
-    if (e == kErrWantRead || e == kErrWantWrite) continue;
+    if (e == kErrWantRead || e == kErrWantWrite) {
+      // Wait (bounded by the receive time-out) for the rest of a record.
+      const int timeout = FSocket ? FSocket->ReadTimeout() : -1;
+      pollfd p{FSocket ? FSocket->Socket() : -1, short(e == kErrWantRead ? POLLIN : POLLOUT), 0};
+      int rc;
+      do {
+        rc = ::poll(&p, 1, timeout);
+      } while (rc < 0 && errno == EINTR);
+      if (rc > 0) continue;
+      FLastError = kErrWantRead;
+      FLastErrorText = kTimedOut;
+      FTimedOut = true;
+      return -1;
+    }
     if (e == kErrZeroReturn) return 0;
     gApi.ERR_clear_error();
     FLastError = e;

@@ -63,6 +63,9 @@ class TCustomSSL {
   int32_t LastError() const { return FLastError; }
   const std::string& LastErrorText() const { return FLastErrorText; }
   TTCPBlockSocket* Socket() const { return FSocket; }
+  // The last ReadData failed because nothing arrived within the socket's
+  // receive time-out (the connection stays usable).
+  bool TimedOut() const { return FTimedOut; }
 
   // Published settings (the program changes none of them).
   TSSLType SSLType = LT_all;
@@ -77,6 +80,7 @@ class TCustomSSL {
   void NotImplemented();
   TTCPBlockSocket* FSocket;
   bool FSSLEnabled = false;
+  bool FTimedOut = false;
   int32_t FLastError = 0;
   std::string FLastErrorText;
 };
