@@ -119,6 +119,11 @@ TEST(SlapdTransport, LdapsHandshakeShowsTheHarnessCertificate) {
   // Not verified, as designed: the self-signed certificate does not stop us.
   EXPECT_NE(ssl->VerifyResult(), 0);
   EXPECT_EQ(Bind(s, 1, Env().userDn, Env().userPw), 0);
+  // After an unbind the server ends the TLS session and closes: that reads as
+  // the peer closing (10054), not as a TLS failure.
+  s.SendBytes(std::string("\x30\x05\x02\x01\x02\x42\x00", 7));
+  EXPECT_EQ(s.ReceiveByte(5000), 0);
+  EXPECT_EQ(s.LastError(), 10054);
   s.Close();
   EXPECT_EQ(s.LastError(), 0);
   EXPECT_FALSE(ssl->SSLEnabled());
@@ -184,4 +189,17 @@ TEST(SlapdTransport, WithoutOpenSslOnlySslConnectionsFail) {
 
   Connect(clear, Env().port);
   EXPECT_EQ(Bind(clear, 1, "", ""), 0);
+}
+
+TEST(SlapdTransport, SilenceAfterTheHandshakeTimesOutWith10060) {
+  QUORVEL_REQUIRE_SLAPD(Env());
+  TTCPBlockSocket s;
+  Connect(s, Env().ldapsPort);
+  s.SslConnect();
+  ASSERT_EQ(s.LastError(), 0);
+  // The server may send session tickets and then nothing: no application data
+  // arrives, so the wait must end with the time-out, not block in the TLS read.
+  EXPECT_EQ(s.ReceiveByte(300), 0);
+  EXPECT_EQ(s.LastError(), 10060);
+  EXPECT_EQ(Bind(s, 1, Env().userDn, Env().userPw), 0);  // still usable
 }
