@@ -17,6 +17,7 @@
 #                (no program window; the program need not be built)
 #   --no-build   skip installing packages and building (use what build/ holds)
 #   --people N   size of the sample organisation (default 4000)
+#   --exe FILE   run this program file instead of build/quorvel (implies --no-build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -24,12 +25,14 @@ root=$(pwd)
 no_gui=0
 no_build=0
 people=4000
+exe="$root/build/quorvel"
 while [ $# -gt 0 ]; do
   case "$1" in
     --no-gui) no_gui=1; shift ;;
     --no-build) no_build=1; shift ;;
     --people) people=$2; shift 2 ;;
-    *) echo "demo: unknown option $1 (use --no-gui, --no-build, --people N)" >&2; exit 2 ;;
+    --exe) exe=$(realpath "$2"); no_build=1; shift 2 ;;
+    *) echo "demo: unknown option $1 (use --no-gui, --no-build, --people N, --exe FILE)" >&2; exit 2 ;;
   esac
 done
 
@@ -45,7 +48,6 @@ if [ $no_build = 0 ]; then
   fi
 fi
 
-exe="$root/build/quorvel"
 if [ $no_gui = 0 ] && [ ! -x "$exe" ]; then
   echo "demo: the program was not built: $exe is missing." >&2
   echo "demo: look at the build output above, or run with --no-gui to try the rest." >&2
