@@ -67,6 +67,24 @@ TEST(Connect, BindLocalAnyCreatesNothingAndRefusedPortIs10061) {
   EXPECT_FALSE(s.HasSocket());
 }
 
+TEST(Connect, NamesPreferIPv4AndAddressesAreReadBack) {
+  FakeServer srv;  // listens on 127.0.0.1 only
+  srv.Expect(1);
+  ASSERT_TRUE(srv.Start());
+  TTCPBlockSocket s;
+  s.ConnectTo("localhost", std::to_string(srv.Port()));
+  ASSERT_EQ(s.LastError(), 0) << s.LastErrorText();
+  EXPECT_EQ(s.GetRemoteSinIP(), "127.0.0.1");
+  EXPECT_EQ(s.GetRemoteSinPort(), srv.Port());
+  EXPECT_EQ(s.GetLocalSinIP(), "127.0.0.1");
+  EXPECT_GT(s.GetLocalSinPort(), 0);
+  EXPECT_EQ(s.Family, SF_IP4);  // narrowed by the resolved address ...
+  s.SendBytes("x");
+  s.Close();
+  EXPECT_EQ(s.Family, SF_Any);  // ... and restored by Close
+  EXPECT_TRUE(srv.Finish()) << srv.Error();
+}
+
 TEST(Connect, UnknownHostIs11001) {
   TTCPBlockSocket s;
   s.ConnectTo("no-such-host.quorvel.invalid", "389");
