@@ -45,6 +45,13 @@ TNodeData* NodeData(QTreeWidgetItem* item) {
   return node ? node->Data.get() : nullptr;
 }
 
+namespace {
+std::string g_programFolder;
+}
+void SetProgramFolder(const std::string& folder) {
+  g_programFolder = folder;
+}
+
 int NodeLevel(const QTreeWidgetItem* item) {
   int level = 0;
   for (const QTreeWidgetItem* p = item ? item->parent() : nullptr; p; p = p->parent()) ++level;
@@ -103,7 +110,15 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   sink_.SetPane([this](const std::string& line) { PaneLine(line); });
   previousSink_ = SetMessageSink(&sink_);
   // 3. Open the catalogue and the working store.
-  if (!InitDatabases()) LogError("Error initializing application!");
+  bool opened = false;
+  if (g_programFolder.empty()) {
+    opened = InitDatabases();
+  } else if (::data) {
+    const std::string& f = g_programFolder;
+    opened = InitDatabases(*::data, f + "lib/quorvel.db", f + "lib/dump.db", f + "lib/quorvel.so");
+    AppPath = f;
+  }
+  if (!opened) LogError("Error initializing application!");
   // 4. The export engine and its temporary folder.
   export_ = std::make_unique<TExportHookup>(*this, AppPath + "data/");
   // 5. The help file lives at AppPath + "help/index.html" (looked up on demand).
@@ -309,12 +324,8 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
       break;
     }
     case QEvent::MouseButtonRelease:
-      if (tv == tv_workspace) {
-        // Let the view finish its own handling first, then apply the rules.
-        bool handled = QMainWindow::eventFilter(watched, event);
-        QTimer::singleShot(0, this, [this] { tv_workspaceMouseUp(); });
-        return handled;
-      }
+      // The selection was made at the press; the toolbar follows it now.
+      if (tv == tv_workspace) tv_workspaceMouseUp();
       break;
     case QEvent::ContextMenu: {
       auto* ce = static_cast<QContextMenuEvent*>(event);

@@ -34,6 +34,11 @@ class TNodeItem : public QTreeWidgetItem {
   std::unique_ptr<TNodeData> Data;
 };
 
+// Runs the window on the databases of another program folder (with its
+// trailing "/"): lib/quorvel.db, lib/dump.db, lib/quorvel.so and help/ there.
+// Empty (the default) means the folder of the executable. Tests use it.
+void SetProgramFolder(const std::string& folder);
+
 // The record of a node, or nullptr for the roots and foreign items.
 TNodeData* NodeData(QTreeWidgetItem* item);
 // 0 for a root, 1 for its children, and so on.

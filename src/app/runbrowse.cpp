@@ -1,7 +1,329 @@
 // Running a profile into the results grid, and the directory browser.
-#include "app/mainform.h"
+#include <QAction>
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTableView>
+#include <QTreeWidget>
 
-void TMainForm::mnu_actions_runClick() {}
-void TMainForm::run_profileClick() {}
-void TMainForm::o_browseClick() {}
-void TMainForm::o_propertiesClick() {}
+#include "app/gridmodel.h"
+#include "app/icons.h"
+#include "app/mainform.h"
+#include "store/connect.h"
+#include "store/data.h"
+#include "store/rows.h"
+#include "store/shared.h"
+
+using namespace quorvel;
+
+namespace {
+
+// The busy cursor for the length of a command; restored early or at scope end.
+class TBusyCursor {
+ public:
+  TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TBusyCursor() { Restore(); }
+  void Restore() {
+    if (active_) QApplication::restoreOverrideCursor();
+    active_ = false;
+  }
+
+ private:
+  bool active_ = true;
+};
+
+// The closing lines of an error box about a search: host, code and text.
+std::string QueryErrorText(const TLDAPSend& ldap) {
+  return "Error querying \"" + ldap.TargetHost +
+         "\" \r\n    ErrorCode: " + std::to_string(ldap.ResultCode()) +
+         "\r\n    ErrorDesc: " + ldap.ResultString();
+}
+
+std::string Str(std::string_view v) {
+  return std::string(v);
+}
+
+constexpr int kTreeRepaintMs = 50;
+
+}  // namespace
+
+void TMainForm::SetRunCommandsEnabled(bool on) {
+  mnu_file_exit->setEnabled(on);
+  mnu_actions_run->setEnabled(on);
+  run_profile->setEnabled(on);
+}
+
+void TMainForm::SetExportEnabled(bool on) {
+  tb_export->setEnabled(on);
+  mnu_action_report->setEnabled(on);
+}
+
+void TMainForm::ShowDataset(bool hideFirstColumn) {
+  gridModel->Detach();
+  if (!::data) return;
+  try {
+    ::data->run.Close();
+    ::data->run.SetSQL(hideFirstColumn ? "SELECT * FROM property ORDER BY name ASC"
+                                       : "SELECT * FROM export ORDER BY oid ASC");
+    ::data->run.Open();
+  } catch (const std::exception& e) {
+    LogError(std::string("Error reading the results: ") + e.what());
+    return;
+  }
+  gridModel->Attach(&::data->run);
+  for (int c = 0; c < gridModel->columnCount(); ++c) {
+    grid->setColumnHidden(c, hideFirstColumn && c == 0);
+    grid->setColumnWidth(c, 100);
+  }
+}
+
+void TMainForm::mnu_actions_runClick() {
+  TNodeData* d = NodeData(tv_workspace->currentItem());
+  if (!d || d->kind != 1) {
+    LogInfo("Please select a Profile to test from the Workspace.");
+    return;
+  }
+  run_profileClick();
+}
+
+void TMainForm::run_profileClick() {
+  // 1.
+  if (!Confirm("This process may take several minutes depending on your query, do you want to "
+               "proceed?"))
+    return;
+  // 2.
+  gridModel->Detach();
+  mnu_file_exit->setEnabled(false);
+  SetExportEnabled(false);
+  mnu_actions_run->setEnabled(false);
+  run_profile->setEnabled(false);
+
+  QTreeWidgetItem* sel = tv_workspace->currentItem();
+  TNodeData* pd = NodeData(sel);
+  TNodeData* sd = sel ? NodeData(sel->parent()) : nullptr;
+  // 3. Nothing (or not a profile) selected: only re-enable.
+  if (!pd || !pd->profile || !sd || !sd->server) {
+    SetRunCommandsEnabled(true);
+    return;
+  }
+  // 4.
+  AddMessage(0, "MSG: Please wait...");
+  TBusyCursor busy;
+  // 5.
+  const TServerNodeData server = *sd->server;
+  const TProfileNodeData profile = *pd->profile;
+  // 6.
+  AddMessage(0, "MSG: Connecting to " + server.server + "...");
+  // 7.
+  std::unique_ptr<TLDAPSend> ldap = ConnectServer(server);
+  if (!ldap) {
+    AddMessage(2, "ERR: Error connecting to " + server.server + "...");
+    SetRunCommandsEnabled(true);
+    busy.Restore();
+    FlushPane();
+    return;
+  }
+  // 8.
+  AddMessage(0, "MSG: Connected to " + server.server + "...");
+  // 9.
+  TLDAPResultList* results = SearchProfile(ldap.get(), profile);
+  if (!results) {
+    AddMessage(1, "MSG: No objects found...");
+    ldap.reset();
+    SetRunCommandsEnabled(true);  // 17.
+    busy.Restore();
+    FlushPane();
+    return;
+  }
+  // 10.
+  AddMessage(0, "MSG: Querying " + server.server + "...");
+  // 11.
+  const int n = results->Count();
+  const std::string count = std::to_string(n);
+  title->setText(QString::fromStdString("Results from server \"" + server.server +
+                                        "\" on object \"" + profile.basedn + "\" with scope \"" +
+                                        ScopeToText(profile.scope) + "\" with filter \"" +
+                                        profile.filter + "\" returned " + count + " objects."));
+  if (n < 1) {
+    // 12.
+    if (ldap->ResultCode() != 0)
+      LogError("No objects were found and an error was encountered!!\r\n\r\n" +
+               QueryErrorText(*ldap));
+    else
+      LogInfo("No objects found...");
+    AddMessage(1, "MSG: No objects found...");
+  } else {
+    // 13.
+    AddMessage(0, "MSG: Found " + count + " objects...");
+    // 14.
+    if (::data && ::data->CreateExportTable("oid;" + profile.att)) {
+      const std::vector<std::string> names = SplitAttributeList(profile.att);
+      ::data->BeginExportRows();
+      for (int i = 0; i < n; ++i) {
+        AddMessage(0, "MSG: Processing object " + std::to_string(i + 1) + " of " + count + "...");
+        // Values are bound, so a value holding a double quote still gets its row.
+        ::data->InsertExportRow(BuildExportRow(*results->Items(i), names));
+      }
+      ::data->EndExportRows();
+      ShowDataset(false);
+    }
+    // 15.
+    if (ldap->ResultCode() != 0)
+      LogError("Search complete but an error was encountered!!\r\n\r\n" + QueryErrorText(*ldap));
+    else
+      LogInfo("Search completed...");
+    AddMessage(0, "MSG: Search completed...");
+  }
+  // 16.
+  SetExportEnabled(true);
+  SetRunCommandsEnabled(true);
+  busy.Restore();
+  ldap.reset();
+  FlushPane();
+}
+
+void TMainForm::o_browseClick() {
+  // 1.
+  QTreeWidgetItem* sel = tv_browse->currentItem();
+  if (!sel) return;
+  TBusyCursor busy;
+  // 2.
+  if (!sel->parent()) return;
+  TNodeData* d = NodeData(sel);
+  if (!d || !d->server) return;
+  // 3. The old children go before connecting.
+  qDeleteAll(sel->takeChildren());
+  const TServerNodeData record = *d->server;
+  const int id = d->id;
+  const std::string name = d->name;
+  // 4.
+  AddMessage(0, "Connecting to " + record.server + "...");
+  // 5.
+  std::unique_ptr<TLDAPSend> ldap = ConnectServer(record);
+  if (!ldap) {
+    AddMessage(2, "ERR: Error connecting to " + record.server + "...");
+    FlushPane();
+    return;
+  }
+  // 6.
+  AddMessage(0, "Connected to " + record.server + "...");
+  // 7.
+  TProfileNodeData profile;
+  profile.serverid = id;
+  profile.basedn = record.basedn;
+  profile.scope = 1;
+  profile.filter = "(objectClass=*)";
+  profile.att = "";
+  // 8.
+  AddMessage(0, "Querying " + record.server + "...");
+  // 9.
+  TLDAPResultList* results = SearchProfile(ldap.get(), profile);
+  if (!results) {
+    AddMessage(0, "No Objects found...");
+    FlushPane();
+    return;
+  }
+  // 10.
+  const int n = results->Count();
+  AddMessage(0, "Found " + std::to_string(n) + " objects...");
+  if (n > 0) {
+    // 11.
+    QElapsedTimer sinceRepaint;
+    sinceRepaint.start();
+    QTreeWidgetItem* last = nullptr;
+    for (int i = 0; i < n; ++i) {
+      const TLDAPResult& entry = *results->Items(i);
+      const std::string dn = Str(entry.ObjectName());
+      AddMessage(0, "Processing Object: " + dn + "...");
+      auto child = std::make_unique<TNodeData>();
+      child->kind = 2;
+      child->id = id;
+      child->name = name;
+      child->server = std::make_unique<TServerNodeData>(record);
+      child->server->basedn = dn;
+      last = new TNodeItem(sel, QString::fromStdString(dn), std::move(child));
+      last->setIcon(0, ImageListIcon(imgEntry, imgEntrySelected));
+      // The tree follows the new nodes; painting is paced so that a level of
+      // thousands of entries is not slowed down by its own display.
+      if (sinceRepaint.elapsed() >= kTreeRepaintMs) {
+        tv_browse->scrollToItem(last);
+        tv_browse->viewport()->repaint();
+        sinceRepaint.restart();
+      }
+    }
+    if (last) tv_browse->scrollToItem(last);
+    tv_browse->viewport()->repaint();
+    if (ldap->ResultCode() != 0)
+      LogError("Query returned " + std::to_string(n) + " objects with an error!\r\n\r\n" +
+               QueryErrorText(*ldap));
+    AddMessage(0, "Process completed...");
+  }
+  // 12.
+  FlushPane();
+}
+
+void TMainForm::o_propertiesClick() {
+  // 1.
+  QTreeWidgetItem* sel = tv_browse->currentItem();
+  if (!sel) return;
+  TBusyCursor busy;
+  TNodeData* d = NodeData(sel);
+  if (!d || !d->server) return;
+  const TServerNodeData record = *d->server;
+  const std::string dn = sel->text(0).toStdString();
+  // 2.
+  AddMessage(0, "Connecting to " + record.server + "...");
+  // 3.
+  std::unique_ptr<TLDAPSend> ldap = ConnectServer(record);
+  if (!ldap) {
+    FlushPane();
+    return;
+  }
+  // 4.
+  AddMessage(0, "Connected to " + record.server + "...");
+  gridModel->Detach();
+  // 5.
+  TProfileNodeData profile;
+  profile.serverid = d->id;
+  profile.basedn = dn;
+  profile.scope = 0;
+  profile.filter = "(objectClass=*)";
+  profile.att = "*;+";
+  // 6.
+  AddMessage(0, "Querying " + record.server + "...");
+  // 7.
+  TLDAPResultList* results = SearchProfile(ldap.get(), profile);
+  // 8.
+  if (::data && ::data->CreatePropertyTable()) {
+    if (!results) {
+      // 9.
+      AddMessage(0, "Query returned no results " + record.server + "...");
+    } else {
+      // 10.
+      title->setText(QString::fromStdString(
+          "Results from server \"" + record.server + "\" on object \"" + dn + "\" with scope \"" +
+          ScopeToText(0) + "\" and filter \"" + "(objectClass=*)" + "\"."));
+      AddMessage(0, "Found " + std::to_string(results->Count()) + " results...");
+      for (int i = 0; i < results->Count(); ++i) {
+        const TLDAPResult& entry = *results->Items(i);
+        const std::string entryDn = Str(entry.ObjectName());
+        const TLDAPAttributeList attrs = entry.Attributes();
+        for (int a = 0; a < attrs.Count(); ++a) {
+          const TLDAPAttribute attr = attrs.Items(a);
+          AddMessage(0, "Processing value(s) for Object: " + entryDn +
+                            " Attribute: " + Str(attr.AttributeName()) + "...");
+          for (int v = 0; v < attr.Count(); ++v) {
+            const TPropertyRow row = BuildPropertyRow(attr, v);
+            ::data->AddProperty(row.Icon, row.Name, row.Value, row.Type, row.Size);
+          }
+        }
+      }
+      SetExportEnabled(true);
+      ShowDataset(true);
+      AddMessage(0, "Process complete...");
+    }
+  }
+  // 11.
+  ldap.reset();
+  FlushPane();
+}
