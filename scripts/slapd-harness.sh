@@ -79,7 +79,7 @@ dir=${2:-}
 [ -n "$cmd" ] && [ -n "$dir" ] || die "usage: $0 start|stop DIR [--ldif FILE] [--sizelimit N]"
 shift 2
 mkdir -p "$dir"
-dir=$(cd "$dir" && pwd)
+dir=$(cd "$dir" && pwd -P)
 
 case "$cmd" in
   stop)
@@ -162,9 +162,9 @@ for attempt in 1 2 3; do
   echo "$pid" >"$dir/slapd.pid"
   for _ in $(seq 1 150); do
     if ! kill -0 "$pid" 2>/dev/null; then break; fi
-    if ldapsearch -x -H "ldap://127.0.0.1:$port" -b "" -s base -LLL namingContexts \
+    if timeout 5 ldapsearch -x -H "ldap://127.0.0.1:$port" -b "" -s base -LLL namingContexts \
          >/dev/null 2>&1 &&
-       LDAPTLS_REQCERT=never ldapsearch -x -H "ldaps://127.0.0.1:$sport" -b "" -s base -LLL \
+       LDAPTLS_REQCERT=never timeout 5 ldapsearch -x -H "ldaps://127.0.0.1:$sport" -b "" -s base -LLL \
          namingContexts >/dev/null 2>&1; then
       started=1
       break
