@@ -50,7 +50,8 @@ bool LookupAll(void* lib, EngineApi& a) {
          Lookup(lib, "sqlite3_bind_text", a.bind_text) &&
          Lookup(lib, "sqlite3_bind_null", a.bind_null) &&
          Lookup(lib, "sqlite3_bind_parameter_count", a.bind_parameter_count) &&
-         Lookup(lib, "sqlite3_clear_bindings", a.clear_bindings);
+         Lookup(lib, "sqlite3_clear_bindings", a.clear_bindings) &&
+         Lookup(lib, "sqlite3_get_autocommit", a.get_autocommit);
 }
 
 // The platform's debug output: stderr, only when QUORVEL_DEBUG is set.
@@ -258,6 +259,10 @@ int TASQLite3DB::RowsAffected() const {
 int64_t TASQLite3DB::LastInsertRowId() const {
   if (!connected_ || !handle_) return 0;
   return api_->last_insert_rowid(handle_);
+}
+
+bool TASQLite3DB::InTransaction() const {
+  return connected_ && handle_ && api_->get_autocommit(handle_) == 0;
 }
 
 void TASQLite3DB::StartTransaction(const std::string& type) {

@@ -85,6 +85,9 @@ class TASQLite3DB {
   int RowsAffected() const;
   // The rowid of the last row inserted through this connection, 0 when none.
   int64_t LastInsertRowId() const;
+  // true while an explicit transaction is open (the engine may end one by
+  // itself after a failure such as a full disk).
+  bool InTransaction() const;
   void StartTransaction(const std::string& type = std::string());
   void Commit();
   void RollBack();

@@ -57,6 +57,7 @@ struct EngineApi {
   int (*bind_null)(void*, int);
   int (*bind_parameter_count)(void*);
   int (*clear_bindings)(void*);
+  int (*get_autocommit)(void*);
 };
 
 // The engine copies bound values before the call returns.

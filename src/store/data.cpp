@@ -185,6 +185,7 @@ bool Tdata::DeleteProfile(const std::string& id) {
 }
 
 bool Tdata::DropExportTable() {
+  CommitExportBatch();
   export_insert_.reset();
   exp.Close();
   return RunSql(run, "DROP TABLE export", {});
@@ -197,6 +198,7 @@ bool Tdata::DropTable(const std::string& name) {
 }
 
 bool Tdata::CreateExportTable(const std::string& columns) {
+  CommitExportBatch();
   export_insert_.reset();
   export_columns_.clear();
   std::vector<std::string> tables;
@@ -230,30 +232,51 @@ bool Tdata::AddProperty(const std::string& icon, const std::string& name, const 
                 {icon, name, value, type, size});
 }
 
+namespace {
+constexpr size_t kExportBatch = 2000;
+}
+
 bool Tdata::BeginExportRows() {
-  if (in_export_rows_) return true;
-  return Guard([&] {
-    temp.StartTransaction();
+  if (!in_export_rows_) {
     in_export_rows_ = true;
-  });
+    one_by_one_ = false;
+    batch_.clear();
+  }
+  return true;
 }
 
 bool Tdata::EndExportRows() {
   if (!in_export_rows_) return true;
   in_export_rows_ = false;
-  return Guard([&] {
-    try {
-      temp.Commit();
-    } catch (...) {
-      // A transaction the engine already ended (disk full) cannot be
-      // committed; make sure none is left open either way.
-      try {
-        temp.RollBack();
-      } catch (...) {
-      }
-      throw;
-    }
+  const bool ok = CommitExportBatch();
+  batch_.clear();
+  batch_.shrink_to_fit();
+  return ok;
+}
+
+bool Tdata::CommitExportBatch() {
+  if (!batch_open_) return true;
+  batch_open_ = false;
+  if (Guard([&] { temp.Commit(); })) {
+    batch_.clear();
+    return true;
+  }
+  // The commit itself failed (no room to write the pages): end the
+  // transaction and write the rows one by one.
+  const std::string reason = last_error_;
+  Guard([&] {
+    if (temp.InTransaction()) temp.RollBack();
   });
+  ReplayExportBatch();
+  last_error_ = reason;
+  return false;
+}
+
+void Tdata::ReplayExportBatch() {
+  one_by_one_ = true;
+  std::vector<std::vector<std::string>> rows;
+  rows.swap(batch_);
+  for (const auto& r : rows) InsertExportValues(r);
 }
 
 bool Tdata::InsertExportRow(const std::vector<std::string>& values) {
@@ -261,6 +284,29 @@ bool Tdata::InsertExportRow(const std::vector<std::string>& values) {
     last_error_ = "no export table to insert into";
     return false;
   }
+  if (in_export_rows_ && !one_by_one_ && !batch_open_) {
+    if (!Guard([&] { temp.StartTransaction(); })) return false;
+    batch_open_ = true;
+  }
+  if (!InsertExportValues(values)) {
+    if (batch_open_ && !temp.InTransaction()) {
+      // The engine rolled the whole batch back: write its rows again, each
+      // in its own transaction, and keep going that way.
+      const std::string reason = last_error_;
+      batch_open_ = false;
+      ReplayExportBatch();
+      last_error_ = reason;
+    }
+    return false;
+  }
+  if (batch_open_) {
+    batch_.push_back(values);
+    if (batch_.size() >= kExportBatch) CommitExportBatch();
+  }
+  return true;
+}
+
+bool Tdata::InsertExportValues(const std::vector<std::string>& values) {
   return Guard([&] {
     if (!export_insert_) {
       std::string cols, marks;

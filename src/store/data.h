@@ -61,11 +61,13 @@ class Tdata {
   bool AddProperty(const std::string& icon, const std::string& name, const std::string& value,
                    const std::string& type, const std::string& size);
 
-  // The run's rows: BeginExportRows opens one transaction on the working file
-  // (scratch data), InsertExportRow writes one row into the columns made by
+  // The run's rows: InsertExportRow writes one row into the columns made by
   // the last CreateExportTable with a reused prepared statement (values bound,
-  // missing ones empty), EndExportRows commits. A failing row loses only
-  // itself. InsertExportRow also works without Begin/End (autocommit).
+  // missing ones empty). Between BeginExportRows and EndExportRows the rows
+  // are committed in batches (the working file is scratch data); should the
+  // engine abandon a batch (a full disk), its rows are written again one by
+  // one, so a failing row loses only itself. Without Begin/End every row
+  // commits on its own.
   bool BeginExportRows();
   bool InsertExportRow(const std::vector<std::string>& values);
   bool EndExportRows();
@@ -81,7 +83,14 @@ class Tdata {
 
   std::vector<std::string> export_columns_;
   std::unique_ptr<quorvel::PreparedStatement> export_insert_;
-  bool in_export_rows_ = false;
+  bool InsertExportValues(const std::vector<std::string>& values);
+  bool CommitExportBatch();
+  void ReplayExportBatch();
+
+  bool in_export_rows_ = false;                  // between BeginExportRows and EndExportRows
+  bool batch_open_ = false;                      // a batch transaction is open
+  bool one_by_one_ = false;                      // a batch was lost: commit every row on its own
+  std::vector<std::vector<std::string>> batch_;  // the open batch's rows
   std::string last_error_;
 };
 

@@ -227,3 +227,24 @@ TEST(InitDatabases, TheBuildLaysOutTheLibFolder) {
   db.GetTableNames(names);
   EXPECT_EQ(names, (std::vector<std::string>{"profiles", "servers", "sqlite_sequence"}));
 }
+
+TEST_F(DataTest, AFullWorkingFileLosesOnlyTheRowsThatDoNotFit) {
+  ASSERT_TRUE(d.CreateExportTable("oid;cn"));
+  // A size cap on the working file stands in for a full disk.
+  d.temp.ExecDirect("PRAGMA max_page_count = 8");
+  ASSERT_TRUE(d.BeginExportRows());
+  int written = 0, failed = 0;
+  for (int i = 0; i < 200; ++i) {
+    if (d.InsertExportRow({"cn=" + std::to_string(i), std::string(200, 'x')}))
+      ++written;
+    else
+      ++failed;
+  }
+  EXPECT_GT(written, 0);
+  EXPECT_GT(failed, 0);
+  EXPECT_NE(d.LastError().find("full"), std::string::npos) << d.LastError();
+  EXPECT_TRUE(d.EndExportRows()) << d.LastError();
+  d.run.SetSQL("SELECT * FROM export ORDER BY oid ASC");
+  d.run.Open();
+  EXPECT_EQ(d.run.RecordCount(), written);
+}
