@@ -47,21 +47,27 @@ FakeServer& FakeServer::Close() {
   return *this;
 }
 
-bool FakeServer::Start() {
-  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+bool FakeServer::Start(bool ipv6) {
+  listen_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listen_ < 0) return false;
   int one = 1;
   ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = 0;
-  socklen_t len = sizeof a;
-  if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::listen(listen_, 4) != 0 ||
-      ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+  sockaddr_storage ss{};
+  socklen_t len = ipv6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  if (ipv6) {
+    auto* a6 = reinterpret_cast<sockaddr_in6*>(&ss);
+    a6->sin6_family = AF_INET6;
+    a6->sin6_addr = in6addr_loopback;
+  } else {
+    auto* a4 = reinterpret_cast<sockaddr_in*>(&ss);
+    a4->sin_family = AF_INET;
+    a4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  }
+  if (::bind(listen_, reinterpret_cast<sockaddr*>(&ss), len) != 0 || ::listen(listen_, 4) != 0 ||
+      ::getsockname(listen_, reinterpret_cast<sockaddr*>(&ss), &len) != 0)
     return false;
-  port_ = ntohs(a.sin_port);
+  port_ = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port
+                     : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
   deadline_ = NowMs() + TimeLimitMs;
   thread_ = std::thread([this] { Run(); });
   return true;

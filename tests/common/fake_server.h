@@ -1,7 +1,7 @@
 // A scripted fake LDAP/TCP server for faults a real server won't produce
 // (truncated messages, wrong message ids, garbage, closing mid-search, silence).
 //
-// It listens on 127.0.0.1 on a free port, accepts ONE connection on its own
+// It listens on 127.0.0.1 (or ::1) on a free port, accepts ONE connection on its own
 // thread and plays a script of steps on it, in order:
 //   quorvel::test::FakeServer srv;
 //   srv.ReadMessage()                 // read one whole BER message (e.g. a bind request)
@@ -44,8 +44,9 @@ class FakeServer {
   FakeServer& Sleep(int ms);
   FakeServer& Close();
 
-  // Binds 127.0.0.1:0 and starts the thread; false when the socket failed.
-  bool Start();
+  // Binds 127.0.0.1:0 (or [::1]:0) and starts the thread; false when the
+  // socket failed (for example no IPv6 loopback).
+  bool Start(bool ipv6 = false);
   int Port() const { return port_; }
   // Waits for the script to end (bounded); true when every step completed.
   bool Finish();

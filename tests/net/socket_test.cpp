@@ -85,6 +85,21 @@ TEST(Connect, NamesPreferIPv4AndAddressesAreReadBack) {
   EXPECT_TRUE(srv.Finish()) << srv.Error();
 }
 
+TEST(Connect, Ipv6LoopbackLiteral) {
+  FakeServer srv;
+  srv.Expect(2);
+  if (!srv.Start(true)) GTEST_SKIP() << "no IPv6 loopback here";
+  TTCPBlockSocket s;
+  s.ConnectTo("::1", std::to_string(srv.Port()));
+  ASSERT_EQ(s.LastError(), 0) << s.LastErrorText();
+  EXPECT_EQ(s.Family, SF_IP6);
+  EXPECT_EQ(s.GetRemoteSinIP(), "::1");
+  EXPECT_EQ(s.GetRemoteSinPort(), srv.Port());
+  s.SendBytes("v6");
+  EXPECT_TRUE(srv.Finish()) << srv.Error();
+  EXPECT_EQ(srv.Received()[0], "v6");
+}
+
 TEST(Connect, UnknownHostIs11001) {
   TTCPBlockSocket s;
   s.ConnectTo("no-such-host.quorvel.invalid", "389");
