@@ -63,6 +63,9 @@ READER_PW="reader"
 mkdir -p "$SLAPD_DIR"
 stop_slapd() { bash "$root/scripts/slapd-harness.sh" stop "$SLAPD_DIR" || true; }
 trap stop_slapd EXIT
+# Signals end the script through its EXIT trap, so the server always stops.
+trap "exit 130" INT
+trap "exit 143" TERM HUP
 
 say "generating the sample organisation ($people people)"
 /usr/bin/python3 scripts/gen-demo-ldif.py -n "$people" -o "$SLAPD_DIR/demo.ldif"
