@@ -354,6 +354,70 @@ bool TASQLite3BaseQuery::Locate(const std::string& fields, const std::string& va
   return false;
 }
 
+// ---- edits ----
+
+namespace {
+std::string Quoted(std::string_view v) {
+  std::string q = "'";
+  for (char c : v) {
+    if (c == '\'') q += '\'';
+    q += c;
+  }
+  return q + "'";
+}
+}  // namespace
+
+const std::string& TASQLite3BaseQuery::EditTable() const {
+  throw AsgError("Missing TASQLite3UpdateSQL component");
+}
+
+void TASQLite3BaseQuery::AppendRecord(const std::vector<std::string>& values) {
+  if (ReadOnly) throw AsgError("Cannot write to a read-only dataset");
+  const std::string& table = EditTable();
+  if (!connection_ || !active_) throw AsgError("no database connection");
+  const bool autoInc = AutoIncFirstField() && !fields_.empty() && fields_[0].type == ftInteger;
+  std::string names, vals;
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    names += (i ? "," : "") + fields_[i].name;
+    vals += i ? "," : "";
+    vals += autoInc && i == 0 ? "null" : Quoted(i < values.size() ? values[i] : "");
+  }
+  connection_->ExecDirect("insert into " + table + " (" + names + ") values (" + vals + ")");
+  const int64_t rowid = connection_->LastInsertRowId();
+  std::vector<std::string> stored(values);
+  stored.resize(fields_.size());
+  if (autoInc) stored[0] = std::to_string(rowid);
+  result_.Add(std::vector<std::string_view>(stored.begin(), stored.end()), rowid);
+  Last();
+}
+
+void TASQLite3BaseQuery::UpdateRecord(const std::vector<std::string>& values) {
+  if (ReadOnly) throw AsgError("Cannot post into a read-only dataset");
+  const std::string& table = EditTable();
+  if (!connection_ || !active_ || RecordCount() == 0) throw AsgError("no current record");
+  std::string sets;
+  for (size_t i = 0; i < fields_.size(); ++i)
+    sets += (i ? "," : "") + fields_[i].name + "=" + Quoted(i < values.size() ? values[i] : "");
+  const int64_t rowid = result_.GetRowId(cur_);
+  connection_->ExecDirect("update " + table + " set " + sets +
+                          " where rowid=" + Quoted(std::to_string(rowid)));
+  std::vector<std::string> stored(values);
+  stored.resize(fields_.size());
+  result_.Delete(cur_);
+  result_.Insert(cur_, std::vector<std::string_view>(stored.begin(), stored.end()), rowid);
+}
+
+void TASQLite3BaseQuery::DeleteRecord() {
+  if (ReadOnly) throw AsgError("Cannot delete from a read-only dataset");
+  const std::string& table = EditTable();
+  if (!connection_ || !active_ || RecordCount() == 0) throw AsgError("no current record");
+  connection_->ExecDirect("delete from " + table +
+                          " where rowid=" + Quoted(std::to_string(result_.GetRowId(cur_))));
+  result_.Delete(cur_);
+  if (cur_ >= RecordCount()) cur_ = std::max(0, RecordCount() - 1);
+  eof_ = RecordCount() == 0;
+}
+
 // ---- TASQLite3Query ----
 
 void TASQLite3Query::SetSQL(const std::string& text) {

@@ -168,6 +168,13 @@ class TASQLite3BaseQuery {
   // values and moves the cursor there.
   bool Locate(const std::string& fields, const std::string& values);
 
+  // Edits, written at once as one statement each (values in field order;
+  // missing ones empty) and mirrored in the rows in memory. A read-only
+  // dataset refuses them; a query has no table to write to.
+  void AppendRecord(const std::vector<std::string>& values);
+  void UpdateRecord(const std::vector<std::string>& values);
+  void DeleteRecord();
+
   // The statement text run at open.
   virtual std::string BuildStatement() = 0;
   // Parameters bound when the statement runs (queries only).
@@ -179,6 +186,9 @@ class TASQLite3BaseQuery {
 
  protected:
   void InternalOpen();
+  // The table edits are written to; raises when the dataset cannot write.
+  virtual const std::string& EditTable() const;
+  virtual bool AutoIncFirstField() const { return false; }
 
  private:
   TASQLite3DB* connection_ = nullptr;
@@ -221,4 +231,8 @@ class TASQLite3Table : public TASQLite3BaseQuery {
   bool PrimaryAutoInc = false;
 
   std::string BuildStatement() override;
+
+ protected:
+  const std::string& EditTable() const override { return TableName; }
+  bool AutoIncFirstField() const override { return PrimaryAutoInc; }
 };

@@ -114,6 +114,24 @@ TEST_F(DatasetTest, NamesTypesAndRowIds) {
   EXPECT_EQ(table.RowId(0), 2);
   EXPECT_EQ(table.RowId(1), 3);
 
+  // Edits address rows by their rowid, never by a field.
+  table.Last();
+  table.UpdateRecord({"5", "it's", "1", "3.5"});
+  table.First();
+  table.DeleteRecord();
+  table.AppendRecord({"9", "new"});
+  TASQLite3Query check(&db);
+  check.SetSQL("select rowid, id, cn from t order by rowid");
+  check.Open();
+  ASSERT_EQ(check.RecordCount(), 2);
+  EXPECT_EQ(check.RowId(0), 3);
+  EXPECT_EQ(check.CellText(0, 1), "it's");
+  EXPECT_EQ(table.CellText(0, 1), "it's");
+  EXPECT_EQ(table.CellText(1, 1), "new");
+  table.ReadOnly = true;
+  EXPECT_THROW(table.DeleteRecord(), AsgError);
+  EXPECT_THROW(check.AppendRecord({}), AsgError);  // a query has no table to write to
+
   TASQLite3Query typeless(&db);
   typeless.TypeLess = true;
   typeless.SetSQL("select flag from t");
