@@ -27,13 +27,19 @@ bool HasTwoOctets(std::string_view data, std::size_t cursor) {
   return cursor <= data.size() && data.size() - cursor >= 2;
 }
 
-// Reads one item and hands its value to sink: octet strings (and constructed
-// items) as views of the message, every other tag as ReadItem's text.
+// Reads one item and hands its value to sink: octet strings as views of the
+// message, every other primitive tag as ReadItem's text. A constructed item
+// (never a proper name or value) gives its content and is stepped over as a
+// whole, so that nested items cannot make the same octets count again at
+// every level.
 template <typename Sink>
 int ReadValue(std::string_view data, std::size_t& cursor, Sink&& sink) {
   int tag = 0;
   const std::string_view content = ReadItemView(data, cursor, tag);
-  if (tag == ASN1_OCTSTR || (tag & 0x20)) {
+  if (tag & 0x20) {
+    cursor += content.size();
+    sink(content);
+  } else if (tag == ASN1_OCTSTR) {
     sink(content);
   } else {
     sink(std::string_view(ItemText(tag, content)));
@@ -141,9 +147,8 @@ void ParseSearchEntry(std::string_view rest, TLDAPResult& entry) {
 
 void ParseSearchReference(std::string_view rest, std::vector<std::string>& referrals) {
   std::size_t cursor = 0;
-  int tag = 0;
   while (HasTwoOctets(rest, cursor)) {
-    referrals.push_back(ReadItem(rest, cursor, tag));
+    ReadValue(rest, cursor, [&](std::string_view url) { referrals.emplace_back(url); });
   }
 }
 
