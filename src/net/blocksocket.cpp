@@ -1,6 +1,7 @@
 #include "net/blocksocket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -350,12 +351,9 @@ void TBlockSocket::ConnectTo(const std::string& host, const std::string& port) {
     if (::getsockname(FSocket, reinterpret_cast<sockaddr*>(&own), &ol) == 0) family = own.ss_family;
   }
   if (Resolve(host, port, false, &ss, &len, &family) && (FSocket >= 0 || CreateSocket(family))) {
-    int rc;
-    do {
-      rc = ::connect(FSocket, reinterpret_cast<sockaddr*>(&ss), len);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-      FLastError = MapSystemError(errno);
+    const int err = ConnectHandle(&ss, len);
+    if (err != 0) {
+      FLastError = MapSystemError(err);
     } else {
       ReadAddresses();
     }
@@ -363,6 +361,45 @@ void TBlockSocket::ConnectTo(const std::string& host, const std::string& port) {
     DoStatus(HR_Connect, host + ":" + port);
   }
   ExceptCheck();
+}
+
+int TBlockSocket::ConnectHandle(const void* addr, unsigned addrlen) {
+  const bool bounded = ConnectionTimeout > 0;
+  const int flags = ::fcntl(FSocket, F_GETFL, 0);
+  if (bounded && flags >= 0) ::fcntl(FSocket, F_SETFL, flags | O_NONBLOCK);
+  int err = 0;
+  if (::connect(FSocket, static_cast<const sockaddr*>(addr), addrlen) != 0) {
+    err = errno;
+    // Interrupted or in progress: the connection completes in the background;
+    // wait for it (bounded when ConnectionTimeout is set) and read its outcome.
+    if (err == EINPROGRESS || err == EINTR) {
+      pollfd p{FSocket, POLLOUT, 0};
+      const uint32_t start = TickCount();
+      int rc;
+      for (;;) {
+        int left = -1;
+        if (bounded) {
+          uint32_t spent = TickDelta(start, TickCount());
+          left = spent >= static_cast<uint32_t>(ConnectionTimeout)
+                     ? 0
+                     : ConnectionTimeout - static_cast<int>(spent);
+        }
+        rc = ::poll(&p, 1, left);
+        if (rc < 0 && errno == EINTR) continue;
+        break;
+      }
+      if (rc == 0) {
+        err = ETIMEDOUT;
+      } else if (rc < 0) {
+        err = errno;
+      } else {
+        socklen_t l = sizeof err;
+        if (::getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &err, &l) != 0) err = errno;
+      }
+    }
+  }
+  if (bounded && flags >= 0) ::fcntl(FSocket, F_SETFL, flags);
+  return err;
 }
 
 void TBlockSocket::LimitBandwidth(int length, int limit, uint32_t& next) {

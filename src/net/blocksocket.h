@@ -140,6 +140,9 @@ class TBlockSocket {
   int MaxRecvBandwidth = 0;
   void SetMaxBandwidth(int value) { MaxSendBandwidth = MaxRecvBandwidth = value; }
   int SendMaxChunk = 65535;
+  // Milliseconds a connect may take; 0 (the default) leaves it to the system's
+  // own connection time-out. Past it ConnectTo fails with 10060.
+  int ConnectionTimeout = 0;
   THookSocketStatus OnStatus;
   THookDataFilter OnReadFilter;
   THookCreateSocket OnCreateSocket;
@@ -167,6 +170,8 @@ class TBlockSocket {
   bool Resolve(const std::string& host, const std::string& port, bool passive, void* addr,
                unsigned* addrlen, int* family);
   bool CreateSocket(int family);
+  // Connects the handle; returns 0 or the system error.
+  int ConnectHandle(const void* addr, unsigned addrlen);
   std::string ReadRaw(int count);
   void LimitBandwidth(int length, int limit, uint32_t& next);
   void ReadAddresses();

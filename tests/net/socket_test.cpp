@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,33 @@ TEST(Connect, Ipv6LoopbackLiteral) {
   s.SendBytes("v6");
   EXPECT_TRUE(srv.Finish()) << srv.Error();
   EXPECT_EQ(srv.Received()[0], "v6");
+}
+
+TEST(Connect, ConnectionTimeoutBoundsAnUnansweredConnect) {
+  // A listener that never accepts, its queue filled: further SYNs go unanswered.
+  int l = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::bind(l, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(l, 0), 0);
+  ::getsockname(l, reinterpret_cast<sockaddr*>(&a), &len);
+  std::vector<int> fillers;
+  for (int i = 0; i < 3; ++i) {
+    int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    fillers.push_back(f);
+  }
+  TTCPBlockSocket s;
+  s.ConnectionTimeout = 300;
+  const uint32_t t0 = quorvel::net::TickCount();
+  s.ConnectTo("127.0.0.1", std::to_string(ntohs(a.sin_port)));
+  const uint32_t spent = quorvel::net::TickDelta(t0, quorvel::net::TickCount());
+  EXPECT_EQ(s.LastError(), 10060);
+  EXPECT_LT(spent, 5000u);
+  for (int f : fillers) ::close(f);
+  ::close(l);
 }
 
 TEST(Connect, UnknownHostIs11001) {
