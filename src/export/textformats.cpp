@@ -9,7 +9,12 @@ std::string QuoteValue(const std::string& text, bool force) {
   r.reserve(text.size() + 2);
   bool enclose = force;
   for (char c : text) {
-    if (c == '"') r += '"';
+    // A doubled quote means one quote only inside an enclosed value; readers
+    // take a bare one literally, so a value with a quote is enclosed too.
+    if (c == '"') {
+      r += '"';
+      enclose = true;
+    }
     if (c == ' ' || c == ',' || c == '\r' || c == '\n') enclose = true;
     r += c;
   }
@@ -294,13 +299,23 @@ class TSylkWriter : public TLinesWriter {
       line_ = first ? indent : std::string();
       first = false;
       line_ += "C;X" + std::to_string(c.Index + shift) + ";Y" + std::to_string(ctx_.SylkRow) + ";K";
-      // A ";" inside the value is doubled: a single one would end the field.
-      const std::string quoted = QuoteValue(c.Text, true);
-      for (char ch : quoted) {
-        line_ += ch;
-        if (ch == ';') line_ += ';';
+      // The value stands between double quotes, read up to the last one, so
+      // inner quotes stay single; a ";" is doubled (a single one ends the
+      // field) and a line break is written as ESC blank colon.
+      line_ += '"';
+      const std::string& v = c.Text;
+      for (std::size_t k = 0; k < v.size(); ++k) {
+        const char ch = v[k];
+        if (ch == '\r' || ch == '\n') {
+          if (ch == '\r' && k + 1 < v.size() && v[k + 1] == '\n') ++k;
+          line_ += "\x1b :";
+        } else {
+          line_ += ch;
+          if (ch == ';') line_ += ';';
+        }
       }
-      out_.Add(line_);
+      line_ += '"';
+      out_.AddVerbatim(line_);
     }
   }
 };

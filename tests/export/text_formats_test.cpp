@@ -26,7 +26,7 @@ TEST(QuoteValueTest, QuotesOnlyWhatNeedsIt) {
       {"a b", false, "\"a b\""},
       {"a,b", false, "\"a,b\""},
       {"say \"hi\"", false, "\"say \"\"hi\"\"\""},
-      {"x\"y", false, "x\"\"y"},
+      {"x\"y", false, "\"x\"\"y\""},
       {"l1\r\nl2", false, "\"l1\r\nl2\""},
       {"l1\nl2", false, "\"l1\nl2\""},
       {"tab\there", false, "tab\there"},
@@ -69,7 +69,7 @@ TEST_F(TextFormats, CsvRowsQuoteAndKeepLineBreaksInsideTheCell) {
       Table({"oid", "cn", "mail"}, {{"cn=a,o=x", "", "a@x"}, {"dn", "two\r\nlines", "q\"q"}});
   Exporter x(src);
   EXPECT_EQ(x.Write(xtCSV, dir.File("r.csv")),
-            "oid,cn,mail\r\n\"cn=a,o=x\",,a@x\r\ndn,\"two\r\nlines\",q\"\"q\r\n");
+            "oid,cn,mail\r\n\"cn=a,o=x\",,a@x\r\ndn,\"two\r\nlines\",\"q\"\"q\"\r\n");
 }
 
 TEST_F(TextFormats, TabSeparatedEndsWithTheExportDate) {
@@ -138,15 +138,17 @@ TEST_F(TextFormats, DifQuotesEveryStringAndCountsVectorsAndTuples) {
             "-1,0\r\nEOD\r\n");
 }
 
-TEST_F(TextFormats, SylkDoublesSemicolonsAndCountsRowsFromTheHeader) {
-  auto src = Table({"oid", "cn"}, {{"a;b", "say \"hi\""}});
+TEST_F(TextFormats, SylkEscapesSemicolonsAndLineBreaksAndCountsRowsFromTheHeader) {
+  auto src = Table({"oid", "cn"}, {{"a;b", "say \"hi\""}, {"l1\r\nl2\nl3", ""}});
   Exporter x(src);
   EXPECT_EQ(x.Write(xtSYLK, dir.File("r.slk")),
             "ID;PTKXDBGRIDEXPORT\r\nC;X1;Y1;K\"oid\"\r\nC;X2;Y1;K\"cn\"\r\n"
-            "C;X1;Y2;K\"a;;b\"\r\nC;X2;Y2;K\"say \"\"hi\"\"\"\r\nE\r\n");
+            "C;X1;Y2;K\"a;;b\"\r\nC;X2;Y2;K\"say \"hi\"\"\r\n"
+            "C;X1;Y3;K\"l1\x1b :l2\x1b :l3\"\r\nC;X2;Y3;K\"\"\r\nE\r\n");
   x.engine.Options.Exclude(xoShowHeader);
   EXPECT_EQ(x.Write(xtSYLK, dir.File("n.slk")),
-            "ID;PTKXDBGRIDEXPORT\r\nC;X1;Y1;K\"a;;b\"\r\nC;X2;Y1;K\"say \"\"hi\"\"\"\r\nE\r\n");
+            "ID;PTKXDBGRIDEXPORT\r\nC;X1;Y1;K\"a;;b\"\r\nC;X2;Y1;K\"say \"hi\"\"\r\n"
+            "C;X1;Y2;K\"l1\x1b :l2\x1b :l3\"\r\nC;X2;Y2;K\"\"\r\nE\r\n");
 }
 
 TEST_F(TextFormats, ClipboardGetsThePlainTextAndTheMessage) {
