@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -148,6 +149,16 @@ TEST(Connection, CorruptOrUnopenableFilesGiveClearErrors) {
   EXPECT_NE(ErrorText<EDatabaseError>([&] { db.Open(); }).find(dir.File("folder.db")),
             std::string::npos);
   EXPECT_FALSE(db.Connected());
+
+  // A file the user may not read (meaningless for root, who reads anything).
+  if (geteuid() != 0) {
+    const std::string locked = dir.Write("noread.db", "");
+    chmod(locked.c_str(), 0);
+    db.SetDatabase(locked);
+    EXPECT_NE(ErrorText<EDatabaseError>([&] { db.Open(); }).find("unable to open"),
+              std::string::npos);
+    EXPECT_FALSE(db.Connected());
+  }
 }
 
 TEST(Connection, LockedDatabaseFailsAfterTheBusyTimeoutInsteadOfSpinning) {
