@@ -83,12 +83,26 @@ TEST(Connection, ResolvesPathsAndDefaults) {
   EXPECT_TRUE(std::filesystem::exists(dir.File("sub/bare.db")));
   db.Close();
 
-  TASQLite3DB mem;
-  mem.SetDriverDLL(kEngine);
-  mem.MustExist = true;
-  mem.SetDatabase(":MEMORY:");
-  mem.Open();
-  EXPECT_TRUE(mem.Connected());
+  // ":memory:" needs no file; the pragma companion runs after the connect.
+  TASQLite3Pragma pragma;
+  pragma.Synchronous = "OFF";
+  pragma.TempCacheSize = 50;
+  auto mem = std::make_unique<TASQLite3DB>();
+  mem->SetDriverDLL(kEngine);
+  mem->MustExist = true;
+  mem->ASQLitePragma = &pragma;
+  mem->SetDatabase(":MEMORY:");
+  mem->Open();
+  ASSERT_TRUE(mem->Connected());
+  TASQLite3Query q(mem.get());
+  q.SetSQL("PRAGMA synchronous");
+  q.Open();
+  EXPECT_EQ(q.CellText(0, 0), "0");
+  // A connection that goes away closes and forgets its datasets.
+  mem.reset();
+  EXPECT_FALSE(q.Active());
+  EXPECT_EQ(q.Connection(), nullptr);
+  EXPECT_THROW(q.Open(), AsgError);
 }
 
 TEST(Connection, ExecutesStatementListsAndTransactions) {
