@@ -1,0 +1,377 @@
+#include "report/reportrun.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "export/datasetsource.h"
+#include "export/kxexport.h"
+#include "store/cataloguereader.h"
+#include "store/connect.h"
+#include "store/data.h"
+#include "store/messages.h"
+#include "store/profilerun.h"
+#include "store/shared.h"
+
+namespace quorvel {
+namespace {
+
+constexpr const char* kProgram = "quorvel-report";
+
+const char* kUsage =
+    "Usage:\n"
+    "  quorvel-report --list [--catalogue FILE]\n"
+    "  quorvel-report --profile NAME --format FORMAT --output FILE\n"
+    "                 [--server NAME] [--catalogue FILE]\n"
+    "  quorvel-report --help | --version\n"
+    "\n"
+    "Runs a search profile stored in the Quorvel catalogue and writes its rows as a\n"
+    "report, exactly as the windowed program's \"Run\" and \"Export Report\" do.\n"
+    "\n"
+    "  --list            list the stored profiles: server name, TAB, profile name\n"
+    "  --catalogue FILE  the catalogue (default: lib/quorvel.db beside the program)\n"
+    "  --profile NAME    the profile to run\n"
+    "  --server NAME     the profile's server, when several servers have a profile NAME\n"
+    "  --format FORMAT   ldif, html, xls, doc, txt, csv, tab, rtf, dif or slk\n"
+    "  --output FILE     where the report goes, whatever its extension; - writes it\n"
+    "                    to standard output (every format but xls)\n"
+    "\n"
+    "Exit status: 0 report written; 1 usage error, unknown profile or unreadable\n"
+    "catalogue; 2 connection or bind failure; 3 report written with the partial\n"
+    "rows of a search cut by the server's size limit; 4 search failure; 5 the\n"
+    "report could not be written (nothing is left half-written).\n";
+
+// LogError and LogInfo texts as single lines on stderr: every line break (with
+// the indentation around it) becomes one blank.
+std::string OneLine(const std::string& text) {
+  std::string out;
+  bool pendingBreak = false;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') {
+      pendingBreak = true;
+      continue;
+    }
+    if (pendingBreak) {
+      if (c == ' ' || c == '\t') continue;
+      while (!out.empty() && out.back() == ' ') out.pop_back();
+      if (!out.empty()) out.push_back(' ');
+      pendingBreak = false;
+    }
+    out.push_back(c);
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+class TStderrSink : public TMessageSink {
+ public:
+  void Error(const std::string& text) override {
+    std::fprintf(stderr, "%s: error: %s\n", kProgram, OneLine(text).c_str());
+  }
+  void Info(const std::string& text) override {
+    std::fprintf(stderr, "%s: %s\n", kProgram, OneLine(text).c_str());
+  }
+  bool Ask(const std::string&) override { return true; }
+};
+
+// A progress line on stderr, redrawn in place; shown only on a terminal.
+class TProgressLine {
+ public:
+  TProgressLine() : enabled_(isatty(STDERR_FILENO) == 1) {}
+  void Show(const std::string& text) {
+    if (!enabled_) return;
+    std::fprintf(stderr, "\r%s\033[K", text.c_str());
+    std::fflush(stderr);
+    shown_ = true;
+  }
+  void Done() {
+    if (enabled_ && shown_) std::fprintf(stderr, "\r\033[K");
+    shown_ = false;
+  }
+
+ private:
+  bool enabled_;
+  bool shown_ = false;
+};
+
+// The export engine's desktop for a run without windows: progress on the
+// terminal, nothing else to show.
+class TReportDesktop : public TkxHeadlessDesktop {
+ public:
+  explicit TReportDesktop(TProgressLine& line) : line_(line) {}
+  void ShowProgress(const TkxMessagesOptions&, int total) override {
+    total_ = total;
+    last_ = -1;
+  }
+  void SetProgress(int position) override {
+    // Redraw about every percent; every row would cost more than the writing.
+    const int step = total_ > 100 ? total_ / 100 : 1;
+    if (position - last_ < step && position != total_) return;
+    last_ = position;
+    line_.Show("Writing rows: " + std::to_string(position) + " of " + std::to_string(total_));
+  }
+  void HideProgress() override { line_.Done(); }
+
+ private:
+  TProgressLine& line_;
+  int total_ = 0;
+  int last_ = -1;
+};
+
+struct TOptions {
+  bool list = false, help = false, version = false;
+  std::string catalogue, profile, server, format, output;
+  bool hasProfile = false, hasServer = false, hasFormat = false, hasOutput = false;
+};
+
+int UsageError(const std::string& text) {
+  std::fprintf(stderr, "%s: %s\nTry 'quorvel-report --help'.\n", kProgram, text.c_str());
+  return reUsage;
+}
+
+// Parses the arguments; an error message when they are wrong.
+std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions& o) {
+  struct Valued {
+    std::string* value;
+    bool* given;
+  };
+  const std::map<std::string, Valued> valued = {
+      {"--catalogue", {&o.catalogue, nullptr}}, {"--profile", {&o.profile, &o.hasProfile}},
+      {"--server", {&o.server, &o.hasServer}},  {"--format", {&o.format, &o.hasFormat}},
+      {"--output", {&o.output, &o.hasOutput}},
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (arg == "--list") {
+      o.list = true;
+      continue;
+    }
+    if (arg == "--help" || arg == "-h") {
+      o.help = true;
+      continue;
+    }
+    if (arg == "--version") {
+      o.version = true;
+      continue;
+    }
+    std::string value;
+    bool inlineValue = false;
+    if (auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+      inlineValue = true;
+    }
+    auto it = valued.find(arg);
+    if (it == valued.end()) return "unknown argument '" + args[i] + "'";
+    if (!inlineValue) {
+      if (i + 1 >= args.size()) return "option " + arg + " needs a value";
+      value = args[++i];
+    }
+    *it->second.value = value;
+    if (it->second.given) *it->second.given = true;
+  }
+  return std::nullopt;
+}
+
+std::optional<TkxExportType> FormatByName(const std::string& name) {
+  static const std::map<std::string, TkxExportType> formats = {
+      {"ldif", xtLDIF}, {"html", xtHTML}, {"xls", xtExcel}, {"doc", xtWord}, {"txt", xtTXT},
+      {"csv", xtCSV},   {"tab", xtTAB},   {"rtf", xtRTF},   {"dif", xtDIF},  {"slk", xtSYLK},
+  };
+  auto it = formats.find(name);
+  if (it == formats.end()) return std::nullopt;
+  return it->second;
+}
+
+// A private working store: an empty database file in a folder of our own,
+// removed when the run ends, so a running windowed program is never disturbed.
+class TPrivateWorkingStore {
+ public:
+  TPrivateWorkingStore() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/quorvel-report.XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) return;
+    dir_ = buf.data();
+    std::string file = dir_ + "/dump.db";
+    int fd = ::open(file.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    ::close(fd);
+    file_ = file;
+  }
+  ~TPrivateWorkingStore() {
+    if (dir_.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  TPrivateWorkingStore(const TPrivateWorkingStore&) = delete;
+  TPrivateWorkingStore& operator=(const TPrivateWorkingStore&) = delete;
+  const std::string& File() const { return file_; }
+
+ private:
+  std::string dir_, file_;
+};
+
+int ListProfiles(Tdata& d) {
+  for (const TCatalogueServer& s : ReadCatalogue(d))
+    for (const TNodeData& p : s.profiles)
+      std::printf("%s\t%s\n", s.server.name.c_str(), p.name.c_str());
+  return std::fflush(stdout) == 0 ? reOk : reWrite;
+}
+
+int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
+  // Find the profile (of the named server when given).
+  std::vector<std::pair<const TCatalogueServer*, const TNodeData*>> found;
+  const std::vector<TCatalogueServer> catalogue = ReadCatalogue(d);
+  for (const TCatalogueServer& s : catalogue) {
+    if (o.hasServer && s.server.name != o.server) continue;
+    for (const TNodeData& p : s.profiles)
+      if (p.name == o.profile) found.push_back({&s, &p});
+  }
+  if (found.empty()) {
+    std::string text = "no profile named '" + o.profile + "'";
+    if (o.hasServer) text += " on a server named '" + o.server + "'";
+    return UsageError(text + " (see quorvel-report --list)");
+  }
+  if (found.size() > 1) {
+    std::string text = "the profile name '" + o.profile +
+                       "' is used on several servers; choose one with --server:";
+    for (auto& [s, p] : found) text += "\n  " + s->server.name + "\t" + p->name;
+    return UsageError(text);
+  }
+  const TServerNodeData server = *found[0].first->server.server;
+  const TProfileNodeData profile = *found[0].second->profile;
+
+  TProgressLine progress;
+  progress.Show("Connecting to " + server.server + "...");
+  std::unique_ptr<TLDAPSend> ldap = ConnectServer(server);
+  progress.Done();
+  if (!ldap) return reConnect;
+
+  progress.Show("Searching " + server.server + "...");
+  TLDAPResultList* results = SearchProfile(ldap.get(), profile);
+  progress.Done();
+  if (!results) return reSearch;
+
+  const int code = ldap->ResultCode();
+  const int n = results->Count();
+  int lastShown = -1;
+  const int step = n > 100 ? n / 100 : 1;
+  if (!FillExportTable(d, *results, profile.att, [&](int i, int total) {
+        if (i - lastShown < step && i != total) return;
+        lastShown = i;
+        progress.Show("Storing entries: " + std::to_string(i) + " of " + std::to_string(total));
+      })) {
+    progress.Done();
+    LogError("The working table for the rows could not be created: " + d.LastError());
+    return reWrite;
+  }
+  progress.Done();
+  std::string error;
+  if (!OpenExportRows(d, &error)) {
+    LogError("The rows could not be read back from the working store: " + error);
+    return reWrite;
+  }
+
+  TkxDatasetRowSource source(&d.run);
+  TkxDBGridExport engine;
+  ConfigureReportExport(engine, AppPath);
+  TReportDesktop desktop(progress);
+  engine.SetDesktop(&desktop);
+  engine.DBGrid = &source;
+  engine.ExportType = type;
+  const bool toStdout = o.output == "-";
+  const bool ok = toStdout ? engine.ExportToStream(stdout) : engine.ExportToPath(o.output);
+  progress.Done();
+  const TkxRunResult& run = engine.LastRun();
+  if (!ok || run.Result != TkxRunResult::roDone) {
+    LogError(run.Message.empty() ? "The report could not be written to " + o.output : run.Message);
+    return reWrite;
+  }
+  if (run.Replaced > 0)
+    LogInfo(std::to_string(run.Replaced) +
+            " characters could not be stored in the Excel report and were written as \"?\"; "
+            "CSV or HTML keep every character.");
+  // The connection's work is done: close it before reporting.
+  const std::string serverText = ldap->ResultString();
+  ldap.reset();
+  if (code == 4) {
+    LogError("The search was cut short by the server's size limit; the report holds the " +
+             std::to_string(n) + " entries received. Server message: " + serverText);
+    return rePartial;
+  }
+  if (code != 0) {
+    LogError("Search complete but an error was encountered: ErrorCode: " + std::to_string(code) +
+             " ErrorDesc: " + serverText);
+    return reSearch;
+  }
+  return reOk;
+}
+
+}  // namespace
+
+int RunReportCommand(const std::vector<std::string>& args) {
+  TOptions o;
+  if (auto error = Parse(args, o)) return UsageError(*error);
+  if (o.help) {
+    std::fputs(kUsage, stdout);
+    return reOk;
+  }
+  if (o.version) {
+    std::printf("quorvel-report %s\n", GetVersionText().c_str());
+    return reOk;
+  }
+  std::optional<TkxExportType> type;
+  if (o.list) {
+    if (o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer)
+      return UsageError("--list takes no other option than --catalogue");
+  } else {
+    if (!o.hasProfile) return UsageError("say which profile to run with --profile NAME");
+    if (!o.hasFormat) return UsageError("say which report format to write with --format FORMAT");
+    if (!o.hasOutput) return UsageError("say where the report goes with --output FILE");
+    type = FormatByName(o.format);
+    if (!type)
+      return UsageError("unknown format '" + o.format +
+                        "' (use ldif, html, xls, doc, txt, csv, tab, rtf, dif or slk)");
+    if (o.output.empty())
+      return UsageError("--output needs a file name (or - for standard output)");
+    if (o.output == "-" && *type == xtExcel)
+      return UsageError("an Excel report cannot go to standard output; give a file name");
+  }
+
+  TStderrSink sink;
+  TMessageSink* previous = SetMessageSink(&sink);
+  struct Restore {
+    TMessageSink* previous;
+    ~Restore() { SetMessageSink(previous); }
+  } restore{previous};
+
+  AppPath = ExecutableFolder();
+  const std::string catalogue = o.catalogue.empty() ? AppPath + "lib/quorvel.db" : o.catalogue;
+  if (::access(catalogue.c_str(), R_OK) != 0)
+    return UsageError("cannot read the catalogue " + catalogue + ": " + std::strerror(errno));
+
+  TPrivateWorkingStore working;
+  if (working.File().empty()) {
+    LogError(std::string("Cannot create a private working store in the temporary folder: ") +
+             std::strerror(errno));
+    return reWrite;
+  }
+  Tdata d;
+  if (!InitDatabases(d, catalogue, working.File())) {
+    return UsageError("cannot open the catalogue " + catalogue + ": " + d.LastError());
+  }
+  return o.list ? ListProfiles(d) : RunProfile(d, o, *type);
+}
+
+}  // namespace quorvel

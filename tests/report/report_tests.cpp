@@ -1,0 +1,289 @@
+// End-to-end tests of quorvel-report against the private directory server:
+// the program is run as a separate process on a catalogue of its own, and its
+// reports are compared with what the export engine writes for the same rows.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/slapd_env.h"
+#include "export/datasetsource.h"
+#include "export/kxexport.h"
+#include "store/connect.h"
+#include "store/data.h"
+#include "store/messages.h"
+#include "store/profilerun.h"
+
+namespace fs = std::filesystem;
+using quorvel::test::Slapd;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+struct RunOutput {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs quorvel-report with the arguments; stdout and stderr are captured.
+RunOutput RunReport(const std::string& args, const std::string& dir) {
+  const std::string exe = quorvel::test::BinaryDir() + "/quorvel-report";
+  const std::string out = dir + "/stdout.txt", err = dir + "/stderr.txt";
+  const std::string cmd =
+      "timeout 120 " + Quote(exe) + " " + args + " >" + Quote(out) + " 2>" + Quote(err);
+  RunOutput r;
+  const int raw = std::system(cmd.c_str());
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = ReadFile(out);
+  r.err = ReadFile(err);
+  return r;
+}
+
+// A scratch folder with a catalogue of its own: servers for the admin (no size
+// limit), a normal user (size limit), a wrong password and a closed port.
+class ReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QUORVEL_REQUIRE_SLAPD(Slapd());
+    const auto& env = Slapd();
+    char tmpl[] = "/tmp/quorvel-report-test.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    catalogue_ = dir_ + "/catalogue.db";
+    fs::copy_file(quorvel::test::BinaryDir() + "/lib/quorvel.db", catalogue_);
+    const std::string port = std::to_string(env.port);
+    const std::string sql =
+        "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn) VALUES "
+        "('Admin','127.0.0.1'," +
+        port + ",'N','" + env.adminDn + "','" + env.adminPw + "','" + env.base +
+        "'),"
+        "('User','127.0.0.1'," +
+        port + ",'N','" + env.userDn + "','" + env.userPw + "','" + env.base +
+        "'),"
+        "('BadPassword','127.0.0.1'," +
+        port + ",'N','" + env.adminDn + "','wrong','" + env.base +
+        "'),"
+        "('Closed','127.0.0.1',1,'N','','','');"
+        "INSERT INTO profiles (name,serverid,basedn,scope,att,filter) VALUES "
+        "('people',1,'ou=people," +
+        env.base + "',2,'cn;givenname; mail;jpegPhoto;member'," +
+        "'(objectClass=person)'),"
+        "('groups',1,'" +
+        env.base +
+        "',2,'cn;member','(objectClass=groupOfNames)'),"
+        "('everything',2,'" +
+        env.base +
+        "',2,'cn','(objectClass=*)'),"
+        "('people',2,'" +
+        env.base +
+        "',1,'ou','(objectClass=*)'),"
+        "('missing base',1,'ou=nowhere," +
+        env.base +
+        "',2,'cn','(objectClass=*)'),"
+        "('denied',3,'" +
+        env.base +
+        "',2,'cn','(objectClass=*)'),"
+        "('refused',4,'" +
+        env.base + "',2,'cn','(objectClass=*)');";
+    const std::string cmd = "sqlite3 " + Quote(catalogue_) + " " + Quote(sql);
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    if (!dir_.empty()) fs::remove_all(dir_, ec);
+  }
+
+  RunOutput Report(const std::string& args) {
+    return RunReport(args + " --catalogue " + Quote(catalogue_), dir_);
+  }
+
+  // What the export engine itself writes for the rows of a profile run.
+  std::string EngineReport(const TServerNodeData& server, const TProfileNodeData& profile,
+                           TkxExportType type, const std::string& name) {
+    const std::string working = dir_ + "/engine-dump.db";
+    { std::ofstream(working, std::ios::trunc); }
+    Tdata d;
+    EXPECT_TRUE(
+        InitDatabases(d, catalogue_, working, quorvel::test::BinaryDir() + "/lib/quorvel.so"))
+        << d.LastError();
+    auto ldap = ConnectServer(server);
+    EXPECT_TRUE(ldap);
+    if (!ldap) return {};
+    TLDAPResultList* results = SearchProfile(ldap.get(), profile);
+    EXPECT_TRUE(results);
+    if (!results) return {};
+    EXPECT_TRUE(quorvel::FillExportTable(d, *results, profile.att));
+    EXPECT_TRUE(quorvel::OpenExportRows(d));
+    TkxDatasetRowSource source(&d.run);
+    TkxDBGridExport engine;
+    ConfigureReportExport(engine, AppPath);
+    engine.DBGrid = &source;
+    engine.ExportType = type;
+    const std::string path = dir_ + "/" + name;
+    EXPECT_TRUE(engine.ExportToPath(path)) << engine.LastRun().Message;
+    return ReadFile(path);
+  }
+
+  TServerNodeData AdminServer() const {
+    TServerNodeData s;
+    s.server = "127.0.0.1";
+    s.port = Slapd().port;
+    s.ssl = "N";
+    s.uid = Slapd().adminDn;
+    s.pwd = Slapd().adminPw;
+    return s;
+  }
+
+  std::string dir_, catalogue_;
+};
+
+// The lines of a report with the ones carrying the export date and time blanked.
+std::vector<std::string> LinesWithoutDates(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string line;
+  std::istringstream in(text);
+  while (std::getline(in, line)) {
+    if (line.find("Created:") != std::string::npos ||
+        line.find("# Generated on ") != std::string::npos)
+      line = "<date>";
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST_F(ReportTest, ListsEveryProfileWithItsServer) {
+  RunOutput r = Report("--list");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "Admin\tpeople\nAdmin\tgroups\nAdmin\tmissing base\nUser\teverything\n"
+            "User\tpeople\nBadPassword\tdenied\nClosed\trefused\n");
+}
+
+TEST_F(ReportTest, EveryFormatEqualsTheEnginesOwnReport) {
+  TProfileNodeData profile;
+  profile.serverid = 1;
+  profile.basedn = "ou=people," + Slapd().base;
+  profile.scope = 2;
+  profile.att = "cn;givenname; mail;jpegPhoto;member";
+  profile.filter = "(objectClass=person)";
+  const struct {
+    const char* name;
+    TkxExportType type;
+  } formats[] = {{"ldif", xtLDIF}, {"html", xtHTML}, {"xls", xtExcel}, {"doc", xtWord},
+                 {"txt", xtTXT},   {"csv", xtCSV},   {"tab", xtTAB},   {"rtf", xtRTF},
+                 {"dif", xtDIF},   {"slk", xtSYLK}};
+  for (const auto& f : formats) {
+    SCOPED_TRACE(f.name);
+    // Any extension: the report goes exactly where --output says.
+    const std::string out = dir_ + "/report-" + f.name + ".out";
+    RunOutput r = Report(std::string("--profile people --server Admin --format ") + f.name +
+                         " --output " + Quote(out));
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Only the Excel report mentions the names it could not hold (Cyrillic, CJK).
+    if (f.type == xtExcel)
+      EXPECT_NE(r.err.find("written as \"?\"; CSV or HTML keep every character."),
+                std::string::npos)
+          << r.err;
+    else
+      EXPECT_EQ(r.err, "");
+    const std::string ours = ReadFile(out);
+    const std::string engine =
+        EngineReport(AdminServer(), profile, f.type, std::string("engine.") + f.name);
+    ASSERT_FALSE(ours.empty());
+    if (f.type == xtExcel)
+      EXPECT_TRUE(ours == engine);
+    else
+      EXPECT_EQ(LinesWithoutDates(ours), LinesWithoutDates(engine));
+  }
+}
+
+TEST_F(ReportTest, StandardOutputTakesTextFormats) {
+  RunOutput r = Report("--profile groups --format csv --output -");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("oid,cn,member\r\n", 0), 0u) << r.out.substr(0, 80);
+  RunOutput x = Report("--profile groups --format xls --output -");
+  EXPECT_EQ(x.status, 1);
+}
+
+TEST_F(ReportTest, ExitStatuses) {
+  const std::string out = dir_ + "/r.csv";
+  const struct {
+    std::string args;
+    int status;
+    std::string err;  // a piece of what stderr says
+  } cases[] = {
+      {"--profile people --format csv --output " + out, 1, "choose one with --server"},
+      {"--profile nobody --format csv --output " + out, 1, "no profile named 'nobody'"},
+      {"--profile groups --format pdf --output " + out, 1, "unknown format 'pdf'"},
+      {"--profile groups --output " + out, 1, "--format"},
+      {"--bogus", 1, "unknown argument '--bogus'"},
+      {"--profile refused --format csv --output " + out, 2, "ErrorCode: 10061"},
+      {"--profile denied --format csv --output " + out, 2, "ErrorCode: 49"},
+      {"--profile everything --format csv --output " + out, 3, "size limit"},
+      {"--profile 'missing base' --format csv --output " + out, 4, "ErrorCode: 32"},
+      {"--profile groups --format csv --output " + dir_ + "/no/such/folder/r.csv", 5, "r.csv"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    RunOutput r = Report(c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    // Messages are single lines.
+    for (size_t p = r.err.find('\n'); p != std::string::npos && p + 1 < r.err.size();
+         p = r.err.find('\n', p + 1))
+      EXPECT_NE(r.err.substr(p + 1, 6), "    Er") << r.err;
+  }
+  // The partial report of a size-limited search was written.
+  EXPECT_TRUE(fs::exists(out));
+  EXPECT_EQ(RunReport("--list --catalogue " + Quote(dir_ + "/none.db"), dir_).status, 1);
+}
+
+TEST_F(ReportTest, UnwritableDestinationLeavesNoFile) {
+  const std::string locked = dir_ + "/locked";
+  fs::create_directory(locked);
+  // A folder we cannot write into, even as root: a file in the way of the name.
+  const std::string blocked = dir_ + "/blocked";
+  { std::ofstream(blocked) << "x"; }
+  RunOutput r = Report("--profile groups --format html --output " + Quote(blocked + "/r.html"));
+  EXPECT_EQ(r.status, 5);
+  EXPECT_FALSE(fs::exists(blocked + "/r.html"));
+  // An existing report is replaced only by a complete one.
+  const std::string keep = locked + "/keep.csv";
+  { std::ofstream(keep) << "old"; }
+  RunOutput ok = Report("--profile groups --format csv --output " + Quote(keep));
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_NE(ReadFile(keep), "old");
+  int leftovers = 0;
+  for (const auto& e : fs::directory_iterator(locked)) leftovers += e.path() != keep;
+  EXPECT_EQ(leftovers, 0);
+}
+
+TEST_F(ReportTest, HelpAndVersion) {
+  RunOutput h = RunReport("--help", dir_);
+  EXPECT_EQ(h.status, 0);
+  EXPECT_NE(h.out.find("--profile NAME --format FORMAT --output FILE"), std::string::npos);
+  RunOutput v = RunReport("--version", dir_);
+  EXPECT_EQ(v.status, 0);
+  EXPECT_NE(v.out.find(" Build "), std::string::npos) << v.out;
+}
+
+}  // namespace
