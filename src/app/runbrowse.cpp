@@ -9,6 +9,7 @@
 #include "app/gridmodel.h"
 #include "app/icons.h"
 #include "app/mainform.h"
+#include "ldap/filter.h"
 #include "store/connect.h"
 #include "store/data.h"
 #include "store/rows.h"
@@ -125,8 +126,14 @@ void TMainForm::run_profileClick() {
   }
   // 8.
   AddMessage(0, "MSG: Connected to " + server.server + "...");
-  // 9.
-  TLDAPResultList* results = SearchProfile(ldap.get(), profile);
+  // 9. A filter that cannot be translated at all would go out as an empty
+  // filter and come back as "nothing found"; say what is wrong instead.
+  TLDAPResultList* results = nullptr;
+  if (EncodeFilter(profile.filter).empty())
+    LogError("Error querying \"" + server.server + "\": the filter \"" + profile.filter +
+             "\" is not a valid search filter.");
+  else
+    results = SearchProfile(ldap.get(), profile);
   if (!results) {
     AddMessage(1, "MSG: No objects found...");
     ldap.reset();

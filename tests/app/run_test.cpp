@@ -1,0 +1,290 @@
+// The main window against the private directory server: running profiles
+// (rows, pane lines, status, title, failures), the connection test, and the
+// directory browser with entry properties.
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+
+#include "app/guifixture.h"
+#include "common/slapd_env.h"
+#include "dialogs/serverform.h"
+#include "ldap/base64.h"
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+class RunTest : public TGuiTest {
+ protected:
+  void SetUp() override {
+    TGuiTest::SetUp();
+    env_ = &Slapd();
+  }
+  TServerRow Admin(const std::string& name, const std::string& basedn = "") const {
+    return TServerRow(name, env_->host, env_->port, "N", env_->adminDn, env_->adminPw, basedn);
+  }
+  std::string People() const { return "ou=people," + env_->base; }
+  // Selects the profile with the mouse and runs it from the toolbar.
+  void RunProfile(const QStringList& path) {
+    Click(form_->tv_workspace, Item(form_->tv_workspace, path));
+    form_->tb_run->trigger();
+  }
+  // The pane lines from the first one starting with `from`.
+  QStringList PaneFrom(const QString& from) {
+    QStringList lines = form_->PaneLines();
+    int i = lines.indexOf(from);
+    return i < 0 ? QStringList() : lines.mid(i);
+  }
+  const SlapdEnv* env_ = nullptr;
+};
+
+TEST_F(RunTest, RunWritesOneRowPerEntryAndReportsEveryStep) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  Catalogue({Admin("dir")},
+            {{"few", 0, People(), 2, "(|(uid=tuser)(uid=smithj)(uid=user0010)(uid=juergen))",
+              "cn;givenname; mail;description"}});
+  Start();
+  RunProfile({"dir", "few"});
+  EXPECT_EQ(seam_->Texts(TUiSeam::bkQuestion),
+            QStringList("This process may take several minutes depending on your query, do you "
+                        "want to proceed?"));
+  EXPECT_TRUE(seam_->Errors().isEmpty()) << seam_->Errors().join("\n").toStdString();
+  EXPECT_EQ(seam_->Infos(), QStringList("Search completed..."));
+
+  EXPECT_EQ(Columns(), QStringList({"oid", "cn", "givenname", " mail", "description"}));
+  ASSERT_EQ(form_->grid->model()->rowCount(), 4);
+  const std::string p = "," + People();
+  // Sorted by DN; the requested "givenname" matches the server's givenName.
+  EXPECT_EQ(Cell(0, 0).toStdString(), "cn=Smith\\2C John" + p);  // as the server writes it
+  EXPECT_EQ(Cell(0, 2), "John");
+  // Values holding double quotes are stored like any other; each value trimmed.
+  EXPECT_EQ(Cell(0, 4), "[6\" pipe][\"Quoted\"][Smith, John][leading blank][trailing blank]");
+  EXPECT_EQ(Cell(1, 0).toStdString(), "uid=juergen" + p);
+  EXPECT_EQ(Cell(1, 1), QString::fromUtf8("Jürgen Müller"));
+  EXPECT_EQ(Cell(2, 0).toStdString(), "uid=tuser" + p);
+  EXPECT_EQ(Cell(2, 1), "Test User");
+  EXPECT_EQ(Cell(2, 2), "Test");
+  EXPECT_EQ(Cell(2, 3), "[tuser@quorvel.test][test.user@quorvel.test]");
+  EXPECT_EQ(Cell(2, 4), "");  // no such attribute: an empty cell
+  EXPECT_EQ(Cell(3, 3), "[user0010@quorvel.test][user0010@alt.quorvel.test]");
+
+  EXPECT_EQ(form_->title->text().toStdString(),
+            "Results from server \"" + env_->host + "\" on object \"" + People() +
+                "\" with scope \"Sub Containers\" with filter "
+                "\"(|(uid=tuser)(uid=smithj)(uid=user0010)(uid=juergen))\" returned 4 objects.");
+  const QString host = QString::fromStdString(env_->host);
+  EXPECT_EQ(PaneFrom(" MSG: Please wait..."),
+            QStringList({" MSG: Please wait...", " MSG: Connecting to " + host + "...",
+                         " MSG: Connected to " + host + "...", " MSG: Querying " + host + "...",
+                         " MSG: Found 4 objects...", " MSG: Processing object 1 of 4...",
+                         " MSG: Processing object 2 of 4...", " MSG: Processing object 3 of 4...",
+                         " MSG: Processing object 4 of 4...", " APP: Search completed...",
+                         " MSG: Search completed..."}));
+  EXPECT_EQ(form_->StatusMessage, "MSG: Search completed...");
+  EXPECT_EQ(form_->StatusKind, 0);
+  EXPECT_EQ(form_->StatusHost, env_->host);
+  EXPECT_EQ(form_->StatusUser, env_->adminDn);
+  for (QAction* a : {form_->tb_export, form_->mnu_action_report, form_->mnu_file_exit,
+                     form_->mnu_actions_run, form_->run_profile})
+    EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
+  EXPECT_EQ(form_->grid->columnWidth(1), 100);
+}
+
+TEST_F(RunTest, ZeroEntriesAndSizeLimitAreReportedButEnableExport) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  Catalogue({Admin("dir"),
+             TServerRow("limited", env_->host, env_->port, "N", env_->userDn, env_->userPw)},
+            {{"none", 0, "ou=empty," + env_->base, 1, "(objectClass=*)", "cn"},
+             {"many", 1, People(), 1, "(objectClass=person)", "cn;sn"}});
+  Start();
+  RunProfile({"dir", "none"});
+  EXPECT_EQ(seam_->Infos(), QStringList("No objects found..."));
+  EXPECT_EQ(form_->StatusMessage, "MSG: No objects found...");
+  EXPECT_EQ(form_->StatusKind, 1);
+  EXPECT_EQ(form_->grid->model()->columnCount(), 0);
+  EXPECT_TRUE(form_->mnu_action_report->isEnabled());
+  EXPECT_TRUE(form_->title->text().endsWith("returned 0 objects."));
+
+  // The normal user hits the server's size limit: the rows received are kept
+  // and the closing box names the result code.
+  seam_->Clear();
+  RunProfile({"limited", "many"});
+  EXPECT_EQ(form_->grid->model()->rowCount(), env_->sizeLimit);
+  const QStringList errors = seam_->Errors();
+  ASSERT_EQ(errors.size(), 1);
+  EXPECT_TRUE(errors[0].startsWith(
+      "Search complete but an error was encountered!!\r\n\r\nError "
+      "querying \"" +
+      QString::fromStdString(env_->host) + "\" \r\n    ErrorCode: 4\r\n    ErrorDesc: "))
+      << errors[0].toStdString();
+  EXPECT_TRUE(form_->tb_export->isEnabled());
+}
+
+TEST_F(RunTest, FailedRunsSayWhatFailedAndLeaveTheWindowUsable) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  struct Case {
+    const char* what;
+    TServerRow server;
+    std::string base, filter;
+    int kind;                   // StatusKind of the last pane line
+    const char* lastLine;       // StatusMessage afterwards ("%h" = host)
+    const char* errorContains;  // in the one error box
+  };
+  const std::string h = env_->host;
+  const Case cases[] = {
+      {"closed port", TServerRow("s", h, 1), People(), "(uid=tuser)", 2,
+       "ERR: Error connecting to %h...", "Error connecting to \""},
+      {"wrong password", TServerRow("s", h, env_->port, "N", env_->adminDn, "nope"), People(),
+       "(uid=tuser)", 2, "ERR: Error connecting to %h...", "ErrorCode: 49"},
+      {"filter that does not parse", Admin("s"), People(), "(cn=", 1, "MSG: No objects found...",
+       "the filter \"(cn=\" is not a valid search filter."},
+      {"base that does not exist", Admin("s"), "ou=nowhere," + env_->base, "(cn=*)", 1,
+       "MSG: No objects found...", "ErrorCode: 32"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    Catalogue({c.server}, {{"p", 0, c.base, 2, c.filter, "cn"}});
+    Start();
+    RunProfile({"s", "p"});
+    const QStringList errors = seam_->Errors();
+    ASSERT_EQ(errors.size(), 1) << form_->PaneLines().join("\n").toStdString();
+    EXPECT_TRUE(errors[0].contains(c.errorContains)) << errors[0].toStdString();
+    EXPECT_EQ(QString::fromStdString(form_->StatusMessage),
+              QString(c.lastLine).replace("%h", QString::fromStdString(h)));
+    EXPECT_EQ(form_->StatusKind, c.kind);
+    EXPECT_FALSE(form_->mnu_action_report->isEnabled());
+    EXPECT_TRUE(form_->mnu_actions_run->isEnabled());
+    EXPECT_TRUE(form_->mnu_file_exit->isEnabled());
+    EXPECT_EQ(form_->grid->model()->columnCount(), 0);
+    EXPECT_EQ(CatalogueRows("profiles", "name,basedn,filter").size(), 1u);
+  }
+}
+
+TEST_F(RunTest, AnsweringNoRunsNothing) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  Catalogue({Admin("dir")}, {{"p", 0, People(), 2, "(uid=tuser)", "cn"}});
+  Start();
+  const int lines = form_->PaneLines().size();
+  seam_->answers = {false};
+  RunProfile({"dir", "p"});
+  EXPECT_EQ(form_->PaneLines().size(), lines);
+  EXPECT_EQ(form_->title->text(), "LDAP Search Results");
+}
+
+TEST_F(RunTest, ConnectionTestFromTheServerDialog) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  Catalogue({Admin("dir")});
+  Start();
+  Click(form_->tv_workspace, Item(form_->tv_workspace, {"dir"}));
+  seam_->dialogs.push_back([](QDialog& d) {
+    auto& f = static_cast<TServerForm&>(d);
+    f.btntest->click();
+    f.ed_pwd->setText("wrong");
+    f.btntest->click();
+    f.ed_port->setText("1");
+    f.btntest->click();
+    f.btncancel->click();
+  });
+  form_->tb_test->trigger();
+  EXPECT_EQ(seam_->dialogsShown, 1);
+  EXPECT_EQ(seam_->Infos(), QStringList("Connection successful..."));
+  const QStringList errors = seam_->Errors();
+  ASSERT_EQ(errors.size(), 2);
+  const QString head = "Error connecting to \"" + QString::fromStdString(env_->host) + "\" \r\n";
+  EXPECT_TRUE(errors[0].startsWith(head + "    ErrorCode: 49\r\n    ErrorDesc: "));
+  EXPECT_TRUE(errors[1].startsWith(head + "    ErrorCode: "));
+  EXPECT_GT(errors[1].size(), head.size() + 30);  // the reason is named
+  EXPECT_TRUE(form_->PaneLines().contains(" APP: Connection successful..."));
+}
+
+TEST_F(RunTest, BrowseTwoLevelsThenListProperties) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  Catalogue({Admin("tree", "ou=tree," + env_->base), Admin("people", People())});
+  Start();
+  form_->tabs->setCurrentIndex(1);
+  QApplication::processEvents();
+  auto* br = form_->tv_browse;
+  const std::string t = ",ou=tree," + env_->base;
+  const QString a = QString::fromStdString("ou=a" + t);
+  for (int round = 0; round < 2; ++round) {  // browsing again lists each child once
+    Click(br, Item(br, {"tree"}));
+    form_->o_browse->trigger();
+    EXPECT_EQ(Captions(Item(br, {"tree"})), QStringList({a, QString::fromStdString("ou=b" + t)}));
+  }
+  Click(br, Item(br, {"tree", a}));
+  EXPECT_EQ(OpenPopup(br, Item(br, {"tree", a})), QStringList({"Browse", "Properties"}));
+  form_->o_browse->trigger();
+  EXPECT_EQ(Captions(Item(br, {"tree", a})),
+            QStringList({QString::fromStdString("cn=leaf1,ou=a" + t),
+                         QString::fromStdString("cn=leaf2,ou=a" + t)}));
+  TNodeData* leaf = NodeData(Item(br, {"tree", a})->child(0));
+  ASSERT_TRUE(leaf && leaf->server);
+  EXPECT_EQ(leaf->kind, 2);
+  EXPECT_EQ(leaf->name, "tree");
+  EXPECT_EQ(leaf->server->basedn, "cn=leaf1,ou=a" + t);
+  EXPECT_TRUE(form_->PaneLines().contains(" Found 2 objects..."));
+
+  // Properties of an entry with binary and two-valued attributes.
+  Click(br, Item(br, {"people"}));
+  form_->o_browse->trigger();
+  const QString tuser = QString::fromStdString("uid=tuser," + People());
+  ASSERT_NE(Item(br, {"people", tuser}), nullptr);
+  Click(br, Item(br, {"people", tuser}));
+  seam_->Clear();
+  form_->o_properties->trigger();
+  EXPECT_TRUE(seam_->boxes.empty());
+  EXPECT_EQ(Columns(), QStringList({"Icon", "Name", "Value", "Type", "Size"}));
+  EXPECT_TRUE(form_->grid->isColumnHidden(0));
+  EXPECT_TRUE(form_->tb_export->isEnabled());
+  EXPECT_EQ(form_->title->text(),
+            "Results from server \"" + QString::fromStdString(env_->host) + "\" on object \"" +
+                tuser + "\" with scope \"Base Object\" and filter \"(objectClass=*)\".");
+  QStringList phones, types;
+  bool certSeen = false;
+  for (int r = 0; r < form_->grid->model()->rowCount(); ++r) {
+    if (Cell(r, 1) == "telephoneNumber") phones.append(Cell(r, 2));
+    if (Cell(r, 1).startsWith("userCertificate")) {
+      certSeen = true;
+      EXPECT_EQ(Cell(r, 3), "BINARY");
+      const std::string raw = DecodeBase64(Cell(r, 2).toStdString());
+      // The size counts the raw octets, the text shows them without blanks at the ends.
+      EXPECT_GE(Cell(r, 4).toInt(), static_cast<int>(raw.size()));
+      EXPECT_LE(Cell(r, 4).toInt(), static_cast<int>(raw.size()) + 2);
+      EXPECT_EQ(static_cast<unsigned char>(raw.at(0)), 0x30);  // DER sequence
+    }
+    EXPECT_EQ(Cell(r, 0), "0");
+  }
+  EXPECT_TRUE(certSeen);
+  EXPECT_EQ(phones, QStringList({"+1 555 1000", "+1 555 1001"}));
+  EXPECT_EQ(form_->StatusMessage, "Process complete...");
+}
+
+TEST_F(RunTest, BrowseOfAnUnreachableServerLeavesTheNodeEmpty) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  Catalogue({TServerRow("gone", env_->host, 1, "N", "", "", env_->base)});
+  Start();
+  auto* br = form_->tv_browse;
+  Click(br, Item(br, {"gone"}));
+  form_->o_browse->trigger();
+  EXPECT_EQ(seam_->Errors().size(), 1);
+  EXPECT_EQ(form_->StatusKind, 2);
+  EXPECT_EQ(Item(br, {"gone"})->childCount(), 0);
+  form_->o_browse->trigger();  // still usable
+  EXPECT_EQ(seam_->Errors().size(), 2);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The windows never need a display, also when the test list is read.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,136 @@
+// The two property dialogs: field checks in their order, the SSL box and the
+// flags the caller reads.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+#include "dialogs/profileform.h"
+#include "dialogs/serverform.h"
+#include "dialogs/testseam.h"
+#include "store/messages.h"
+
+namespace {
+
+// LogError through message boxes of the test seam, as the program does.
+class SeamSink : public TMessageSink {
+ public:
+  SeamSink() { prev_ = SetMessageSink(this); }
+  ~SeamSink() override { SetMessageSink(prev_); }
+  void Error(const std::string& t) override {
+    UiSeam().MessageBox(nullptr, TUiSeam::bkError, "Error", QString::fromStdString(t));
+  }
+  void Info(const std::string& t) override {
+    UiSeam().MessageBox(nullptr, TUiSeam::bkInformation, "Information", QString::fromStdString(t));
+  }
+  bool Ask(const std::string& t) override {
+    return UiSeam().MessageBox(nullptr, TUiSeam::bkQuestion, "Confirm", QString::fromStdString(t));
+  }
+
+ private:
+  TMessageSink* prev_;
+};
+
+struct DialogTest : ::testing::Test {
+  quorvel::test::TTestSeam seam;
+  SeamSink sink;
+};
+
+TEST_F(DialogTest, ServerFormDesignAndSslRewritesPort) {
+  TServerForm f;
+  EXPECT_EQ(f.windowTitle(), "Server Properties: New");
+  EXPECT_EQ(f.ed_basedn->text(), "O=Organization");
+  EXPECT_EQ(f.ed_pwd->echoMode(), QLineEdit::Password);
+  EXPECT_TRUE(f.btnsave->isDefault());
+  f.ed_port->setText("3269");
+  f.ed_ssl->setChecked(true);
+  EXPECT_EQ(f.ed_port->text(), "636");
+  f.ed_ssl->setChecked(false);
+  EXPECT_EQ(f.ed_port->text(), "389");
+}
+
+TEST_F(DialogTest, NewServerChecksNameThenHostThenPort) {
+  TServerForm f;
+  f.Tag = 0;
+  f.ed_port->clear();
+  const char* expected[] = {
+      "\"Name\" cannot be empty, please provide a name fot his server profile.",
+      "\"Server\" cannot be empty, please provide a valid server IP address.",
+      "\"Port\" cannot be empty, please provide a valid server port number.",
+  };
+  QLineEdit* fill[] = {f.ed_name, f.ed_server, f.ed_port};
+  for (int i = 0; i < 3; ++i) {
+    seam.Clear();
+    f.btnsave->click();
+    ASSERT_EQ(seam.Errors(), QStringList(expected[i])) << i;
+    EXPECT_EQ(f.result(), QDialog::Rejected);
+    fill[i]->setText(" ");  // blanks count as filled
+  }
+  seam.Clear();
+  f.btnsave->click();
+  EXPECT_TRUE(seam.boxes.empty());
+  EXPECT_EQ(f.result(), QDialog::Accepted);
+  EXPECT_FALSE(f.Saved);
+  EXPECT_FALSE(f.Cancelled);
+}
+
+TEST_F(DialogTest, EditingSkipsChecksAndCancelSetsFlag) {
+  TServerForm f;
+  f.Tag = 7;
+  f.btnsave->click();
+  EXPECT_TRUE(f.Saved);
+  EXPECT_TRUE(seam.boxes.empty());
+  TServerForm g;
+  g.btncancel->click();
+  EXPECT_TRUE(g.Cancelled);
+  EXPECT_FALSE(g.Saved);
+}
+
+TEST_F(DialogTest, ProfileFormChecksInOrder) {
+  TProfileForm f;
+  EXPECT_EQ(f.windowTitle(), "Profile Properties: New");
+  EXPECT_EQ(f.cb_scope->currentText(), "Base Object");
+  EXPECT_EQ(f.cb_scope->count(), 3);
+  EXPECT_EQ(f.ed_att->toPlainText(), "cn;givenname;sn;email");
+  EXPECT_FALSE(f.ed_server->isEnabled());
+  f.cb_scope->setEditText("");
+  f.ed_att->clear();  // the attribute list is never checked
+  const char* expected[] = {
+      "\"Name\" cannot be empty, please provide a name fot his search profile.",
+      "\"Base DN\" cannot be empty, please provide a valid base object.",
+      "\"Scope\" cannot be empty, please provide a valid scope.",
+      "\"Filter\" cannot be empty, please provide a valid search filter.",
+  };
+  std::function<void()> fill[] = {
+      [&] { f.ed_name->setText("p"); }, [&] { f.ed_base->setText("o=x"); },
+      [&] { f.cb_scope->setEditText("sub containers"); }, [&] { f.ed_filter->setText("(cn=*)"); }};
+  for (int i = 0; i < 4; ++i) {
+    seam.Clear();
+    f.btnsave->click();
+    ASSERT_EQ(seam.Errors(), QStringList(expected[i])) << i;
+    fill[i]();
+  }
+  seam.Clear();
+  f.btnsave->click();
+  EXPECT_TRUE(seam.boxes.empty());
+  EXPECT_EQ(f.result(), QDialog::Accepted);
+  EXPECT_EQ(f.ed_name->text(), "p");  // typed values kept
+
+  TProfileForm e;
+  e.Tag = 3;
+  e.btnsave->click();
+  EXPECT_TRUE(e.Saved);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The windows never need a display, also when the test list is read.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
