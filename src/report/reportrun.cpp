@@ -277,6 +277,10 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
     return reWrite;
   }
   progress.Done();
+  // The entries now live in the working table: let the session and its result
+  // list go before the rows are read back, so both are never held at once.
+  const std::string serverText = ldap->ResultString();
+  ldap.reset();
   std::string error;
   if (!OpenExportRows(d, &error)) {
     LogError("The rows could not be read back from the working store: " + error);
@@ -302,9 +306,6 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
     LogInfo(std::to_string(run.Replaced) +
             " characters could not be stored in the Excel report and were written as \"?\"; "
             "CSV or HTML keep every character.");
-  // The connection's work is done: close it before reporting.
-  const std::string serverText = ldap->ResultString();
-  ldap.reset();
   if (code == 4) {
     LogError("The search was cut short by the server's size limit; the report holds the " +
              std::to_string(n) + " entries received. Server message: " + serverText);
