@@ -124,25 +124,24 @@ void ParseSearchEntry(std::string_view rest, TLDAPResult& entry) {
   std::size_t cursor = 0;
   std::string dn;
   ReadValue(rest, cursor, [&](std::string_view v) { dn.assign(v); });
-  entry.SetObjectName(dn);
 
-  // First pass: measure, so the entry's buffer is allocated once at its size.
-  std::size_t bytes = 0;
-  WalkAttributes(
-      rest, cursor, [&](std::string_view name) { bytes += name.size(); },
-      [&](std::string_view value) { bytes += value.size(); });
-  entry.Reserve(bytes);
-
-  TLDAPAttributeList attrs = entry.Attributes();
-  TLDAPAttribute current;
+  // First pass: count and measure, so the entry is allocated once at its size.
+  std::size_t attributes = 0, values = 0, octets = dn.size();
   WalkAttributes(
       rest, cursor,
       [&](std::string_view name) {
-        current = attrs.Add();
-        current.SetAttributeName(name);
+        ++attributes;
+        octets += name.size();
       },
-      [&](std::string_view value) { current.Add(value); });
-  entry.ShrinkToFit();
+      [&](std::string_view value) {
+        ++values;
+        octets += value.size();
+      });
+  // Second pass: copy each name and value once, into place.
+  TResultBuilder build(entry, dn, attributes, values, octets);
+  WalkAttributes(
+      rest, cursor, [&](std::string_view name) { build.Attribute(name); },
+      [&](std::string_view value) { build.Value(value); });
 }
 
 void ParseSearchReference(std::string_view rest, std::vector<std::string>& referrals) {

@@ -1,5 +1,7 @@
 #include "ldap/results.h"
 
+#include <cstring>
+
 namespace {
 bool NameIsBinary(std::string_view name) {
   constexpr std::string_view kOption = ";binary";
@@ -20,38 +22,36 @@ bool NameIsBinary(std::string_view name) {
 
 // --- TLDAPResult ---
 
-TLDAPResult::TLDAPResult() : index_(1, 0) {}
+uint32_t TLDAPResult::Index(std::size_t i) const {
+  uint32_t v;
+  std::memcpy(&v, data_.data() + i * sizeof v, sizeof v);
+  return v;
+}
+
+void TLDAPResult::SetIndex(std::size_t i, uint32_t value) {
+  std::memcpy(data_.data() + i * sizeof value, &value, sizeof value);
+}
+
+std::string_view TLDAPResult::Bytes() const {
+  return std::string_view(data_).substr(index_words_ * sizeof(uint32_t));
+}
 
 std::string_view TLDAPResult::ObjectName() const {
-  return std::string_view(data_).substr(0, index_[0]);
+  if (index_words_ == 0) return {};
+  return Bytes().substr(0, Index(0));
 }
 
 void TLDAPResult::SetObjectName(std::string_view dn) {
-  if (attr_count_ == 0) {
-    data_.assign(dn);
-    index_[0] = static_cast<uint32_t>(data_.size());
-    return;
-  }
   Repack(dn, Unpack());
-}
-
-void TLDAPResult::Reserve(std::size_t bytes) {
-  data_.reserve(data_.size() + bytes);
-}
-
-void TLDAPResult::ShrinkToFit() {
-  data_.shrink_to_fit();
-  index_.shrink_to_fit();
 }
 
 uint32_t TLDAPResult::RecordEnd(std::size_t pos) const {
   const uint32_t count = ValueCount(pos);
-  return count ? index_[pos + 1 + count] : index_[pos];
+  return count ? Index(pos + 1 + count) : Index(pos);
 }
 
 TLDAPResult::Slot TLDAPResult::Locate(int k) const {
-  if (k == attr_count_ - 1) return Slot{last_pos_, last_begin_};
-  Slot slot{1, index_[0]};
+  Slot slot{1, Index(0)};
   for (int j = 0; j < k; ++j) {
     slot.name_begin = RecordEnd(slot.pos);
     slot.pos += 2 + ValueCount(slot.pos);
@@ -61,15 +61,17 @@ TLDAPResult::Slot TLDAPResult::Locate(int k) const {
 
 std::vector<TLDAPResult::Unpacked> TLDAPResult::Unpack() const {
   std::vector<Unpacked> attrs(static_cast<std::size_t>(attr_count_));
-  Slot slot{1, index_[0]};
+  if (attrs.empty()) return attrs;
+  const std::string_view bytes = Bytes();
+  Slot slot{1, Index(0)};
   for (auto& a : attrs) {
-    const uint32_t name_end = index_[slot.pos];
-    a.name = data_.substr(slot.name_begin, name_end - slot.name_begin);
+    const uint32_t name_end = Index(slot.pos);
+    a.name = bytes.substr(slot.name_begin, name_end - slot.name_begin);
     uint32_t begin = name_end;
     const uint32_t count = ValueCount(slot.pos);
     for (uint32_t i = 0; i < count; ++i) {
-      const uint32_t end = index_[slot.pos + 2 + i];
-      a.values.push_back(data_.substr(begin, end - begin));
+      const uint32_t end = Index(slot.pos + 2 + i);
+      a.values.emplace_back(bytes.substr(begin, end - begin));
       begin = end;
     }
     slot.name_begin = RecordEnd(slot.pos);
@@ -79,26 +81,66 @@ std::vector<TLDAPResult::Unpacked> TLDAPResult::Unpack() const {
 }
 
 void TLDAPResult::Repack(std::string_view dn, const std::vector<Unpacked>& attrs) {
-  std::string data(dn);
-  std::vector<uint32_t> index{static_cast<uint32_t>(data.size())};
-  last_pos_ = 0;
-  last_begin_ = 0;
+  std::size_t values = 0, octets = dn.size();
   for (const auto& a : attrs) {
-    last_pos_ = static_cast<uint32_t>(index.size());
-    last_begin_ = static_cast<uint32_t>(data.size());
-    data += a.name;
-    index.push_back(static_cast<uint32_t>(data.size()));
-    index.push_back(static_cast<uint32_t>(a.values.size()) |
-                    (NameIsBinary(a.name) ? kBinaryFlag : 0u));
-    for (const auto& v : a.values) {
-      data += v;
-      index.push_back(static_cast<uint32_t>(data.size()));
-    }
+    values += a.values.size();
+    octets += a.name.size();
+    for (const auto& v : a.values) octets += v.size();
   }
-  data_ = std::move(data);
-  index_ = std::move(index);
-  attr_count_ = static_cast<int>(attrs.size());
+  const std::string keep(dn);  // dn may point into the buffer being replaced
+  quorvel::TResultBuilder build(*this, keep, attrs.size(), values, octets);
+  for (const auto& a : attrs) {
+    build.Attribute(a.name);
+    for (const auto& v : a.values) build.Value(v);
+  }
 }
+
+// --- TResultBuilder ---
+
+namespace quorvel {
+
+TResultBuilder::TResultBuilder(TLDAPResult& entry, std::string_view dn, std::size_t attributes,
+                               std::size_t values, std::size_t octets)
+    : entry_(entry) {
+  const std::size_t words = 1 + 2 * attributes + values;
+  std::string data(words * sizeof(uint32_t) + octets, '\0');
+  entry_.data_ = std::move(data);
+  entry_.index_words_ = static_cast<uint32_t>(words);
+  entry_.attr_count_ = 0;
+  Put(dn.substr(0, octets));
+  entry_.SetIndex(0, static_cast<uint32_t>(octet_));
+}
+
+bool TResultBuilder::Room(std::size_t words, std::size_t octets) const {
+  return word_ + words <= entry_.index_words_ &&
+         octets <= entry_.data_.size() - entry_.index_words_ * sizeof(uint32_t) - octet_;
+}
+
+void TResultBuilder::Put(std::string_view octets) {
+  if (octets.empty()) return;
+  std::memcpy(entry_.data_.data() + entry_.index_words_ * sizeof(uint32_t) + octet_, octets.data(),
+              octets.size());
+  octet_ += octets.size();
+}
+
+void TResultBuilder::Attribute(std::string_view name) {
+  if (!Room(2, name.size())) return;
+  Put(name);
+  entry_.SetIndex(word_, static_cast<uint32_t>(octet_));
+  count_pos_ = word_ + 1;
+  entry_.SetIndex(count_pos_, NameIsBinary(name) ? TLDAPResult::kBinaryFlag : 0u);
+  word_ += 2;
+  ++entry_.attr_count_;
+}
+
+void TResultBuilder::Value(std::string_view value) {
+  if (count_pos_ == 0 || !Room(1, value.size())) return;
+  Put(value);
+  entry_.SetIndex(word_++, static_cast<uint32_t>(octet_));
+  entry_.SetIndex(count_pos_, entry_.Index(count_pos_) + 1);
+}
+
+}  // namespace quorvel
 
 // --- TLDAPAttributeList ---
 
@@ -114,19 +156,15 @@ TLDAPAttribute TLDAPAttributeList::Items(int index) const {
 TLDAPAttribute TLDAPAttributeList::Add() {
   if (!owner_) return TLDAPAttribute();
   TLDAPResult& r = *owner_;
-  r.last_pos_ = static_cast<uint32_t>(r.index_.size());
-  r.last_begin_ = static_cast<uint32_t>(r.data_.size());
-  r.index_.push_back(static_cast<uint32_t>(r.data_.size()));
-  r.index_.push_back(0);
-  return TLDAPAttribute(owner_, r.attr_count_++);
+  auto attrs = r.Unpack();
+  attrs.emplace_back();
+  r.Repack(r.ObjectName(), attrs);
+  return TLDAPAttribute(owner_, r.attr_count_ - 1);
 }
 
 void TLDAPAttributeList::Clear() {
   if (!owner_) return;
-  TLDAPResult& r = *owner_;
-  r.data_.resize(r.index_[0]);
-  r.index_.resize(1);
-  r.attr_count_ = 0;
+  owner_->Repack(owner_->ObjectName(), {});
 }
 
 // --- TLDAPAttribute ---
@@ -134,30 +172,20 @@ void TLDAPAttributeList::Clear() {
 std::string_view TLDAPAttribute::AttributeName() const {
   if (!owner_) return {};
   const auto slot = owner_->Locate(index_);
-  return std::string_view(owner_->data_)
-      .substr(slot.name_begin, owner_->index_[slot.pos] - slot.name_begin);
+  return owner_->Bytes().substr(slot.name_begin, owner_->Index(slot.pos) - slot.name_begin);
 }
 
 void TLDAPAttribute::SetAttributeName(std::string_view name) {
   if (!owner_) return;
   TLDAPResult& r = *owner_;
-  const auto slot = r.Locate(index_);
-  if (r.IsLast(index_) && r.ValueCount(slot.pos) == 0) {
-    r.data_.resize(slot.name_begin);
-    r.data_ += name;
-    r.index_[slot.pos] = static_cast<uint32_t>(r.data_.size());
-    r.index_[slot.pos + 1] = NameIsBinary(name) ? TLDAPResult::kBinaryFlag : 0u;
-    return;
-  }
   auto attrs = r.Unpack();
   attrs[static_cast<std::size_t>(index_)].name = std::string(name);
-  const std::string dn(r.ObjectName());
-  r.Repack(dn, attrs);
+  r.Repack(r.ObjectName(), attrs);
 }
 
 bool TLDAPAttribute::IsBinary() const {
   if (!owner_) return false;
-  return (owner_->index_[owner_->Locate(index_).pos + 1] & TLDAPResult::kBinaryFlag) != 0;
+  return (owner_->Index(owner_->Locate(index_).pos + 1) & TLDAPResult::kBinaryFlag) != 0;
 }
 
 int TLDAPAttribute::Count() const {
@@ -171,8 +199,8 @@ std::string_view TLDAPAttribute::Value(int i) const {
   const auto slot = r.Locate(index_);
   if (static_cast<uint32_t>(i) >= r.ValueCount(slot.pos)) return {};
   const std::size_t at = slot.pos + 2 + static_cast<std::size_t>(i);
-  const uint32_t begin = i == 0 ? r.index_[slot.pos] : r.index_[at - 1];
-  return std::string_view(r.data_).substr(begin, r.index_[at] - begin);
+  const uint32_t begin = i == 0 ? r.Index(slot.pos) : r.Index(at - 1);
+  return r.Bytes().substr(begin, r.Index(at) - begin);
 }
 
 void TLDAPAttribute::SetStrings(int i, std::string_view value) {
@@ -180,26 +208,17 @@ void TLDAPAttribute::SetStrings(int i, std::string_view value) {
   TLDAPResult& r = *owner_;
   auto attrs = r.Unpack();
   attrs[static_cast<std::size_t>(index_)].values[static_cast<std::size_t>(i)] = std::string(value);
-  const std::string dn(r.ObjectName());
-  r.Repack(dn, attrs);
+  r.Repack(r.ObjectName(), attrs);
 }
 
 int TLDAPAttribute::Add(std::string_view value) {
   if (!owner_) return -1;
   TLDAPResult& r = *owner_;
-  const auto slot = r.Locate(index_);
-  const uint32_t count = r.ValueCount(slot.pos);
-  if (r.IsLast(index_)) {
-    r.data_ += value;
-    r.index_.push_back(static_cast<uint32_t>(r.data_.size()));
-    ++r.index_[slot.pos + 1];
-    return static_cast<int>(count);
-  }
   auto attrs = r.Unpack();
-  attrs[static_cast<std::size_t>(index_)].values.emplace_back(value);
-  const std::string dn(r.ObjectName());
-  r.Repack(dn, attrs);
-  return static_cast<int>(count);
+  auto& values = attrs[static_cast<std::size_t>(index_)].values;
+  values.emplace_back(value);
+  r.Repack(r.ObjectName(), attrs);
+  return static_cast<int>(values.size()) - 1;
 }
 
 // --- TLDAPResultList ---

@@ -14,11 +14,12 @@
 // Values are octet strings stored exactly as the server sent them, also for
 // attributes flagged IsBinary (callers encode those as Base64 for display).
 //
-// An entry keeps its DN, attribute names and values in one buffer with one
-// small offset table, so a search of many entries costs little more memory than
-// the data itself. Building an entry front to back (the search does that) is
-// cheap; changing an earlier attribute or value rebuilds the entry's buffer.
-// string_views handed out stay valid until that entry is changed.
+// An entry keeps its DN, attribute names, values and their offsets in one
+// buffer, so a search of many entries costs little more memory than the data
+// itself. The search builds each entry in one go (quorvel::TResultBuilder);
+// every change through the list and attribute operations rebuilds the entry's
+// buffer, which is fine for the few changes callers make. string_views handed
+// out stay valid until that entry is changed.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,9 @@
 #include <vector>
 
 class TLDAPResult;
+namespace quorvel {
+class TResultBuilder;
+}
 
 // One attribute: its description as received (cn, userCertificate;binary, ...)
 // and its values.
@@ -85,7 +89,7 @@ class TLDAPAttributeList {
 // One entry.
 class TLDAPResult {
  public:
-  TLDAPResult();
+  TLDAPResult() = default;
   TLDAPResult(const TLDAPResult&) = delete;
   TLDAPResult& operator=(const TLDAPResult&) = delete;
 
@@ -98,24 +102,22 @@ class TLDAPResult {
     return TLDAPAttributeList(const_cast<TLDAPResult*>(this));
   }
 
-  // Capacity hint for the bytes of DN, names and values still to come.
-  void Reserve(std::size_t bytes);
-  // Gives back spare capacity once the entry is complete.
-  void ShrinkToFit();
-
  private:
   friend class TLDAPAttribute;
   friend class TLDAPAttributeList;
+  friend class quorvel::TResultBuilder;
 
-  // Position in index_ of attribute k's record, and where its name starts in data_.
+  // Position in the index of attribute k's record, and where its name starts.
   struct Slot {
     std::size_t pos;
     uint32_t name_begin;
   };
   Slot Locate(int k) const;
-  uint32_t RecordEnd(std::size_t pos) const;  // end in data_ of the record at pos
-  uint32_t ValueCount(std::size_t pos) const { return index_[pos + 1] & kCountMask; }
-  bool IsLast(int k) const { return k == attr_count_ - 1; }
+  uint32_t Index(std::size_t i) const;
+  void SetIndex(std::size_t i, uint32_t value);
+  std::string_view Bytes() const;
+  uint32_t RecordEnd(std::size_t pos) const;  // end of the record's octets
+  uint32_t ValueCount(std::size_t pos) const { return Index(pos + 1) & kCountMask; }
 
   struct Unpacked {
     std::string name;
@@ -127,17 +129,36 @@ class TLDAPResult {
   static constexpr uint32_t kBinaryFlag = 0x80000000u;
   static constexpr uint32_t kCountMask = 0x7FFFFFFFu;
 
-  // data_: the DN, then per attribute its name followed by its values.
-  // index_: [end of DN], then per attribute [end of name, flags | value count,
-  // end of each value ...]; ends are offsets into data_.
+  // One buffer: first the index as index_words_ 32-bit words, then the octets
+  // (the DN, then per attribute its name followed by its values).
+  // Index: [end of DN], then per attribute [end of name, flags | value count,
+  // end of each value ...]; ends are offsets into the octets.
   std::string data_;
-  std::vector<uint32_t> index_;
+  uint32_t index_words_ = 0;
   int attr_count_ = 0;
-  // Record position and name start of the last attribute, which is the one
-  // being filled while an entry is built.
-  uint32_t last_pos_ = 0;
-  uint32_t last_begin_ = 0;
 };
+
+namespace quorvel {
+// Builds an entry in one go when the totals are known beforehand (the search
+// measures each entry first): one allocation, no copy of octets but the one
+// into the entry. Give exactly the announced numbers of attributes and values
+// and octets (DN, names and values together), in order.
+class TResultBuilder {
+ public:
+  TResultBuilder(TLDAPResult& entry, std::string_view dn, std::size_t attributes,
+                 std::size_t values, std::size_t octets);
+  void Attribute(std::string_view name);
+  void Value(std::string_view value);
+
+ private:
+  bool Room(std::size_t words, std::size_t octets) const;
+  void Put(std::string_view octets);
+  TLDAPResult& entry_;
+  std::size_t word_ = 1;       // next index word
+  std::size_t octet_ = 0;      // next octet in the octet region
+  std::size_t count_pos_ = 0;  // index word holding the current attribute's count
+};
+}  // namespace quorvel
 
 // The entries of one search, in the order received. Owns its entries.
 class TLDAPResultList {

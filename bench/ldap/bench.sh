@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Times one search of 100,000 entries with five attributes from a private slapd:
+# our client (connect, bind, search, every entry in the result model) against
+# `ldapsearch -x -LLL` of the same search writing to /dev/null. Prints both wall
+# times, their ratio, the peak memory of both, and the memory our result model
+# takes (peak RSS less the RSS once connected and bound) against the size of
+# the LDIF that ldapsearch prints for the result.
+#
+#   bench/ldap/bench.sh [BUILD_DIR]      (default: <repo>/build-ldap)
+#   QUORVEL_BENCH_ENTRIES (default 100000), QUORVEL_BENCH_RUNS (default 3)
+#
+# Targets: our time within 1.2x of ldapsearch; model memory under 2x the LDIF.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$(pwd)
+build=${1:-$root/build-ldap}
+entries=${QUORVEL_BENCH_ENTRIES:-100000}
+runs=${QUORVEL_BENCH_RUNS:-3}
+
+cmake -S "$root" -B "$build" -G Ninja >/dev/null
+cmake --build "$build" --target bench_ldap_search -j 2 >/dev/null
+prog=$build/bench/bench_ldap_search
+
+work=$(mktemp -d)
+cleanup() {
+  bash "$root/scripts/slapd-harness.sh" stop "$work" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== loading $entries entries into a private slapd"
+/usr/bin/python3 "$root/scripts/gen-bench-ldif.py" -n "$entries" -o "$work/bench.ldif"
+bash "$root/scripts/slapd-harness.sh" start "$work" --ldif "$work/bench.ldif" --sizelimit 0 >/dev/null
+# shellcheck disable=SC1091
+. "$work/env"
+base="ou=bench,$QUORVEL_LDAP_BASE"
+filter="(objectClass=inetOrgPerson)"
+attrs=(cn sn givenName mail telephoneNumber)
+ldapsearch_cmd=(ldapsearch -x -LLL -H "ldap://$QUORVEL_LDAP_HOST:$QUORVEL_LDAP_PORT"
+  -D "$QUORVEL_LDAP_ADMIN_DN" -w "$QUORVEL_LDAP_ADMIN_PW" -b "$base" "$filter" "${attrs[@]}")
+ours_cmd=("$prog" "$QUORVEL_LDAP_HOST" "$QUORVEL_LDAP_PORT" "$QUORVEL_LDAP_ADMIN_DN"
+  "$QUORVEL_LDAP_ADMIN_PW" "$base" "$filter" "cn;sn;givenName;mail;telephoneNumber")
+
+"${ldapsearch_cmd[@]}" >"$work/result.ldif"
+ldif_bytes=$(stat -c %s "$work/result.ldif")
+echo "LDIF of the result: $ldif_bytes bytes ($(grep -c '^dn:' "$work/result.ldif") entries)"
+
+# wall seconds and peak KiB of one run, from /usr/bin/time -v
+measure() {
+  /usr/bin/time -v -o "$work/time.txt" "$@" >"$work/out.txt" 2>/dev/null
+  local wall peak
+  wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$work/time.txt" |
+    awk -F: '{ if (NF==3) print $1*3600+$2*60+$3; else print $1*60+$2 }')
+  peak=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.txt")
+  echo "$wall $peak"
+}
+
+best_ls=999999 best_ours=999999 peak_ls=0 peak_ours=0 model_kib=0
+for i in $(seq 1 "$runs"); do
+  read -r t p < <(measure "${ldapsearch_cmd[@]}")
+  best_ls=$(awk -v a="$best_ls" -v b="$t" 'BEGIN{print (b<a)?b:a}')
+  peak_ls=$p
+  read -r t p < <(measure "${ours_cmd[@]}")
+  best_ours=$(awk -v a="$best_ours" -v b="$t" 'BEGIN{print (b<a)?b:a}')
+  peak_ours=$p
+  line=$(cat "$work/out.txt")
+  before=$(sed -n 's/.*rss_bound_kib=\([0-9]*\).*/\1/p' <<<"$line")
+  after=$(sed -n 's/.*peak_kib=\([0-9]*\).*/\1/p' <<<"$line")
+  model_kib=$((after - before))
+  echo "run $i: ldapsearch ${best_ls}s best so far; ours: $line"
+done
+
+awk -v ls="$best_ls" -v ours="$best_ours" -v pls="$peak_ls" -v pours="$peak_ours" \
+  -v model="$model_kib" -v ldif="$ldif_bytes" 'BEGIN {
+  printf "ldapsearch wall: %.3f s   peak RSS: %d KiB\n", ls, pls
+  printf "ours wall:       %.3f s   peak RSS: %d KiB\n", ours, pours
+  printf "time ratio (ours / ldapsearch): %.2f   (target <= 1.20)\n", ours / ls
+  printf "result-model memory: %d KiB = %.2fx the LDIF size (target < 2.00)\n", model, model * 1024 / ldif
+}'
