@@ -250,9 +250,9 @@ std::string TkxHeadlessDesktop::SaveFileName(const std::string& title, const std
   return SaveAnswer;
 }
 
-bool TkxHeadlessDesktop::SetClipboardText(const std::string& text) {
+bool TkxHeadlessDesktop::SetClipboardText(std::string text) {
   if (!ClipboardWorks) return false;
-  Clipboard = text;
+  Clipboard = std::move(text);
   return true;
 }
 
@@ -595,7 +595,7 @@ void TkxCustomExport::WriteExport(const Target& target) {
     if (!sink->Commit()) throw TExportFailure(sink->Error());
     if (toClipboard) {
       auto* text = static_cast<quorvel::TStringSink*>(sink.get());
-      if (!desktop_->SetClipboardText(text->Data()))
+      if (!desktop_->SetClipboardText(text->Take()))
         throw TExportFailure("The clipboard could not take the report.");
       if (progress) {
         desktop_->HideProgress();

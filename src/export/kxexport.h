@@ -30,7 +30,7 @@ class TkxExportDesktop {
                                    const std::string& defaultExt,
                                    const std::string& initialDir) = 0;
   // Replaces the clipboard's content with one plain text.
-  virtual bool SetClipboardText(const std::string& text) = 0;
+  virtual bool SetClipboardText(std::string text) = 0;
   // Opens a written file with the application the desktop associates with it.
   virtual bool OpenFile(const std::string& path) = 0;
   virtual void ShowProgress(const TkxMessagesOptions& messages, int total) = 0;
@@ -62,7 +62,7 @@ class TkxHeadlessDesktop : public TkxExportDesktop {
   bool SelectFormat(TkxCustomExport& engine) override;
   std::string SaveFileName(const std::string& title, const std::string& filter,
                            const std::string& defaultExt, const std::string& initialDir) override;
-  bool SetClipboardText(const std::string& text) override;
+  bool SetClipboardText(std::string text) override;
   bool OpenFile(const std::string& path) override;
   void ShowProgress(const TkxMessagesOptions&, int total) override;
   void SetProgress(int position) override { ProgressPosition = position; }

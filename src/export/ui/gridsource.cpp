@@ -1,0 +1,88 @@
+#include "export/ui/gridsource.h"
+
+#include <QAbstractItemModel>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QTableView>
+
+#include "export/datasetsource.h"
+#include "sqlstore/dataset.h"
+
+bool TkxGridRowSource::IsReady() const {
+  return grid_ != nullptr && grid_->model() != nullptr && dataset_ != nullptr && dataset_->Active();
+}
+
+void TkxGridRowSource::BeginWalk() {
+  if (grid_ == nullptr) return;
+  const QModelIndex cur = grid_->currentIndex();
+  savedRow_ = cur.isValid() ? cur.row() : -1;
+  savedColumn_ = cur.isValid() ? cur.column() : 0;
+  updates_ = grid_->updatesEnabled();
+  grid_->setUpdatesEnabled(false);
+}
+
+void TkxGridRowSource::EndWalk() {
+  if (grid_ == nullptr) return;
+  if (savedRow_ >= 0 && grid_->model() != nullptr) {
+    const QModelIndex idx = grid_->model()->index(savedRow_, savedColumn_);
+    if (idx.isValid() && grid_->selectionModel() != nullptr)
+      grid_->selectionModel()->setCurrentIndex(idx, QItemSelectionModel::NoUpdate);
+  }
+  grid_->setUpdatesEnabled(updates_);
+}
+
+bool TkxGridRowSource::AtEnd(int visited) const {
+  if (!IsReady()) return true;
+  const int count = dataset_->RecordCount();
+  return visited >= count || row_ >= count;
+}
+
+bool TkxGridRowSource::RowSelected() const {
+  if (grid_ == nullptr || grid_->selectionModel() == nullptr) return false;
+  const auto mode = grid_->selectionMode();
+  if (mode != QAbstractItemView::MultiSelection && mode != QAbstractItemView::ExtendedSelection)
+    return false;
+  // ReadRow has moved past the row it read.
+  const int read = row_ - 1;
+  return read >= 0 && grid_->selectionModel()->isRowSelected(read, QModelIndex());
+}
+
+int TkxGridRowSource::ColumnCount() const {
+  if (!IsReady()) return 0;
+  return std::min(grid_->model()->columnCount(), dataset_->FieldCount());
+}
+
+int TkxGridRowSource::Logical(int i) const {
+  return grid_->horizontalHeader()->logicalIndex(i);
+}
+
+TkxColumnInfo TkxGridRowSource::Column(int i) const {
+  const int field = Logical(i);
+  TkxColumnInfo c = DatasetColumnInfo(dataset_->FieldDef(field));
+  c.Visible = !grid_->isColumnHidden(field);
+  const QString caption =
+      grid_->model()->headerData(field, Qt::Horizontal, Qt::DisplayRole).toString();
+  if (caption.toStdString() != c.FieldName) c.GridCaption = caption.toStdString();
+  const QVariant align = grid_->model()->headerData(field, Qt::Horizontal, Qt::TextAlignmentRole);
+  if (align.isValid()) {
+    const int a = align.toInt();
+    c.Alignment = (a & Qt::AlignRight) ? 2 : (a & Qt::AlignHCenter) ? 3 : 1;
+  }
+  return c;
+}
+
+void TkxGridRowSource::ReadRow(TkxValues& values) {
+  const int n = ColumnCount();
+  values.resize(n);
+  if (!IsReady() || row_ >= dataset_->RecordCount()) {
+    for (auto& v : values) v.clear();
+    return;
+  }
+  for (int i = 0; i < n; ++i) values[i].assign(dataset_->CellText(row_, Logical(i)));
+  ++row_;
+}
+
+int TkxGridRowSource::CountRows() {
+  row_ = 0;
+  return IsReady() ? dataset_->RecordCount() : 0;
+}
