@@ -15,7 +15,7 @@
 using quorvel::test::Hex;
 using quorvel::test::ToHex;
 
-TEST(Ber, EncodeLengthAndInteger) {
+TEST(LdapBer, EncodeLengthAndInteger) {
   const std::vector<std::pair<int32_t, const char*>> lengths = {{0, "00"},
                                                                 {127, "7F"},
                                                                 {128, "81 80"},
@@ -41,7 +41,7 @@ TEST(Ber, EncodeLengthAndInteger) {
   EXPECT_EQ(EncodeObject(std::string(300, 'x'), 0x04).substr(0, 4), Hex("04 82 01 2C"));
 }
 
-TEST(Ber, DecodeLengthNeverReadsPastTheBuffer) {
+TEST(LdapBer, DecodeLengthNeverReadsPastTheBuffer) {
   struct Case {
     const char* hex;
     int32_t length;
@@ -64,7 +64,7 @@ TEST(Ber, DecodeLengthNeverReadsPastTheBuffer) {
   }
 }
 
-TEST(Ber, ReadItemWalksNestedItems) {
+TEST(LdapBer, ReadItemWalksNestedItems) {
   const std::string data = Hex("30 03 02 01 05");
   std::size_t cursor = 0;
   int tag = 0;
@@ -80,7 +80,7 @@ TEST(Ber, ReadItemWalksNestedItems) {
   EXPECT_EQ(cursor, data.size());
 }
 
-TEST(Ber, ReadItemValuesAndFailures) {
+TEST(LdapBer, ReadItemValuesAndFailures) {
   struct Case {
     const char* hex;
     std::string value;
@@ -118,7 +118,7 @@ TEST(Ber, ReadItemValuesAndFailures) {
   }
 }
 
-TEST(Ber, ObjectIdentifiers) {
+TEST(LdapBer, ObjectIdentifiers) {
   EXPECT_EQ(OidToText(Hex("55 04 03")), "2.5.4.3");
   EXPECT_EQ(OidToText(Hex("2B 06 01")), "1.3.6.1");
   EXPECT_EQ(OidToText(Hex("2B 06 01 04 01")), "1.3.6.1.4.1");
@@ -132,7 +132,7 @@ TEST(Ber, ObjectIdentifiers) {
   EXPECT_EQ(cursor, 2u);
 }
 
-TEST(Filter, WorkedEncodings) {
+TEST(LdapFilter, WorkedEncodings) {
   const std::vector<std::pair<const char*, const char*>> table = {
       {"(objectclass=*)", "87 0B 6F 62 6A 65 63 74 63 6C 61 73 73"},
       {"(cn=Jo*n)", "A4 0D 04 02 63 6E 30 07 80 02 4A 6F 82 01 6E"},
@@ -163,7 +163,7 @@ TEST(Filter, WorkedEncodings) {
   EXPECT_EQ(EncodeFilter("cn=x"), EncodeFilter("(cn=x)"));
 }
 
-TEST(Filter, UnusableTextGivesEmptyOctetsAndAlwaysEnds) {
+TEST(LdapFilter, UnusableTextGivesEmptyOctetsAndAlwaysEnds) {
   for (const char* text : {"", "()", "(=x)", "(", "(cn=x", "(&)", "(|)", "(!)", "(&())", "(!())",
                            "(|())", "(&(cn=a)())", "&", "!", "(&&)", "(!!)", "( )"}) {
     EXPECT_EQ(EncodeFilter(text), "") << text;
@@ -176,7 +176,7 @@ TEST(Filter, UnusableTextGivesEmptyOctetsAndAlwaysEnds) {
   EXPECT_EQ(ToHex(EncodeFilter("(&(cn=a)(=x))")), "A0 09 A3 07 04 02 63 6E 04 01 61");
 }
 
-TEST(Results, ListsAndAttributes) {
+TEST(LdapResults, ListsAndAttributes) {
   TLDAPResultList list;
   EXPECT_EQ(list.Count(), 0);
   EXPECT_EQ(list.Items(0), nullptr);
@@ -232,7 +232,7 @@ TEST(Results, ListsAndAttributes) {
   EXPECT_EQ(list.Items(0), nullptr);
 }
 
-TEST(Response, SearchEntryAndDoneAsSent) {
+TEST(LdapResponse, SearchEntryAndDoneAsSent) {
   std::vector<std::string> refs;
   const std::string entry =
       Hex("30 1B 02 01 02 64 16 04 04 63 6E 3D 61 30 0E 30 0C 04 02 63 6E 31 06 04 01 61 04 01 62");
@@ -280,7 +280,7 @@ TEST(Response, SearchEntryAndDoneAsSent) {
   EXPECT_EQ(q.Attributes()[0].Value(1), "\"\"\"\"");
 }
 
-TEST(Response, ReferralsAndOddShapes) {
+TEST(LdapResponse, ReferralsAndOddShapes) {
   std::vector<std::string> refs;
   const std::string done = EncodeObject(
       EncodeObject(EncodeInteger(4), 2) +
@@ -316,7 +316,7 @@ TEST(Response, ReferralsAndOddShapes) {
   }
 }
 
-TEST(Response, ResultCodeTexts) {
+TEST(LdapResponse, ResultCodeTexts) {
   EXPECT_EQ(TLDAPSend::ResultCodeText(0), "Success");
   EXPECT_EQ(TLDAPSend::ResultCodeText(4), "Size limit Exceeded");
   EXPECT_EQ(TLDAPSend::ResultCodeText(13), "Confidentality required");
@@ -325,7 +325,7 @@ TEST(Response, ResultCodeTexts) {
   for (int code : {15, 81, -1, 35, 70}) EXPECT_EQ(TLDAPSend::ResultCodeText(code), "--unknown--");
 }
 
-TEST(Base64, RoundTripsAndSkipsForeignCharacters) {
+TEST(LdapBase64, RoundTripsAndSkipsForeignCharacters) {
   EXPECT_EQ(quorvel::EncodeBase64(""), "");
   EXPECT_EQ(quorvel::EncodeBase64("f"), "Zg==");
   EXPECT_EQ(quorvel::EncodeBase64("fo"), "Zm8=");
@@ -338,7 +338,7 @@ TEST(Base64, RoundTripsAndSkipsForeignCharacters) {
   EXPECT_EQ(quorvel::DecodeBase64(quorvel::EncodeBase64(all)), all);
 }
 
-TEST(Session, RequestsAreBuiltByteExact) {
+TEST(LdapSession, RequestsAreBuiltByteExact) {
   TLDAPSend ldap;
   EXPECT_EQ(
       ToHex(ldap.WrapMessage(EncodeObject(

@@ -45,7 +45,7 @@ std::string Done(int id, int code, const std::string& text, const std::string& e
 
 }  // namespace
 
-TEST(FakeServer, BindRequestsIdsAndServerTexts) {
+TEST(LdapFakeServer, BindRequestsIdsAndServerTexts) {
   FakeServer srv;
   srv.ReadMessage().Send(Hex("30 0C 02 01 01 61 07 0A 01 31 04 00 04 00"));
   srv.ReadMessage().Send(Hex("30 11 02 01 02 61 0C 0A 01 31 04 00 04 05 4E 6F 21 21 21"));
@@ -78,7 +78,7 @@ TEST(FakeServer, BindRequestsIdsAndServerTexts) {
   EXPECT_TRUE(again.Finish());
 }
 
-TEST(FakeServer, SearchRequestAndEntries) {
+TEST(LdapFakeServer, SearchRequestAndEntries) {
   FakeServer srv;
   BindThenSearch(srv);
   // A message for another id (an unsolicited notice) is ignored.
@@ -115,7 +115,7 @@ TEST(FakeServer, SearchRequestAndEntries) {
   EXPECT_EQ(ToHex(got[2]), "30 05 02 01 03 42 00");
 }
 
-TEST(FakeServer, UnusableFilterAndNoAttributes) {
+TEST(LdapFakeServer, UnusableFilterAndNoAttributes) {
   FakeServer srv;
   BindThenSearch(srv);
   srv.Send(Done(2, 2, "bad filter"));
@@ -135,7 +135,7 @@ TEST(FakeServer, UnusableFilterAndNoAttributes) {
 
 // Faults that end a search: each keeps the entries received before it, gives
 // ResultCode -1 and ends well before the test's own limits.
-TEST(FakeServer, SearchEndsOnBrokenConnections) {
+TEST(LdapFakeServer, SearchEndsOnBrokenConnections) {
   struct Case {
     const char* name;
     std::string bytes;     // sent after the search request
@@ -180,7 +180,7 @@ TEST(FakeServer, SearchEndsOnBrokenConnections) {
   }
 }
 
-TEST(FakeServer, StartTLSRefusedAndSilentBind) {
+TEST(LdapFakeServer, StartTLSRefusedAndSilentBind) {
   FakeServer srv;
   srv.ReadMessage().Send(EncodeObject(
       EncodeObject(EncodeInteger(1), 2) +
@@ -208,7 +208,7 @@ TEST(FakeServer, StartTLSRefusedAndSilentBind) {
   EXPECT_EQ(got[0], Hex("30 1D 02 01 01 77 18 80 16") + "1.3.6.1.4.1.1466.20037");
 }
 
-TEST(FakeServer, ConnectAndSearchReportTheirFailures) {
+TEST(LdapFakeServer, ConnectAndSearchReportTheirFailures) {
   quorvel::test::RecordingSink sink;
   {
     FakeServer srv;
@@ -284,7 +284,7 @@ TEST(FakeServer, ConnectAndSearchReportTheirFailures) {
             "Error querying \"127.0.0.1\" \r\n    ErrorCode: 32\r\n    ErrorDesc: no base");
 }
 
-TEST(FakeServer, RefusedPortAndUnknownHostNameTheSocketError) {
+TEST(LdapFakeServer, RefusedPortAndUnknownHostNameTheSocketError) {
   quorvel::test::RecordingSink sink;
   int port = 0;
   {

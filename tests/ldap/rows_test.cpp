@@ -15,7 +15,7 @@ void AddAttribute(TLDAPResult& r, std::string_view name, std::vector<std::string
 }
 }  // namespace
 
-TEST(Rows, ExportRowMatchingAndCells) {
+TEST(LdapRows, ExportRowMatchingAndCells) {
   TLDAPResult r;
   r.SetObjectName("cn=Ann,o=Org");
   AddAttribute(r, "cn", {"Ann"});
@@ -43,7 +43,7 @@ TEST(Rows, ExportRowMatchingAndCells) {
   EXPECT_EQ(BuildExportRow(bare, "cn;mail"), (std::vector<std::string>{"o=x", "", ""}));
 }
 
-TEST(Rows, AttributeListsSplitAndTrim) {
+TEST(LdapRows, AttributeListsSplitAndTrim) {
   EXPECT_EQ(SplitAttributeList("cn; mail ;"), (std::vector<std::string>{"cn", " mail ", ""}));
   EXPECT_EQ(SplitAttributeList(""), (std::vector<std::string>{""}));
   // What is sent to the server: trimmed, empty pieces left out.
@@ -53,7 +53,7 @@ TEST(Rows, AttributeListsSplitAndTrim) {
   EXPECT_EQ(TrimControl("\x01 a b\r\n"), "a b");
 }
 
-TEST(Rows, PropertyRows) {
+TEST(LdapRows, PropertyRows) {
   TLDAPResult r;
   r.SetObjectName("uid=t");
   AddAttribute(r, "mail", {" a@x ", "b@x"});

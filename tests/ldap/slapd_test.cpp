@@ -84,7 +84,7 @@ TLDAPAttribute Find(TLDAPResult* r, std::string_view name) {
 
 }  // namespace
 
-TEST(Slapd, BindsAnonymousSimpleAndWrongPassword) {
+TEST(LdapSlapd, BindsAnonymousSimpleAndWrongPassword) {
   QUORVEL_REQUIRE_SLAPD(Env());
   auto anon = Open("", "");
   ASSERT_TRUE(anon->Connect());
@@ -103,7 +103,7 @@ TEST(Slapd, BindsAnonymousSimpleAndWrongPassword) {
   EXPECT_TRUE(wrong->Unbind());
 }
 
-TEST(Slapd, ScopesAndTheTreeBelowABase) {
+TEST(LdapSlapd, ScopesAndTheTreeBelowABase) {
   QUORVEL_REQUIRE_SLAPD(Env());
   auto ldap = Admin();
   const std::string tree = "ou=tree," + Env().base;
@@ -126,7 +126,7 @@ TEST(Slapd, ScopesAndTheTreeBelowABase) {
   EXPECT_EQ(ldap->ResultCode(), 32);
 }
 
-TEST(Slapd, FiltersFindWhatLdapsearchFinds) {
+TEST(LdapSlapd, FiltersFindWhatLdapsearchFinds) {
   QUORVEL_REQUIRE_SLAPD(Env());
   auto ldap = Admin();
   const char* filters[] = {
@@ -169,7 +169,7 @@ TEST(Slapd, FiltersFindWhatLdapsearchFinds) {
   EXPECT_EQ(ldap->SearchResult().Count(), 1);
 }
 
-TEST(Slapd, AttributeSelectionAndValuesAsStored) {
+TEST(LdapSlapd, AttributeSelectionAndValuesAsStored) {
   QUORVEL_REQUIRE_SLAPD(Env());
   auto ldap = Admin();
   ldap->SearchScope = SS_BaseObject;
@@ -235,7 +235,7 @@ TEST(Slapd, AttributeSelectionAndValuesAsStored) {
   EXPECT_EQ(Find(ldap->SearchResult().Items(0), "member").Count(), 3000);
 }
 
-TEST(Slapd, SizeLimitsKeepThePartialResult) {
+TEST(LdapSlapd, SizeLimitsKeepThePartialResult) {
   QUORVEL_REQUIRE_SLAPD(Env());
   auto ldap = Admin();
   ldap->SearchSizeLimit = 4;
@@ -265,7 +265,7 @@ TEST(Slapd, SizeLimitsKeepThePartialResult) {
   EXPECT_TRUE(sink.errors.empty());
 }
 
-TEST(Slapd, ReferralsCarryTheirUrls) {
+TEST(LdapSlapd, ReferralsCarryTheirUrls) {
   QUORVEL_REQUIRE_SLAPD(Env());
   const std::string url = "ldap://127.0.0.1:1/ou=elsewhere,dc=other,dc=test";
   auto ldap = Admin();
@@ -296,7 +296,7 @@ TEST(Slapd, ReferralsCarryTheirUrls) {
                 "\r\n\r\n    ErrorCode: 10\r\n    ErrorDesc: " + session->ResultString());
 }
 
-TEST(Slapd, StartTLSAndLdaps) {
+TEST(LdapSlapd, StartTLSAndLdaps) {
   QUORVEL_REQUIRE_SLAPD(Env());
   auto tls = Open(Env().userDn, Env().userPw);
   tls->AutoTLS = true;
