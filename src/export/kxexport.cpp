@@ -491,9 +491,13 @@ void TkxCustomExport::WriteExport(const Target& target) {
     std::unique_ptr<quorvel::TByteSink> sink;
     if (target.kind == Target::tkStream)
       sink = std::make_unique<quorvel::TStreamSink>(target.stream);
-    else if (toClipboard)
-      sink = std::make_unique<quorvel::TStringSink>();
-    else
+    else if (toClipboard) {
+      auto text = std::make_unique<quorvel::TStringSink>();
+      // Every line of the plain text is the total width plus CR LF.
+      text->Reserve((ctx.TotalTextWidth + 2) * (static_cast<std::size_t>(ctx.TotalRows) + 3) +
+                    4096);
+      sink = std::move(text);
+    } else
       sink = std::make_unique<quorvel::TAtomicFileSink>(target.path);
     if (!sink->Error().empty()) throw TExportFailure(sink->Error());
     ctx.Sink = sink.get();

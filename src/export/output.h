@@ -31,6 +31,9 @@ class TStringSink : public TByteSink {
     return true;
   }
   bool Commit() override { return true; }
+  // Makes room for about `bytes` in one piece, so that a large text is not
+  // copied again each time it grows.
+  void Reserve(std::size_t bytes) { data_.reserve(bytes); }
   const std::string& Data() const { return data_; }
   std::string Take() { return std::move(data_); }
 

@@ -18,7 +18,9 @@ Tfrm_ProgressForm::Tfrm_ProgressForm(QWidget* parent)
 
 void Tfrm_ProgressForm::Start(const TkxMessagesOptions& m, int total) {
   setWindowTitle(QString::fromStdString(m.Caption));
-  // The frame the window manager adds counts in the window's outer size.
+  // The frame the window manager adds counts in the window's outer size; it is
+  // known once the window is shown.
+  show();
   const int frameH = frameGeometry().height() - geometry().height();
   const int frameW = frameGeometry().width() - geometry().width();
   const int windowH = m.Height;
