@@ -1,22 +1,65 @@
 #include "app/exporthookup.h"
 
+#include "app/gridmodel.h"
 #include "app/mainform.h"
+#include "export/kxexport.h"
+#include "export/ui/gridsource.h"
+#include "export/ui/qtdesktop.h"
 #include "store/messages.h"
 
 namespace quorvel {
 
 struct TExportHookup::Impl {
+  Impl(TMainForm& f) : form(f), desktop(&f), source(f.grid, nullptr) {}
   TMainForm& form;
-  std::string tempDir;
+  TkxQtExportDesktop desktop;
+  TkxGridRowSource source;
+  TkxDBGridExport engine;
+  bool failed = false;
 };
 
-TExportHookup::TExportHookup(TMainForm& form, const std::string& tempDir)
-    : impl_(std::make_unique<Impl>(Impl{form, tempDir})) {}
+TExportHookup::TExportHookup(TMainForm& form, const std::string& appPath)
+    : impl_(std::make_unique<Impl>(form)) {
+  TkxDBGridExport& e = impl_->engine;
+  ConfigureReportExport(e, appPath);
+  e.SetTempDir(appPath + "data/");
+  e.SetDesktop(&impl_->desktop);
+  e.DBGrid = &impl_->source;
+  // Failures are reported once the run is over, with the file and the reason.
+  e.OnError = [this](TkxCustomExport&, TkxExportError error) {
+    if (error != xeUserCancelled) impl_->failed = true;
+  };
+}
 
 TExportHookup::~TExportHookup() = default;
 
+TkxDBGridExport& TExportHookup::Engine() {
+  return impl_->engine;
+}
+
 void TExportHookup::Run() {
-  LogError("The report export is not available in this build.");
+  TkxDBGridExport& e = impl_->engine;
+  impl_->source.SetDataset(impl_->form.gridModel->Dataset());
+  impl_->failed = false;
+  e.RunExportDialog();
+  const TkxRunResult& r = e.LastRun();
+  if (r.Result == TkxRunResult::roFailed || (impl_->failed && r.Result != TkxRunResult::roDone)) {
+    const std::string target = r.Destination.empty() ? e.FileName : r.Destination;
+    LogError("Error exporting the report" +
+             (target.empty() ? std::string() : " to \"" + target + "\"") + ": " +
+             (r.Message.empty() ? std::string("the report could not be written.") : r.Message));
+    // The engine reuses a chosen name without asking again; after a failure the
+    // next export asks anew, so a bad destination does not trap the user.
+    e.FileName.clear();
+    return;
+  }
+  if (r.Result != TkxRunResult::roDone) return;  // cancelled: nothing to say
+  impl_->form.AddMessage(0, "MSG: Exported successfuly to \"" + e.FileName + "\"");
+  if (r.Replaced > 0)
+    impl_->form.AddMessage(1, "MSG: " + std::to_string(r.Replaced) +
+                                  " character(s) could not be stored in the Excel file and were "
+                                  "written as \"?\"; save the report as CSV or HTML to keep them.");
+  impl_->form.FlushPane();
 }
 
 }  // namespace quorvel

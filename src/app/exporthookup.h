@@ -1,20 +1,24 @@
 // The main window's side of the export engine: configures it once, binds it
-// to the results grid and runs "Export Report".
+// to the results grid and runs "Export Report", then tells the user how it went.
 #pragma once
 
 #include <memory>
 #include <string>
 
 class TMainForm;
+class TkxDBGridExport;
 
 namespace quorvel {
 
 class TExportHookup {
  public:
-  TExportHookup(TMainForm& form, const std::string& tempDir);
+  TExportHookup(TMainForm& form, const std::string& appPath);
   ~TExportHookup();
-  // Asks for a format and a destination, writes the report and posts the outcome.
+  // Asks for a format and a destination, writes the report and posts the outcome:
+  // nothing after a cancel, an error naming the file and the reason after a
+  // failure, the success line only once the file or clipboard was written.
   void Run();
+  TkxDBGridExport& Engine();
 
  private:
   struct Impl;

@@ -120,7 +120,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   }
   if (!opened) LogError("Error initializing application!");
   // 4. The export engine and its temporary folder.
-  export_ = std::make_unique<TExportHookup>(*this, AppPath + "data/");
+  export_ = std::make_unique<TExportHookup>(*this, AppPath);
   // 5. The help file lives at AppPath + "help/index.html" (looked up on demand).
   // 6.
   LoadWorkspace();

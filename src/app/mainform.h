@@ -110,6 +110,8 @@ class TMainForm : public QMainWindow {
   QStringList PaneLines();
   // Writes the progress lines not yet in the pane and repaints it.
   void FlushPane();
+  // The export engine bound to the grid.
+  quorvel::TExportHookup& ExportHookup() { return *export_; }
 
   // Visibility rules, run each time a popup opens.
   void PopupPopup();

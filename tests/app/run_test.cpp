@@ -3,6 +3,7 @@
 // directory browser with entry properties.
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -10,7 +11,9 @@
 
 #include "app/guifixture.h"
 #include "common/slapd_env.h"
+#include "app/exporthookup.h"
 #include "dialogs/serverform.h"
+#include "export/kxexport.h"
 #include "ldap/base64.h"
 
 using namespace quorvel;
@@ -92,6 +95,58 @@ TEST_F(RunTest, RunWritesOneRowPerEntryAndReportsEveryStep) {
                      form_->mnu_actions_run, form_->run_profile})
     EXPECT_TRUE(a->isEnabled()) << a->objectName().toStdString();
   EXPECT_EQ(form_->grid->columnWidth(1), 100);
+}
+
+TEST_F(RunTest, ExportReportsOnlyWhatReallyHappened) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  Catalogue({Admin("dir")},
+            {{"intl", 0, People(), 2, "(|(uid=tuser)(uid=ivan)(uid=nihon))", "cn;sn"}});
+  Start();
+  RunProfile({"dir", "intl"});
+  ASSERT_EQ(form_->grid->model()->rowCount(), 3);
+  TkxHeadlessDesktop desktop;
+  TkxDBGridExport& engine = form_->ExportHookup().Engine();
+  engine.SetDesktop(&desktop);
+  auto lastLine = [&] { return form_->PaneLines().last(); };
+  const QString before = lastLine();
+
+  // Cancelling the selection window or the save dialog posts nothing.
+  desktop.SelectAnswer = false;
+  form_->tb_export->trigger();
+  desktop.SelectAnswer = true;
+  desktop.SelectTypeAnswer = xtCSV;
+  desktop.SelectStyleAnswer = xsFile;
+  desktop.SaveAnswer.clear();
+  form_->mnu_action_report->trigger();
+  EXPECT_EQ(lastLine(), before);
+  EXPECT_TRUE(seam_->Errors().isEmpty());
+
+  // A file that cannot be written: an error naming it, no success line.
+  const std::string bad = folder_ + "no/such/folder/r.csv";
+  desktop.SaveAnswer = bad;
+  form_->mnu_action_report->trigger();
+  ASSERT_EQ(seam_->Errors().size(), 1);
+  EXPECT_TRUE(seam_->Errors()[0].contains(QString::fromStdString(bad)));
+  EXPECT_FALSE(lastLine().contains("Exported successfuly"));
+
+  // Written: the success line names the file, which holds the rows.
+  const std::string good = folder_ + "data/r.csv";
+  desktop.SaveAnswer = good;
+  form_->mnu_action_report->trigger();
+  EXPECT_EQ(lastLine().toStdString(), " MSG: Exported successfuly to \"" + good + "\"");
+  QFile csv(QString::fromStdString(good));
+  ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(QString::fromUtf8(csv.readAll()).contains("Test User"));
+
+  // Characters the Excel file cannot hold are counted and a better format named.
+  desktop.SelectTypeAnswer = xtExcel;
+  engine.FileName.clear();  // a chosen name is reused; start afresh for the new format
+  desktop.SaveAnswer = folder_ + "data/r.xls";
+  form_->mnu_action_report->trigger();
+  EXPECT_EQ(form_->StatusKind, 1);
+  EXPECT_TRUE(lastLine().contains("CSV or HTML")) << lastLine().toStdString();
+  EXPECT_TRUE(form_->PaneLines().contains(" MSG: Exported successfuly to \"" +
+                                          QString::fromStdString(folder_) + "data/r.xls\""));
 }
 
 TEST_F(RunTest, ZeroEntriesAndSizeLimitAreReportedButEnableExport) {
