@@ -9,7 +9,7 @@
 #include <string>
 
 #include "ldap/session.h"
-#include "store/rows.h"
+#include "store/connect.h"
 
 namespace {
 // Resident set size of this process in KiB (VmRSS) and its peak (VmHWM).
@@ -44,9 +44,7 @@ int main(int argc, char** argv) {
   // The session, its socket and the TLS library are in place now: what grows
   // from here on is the search's own memory.
   const long rss_bound = StatusKiB("VmRSS");
-  std::vector<std::string> names;
-  for (const auto& n : quorvel::SplitAttributeList(argv[7]))
-    names.push_back(quorvel::TrimControl(n));
+  const std::vector<std::string> names = quorvel::RequestedAttributeNames(argv[7]);
   const bool ok = ldap.Search(argv[5], false, argv[6], names);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

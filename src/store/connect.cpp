@@ -78,10 +78,7 @@ TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile) {
 namespace quorvel {
 std::vector<std::string> RequestedAttributeNames(const std::string& att) {
   std::vector<std::string> names;
-  for (const auto& piece : SplitAttributeList(att)) {
-    std::string name = TrimControl(piece);
-    if (!name.empty()) names.push_back(std::move(name));
-  }
+  for (const auto& piece : SplitAttributeList(att)) names.push_back(TrimControl(piece));
   return names;
 }
 }  // namespace quorvel

@@ -24,7 +24,8 @@ TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile);
 
 namespace quorvel {
 // The names sent for a profile's att text: the pieces between ";" with their
-// surrounding blanks removed; empty pieces are left out (an empty list asks for
-// every user attribute).
+// surrounding blanks removed. Empty pieces stay: an empty att sends one empty
+// name, which asks for no attributes at all (the directory browser needs only
+// the DNs), while an empty list would ask for every user attribute.
 std::vector<std::string> RequestedAttributeNames(const std::string& att);
 }  // namespace quorvel

@@ -46,10 +46,10 @@ TEST(LdapRows, ExportRowMatchingAndCells) {
 TEST(LdapRows, AttributeListsSplitAndTrim) {
   EXPECT_EQ(SplitAttributeList("cn; mail ;"), (std::vector<std::string>{"cn", " mail ", ""}));
   EXPECT_EQ(SplitAttributeList(""), (std::vector<std::string>{""}));
-  // What is sent to the server: trimmed, empty pieces left out.
+  // What is sent to the server: every piece, trimmed.
   EXPECT_EQ(RequestedAttributeNames("cn; mail ;;*;+"),
-            (std::vector<std::string>{"cn", "mail", "*", "+"}));
-  EXPECT_TRUE(RequestedAttributeNames("").empty());
+            (std::vector<std::string>{"cn", "mail", "", "*", "+"}));
+  EXPECT_EQ(RequestedAttributeNames(""), (std::vector<std::string>{""}));
   EXPECT_EQ(TrimControl("\x01 a b\r\n"), "a b");
 }
 

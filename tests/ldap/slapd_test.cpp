@@ -124,6 +124,16 @@ TEST(LdapSlapd, ScopesAndTheTreeBelowABase) {
   EXPECT_EQ(ldap->SearchResult().Count(), 0);
   EXPECT_FALSE(ldap->Search("ou=missing," + Env().base, false, "", {}));
   EXPECT_EQ(ldap->ResultCode(), 32);
+
+  // The browser's search (empty att) brings the DNs without any attribute.
+  TProfileNodeData browse;
+  browse.basedn = tree;
+  browse.scope = 1;
+  browse.filter = "(objectClass=*)";
+  TLDAPResultList* list = SearchProfile(ldap.get(), browse);
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(list->Count(), 2);
+  EXPECT_EQ(list->Items(0)->Attributes().Count(), 0);
 }
 
 TEST(LdapSlapd, FiltersFindWhatLdapsearchFinds) {
