@@ -207,7 +207,8 @@ void TMainForm::BuildWindow() {
   topLay->setSpacing(0);
   title = new QLabel("LDAP Search Results", top);
   title->setObjectName("title");
-  title->setFixedHeight(27);
+  // 27 pixels for one line; a long title wraps and the label grows to show it.
+  title->setMinimumHeight(27);
   title->setAlignment(Qt::AlignCenter);
   title->setWordWrap(true);
   title->setFont(QFont("Tahoma", 8, QFont::Bold));

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QTableView>
 
+#include "app/apptool.h"
 #include "app/gridmodel.h"
 #include "app/splash.h"
 #include "common/slapd_env.h"
@@ -20,14 +21,8 @@ void TGuiTest::SetUp() {
   dir_ = std::make_unique<QTemporaryDir>();
   ASSERT_TRUE(dir_->isValid());
   folder_ = dir_->path().toStdString() + "/";
-  const QString build = QString::fromStdString(BinaryDir());
-  QDir().mkpath(dir_->filePath("lib"));
-  QDir().mkpath(dir_->filePath("help"));
-  QDir().mkpath(dir_->filePath("data"));
-  for (const char* f : {"quorvel.db", "dump.db"})
-    ASSERT_TRUE(QFile::copy(build + "/lib/" + f, dir_->filePath(QString("lib/") + f))) << f;
-  ASSERT_TRUE(QFile::link(QFileInfo(build + "/lib/quorvel.so").canonicalFilePath(),
-                          dir_->filePath("lib/quorvel.so")));
+  const std::string err = tool::PrepareProgramFolder(BinaryDir(), SourceDir(), folder_);
+  ASSERT_EQ(err, "");
   seam_ = std::make_unique<TTestSeam>();
   SetProgramFolder(folder_);
 }
@@ -66,11 +61,7 @@ void TGuiTest::Catalogue(const std::vector<TServerRow>& servers,
 }
 
 void TGuiTest::Start(bool withHelp) {
-  if (withHelp) {
-    const QString src = QString::fromStdString(SourceDir()) + "/help/";
-    for (const QString& f : QDir(src).entryList({"*.html"}))
-      QFile::copy(src + f, dir_->filePath("help/" + f));
-  }
+  if (!withHelp) QDir(dir_->filePath("help")).removeRecursively();
   module_ = std::make_unique<Tdata>();
   data = module_.get();
   form_ = std::make_unique<TMainForm>();

@@ -1,0 +1,26 @@
+#include "app/apptool.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace quorvel::tool {
+
+std::string PrepareProgramFolder(const std::string& buildDir, const std::string& sourceDir,
+                                 const std::string& folder) {
+  const QString root = QString::fromStdString(folder);
+  const QString build = QString::fromStdString(buildDir);
+  for (const char* sub : {"lib", "help", "data"})
+    if (!QDir().mkpath(root + sub)) return std::string("cannot create ") + sub;
+  for (const char* f : {"quorvel.db", "dump.db"})
+    if (!QFile::copy(build + "/lib/" + f, root + "lib/" + f))
+      return "cannot copy " + buildDir + "/lib/" + f;
+  const QString engine = QFileInfo(build + "/lib/quorvel.so").canonicalFilePath();
+  if (engine.isEmpty() || !QFile::link(engine, root + "lib/quorvel.so"))
+    return "cannot link the engine library of " + buildDir;
+  const QString help = QString::fromStdString(sourceDir) + "/help/";
+  for (const QString& f : QDir(help).entryList({"*.html"})) QFile::copy(help + f, root + "help/" + f);
+  return std::string();
+}
+
+}  // namespace quorvel::tool
