@@ -13,11 +13,27 @@ std::string TLDAPSend::ResultCodeText(int32_t code) {
   return quorvel::ResultCodeText(code);
 }
 
+void TLDAPSend::KeepFullResult() const {
+  if (FFullView.data() == nullptr) return;
+  FFullResult.assign(FFullView);
+  FFullView = {};
+}
+
+const std::string& TLDAPSend::FullResult() const {
+  KeepFullResult();
+  return FFullResult;
+}
+
+void TLDAPSend::ResetReceiveBuffer() {
+  KeepFullResult();
+  FRx.clear();
+  FRxPos = 0;
+}
+
 bool TLDAPSend::Connect() {
   FSock->Close();
   FSock->ClearBuffer();
-  FRx.clear();
-  FRxPos = 0;
+  ResetReceiveBuffer();
   FSeq = 0;
   FSock->BindLocal(IPInterface, "0");
   if (FSock->LastError() == 0) FSock->ConnectTo(TargetHost, TargetPort);
@@ -36,6 +52,7 @@ std::string TLDAPSend::WrapMessage(std::string_view operation) {
 
 bool TLDAPSend::Fill(std::size_t count) {
   while (FRx.size() - FRxPos < count) {
+    KeepFullResult();  // the buffer is about to move
     // Drop what has been taken before the buffer grows.
     if (FRxPos > 0 && (FRxPos == FRx.size() || FRxPos >= FRx.size() / 2)) {
       FRx.erase(0, FRxPos);
@@ -60,6 +77,7 @@ void TLDAPSend::Consume(std::size_t count) {
 
 bool TLDAPSend::ReadMessage(std::string_view& message) {
   FFullResult.clear();
+  FFullView = {};
   FTooLarge = false;
   message = {};
   if (!Fill(1)) return false;
@@ -80,14 +98,13 @@ bool TLDAPSend::ReadMessage(std::string_view& message) {
     // The rest of this message cannot be read, so the stream is lost.
     FTooLarge = true;
     FSock->Close();
-    FRx.clear();
-    FRxPos = 0;
+    ResetReceiveBuffer();
     return false;
   }
   const std::size_t total = header + static_cast<std::size_t>(length);
   if (!Fill(total)) return false;
   message = std::string_view(FRx).substr(FRxPos, total);
-  FFullResult.assign(message);
+  FFullView = message;
   Consume(total);
   return true;
 }
@@ -95,7 +112,7 @@ bool TLDAPSend::ReadMessage(std::string_view& message) {
 std::string TLDAPSend::ReadResponse() {
   std::string_view message;
   if (!ReadMessage(message)) return std::string();
-  return FFullResult;
+  return std::string(message);
 }
 
 std::string_view TLDAPSend::Decode(std::string_view message) {
@@ -132,8 +149,7 @@ bool TLDAPSend::Bind() {
 bool TLDAPSend::Unbind() {
   FSock->SendBytes(WrapMessage(EncodeObject("", 0x42)));
   FSock->Close();
-  FRx.clear();
-  FRxPos = 0;
+  ResetReceiveBuffer();
   return true;
 }
 
@@ -192,8 +208,7 @@ bool TLDAPSend::ExtendedOperation(const std::string& name, const std::string& va
 
 bool TLDAPSend::StartTLS() {
   if (!ExtendedOperation("1.3.6.1.4.1.1466.20037", "")) return false;
-  FRx.clear();
-  FRxPos = 0;
+  ResetReceiveBuffer();
   FSock->SslConnect();
   return FSock->LastError() == 0;
 }

@@ -89,7 +89,7 @@ class TLDAPSend : public TNetClient {
 
   int32_t ResultCode() const { return FResultCode; }
   const std::string& ResultString() const { return FResultString; }
-  const std::string& FullResult() const { return FFullResult; }
+  const std::string& FullResult() const;
   TLDAPResultList& SearchResult() { return FSearchResult; }
   const TLDAPResultList& SearchResult() const { return FSearchResult; }
   const std::vector<std::string>& Referals() const { return FReferals; }
@@ -121,7 +121,12 @@ class TLDAPSend : public TNetClient {
   std::vector<std::string> FReferals;
   int32_t FResultCode = 0;
   std::string FResultString;
-  std::string FFullResult;
+  // The last message: a view into FRx until someone asks for it or the buffer
+  // is about to change, then a copy.
+  mutable std::string FFullResult;
+  mutable std::string_view FFullView;
+  void KeepFullResult() const;
+  void ResetReceiveBuffer();
   std::string FExtName, FExtValue;
   std::string FMatchedDN;
   int FResponseTag = -1;

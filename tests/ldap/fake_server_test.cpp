@@ -105,6 +105,8 @@ TEST(LdapFakeServer, SearchRequestAndEntries) {
   EXPECT_EQ(e->Attributes().Items(0)->Value(1), "b");
   EXPECT_EQ(ldap.Referals(), std::vector<std::string>{"ldap://other/o=x"});
   EXPECT_TRUE(ldap.Unbind());
+  // The last message received survives the connection's end.
+  EXPECT_EQ(ldap.FullResult(), kDone2);
   EXPECT_TRUE(srv.Finish()) << srv.Error();
   const auto got = srv.Received();
   ASSERT_EQ(got.size(), 3u);
