@@ -154,6 +154,14 @@ bool FormatRowNumber(const std::string& format, int number, std::string& out) {
   return used;
 }
 
+std::string ReplacedCharactersNotice(const TkxRunResult& run) {
+  if (run.Replaced <= 0) return {};
+  return std::to_string(run.Replaced) + (run.Replaced == 1 ? " character" : " characters") +
+         " outside the Western (Windows-1252) character set " +
+         (run.Replaced == 1 ? "was" : "were") +
+         " written as \"?\" in the Excel report; export as CSV or HTML to keep them.";
+}
+
 std::string LocalDateTimeText() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};

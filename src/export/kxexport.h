@@ -242,5 +242,8 @@ bool IsLink(const std::string& text);
 // Formats `number` with a row-number format holding "%d"; false when the
 // format cannot be applied.
 bool FormatRowNumber(const std::string& format, int number, std::string& out);
+// The note for a run whose Excel labels could not hold some characters (they
+// were written as "?"); empty when nothing was replaced.
+std::string ReplacedCharactersNotice(const TkxRunResult& run);
 // The date and time now in the desktop's locale: short date, blank, long time.
 std::string LocalDateTimeText();

@@ -169,6 +169,9 @@ TEST_F(Markup, ExcelRecordsInOrderWithCodePageAndCellFormat) {
   expected += Rec(0x0A, "");
   EXPECT_EQ(out, expected);
   EXPECT_EQ(x.engine.LastRun().Replaced, 2);
+  EXPECT_EQ(ReplacedCharactersNotice(x.engine.LastRun()),
+            "2 characters outside the Western (Windows-1252) character set were written as "
+            "\"?\" in the Excel report; export as CSV or HTML to keep them.");
 }
 
 TEST_F(Markup, ExcelRefusesSheetsItCannotHoldAndWritesNothing) {

@@ -27,13 +27,21 @@ using namespace quorvel::test;
 
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "test_export_ui";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
+// One application for the whole run, gone before the program's exit handlers
+// run (the toolkit's own globals are destroyed by then).
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { app_ = std::make_unique<QApplication>(argc_, argv_); }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  int argc_ = 1;
+  char name_[16] = "test_export_ui";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QApplication> app_;
+};
+[[maybe_unused]] ::testing::Environment* const kQt =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 class RecordingSeam : public TUiSeam {
  public:
@@ -62,7 +70,6 @@ class RecordingSeam : public TUiSeam {
 class ExportUi : public ::testing::Test {
  protected:
   void SetUp() override {
-    App();
     ConfigureReportExport(engine, "/tmp/");
     previous = SetUiSeam(&seam);
   }
