@@ -11,7 +11,8 @@ namespace {
 // The error number and text shown for a failed session step. When the
 // directory never answered (code 0 after a failed connect, or -1 when no
 // response could be read) and the connection itself failed, the socket's
-// number and text say what went wrong.
+// number and text say what went wrong; for an SSL/TLS failure the SSL layer's
+// own text follows in parentheses.
 std::string ErrorLines(const TLDAPSend& session) {
   int32_t code = session.ResultCode();
   std::string text = session.ResultString();
@@ -19,6 +20,8 @@ std::string ErrorLines(const TLDAPSend& session) {
   if ((code == 0 || code == -1) && sock->LastError() != 0) {
     code = sock->LastError();
     text = sock->LastErrorText();
+    const std::string& ssl_text = sock->SSL()->LastErrorText();
+    if (code == 10091 && !ssl_text.empty()) text += " (" + ssl_text + ")";
   }
   return "\r\n    ErrorCode: " + std::to_string(code) + "\r\n    ErrorDesc: " + text;
 }

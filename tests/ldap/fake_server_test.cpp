@@ -9,6 +9,7 @@
 #include "ldap/ber.h"
 #include "ldap/session.h"
 #include "net/blocksocket.h"
+#include "net/ssllayer.h"
 #include "recording_sink.h"
 #include "store/connect.h"
 
@@ -300,7 +301,21 @@ TEST(LdapFakeServer, RefusedPortAndUnknownHostNameTheSocketError) {
   EXPECT_EQ(ConnectServer(server), nullptr);
   server.server = "no-such-host.invalid";
   EXPECT_EQ(ConnectServer(server), nullptr);
-  ASSERT_EQ(sink.errors.size(), 2u);
+  // SSL asked for where the SSL library is missing.
+  quorvel::ForceSSLNone(true);
+  {
+    FakeServer srv;
+    ASSERT_TRUE(srv.Start());
+    server.server = "127.0.0.1";
+    server.port = srv.Port();
+    server.ssl = "Y";
+    EXPECT_EQ(ConnectServer(server), nullptr);
+  }
+  quorvel::ForceSSLNone(false);
+  ASSERT_EQ(sink.errors.size(), 3u);
+  EXPECT_EQ(sink.errors[2],
+            "Error connecting to \"127.0.0.1\" \r\n    ErrorCode: 10091\r\n    ErrorDesc: "
+            "Network subsystem is unusable (SLL is not implemented!)");
   EXPECT_EQ(sink.errors[0],
             "Error connecting to \"127.0.0.1\" \r\n    ErrorCode: 10061\r\n    ErrorDesc: "
             "Connection refused");

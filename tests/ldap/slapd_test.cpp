@@ -342,4 +342,14 @@ TEST(LdapSlapd, StartTLSAndLdaps) {
   ASSERT_EQ(sink.errors.size(), 1u);
   EXPECT_EQ(sink.errors[0], "Error connecting to \"" + Env().host +
                                 "\" \r\n    ErrorCode: 49\r\n    ErrorDesc: Invalid credentials");
+
+  // SSL against the clear port: the handshake fails and says why.
+  server.port = Env().port;
+  EXPECT_EQ(ConnectServer(server), nullptr);
+  ASSERT_EQ(sink.errors.size(), 2u);
+  const std::string head = "Error connecting to \"" + Env().host +
+                           "\" \r\n    ErrorCode: 10091\r\n    ErrorDesc: Network subsystem is "
+                           "unusable (";
+  EXPECT_EQ(sink.errors[1].substr(0, head.size()), head) << sink.errors[1];
+  EXPECT_GT(sink.errors[1].size(), head.size() + 2);
 }
