@@ -9,7 +9,7 @@ using namespace quorvel::test;
 
 namespace {
 
-class Engine : public ::testing::Test {
+class ExportEngine : public ::testing::Test {
  protected:
   ExportTempDir dir;
   TkxMemoryRowSource src = Table({"oid", "cn"}, {{"a", "b"}, {"c", "d"}});
@@ -20,7 +20,7 @@ class Engine : public ::testing::Test {
   }
 };
 
-TEST_F(Engine, ConfiguredValues) {
+TEST_F(ExportEngine, ConfiguredValues) {
   TkxDBGridExport fresh;
   EXPECT_EQ(fresh.ExportStyle, xsView);
   EXPECT_EQ(fresh.ExportType, xtExcel);
@@ -35,7 +35,7 @@ TEST_F(Engine, ConfiguredValues) {
   EXPECT_EQ(x.engine.ColumnTitle(2), "");
 }
 
-TEST_F(Engine, WidthsByFieldKindUseTheConfiguredFormats) {
+TEST_F(ExportEngine, WidthsByFieldKindUseTheConfiguredFormats) {
   TkxMemoryRowSource kinds({{"b", "", "", fkBoolean, 2, 1, true},
                             {"n", "", "", fkNumber, 12, 2, true},
                             {"d", "", "", fkDate, 10, 1, true},
@@ -55,7 +55,7 @@ TEST_F(Engine, WidthsByFieldKindUseTheConfiguredFormats) {
   EXPECT_EQ(k.engine.ColumnWidthFor(1), 15);
 }
 
-TEST_F(Engine, SettersValidate) {
+TEST_F(ExportEngine, SettersValidate) {
   x.engine.SetRowNumberFormat("Row");
   EXPECT_EQ(x.engine.RowNumberFormat(), "%d");
   EXPECT_EQ(x.desktop.Errors, std::vector<std::string>{"The format has to contain %d string."});
@@ -66,7 +66,7 @@ TEST_F(Engine, SettersValidate) {
   EXPECT_EQ(x.engine.TempDir(), "/A/B/");
 }
 
-TEST_F(Engine, DialogFlowCancelAndFileNameReuse) {
+TEST_F(ExportEngine, DialogFlowCancelAndFileNameReuse) {
   // Cancelling the selection window: nothing at all.
   x.desktop.SelectAnswer = false;
   x.engine.RunExportDialog();
@@ -111,7 +111,7 @@ TEST_F(Engine, DialogFlowCancelAndFileNameReuse) {
   EXPECT_TRUE(c.desktop.Clipboard.empty());
 }
 
-TEST_F(Engine, ViewStyleWritesANewTemporaryFileAndOpensIt) {
+TEST_F(ExportEngine, ViewStyleWritesANewTemporaryFileAndOpensIt) {
   mkdir((dir.Path() + "data").c_str(), 0755);
   WriteAll(dir.File("data/YOX1.html"), "taken");
   x.engine.ExportStyle = xsView;
@@ -123,7 +123,7 @@ TEST_F(Engine, ViewStyleWritesANewTemporaryFileAndOpensIt) {
   EXPECT_EQ(quorvel::TemporaryReportName(dir.Path() + "data", "LDIF"), dir.File("data/YOX1.ldif"));
 }
 
-TEST_F(Engine, FailuresAreReportedAndLeaveNoHalfWrittenFile) {
+TEST_F(ExportEngine, FailuresAreReportedAndLeaveNoHalfWrittenFile) {
   // The destination exists and the hook refuses: two errors, file untouched.
   WriteAll(dir.File("keep.csv"), "old");
   x.engine.OnFileExist = [](TkxCustomExport&, const std::string&, bool& ok) { ok = false; };
@@ -165,7 +165,7 @@ TEST_F(Engine, FailuresAreReportedAndLeaveNoHalfWrittenFile) {
   EXPECT_EQ(errors, (std::vector<TkxExportError>{xeComponentIsNull, xeInvalidFileName}));
 }
 
-TEST_F(Engine, HooksProgressAndCursorRestore) {
+TEST_F(ExportEngine, HooksProgressAndCursorRestore) {
   std::vector<std::string> calls;
   x.engine.OnBeginExport = [&](TkxCustomExport&) { calls.push_back("begin"); };
   x.engine.OnEndExport = [&](TkxCustomExport&) { calls.push_back("end"); };
@@ -192,7 +192,7 @@ TEST_F(Engine, HooksProgressAndCursorRestore) {
   EXPECT_FALSE(x.desktop.ProgressVisible);
 }
 
-TEST_F(Engine, SelectedRowsOnlyAndSourcesWithoutRowCount) {
+TEST_F(ExportEngine, SelectedRowsOnlyAndSourcesWithoutRowCount) {
   src.Selected = {false, true};
   src.HideRowCount = true;
   x.engine.Options.Include(xoSelectedRowsOnly);
@@ -201,7 +201,7 @@ TEST_F(Engine, SelectedRowsOnlyAndSourcesWithoutRowCount) {
   EXPECT_EQ(ReadAll(dir.File("s.csv")), "oid,cn\r\nc,d\r\n");
 }
 
-TEST_F(Engine, NoColumnsWritesNothing) {
+TEST_F(ExportEngine, NoColumnsWritesNothing) {
   TkxMemoryRowSource none;
   Exporter n(none, dir.Path());
   bool ended = false;

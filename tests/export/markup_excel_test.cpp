@@ -12,12 +12,12 @@ using namespace quorvel::test;
 
 namespace {
 
-class Markup : public ::testing::Test {
+class ExportMarkup : public ::testing::Test {
  protected:
   ExportTempDir dir;
 };
 
-TEST_F(Markup, HtmlDocumentEscapesCellsAndLinksOnlyRealAddresses) {
+TEST_F(ExportMarkup, HtmlDocumentEscapesCellsAndLinksOnlyRealAddresses) {
   auto src =
       Table({"oid", "cn"},
             {{"cn=a", "http://x/?a=1&b=2"}, {"<b>", ""}, {"javascript:alert(1)//http:", "\"q\""}});
@@ -62,7 +62,7 @@ TEST_F(Markup, HtmlDocumentEscapesCellsAndLinksOnlyRealAddresses) {
           " </FONT>\r\n </BODY>\r\n</HTML>\r\n");
 }
 
-TEST_F(Markup, HtmlWithoutHeaderRowStillOpensAndClosesTheTable) {
+TEST_F(ExportMarkup, HtmlWithoutHeaderRowStillOpensAndClosesTheTable) {
   auto src = Table({"oid"}, {});
   Exporter x(src);
   x.engine.Options.Exclude(xoShowHeader);
@@ -93,7 +93,7 @@ std::string RowDef(int cells, const std::string& pat) {
   return d;
 }
 
-TEST_F(Markup, RtfRowsAndEscapes) {
+TEST_F(ExportMarkup, RtfRowsAndEscapes) {
   auto src =
       Table({"oid", "cn", "o"}, {{"a{b}\\c", "", "Jürgen Łukasz 日本"}, {"x", "l1\nl2\tt", "€"}});
   Exporter x(src);
@@ -144,7 +144,7 @@ std::string Cell(int id, int row, int col, int font, const std::string& body) {
       id, U16(row) + U16(col) + "\x40" + std::string(1, static_cast<char>(font)) + "\x79" + body);
 }
 
-TEST_F(Markup, ExcelRecordsInOrderWithCodePageAndCellFormat) {
+TEST_F(ExportMarkup, ExcelRecordsInOrderWithCodePageAndCellFormat) {
   auto src = Table({"oid", "n"}, {{"Jürgen 日本", "12345"}, {"$1F", "007"}, {"1 000", "1,5"}});
   Exporter x(src);
   const std::string out = x.Write(xtExcel, dir.File("r.xls"));
@@ -174,7 +174,7 @@ TEST_F(Markup, ExcelRecordsInOrderWithCodePageAndCellFormat) {
             "\"?\" in the Excel report; export as CSV or HTML to keep them.");
 }
 
-TEST_F(Markup, ExcelRefusesSheetsItCannotHoldAndWritesNothing) {
+TEST_F(ExportMarkup, ExcelRefusesSheetsItCannotHoldAndWritesNothing) {
   std::vector<TkxValues> rows(65535, TkxValues{"v"});
   auto src = Table({"oid"}, rows);
   Exporter x(src);
@@ -198,7 +198,7 @@ TEST_F(Markup, ExcelRefusesSheetsItCannotHoldAndWritesNothing) {
   EXPECT_FALSE(quorvel::FileExists(dir.File("wide.xls")));
 }
 
-TEST(NativeExcel, CursorLabelsAndFileName) {
+TEST(ExportNativeExcel, CursorLabelsAndFileName) {
   TkxNativeExcel x;
   x.BeginSheet();
   const std::size_t start = x.Stream().size();

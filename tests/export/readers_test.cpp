@@ -187,12 +187,12 @@ Written WriteAllFormats(TkxRowSource& source, const ExportTempDir& dir, const st
   return w;
 }
 
-class Readers : public ::testing::Test {
+class ExportReaders : public ::testing::Test {
  protected:
   ExportTempDir dir;
 };
 
-TEST_F(Readers, HardValuesAndAnEmptyTableReadBackInEveryFormat) {
+TEST_F(ExportReaders, HardValuesAndAnEmptyTableReadBackInEveryFormat) {
   const std::vector<TkxValues> rows = SortedByOid(HardRows());
   SqliteTable hard(dir.File("hard.db"), HardRows());
   SqliteTable empty(dir.File("empty.db"), {});
@@ -248,7 +248,7 @@ TEST_F(Readers, HardValuesAndAnEmptyTableReadBackInEveryFormat) {
   ExpectReads("lo", dif + "empty-dif.csv", none);
 }
 
-TEST_F(Readers, SeventyThousandRows) {
+TEST_F(ExportReaders, SeventyThousandRows) {
   std::vector<TkxValues> rows;
   for (int i = 0; i < 70000; ++i) {
     char oid[32];

@@ -9,12 +9,12 @@ using namespace quorvel::test;
 
 namespace {
 
-class TextFormats : public ::testing::Test {
+class ExportText : public ::testing::Test {
  protected:
   ExportTempDir dir;
 };
 
-TEST(QuoteValueTest, QuotesOnlyWhatNeedsIt) {
+TEST(ExportQuoteValue, QuotesOnlyWhatNeedsIt) {
   struct Case {
     std::string in;
     bool force;
@@ -35,7 +35,7 @@ TEST(QuoteValueTest, QuotesOnlyWhatNeedsIt) {
   for (const Case& c : cases) EXPECT_EQ(QuoteValue(c.in, c.force), c.out) << c.in;
 }
 
-TEST_F(TextFormats, LdifEntriesKeepOneLinePerColumnAndEncodeLineBreaks) {
+TEST_F(ExportText, LdifEntriesKeepOneLinePerColumnAndEncodeLineBreaks) {
   auto src =
       Table({"oid", "cn"}, {{"cn=a,o=x", "Alice"}, {"cn=b,o=x", ""}, {"cn=c", "line1\nline2"}});
   Exporter x(src);
@@ -52,7 +52,7 @@ TEST_F(TextFormats, LdifEntriesKeepOneLinePerColumnAndEncodeLineBreaks) {
       "# Quorvel LDIF Output File\r\n# Generated on 08/12/2026 10:00:00\r\nversion: 1\r\n\r\n");
 }
 
-TEST_F(TextFormats, LdifNumbersEntriesByRowsVisitedEvenWhenRowsAreSkipped) {
+TEST_F(ExportText, LdifNumbersEntriesByRowsVisitedEvenWhenRowsAreSkipped) {
   auto src = Table({"oid"}, {{"a"}, {"b"}, {"c"}});
   Exporter x(src);
   x.engine.OnExport = [](TkxCustomExport&, int current, int, TkxValues&, bool& can) {
@@ -64,7 +64,7 @@ TEST_F(TextFormats, LdifNumbersEntriesByRowsVisitedEvenWhenRowsAreSkipped) {
   EXPECT_NE(out.find("# Result 2\r\noid: c\r\n"), std::string::npos);
 }
 
-TEST_F(TextFormats, CsvRowsQuoteAndKeepLineBreaksInsideTheCell) {
+TEST_F(ExportText, CsvRowsQuoteAndKeepLineBreaksInsideTheCell) {
   auto src =
       Table({"oid", "cn", "mail"}, {{"cn=a,o=x", "", "a@x"}, {"dn", "two\r\nlines", "q\"q"}});
   Exporter x(src);
@@ -72,14 +72,14 @@ TEST_F(TextFormats, CsvRowsQuoteAndKeepLineBreaksInsideTheCell) {
             "oid,cn,mail\r\n\"cn=a,o=x\",,a@x\r\ndn,\"two\r\nlines\",\"q\"\"q\"\r\n");
 }
 
-TEST_F(TextFormats, TabSeparatedEndsWithTheExportDate) {
+TEST_F(ExportText, TabSeparatedEndsWithTheExportDate) {
   auto src = Table({"oid", "cn"}, {{"a", "b c"}, {"", "x"}});
   Exporter x(src);
   EXPECT_EQ(x.Write(xtTAB, dir.File("r.txt")),
             "oid\tcn\r\na\tb c\r\n\tx\r\nCreated: 08/12/2026 10:00:00\r\n");
 }
 
-TEST_F(TextFormats, PlainTextPadsEveryLineToTheTotalWidth) {
+TEST_F(ExportText, PlainTextPadsEveryLineToTheTotalWidth) {
   auto src = Table({"oid", "cn"}, {{"cn=a", "Alice"}});
   Exporter x(src);
   const std::string out = x.Write(xtTXT, dir.File("r.txt"));
@@ -91,7 +91,7 @@ TEST_F(TextFormats, PlainTextPadsEveryLineToTheTotalWidth) {
   EXPECT_EQ(out, expected);
 }
 
-TEST_F(TextFormats, PlainTextAlignsByColumnAndCountsCharactersNotBytes) {
+TEST_F(ExportText, PlainTextAlignsByColumnAndCountsCharactersNotBytes) {
   TkxMemoryRowSource src({{"a", "", "", fkText, 6, 1, true},
                           {"b", "", "", fkText, 6, 2, true},
                           {"c", "", "", fkText, 6, 3, true}},
@@ -105,7 +105,7 @@ TEST_F(TextFormats, PlainTextAlignsByColumnAndCountsCharactersNotBytes) {
   EXPECT_EQ(x.Write(xtTXT, dir.File("b.txt")), "a      b      c     \r\nJürgen 12     ab    \r\n");
 }
 
-TEST_F(TextFormats, RowNumbersTruncationAndHiddenColumns) {
+TEST_F(ExportText, RowNumbersTruncationAndHiddenColumns) {
   auto src = Table({"oid", "cn", "mail"}, {{"1234567890123456", "hidden", "m"}, {"x", "y", "z"}});
   src.Columns[1].Visible = false;
   Exporter x(src);
@@ -125,7 +125,7 @@ TEST_F(TextFormats, RowNumbersTruncationAndHiddenColumns) {
             "oid,cn,mail\r\n1234567890123456,hidden,m\r\nx,y,z\r\n");
 }
 
-TEST_F(TextFormats, DifQuotesEveryStringAndCountsVectorsAndTuples) {
+TEST_F(ExportText, DifQuotesEveryStringAndCountsVectorsAndTuples) {
   auto src = Table({"oid", "cn"}, {{"a b", "x"}, {"", "12"}, {"q\"", "3"}});
   Exporter x(src);
   EXPECT_EQ(x.Write(xtDIF, dir.File("r.dif")),
@@ -138,7 +138,7 @@ TEST_F(TextFormats, DifQuotesEveryStringAndCountsVectorsAndTuples) {
             "-1,0\r\nEOD\r\n");
 }
 
-TEST_F(TextFormats, SylkEscapesSemicolonsAndLineBreaksAndCountsRowsFromTheHeader) {
+TEST_F(ExportText, SylkEscapesSemicolonsAndLineBreaksAndCountsRowsFromTheHeader) {
   auto src = Table({"oid", "cn"}, {{"a;b", "say \"hi\""}, {"l1\r\nl2\nl3", ""}});
   Exporter x(src);
   EXPECT_EQ(x.Write(xtSYLK, dir.File("r.slk")),
@@ -151,7 +151,7 @@ TEST_F(TextFormats, SylkEscapesSemicolonsAndLineBreaksAndCountsRowsFromTheHeader
             "C;X1;Y2;K\"l1\x1b :l2\x1b :l3\"\r\nC;X2;Y2;K\"\"\r\nE\r\n");
 }
 
-TEST_F(TextFormats, ClipboardGetsThePlainTextAndTheMessage) {
+TEST_F(ExportText, ClipboardGetsThePlainTextAndTheMessage) {
   auto src = Table({"oid"}, {{"a"}});
   Exporter x(src);
   x.engine.ExportType = xtClipboard;
