@@ -514,7 +514,12 @@ void TkxCustomExport::WriteExport(const Target& target) {
     if (ExportType == xtExcel) {
       const int columns = ctx.ExportedColumns + (Options.Has(xoRowNumbers) ? 1 : 0);
       const int capacity = quorvel::ExcelDataRowCapacity(1);
-      if (columns > 256 || ctx.TotalRows > capacity) {
+      // Refused before anything is written. When rows may be left out (selected
+      // rows only, or the row hook), the count is only known during the walk:
+      // the writer then stops at the sheet's last row, and the destination is
+      // left untouched all the same.
+      const bool rowsMayBeSkipped = Options.Has(xoSelectedRowsOnly) || OnExport != nullptr;
+      if (columns > 256 || (!rowsMayBeSkipped && ctx.TotalRows > capacity)) {
         throw TExportFailure(
             "The report has " + std::to_string(ctx.TotalRows) + " rows and " +
             std::to_string(columns) + " columns, but an Excel sheet of this format holds at most " +
