@@ -9,7 +9,6 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
@@ -26,6 +25,7 @@
 #include "app/gridmodel.h"
 #include "app/helpviewer.h"
 #include "app/icons.h"
+#include "app/messagepane.h"
 #include "app/splash.h"
 #include "app/statuspanels.h"
 #include "app/version.h"
@@ -228,14 +228,16 @@ void TMainForm::BuildWindow() {
   grid->setModel(gridModel);
   topLay->addWidget(title);
   topLay->addWidget(grid, 1);
-  rt_msg = new QPlainTextEdit(right);
+  rt_msg = new TMessagePane(right);
   rt_msg->setObjectName("rt_msg");
-  rt_msg->setReadOnly(true);
   rt_msg->setFrameShape(QFrame::NoFrame);
-  rt_msg->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  rt_msg->setLineWrapMode(QPlainTextEdit::NoWrap);
   rt_msg->setFont(QFont("Tahoma", 8));
-  rt_msg->setStyleSheet("QPlainTextEdit { background-color: #FFFBF0; }");
+  {
+    QPalette pal = rt_msg->viewport()->palette();
+    pal.setColor(QPalette::Base, QColor(0xFF, 0xFB, 0xF0));
+    pal.setColor(QPalette::Window, QColor(0xFF, 0xFB, 0xF0));
+    rt_msg->viewport()->setPalette(pal);
+  }
   rt_msg->setMinimumHeight(40);
   right->addWidget(top);
   right->addWidget(rt_msg);
@@ -309,7 +311,6 @@ void TMainForm::BuildWindow() {
   tv_workspace->viewport()->installEventFilter(this);
   tv_browse->viewport()->installEventFilter(this);
   sinceFlush_.start();
-  sinceStatus_.start();
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -349,9 +350,8 @@ void TMainForm::PaneLine(const std::string& line) {
 
 void TMainForm::FlushPane() {
   if (!pending_.isEmpty()) {
-    rt_msg->appendPlainText(pending_.join('\n'));
+    rt_msg->AppendLines(pending_);
     pending_.clear();
-    rt_msg->verticalScrollBar()->setValue(rt_msg->verticalScrollBar()->maximum());
   }
   rt_msg->viewport()->repaint();
   sinceFlush_.restart();
@@ -359,11 +359,15 @@ void TMainForm::FlushPane() {
 
 QStringList TMainForm::PaneLines() {
   FlushPane();
-  return rt_msg->toPlainText().split('\n');
+  return rt_msg->Lines();
 }
 
 void TMainForm::AddMessage(int kind, const std::string& text) {
-  pending_.append(" " + QString::fromStdString(text));
+  QString line;
+  line.reserve(static_cast<qsizetype>(text.size()) + 1);
+  line += QLatin1Char(' ');
+  line += QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+  pending_.append(std::move(line));
   StatusMessage = text;
   StatusKind = kind;
   // Every line reaches the pane; the pane and the status bar are repainted at
@@ -371,15 +375,13 @@ void TMainForm::AddMessage(int kind, const std::string& text) {
   if (sinceFlush_.elapsed() >= kRepaintIntervalMs) {
     FlushPane();
     Status->repaint();
-    sinceStatus_.restart();
-  } else {
-    Status->update();
   }
   if (!flushScheduled_) {
     flushScheduled_ = true;
     QTimer::singleShot(0, this, [this] {
       flushScheduled_ = false;
       FlushPane();
+      Status->update();
     });
   }
 }
@@ -393,9 +395,7 @@ void TMainForm::ShowConnectionStatus(const TServerNodeData& server) {
 QString TMainForm::StatusPanelText(int panel) const {
   const std::string& text = panel == 0 ? StatusMessage : panel == 1 ? StatusHost : StatusUser;
   if (text.empty()) return QString();
-  QRect r = Status->PanelRect(panel);
-  return ShortenPanelText(QString::fromStdString(text),
-                          Status->PanelWidth(panel) > 0 ? Status->PanelWidth(panel) : r.width());
+  return ShortenPanelText(QString::fromStdString(text), Status->PanelWidth(panel));
 }
 
 void TMainForm::StatusDrawPanel(QPainter& p, int panel, const QRect& r) {
@@ -403,9 +403,8 @@ void TMainForm::StatusDrawPanel(QPainter& p, int panel, const QRect& r) {
   if (text.empty()) return;
   int icon = panel == 0 ? imgInfo + std::clamp(StatusKind, 0, 2) : panel == 1 ? imgServer : imgUser;
   p.drawPixmap(r.left(), r.top() + 1, ImageListPixmap(icon));
-  QRect tr = r.adjusted(20, 0, 0, 0);
-  p.drawText(tr, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
-             ShortenPanelText(QString::fromStdString(text), Status->PanelWidth(panel)));
+  p.drawText(r.adjusted(20, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+             StatusPanelText(panel));
 }
 
 void TMainForm::SizeStatusPanels() {

@@ -16,13 +16,13 @@
 class QAction;
 class QLabel;
 class QMenu;
-class QPlainTextEdit;
 class QTabWidget;
 class QTableView;
 class QTreeWidget;
 class TkxDBGridExport;
 
 namespace quorvel {
+class TMessagePane;
 class TResultsModel;
 class TStatusPanels;
 class TExportHookup;
@@ -90,7 +90,7 @@ class TMainForm : public QMainWindow {
   QTreeWidget* tv_browse = nullptr;
   QLabel* title = nullptr;
   QTableView* grid = nullptr;
-  QPlainTextEdit* rt_msg = nullptr;
+  quorvel::TMessagePane* rt_msg = nullptr;
   quorvel::TStatusPanels* Status = nullptr;
   quorvel::TResultsModel* gridModel = nullptr;
 
@@ -160,7 +160,6 @@ class TMainForm : public QMainWindow {
   TMessageSink* previousSink_ = nullptr;
   QStringList pending_;
   QElapsedTimer sinceFlush_;
-  QElapsedTimer sinceStatus_;
   bool flushScheduled_ = false;
   std::unique_ptr<quorvel::TExportHookup> export_;
 };
