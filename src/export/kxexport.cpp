@@ -433,6 +433,14 @@ bool TkxCustomExport::RunTo(const Target& target) {
   return lastRun_.Result == TkxRunResult::roDone;
 }
 
+// What failed and why, for the user: the destination and the reason.
+std::string TkxCustomExport::FailureText(const Target& target, bool toClipboard,
+                                         const std::string& reason) {
+  if (toClipboard) return "Could not copy the report to the clipboard: " + reason;
+  if (target.kind == Target::tkStream) return "Could not write the report: " + reason;
+  return "Could not write \"" + target.path + "\": " + reason;
+}
+
 void TkxCustomExport::WriteExport(const Target& target) {
   if (OnBeginExport) OnBeginExport(*this);
   const bool toClipboard = ExportType == xtClipboard && target.kind == Target::tkFile;
@@ -624,11 +632,11 @@ void TkxCustomExport::WriteExport(const Target& target) {
     lastRun_.Result = TkxRunResult::roDone;
   } catch (const std::exception& e) {
     lastRun_.Result = TkxRunResult::roFailed;
-    lastRun_.Message = e.what();
+    lastRun_.Message = FailureText(target, toClipboard, e.what());
     Fail(xeGeneralExportError);
   } catch (...) {
     lastRun_.Result = TkxRunResult::roFailed;
-    lastRun_.Message = "The report could not be written.";
+    lastRun_.Message = FailureText(target, toClipboard, "unknown error");
     Fail(xeGeneralExportError);
   }
   if (progress) desktop_->HideProgress();

@@ -199,6 +199,7 @@ class TkxCustomExport {
   void Fail(TkxExportError error);
   bool RunTo(const Target& target);
   void WriteExport(const Target& target);
+  static std::string FailureText(const Target& target, bool toClipboard, const std::string& reason);
 
   std::string rowNumberFormat_ = "%d";
   std::string tempDir_;

@@ -48,7 +48,7 @@ TAtomicFileSink::TAtomicFileSink(std::string path) : path_(std::move(path)) {
   temp_ = FolderOf(path_) + "/." + BaseOf(path_) + ".XXXXXX";
   fd_ = ::mkstemp(temp_.data());
   if (fd_ < 0) {
-    Fail(path_, errno);
+    Fail(errno);
     temp_.clear();
     return;
   }
@@ -71,8 +71,8 @@ TAtomicFileSink::~TAtomicFileSink() {
   if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
 }
 
-void TAtomicFileSink::Fail(const std::string& what, int err) {
-  if (!failed_) error_ = what + ": " + std::strerror(err);
+void TAtomicFileSink::Fail(int err) {
+  if (!failed_) error_ = std::strerror(err);
   failed_ = true;
 }
 
@@ -82,7 +82,7 @@ bool TAtomicFileSink::Flush() {
     const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      Fail(path_, errno);
+      Fail(errno);
     } else {
       done += static_cast<std::size_t>(n);
     }
@@ -107,12 +107,12 @@ bool TAtomicFileSink::Write(std::string_view bytes) {
 bool TAtomicFileSink::Commit() {
   if (failed_ || fd_ < 0) return false;
   if (!Flush()) return false;
-  if (::fsync(fd_) != 0 && errno != EINVAL) Fail(path_, errno);
-  if (::close(fd_) != 0 && !failed_) Fail(path_, errno);
+  if (::fsync(fd_) != 0 && errno != EINVAL) Fail(errno);
+  if (::close(fd_) != 0 && !failed_) Fail(errno);
   fd_ = -1;
   if (failed_) return false;
   if (::rename(temp_.c_str(), path_.c_str()) != 0) {
-    Fail(path_, errno);
+    Fail(errno);
     return false;
   }
   committed_ = true;

@@ -68,7 +68,7 @@ class TAtomicFileSink : public TByteSink {
 
  private:
   bool Flush();
-  void Fail(const std::string& what, int err);
+  void Fail(int err);
   std::string path_;
   std::string temp_;
   std::string buffer_;

@@ -151,7 +151,8 @@ TEST_F(ExportEngine, FailuresAreReportedAndLeaveNoHalfWrittenFile) {
   Exporter f(failing, dir.Path());
   f.engine.ExportType = xtCSV;
   EXPECT_FALSE(f.engine.ExportToPath(dir.File("keep.csv")));
-  EXPECT_EQ(f.engine.LastRun().Message, "disk read failed");
+  EXPECT_EQ(f.engine.LastRun().Message,
+            "Could not write \"" + dir.File("keep.csv") + "\": disk read failed");
   EXPECT_EQ(ReadAll(dir.File("keep.csv")), "old");
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"keep.csv"});
 
