@@ -433,14 +433,6 @@ bool TkxCustomExport::RunTo(const Target& target) {
   return lastRun_.Result == TkxRunResult::roDone;
 }
 
-// What failed and why, for the user: the destination and the reason.
-std::string TkxCustomExport::FailureText(const Target& target, bool toClipboard,
-                                         const std::string& reason) {
-  if (toClipboard) return "Could not copy the report to the clipboard: " + reason;
-  if (target.kind == Target::tkStream) return "Could not write the report: " + reason;
-  return "Could not write \"" + target.path + "\": " + reason;
-}
-
 void TkxCustomExport::WriteExport(const Target& target) {
   if (OnBeginExport) OnBeginExport(*this);
   const bool toClipboard = ExportType == xtClipboard && target.kind == Target::tkFile;
@@ -632,11 +624,11 @@ void TkxCustomExport::WriteExport(const Target& target) {
     lastRun_.Result = TkxRunResult::roDone;
   } catch (const std::exception& e) {
     lastRun_.Result = TkxRunResult::roFailed;
-    lastRun_.Message = FailureText(target, toClipboard, e.what());
+    lastRun_.Message = e.what();
     Fail(xeGeneralExportError);
   } catch (...) {
     lastRun_.Result = TkxRunResult::roFailed;
-    lastRun_.Message = FailureText(target, toClipboard, "unknown error");
+    lastRun_.Message = "the report could not be written";
     Fail(xeGeneralExportError);
   }
   if (progress) desktop_->HideProgress();
