@@ -86,8 +86,8 @@ const TkxFormatInfo& ExportFormatInfo(TkxExportType type);
 struct TkxRunResult {
   enum Outcome { roNone, roDone, roCancelled, roFailed };
   Outcome Result = roNone;
-  std::string Destination;  // the file written (empty for the clipboard)
-  std::string Message;      // what failed and why (failures only)
+  std::string Destination;  // the file written or attempted (empty for the clipboard)
+  std::string Message;      // why it failed (failures only); Destination names the file
   long long Replaced = 0;   // characters an Excel report could not hold, written as "?"
   int RowsExported = 0;
 };
