@@ -193,6 +193,8 @@ TEST_F(RunTest, FailedRunsSayWhatFailedAndLeaveTheWindowUsable) {
   const Case cases[] = {
       {"closed port", TServerRow("s", h, 1), People(), "(uid=tuser)", 2,
        "ERR: Error connecting to %h...", "Error connecting to \""},
+      {"empty host", TServerRow("s", "", env_->port), People(), "(uid=tuser)", 2,
+       "ERR: Error connecting to ...", "Error connecting to \"\""},
       {"wrong password", TServerRow("s", h, env_->port, "N", env_->adminDn, "nope"), People(),
        "(uid=tuser)", 2, "ERR: Error connecting to %h...", "ErrorCode: 49"},
       {"filter that does not parse", Admin("s"), People(), "(cn=", 1, "MSG: No objects found...",
@@ -219,6 +221,17 @@ TEST_F(RunTest, FailedRunsSayWhatFailedAndLeaveTheWindowUsable) {
     EXPECT_EQ(form_->grid->model()->columnCount(), 0);
     EXPECT_EQ(CatalogueRows("profiles", "name,basedn,filter").size(), 1u);
   }
+}
+
+TEST_F(RunTest, SslServerRunsOverLdaps) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  Catalogue({TServerRow("tls", env_->host, env_->ldapsPort, "Y", env_->adminDn, env_->adminPw)},
+            {{"me", 0, People(), 2, "(uid=tuser)", "cn"}});
+  Start();
+  RunProfile({"tls", "me"});
+  EXPECT_TRUE(seam_->Errors().isEmpty()) << seam_->Errors().join("|").toStdString();
+  ASSERT_EQ(form_->grid->model()->rowCount(), 1);
+  EXPECT_EQ(Cell(0, 1), "Test User");
 }
 
 TEST_F(RunTest, AnsweringNoRunsNothing) {
