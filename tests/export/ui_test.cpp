@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include "dialogs/uiseam.h"
+#include "export/datasetsource.h"
 #include "export/ui/gridsource.h"
 #include "export/ui/progressform.h"
 #include "export/ui/qtdesktop.h"
@@ -215,6 +216,30 @@ TEST_F(ExportUi, GridSourceFollowsTheViewAndTheQtDesktopUsesTheSeam) {
   EXPECT_EQ(seam.filter, "CSV (Comma delimited) (*.csv *.CSV)");
   EXPECT_EQ(seam.defaultExt, "csv");
   EXPECT_EQ(engine.LastRun().Result, TkxRunResult::roCancelled);
+}
+
+TEST_F(ExportUi, GridAndDatasetSourcesWriteIdenticalReports) {
+  TASQLite3DB db;
+  db.SetDriverDLL("libsqlite3.so.0");
+  db.SetDatabase(":memory:");
+  db.Open();
+  db.ExecDirect("CREATE TABLE export (\"oid\" VARCHAR(1024),\"cn\")");
+  db.ExecDirect("INSERT INTO export VALUES ('cn=a','Jürgen'),('cn=b',''),('cn=c','x, \"y\"')");
+  TASQLite3Query run(&db);
+  run.SetSQL("SELECT * FROM export ORDER BY oid ASC");
+  run.Open();
+  QStandardItemModel model(3, 2);
+  model.setHorizontalHeaderLabels({"oid", "cn"});
+  QTableView grid;
+  grid.setModel(&model);
+  TkxGridRowSource windowed(&grid, &run);
+  TkxDatasetRowSource headless(&run);
+  Exporter a(windowed), b(headless);
+  ExportTempDir dir;
+  for (int t = 0; t < kxExportTypeCount; ++t) {
+    const auto type = static_cast<TkxExportType>(t);
+    EXPECT_EQ(a.Write(type, dir.File("a")), b.Write(type, dir.File("b"))) << t;
+  }
 }
 
 }  // namespace
