@@ -299,7 +299,9 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   progress.Done();
   const TkxRunResult& run = engine.LastRun();
   if (!ok || run.Result != TkxRunResult::roDone) {
-    LogError(run.Message.empty() ? "The report could not be written to " + o.output : run.Message);
+    const std::string where = run.Destination.empty() ? o.output : run.Destination;
+    LogError("The report could not be written to " + (where == "-" ? "standard output" : where) +
+             (run.Message.empty() ? std::string() : ": " + run.Message));
     return reWrite;
   }
   if (run.Replaced > 0)
