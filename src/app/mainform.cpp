@@ -222,6 +222,7 @@ void TMainForm::BuildWindow() {
       "QTableView { background-color: #FFFBF0; }"
       "QHeaderView::section { background-color: #C8C8C8; font-weight: bold; }");
   grid->verticalHeader()->setDefaultSectionSize(18);
+  grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   grid->verticalHeader()->setFixedWidth(12);
   grid->horizontalHeader()->setHighlightSections(false);
   gridModel = new TResultsModel(grid);

@@ -19,7 +19,8 @@ std::string PrepareProgramFolder(const std::string& buildDir, const std::string&
   if (engine.isEmpty() || !QFile::link(engine, root + "lib/quorvel.so"))
     return "cannot link the engine library of " + buildDir;
   const QString help = QString::fromStdString(sourceDir) + "/help/";
-  for (const QString& f : QDir(help).entryList({"*.html"})) QFile::copy(help + f, root + "help/" + f);
+  for (const QString& f : QDir(help).entryList({"*.html"}))
+    QFile::copy(help + f, root + "help/" + f);
   return std::string();
 }
 

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -265,6 +266,24 @@ TEST_F(WorkspaceTest, NewServerIsStoredWithItsBaseDnAndShownInBothTrees) {
   ASSERT_TRUE(d && d->server);
   EXPECT_NE(d->id, 0);
   EXPECT_EQ(d->server->basedn, "dc=lab");
+}
+
+TEST_F(WorkspaceTest, MissingCatalogueIsReportedAndTheWindowStaysUsable) {
+  QFile::remove(QString::fromStdString(folder_ + "lib/quorvel.db"));
+  Start();
+  EXPECT_EQ(seam_->Errors(), QStringList("Error initializing application!"));
+  EXPECT_EQ(Captions(Item(form_->tv_workspace, {})), QStringList());
+  // A server that cannot be stored gets no workspace node, but a browse node.
+  seam_->Clear();
+  seam_->dialogs.push_back([](QDialog& d) {
+    auto& f = static_cast<TServerForm&>(d);
+    f.ed_name->setText("lost");
+    f.btnsave->click();
+  });
+  form_->a_serverClick();
+  EXPECT_EQ(seam_->Errors(), QStringList("Error encountered adding the Server: lost to database!"));
+  EXPECT_EQ(Captions(Item(form_->tv_workspace, {})), QStringList());
+  EXPECT_EQ(Captions(Item(form_->tv_browse, {})), QStringList("lost"));
 }
 
 TEST_F(WorkspaceTest, NewServerWithAPortThatIsNotANumberStoresNothing) {
