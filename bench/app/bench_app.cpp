@@ -27,8 +27,7 @@ int main(int argc, char** argv) {
   const bool run = argc == 8 && std::string(argv[4]) == "run";
   const bool browse = argc == 6 && std::string(argv[4]) == "browse";
   if (!run && !browse) {
-    std::fprintf(stderr,
-                 "usage: %s BUILD SOURCE SLAPD_DIR run BASE FILTER ATT | ... browse BASE\n",
+    std::fprintf(stderr, "usage: %s BUILD SOURCE SLAPD_DIR run BASE FILTER ATT | ... browse BASE\n",
                  argv[0]);
     return 2;
   }

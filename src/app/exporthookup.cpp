@@ -55,10 +55,8 @@ void TExportHookup::Run() {
   }
   if (r.Result != TkxRunResult::roDone) return;  // cancelled: nothing to say
   impl_->form.AddMessage(0, "MSG: Exported successfuly to \"" + e.FileName + "\"");
-  if (r.Replaced > 0)
-    impl_->form.AddMessage(1, "MSG: " + std::to_string(r.Replaced) +
-                                  " character(s) could not be stored in the Excel file and were "
-                                  "written as \"?\"; save the report as CSV or HTML to keep them.");
+  if (const std::string notice = ReplacedCharactersNotice(r); !notice.empty())
+    impl_->form.AddMessage(1, "MSG: " + notice);
   impl_->form.FlushPane();
 }
 
