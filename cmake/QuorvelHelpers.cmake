@@ -9,9 +9,9 @@ function(quorvel_library name)
   endif()
 endfunction()
 
-# quorvel_test(NAME SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s]): a GoogleTest
+# quorvel_test(NAME SOURCES ... [LIBS ...] [LABELS label] [TIMEOUT s]): a GoogleTest
 # program registered in CTest, one CTest test per test case.
-# Labels in use: unit (fast, no external program), slapd (talks to the private
+# One label per test program (test discovery cannot carry a list). Labels in use: unit (fast, no external program), slapd (talks to the private
 # directory server), readers (reads reports back with python/LibreOffice/unrtf),
 # gui (drives the real widgets offscreen).
 # FIXTURES slapd: the test needs the private directory server that the CTest
