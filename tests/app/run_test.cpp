@@ -291,6 +291,7 @@ TEST_F(RunTest, BrowseTwoLevelsThenListProperties) {
   EXPECT_EQ(Captions(Item(br, {"tree", a})),
             QStringList({QString::fromStdString("cn=leaf1,ou=a" + t),
                          QString::fromStdString("cn=leaf2,ou=a" + t)}));
+  ASSERT_TRUE(Item(br, {"tree", a}) && Item(br, {"tree", a})->childCount() > 0);
   TNodeData* leaf = NodeData(Item(br, {"tree", a})->child(0));
   ASSERT_TRUE(leaf && leaf->server);
   EXPECT_EQ(leaf->kind, 2);
