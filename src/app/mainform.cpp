@@ -30,6 +30,7 @@
 #include "app/statuspanels.h"
 #include "app/version.h"
 #include "dialogs/uiseam.h"
+#include "store/cataloguereader.h"
 #include "store/data.h"
 
 using namespace quorvel;
@@ -442,41 +443,19 @@ void TMainForm::LoadWorkspace() {
   auto* brRoot = new QTreeWidgetItem(tv_browse, QStringList("Browser"));
   brRoot->setIcon(0, ImageListIcon(imgRoot, imgRoot));
 
-  if (::data && ::data->servers.Active() && ::data->profiles.Active()) {
+  if (::data) {
     try {
-      for (::data->servers.First(); !::data->servers.Eof(); ::data->servers.Next()) {
-        auto d = std::make_unique<TNodeData>();
-        d->kind = 0;
-        d->id = ::data->servers.FieldByName("id").AsInteger();
-        d->name = ::data->servers.FieldByName("name").AsString();
-        d->server = std::make_unique<TServerNodeData>();
-        d->server->server = ::data->servers.FieldByName("server").AsString();
-        d->server->port = ::data->servers.FieldByName("port").AsInteger();
-        d->server->ssl = ::data->servers.FieldByName("ssl").AsString();
-        d->server->uid = ::data->servers.FieldByName("uid").AsString();
-        d->server->pwd = ::data->servers.FieldByName("pwd").AsString();
-        d->server->basedn = ::data->servers.FieldByName("basedn").AsString();
+      for (TCatalogueServer& entry : ReadCatalogue(*::data)) {
+        auto d = std::make_unique<TNodeData>(std::move(entry.server));
         const QString caption = QString::fromStdString(d->name);
-        const int serverId = d->id;
         auto browseCopy = std::make_unique<TNodeData>(*d);
         auto* wsNode = new TNodeItem(wsRoot, caption, std::move(d));
         wsNode->setIcon(0, ImageListIcon(imgServer, imgServerSelected));
         AddServerNode(brRoot, caption, std::move(browseCopy), imgServerSelected);
-
-        for (::data->profiles.First(); !::data->profiles.Eof(); ::data->profiles.Next()) {
-          if (::data->profiles.FieldByName("serverid").AsInteger() != serverId) continue;
-          auto p = std::make_unique<TNodeData>();
-          p->kind = 1;
-          p->id = ::data->profiles.FieldByName("id").AsInteger();
-          p->name = ::data->profiles.FieldByName("name").AsString();
-          p->profile = std::make_unique<TProfileNodeData>();
-          p->profile->serverid = serverId;
-          p->profile->basedn = ::data->profiles.FieldByName("basedn").AsString();
-          p->profile->scope = ::data->profiles.FieldByName("scope").AsInteger();
-          p->profile->filter = ::data->profiles.FieldByName("filter").AsString();
-          p->profile->att = ::data->profiles.FieldByName("att").AsString();
-          const QString pcaption = QString::fromStdString(p->name);
-          auto* pNode = new TNodeItem(wsNode, pcaption, std::move(p));
+        for (TNodeData& profile : entry.profiles) {
+          const QString pcaption = QString::fromStdString(profile.name);
+          auto* pNode =
+              new TNodeItem(wsNode, pcaption, std::make_unique<TNodeData>(std::move(profile)));
           pNode->setIcon(0, ImageListIcon(imgProfile, imgProfileSelected));
         }
       }

@@ -12,6 +12,7 @@
 #include "ldap/filter.h"
 #include "store/connect.h"
 #include "store/data.h"
+#include "store/profilerun.h"
 #include "store/rows.h"
 #include "store/shared.h"
 
@@ -65,7 +66,7 @@ void TMainForm::ShowDataset(bool hideFirstColumn) {
   try {
     ::data->run.Close();
     ::data->run.SetSQL(hideFirstColumn ? "SELECT * FROM property ORDER BY name ASC"
-                                       : "SELECT * FROM export ORDER BY oid ASC");
+                                       : kExportRowsQuery);
     ::data->run.Open();
   } catch (const std::exception& e) {
     LogError(std::string("Error reading the results: ") + e.what());
@@ -163,17 +164,12 @@ void TMainForm::run_profileClick() {
     // 13.
     AddMessage(0, "MSG: Found " + count + " objects...");
     // 14.
-    if (::data && ::data->CreateExportTable("oid;" + profile.att)) {
-      const std::vector<std::string> names = SplitAttributeList(profile.att);
-      ::data->BeginExportRows();
-      for (int i = 0; i < n; ++i) {
-        AddMessage(0, "MSG: Processing object " + std::to_string(i + 1) + " of " + count + "...");
-        // Values are bound, so a value holding a double quote still gets its row.
-        ::data->InsertExportRow(BuildExportRow(*results->Items(i), names));
-      }
-      ::data->EndExportRows();
+    // The same path as the headless runner: values are bound, so a value
+    // holding a double quote still gets its row.
+    if (::data && FillExportTable(*::data, *results, profile.att, [&](int i, int) {
+          AddMessage(0, "MSG: Processing object " + std::to_string(i) + " of " + count + "...");
+        }))
       ShowDataset(false);
-    }
     // 15.
     if (ldap->ResultCode() != 0)
       LogError("Search complete but an error was encountered!!\r\n\r\n" + QueryErrorText(*ldap));
