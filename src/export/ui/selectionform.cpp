@@ -9,6 +9,8 @@
 #include <QRadioButton>
 #include <QScreen>
 
+#include "dialogs/uiseam.h"
+
 namespace {
 
 QString Q(const std::string& s) {
@@ -147,7 +149,8 @@ bool Tfrm_Selection::Execute(TkxCustomExport& engine) {
   Prepare(engine);
   if (QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
-  const bool ok = exec() == QDialog::Accepted;
+  // Shown through the desktop seam, so tests can answer the window.
+  const bool ok = UiSeam().ExecDialog(*this) == QDialog::Accepted;
   engine_ = nullptr;
   return ok;
 }
