@@ -22,30 +22,24 @@ while [ $# -gt 0 ]; do
 done
 
 [ -x "$build/quorvel-report" ] || { echo "no $build/quorvel-report: build the project first" >&2; exit 1; }
+# shellcheck source=bench-directory.sh
+. "$root/bench/bench-directory.sh"
 work=$(mktemp -d /tmp/quorvel-e2e.XXXXXX)
 cleanup() {
-  bash "$root/scripts/slapd-harness.sh" stop "$work/slapd" >/dev/null 2>&1 || true
+  stop_bench_directory "$work/slapd"
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 echo "== directory of $n people"
-/usr/bin/python3 "$root/scripts/gen-bench-ldif.py" -n "$n" -o "$work/bench.ldif"
-bash "$root/scripts/slapd-harness.sh" start "$work/slapd" --ldif "$work/bench.ldif" --sizelimit 0 >/dev/null
-# shellcheck disable=SC1091
-. "$work/slapd/env"
-
-base="ou=bench,$QUORVEL_LDAP_BASE"
-filter="(objectClass=inetOrgPerson)"
-attrs="cn sn givenName mail telephoneNumber"
+start_bench_directory "$work/slapd" "$n"
 cp "$build/lib/quorvel.db" "$work/catalogue.db"
 sqlite3 "$work/catalogue.db" "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn) VALUES \
   ('Bench','127.0.0.1',$QUORVEL_LDAP_PORT,'N','$QUORVEL_LDAP_ADMIN_DN','$QUORVEL_LDAP_ADMIN_PW','$QUORVEL_LDAP_BASE'); \
   INSERT INTO profiles (name,serverid,basedn,scope,att,filter) VALUES \
-  ('bench',1,'$base',2,'cn;sn;givenName;mail;telephoneNumber','$filter');"
+  ('bench',1,'$bench_base',2,'$bench_att','$bench_filter');"
 
-ldif_size=$(ldapsearch -x -LLL -H "ldap://127.0.0.1:$QUORVEL_LDAP_PORT" -D "$QUORVEL_LDAP_ADMIN_DN" \
-  -w "$QUORVEL_LDAP_ADMIN_PW" -b "$base" "$filter" $attrs | wc -c)
+ldif_size=$("${bench_ldapsearch[@]}" | wc -c)
 
 # Runs a command under /usr/bin/time -v; prints "seconds kilobytes".
 measure() {
@@ -57,8 +51,7 @@ measure() {
 best() { sort -n | head -1; }
 ours_t=(); ours_m=(); ref_t=(); ref_m=()
 for i in $(seq "$repeat"); do
-  read -r t m < <(measure ldapsearch -x -LLL -H "ldap://127.0.0.1:$QUORVEL_LDAP_PORT" \
-    -D "$QUORVEL_LDAP_ADMIN_DN" -w "$QUORVEL_LDAP_ADMIN_PW" -b "$base" "$filter" $attrs)
+  read -r t m < <(measure "${bench_ldapsearch[@]}")
   ref_t+=("$t"); ref_m+=("$m")
   read -r t m < <(measure "$build/quorvel-report" --catalogue "$work/catalogue.db" \
     --profile bench --format csv --output "$work/report.csv")

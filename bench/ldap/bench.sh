@@ -21,25 +21,20 @@ cmake -S "$root" -B "$build" -G Ninja >/dev/null
 cmake --build "$build" --target bench_ldap_search -j 2 >/dev/null
 prog=$build/bench/bench_ldap_search
 
+# shellcheck source=../bench-directory.sh
+. "$root/bench/bench-directory.sh"
 work=$(mktemp -d)
 cleanup() {
-  bash "$root/scripts/slapd-harness.sh" stop "$work" >/dev/null 2>&1 || true
+  stop_bench_directory "$work"
   rm -rf "$work"
 }
 trap cleanup EXIT
 
 echo "== loading $entries entries into a private slapd"
-/usr/bin/python3 "$root/scripts/gen-bench-ldif.py" -n "$entries" -o "$work/bench.ldif"
-bash "$root/scripts/slapd-harness.sh" start "$work" --ldif "$work/bench.ldif" --sizelimit 0 >/dev/null
-# shellcheck disable=SC1091
-. "$work/env"
-base="ou=bench,$QUORVEL_LDAP_BASE"
-filter="(objectClass=inetOrgPerson)"
-attrs=(cn sn givenName mail telephoneNumber)
-ldapsearch_cmd=(ldapsearch -x -LLL -H "ldap://$QUORVEL_LDAP_HOST:$QUORVEL_LDAP_PORT"
-  -D "$QUORVEL_LDAP_ADMIN_DN" -w "$QUORVEL_LDAP_ADMIN_PW" -b "$base" "$filter" "${attrs[@]}")
+start_bench_directory "$work" "$entries"
+ldapsearch_cmd=("${bench_ldapsearch[@]}")
 ours_cmd=("$prog" "$QUORVEL_LDAP_HOST" "$QUORVEL_LDAP_PORT" "$QUORVEL_LDAP_ADMIN_DN"
-  "$QUORVEL_LDAP_ADMIN_PW" "$base" "$filter" "cn;sn;givenName;mail;telephoneNumber")
+  "$QUORVEL_LDAP_ADMIN_PW" "$bench_base" "$bench_filter" "$bench_att")
 
 "${ldapsearch_cmd[@]}" >"$work/result.ldif"
 ldif_bytes=$(stat -c %s "$work/result.ldif")
