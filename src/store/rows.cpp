@@ -94,7 +94,9 @@ TPropertyRow BuildPropertyRow(const TLDAPAttribute& attribute, int value_index) 
   TPropertyRow row;
   row.Icon = "0";
   row.Name = std::string(attribute.AttributeName());
-  row.Value = binary ? EncodeBase64(TrimView(raw)) : std::string(TrimView(raw));
+  // Binary octets are encoded whole: trimming bytes of code 32 or less off a
+  // certificate or photo would make its Base64 decode to other data.
+  row.Value = binary ? EncodeBase64(raw) : std::string(TrimView(raw));
   row.Type = binary ? "BINARY" : "TEXT";
   row.Size = std::to_string(raw.size());
   return row;

@@ -48,7 +48,7 @@ std::vector<std::string> BuildExportRow(const TLDAPResult& entry, std::string_vi
 struct TPropertyRow {
   std::string Icon;   // always "0"
   std::string Name;   // the attribute description as received
-  std::string Value;  // trimmed; for IsBinary the Base64 text of the trimmed octets
+  std::string Value;  // trimmed; for IsBinary the Base64 text of all the octets
   std::string Type;   // "BINARY" for IsBinary, otherwise "TEXT"
   std::string Size;   // octets of the value before trimming, in decimal
 };

@@ -67,8 +67,10 @@ TEST(LdapRows, PropertyRows) {
   EXPECT_EQ(rows[0].Size, "5");
   EXPECT_EQ(rows[1].Name, "mail");
   EXPECT_EQ(rows[1].Value, "b@x");
-  // Binary: Base64 of the octets with the blank ends removed, size of the raw octets.
-  EXPECT_EQ(rows[2].Value, EncodeBase64(std::string("\x30\x82", 2)));
+  // Binary: Base64 of every octet (blank bytes at the ends are data too), and
+  // the size of the raw octets.
+  EXPECT_EQ(rows[2].Value, EncodeBase64(std::string("\x20\x30\x82\x20", 4)));
+  EXPECT_EQ(DecodeBase64(rows[2].Value), std::string("\x20\x30\x82\x20", 4));
   EXPECT_EQ(rows[2].Type, "BINARY");
   EXPECT_EQ(rows[2].Size, "4");
 }
