@@ -10,13 +10,24 @@ root=$(pwd)
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
+passed=0
+# Runs ctest with the given arguments and adds its count of passed tests.
+run_ctest() {
+  local log
+  log=$(mktemp)
+  if ! ctest "$@" 2>&1 | tee "$log"; then rm -f "$log"; exit 1; fi
+  local n
+  n=$(sed -n 's/^100% tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
+  passed=$((passed + ${n:-0}))
+  rm -f "$log"
+}
 
 echo "== build (RelWithDebInfo)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 
 echo "== tests"
-ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
+run_ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
 
 if [ "${QUORVEL_SKIP_SANITIZE:-0}" != "1" ]; then
   echo "== build (AddressSanitizer + UndefinedBehaviorSanitizer)"
@@ -25,7 +36,7 @@ if [ "${QUORVEL_SKIP_SANITIZE:-0}" != "1" ]; then
   cmake --build build-asan -j "$jobs"
   echo "== tests under sanitizers"
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 900
+    run_ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 900
 fi
 
 if [ "${QUORVEL_SKIP_FUZZ:-0}" != "1" ] && [ -x scripts/fuzz.sh ]; then
@@ -33,3 +44,4 @@ if [ "${QUORVEL_SKIP_FUZZ:-0}" != "1" ] && [ -x scripts/fuzz.sh ]; then
   QUORVEL_FUZZ_SECONDS=${QUORVEL_FUZZ_SECONDS:-20} bash scripts/fuzz.sh
 fi
 echo "== all tests passed"
+echo "$passed passed, 0 failed"
