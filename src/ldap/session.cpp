@@ -184,6 +184,7 @@ bool TLDAPSend::Search(const std::string& base, bool types_only, const std::stri
     const std::string_view rest = Decode(message);
     if (FResponseTag == 0x64) {
       quorvel::ParseSearchEntry(rest, *FSearchResult.Add());
+      if (OnSearchEntry) OnSearchEntry(FSearchResult.Count());
     } else if (FResponseTag == 0x73) {
       quorvel::ParseSearchReference(rest, FReferals);
     } else if (FResponseTag == 0x65) {

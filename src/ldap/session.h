@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -71,6 +72,9 @@ class TLDAPSend : public TNetClient {
   TLDAPSearchAliases SearchAliases = SA_Always;
   int32_t SearchSizeLimit = 0;  // 0: none
   int32_t SearchTimeLimit = 0;  // seconds, 0: none
+  // Called after each entry a search receives, with the count so far (for
+  // progress displays); may be left empty.
+  std::function<void(int)> OnSearchEntry;
 
   // Closes any earlier connection, connects (and runs the SSL/TLS step asked for).
   bool Connect();

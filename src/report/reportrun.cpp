@@ -259,6 +259,9 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   if (!ldap) return reConnect;
 
   progress.Show("Searching " + server.server + "...");
+  ldap->OnSearchEntry = [&progress](int received) {
+    if (received % 1000 == 0) progress.Show("Entries received: " + std::to_string(received));
+  };
   TLDAPResultList* results = SearchProfile(ldap.get(), profile);
   progress.Done();
   if (!results) return reSearch;
