@@ -315,6 +315,18 @@ void TBlockSocket::ReadAddresses() {
     AddressText(ss, FRemoteIP, FRemotePort);
 }
 
+namespace {
+// The address family of an existing socket, or 0 (any) when there is none yet,
+// so a later bind or connect resolves to an address the socket can use.
+int OwnFamily(int socket) {
+  if (socket < 0) return 0;
+  sockaddr_storage own{};
+  socklen_t len = sizeof own;
+  if (::getsockname(socket, reinterpret_cast<sockaddr*>(&own), &len) != 0) return 0;
+  return own.ss_family;
+}
+}  // namespace
+
 void TBlockSocket::BindLocal(const std::string& ip, const std::string& port) {
   FLastError = 0;
   if (FSocket < 0 && Family == SF_Any && ip == "0.0.0.0" && port == "0") {
@@ -323,12 +335,7 @@ void TBlockSocket::BindLocal(const std::string& ip, const std::string& port) {
   }
   sockaddr_storage ss{};
   unsigned len = 0;
-  int family = 0;
-  if (FSocket >= 0) {
-    sockaddr_storage own{};
-    socklen_t ol = sizeof own;
-    if (::getsockname(FSocket, reinterpret_cast<sockaddr*>(&own), &ol) == 0) family = own.ss_family;
-  }
+  int family = OwnFamily(FSocket);
   if (Resolve(ip, port, true, &ss, &len, &family) && (FSocket >= 0 || CreateSocket(family))) {
     if (::bind(FSocket, reinterpret_cast<sockaddr*>(&ss), len) != 0) {
       FLastError = MapSystemError(errno);
@@ -344,12 +351,7 @@ void TBlockSocket::BindLocal(const std::string& ip, const std::string& port) {
 void TBlockSocket::ConnectTo(const std::string& host, const std::string& port) {
   sockaddr_storage ss{};
   unsigned len = 0;
-  int family = 0;
-  if (FSocket >= 0) {
-    sockaddr_storage own{};
-    socklen_t ol = sizeof own;
-    if (::getsockname(FSocket, reinterpret_cast<sockaddr*>(&own), &ol) == 0) family = own.ss_family;
-  }
+  int family = OwnFamily(FSocket);
   if (Resolve(host, port, false, &ss, &len, &family) && (FSocket >= 0 || CreateSocket(family))) {
     const int err = ConnectHandle(&ss, len);
     if (err != 0) {
