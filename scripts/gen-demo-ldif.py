@@ -21,10 +21,11 @@ The organisation (B = dc=quorvel,dc=test):
     uid=reader,ou=Services,B the account the demo binds with, password "reader"
 The output is the same for every run (a fixed random seed).
 """
-import base64
 import random
 import sys
 import unicodedata
+
+from ldif_lines import entry  # a module beside this script
 
 B = "dc=quorvel,dc=test"
 DEPARTMENTS = ["Engineering", "Sales", "Marketing", "Finance", "Human Resources",
@@ -68,29 +69,6 @@ NAMES = [
      ["London", "Dublin", "Boston"]),
 ]
 PROJECTS = ["Project Aurora", "Project Borealis", "Project Cirrus", "On-call Rota"]
-
-
-def needs_base64(value):
-    if isinstance(value, bytes):
-        return True
-    if value and (value[0] in " :<" or value[-1] == " "):
-        return True
-    return any(ord(c) > 126 or ord(c) < 32 for c in value)
-
-
-def line(attr, value):
-    if needs_base64(value):
-        raw = value if isinstance(value, bytes) else value.encode("utf-8")
-        return "%s:: %s" % (attr, base64.b64encode(raw).decode("ascii"))
-    return "%s: %s" % (attr, value)
-
-
-def entry(out, dn, attrs):
-    out.append(line("dn", dn))
-    for attr, values in attrs:
-        for v in values if isinstance(values, list) else [values]:
-            out.append(line(attr, v))
-    out.append("")
 
 
 def ascii_fold(text):

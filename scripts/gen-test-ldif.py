@@ -38,42 +38,16 @@ What the directory holds (DNs the tests can rely on; B = dc=quorvel,dc=test):
 Entries in total: 3,019 (more than 1,000: a size limit of 1,000 answers result 4).
 The admin (rootdn) is cn=admin,B; see scripts/slapd-harness.sh for the passwords.
 """
-import base64
 import os
 import subprocess
 import sys
 import tempfile
 
+from ldif_lines import entry  # a module beside this script
+
 B = "dc=quorvel,dc=test"
 PEOPLE = "ou=people," + B
 BULK = 3000
-
-
-def needs_base64(value):
-    if isinstance(value, bytes):
-        return True
-    if value == "":
-        return False
-    if value[0] in " :<" or value[-1] == " ":
-        return True
-    return any(ord(c) > 126 or ord(c) < 32 for c in value)
-
-
-def line(attr, value):
-    if needs_base64(value):
-        raw = value if isinstance(value, bytes) else value.encode("utf-8")
-        return "%s:: %s" % (attr, base64.b64encode(raw).decode("ascii"))
-    return "%s: %s" % (attr, value)
-
-
-def entry(out, dn, attrs):
-    out.append(line("dn", dn))
-    for attr, values in attrs:
-        if not isinstance(values, list):
-            values = [values]
-        for v in values:
-            out.append(line(attr, v))
-    out.append("")
 
 
 def der_certificate(cn):
