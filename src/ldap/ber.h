@@ -50,7 +50,10 @@ inline constexpr int32_t kMaxBerLength = INT32_MAX;
 
 // ReadItem without copying: returns a view of the item's content octets (for
 // every tag) with the same cursor rules as ReadItem. The view points into data.
-std::string_view ReadItemView(std::string_view data, std::size_t& cursor, int& tag);
+// When complete is given it tells whether a whole item was there (false for a
+// buffer too short for a tag and a length, or content running past the end).
+std::string_view ReadItemView(std::string_view data, std::size_t& cursor, int& tag,
+                              bool* complete = nullptr);
 // The text ReadItem gives for a primitive item with this tag and content.
 std::string ItemText(int tag, std::string_view content);
 // Content octets read as a big-endian two's-complement 32-bit integer (only the

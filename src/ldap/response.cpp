@@ -35,11 +35,12 @@ bool HasTwoOctets(std::string_view data, std::size_t cursor) {
 template <typename Sink>
 int ReadValue(std::string_view data, std::size_t& cursor, Sink&& sink) {
   int tag = 0;
-  const std::string_view content = ReadItemView(data, cursor, tag);
+  bool complete = false;
+  const std::string_view content = ReadItemView(data, cursor, tag, &complete);
   if (tag & 0x20) {
     cursor += content.size();
     sink(content);
-  } else if (tag == ASN1_OCTSTR) {
+  } else if (tag == ASN1_OCTSTR || !complete) {
     sink(content);
   } else {
     sink(std::string_view(ItemText(tag, content)));

@@ -88,7 +88,9 @@ TEST(LdapBer, ReadItemValuesAndFailures) {
     std::size_t cursor;
   } cases[] = {
       {"04 05 61 62", "", 0x04, 2},  // content cut short: cursor after the length
-      {"04", "", 0x05, 0},           // no room for tag and length
+      {"02 05 01", "", 0x02, 2},     // a cut-short integer is empty, not 0
+      {"0A 02 01", "", 0x0A, 2},
+      {"04", "", 0x05, 0},  // no room for tag and length
       {"0A 01 20", "32", 0x0A, 3},
       {"01 01 FF", "-1", 0x01, 3},
       {"01 01 00", "0", 0x01, 3},
@@ -309,8 +311,8 @@ TEST(LdapResponse, ReferralsAndOddShapes) {
   EXPECT_EQ(e.Attributes()[0].Count(), 0);
 
   // Garbage and truncation never fail loudly.
-  for (const char* hex :
-       {"", "30", "30 80", "30 05 02 01", "30 03 02 01 01", "31 00", "30 06 02 01 01 61 01 0A"}) {
+  for (const char* hex : {"", "30", "30 80", "30 05 02 01", "30 03 02 01 01", "31 00",
+                          "30 06 02 01 01 61 01 0A", "30 07 02 01 01 61 02 0A 05"}) {
     r = quorvel::DecodeMessage(Hex(hex), 1, refs);
     EXPECT_EQ(r.ResultCode, -1) << hex;
   }
