@@ -110,7 +110,6 @@ class TExcelWriter : public TFormatWriter {
   void HeaderRow(const TRow& row) override {
     if (row.RowNumbers) {
       x_.SetActiveFont(1);
-      x_.Borders = CellBorders();
       x_.WriteBlank();
     }
     for (const TCell& c : row.Cells) Cell(c, 1);

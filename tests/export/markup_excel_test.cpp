@@ -139,21 +139,25 @@ std::string Dbl(double d) {
 std::string Font(bool bold) {
   return Rec(0x31, U16(160) + U16(bold ? 1 : 0) + std::string(1, 13) + "MS Sans Serif");
 }
-std::string Cell(int id, int row, int col, int font, const std::string& body) {
-  return Rec(
-      id, U16(row) + U16(col) + "\x40" + std::string(1, static_cast<char>(font)) + "\x79" + body);
+// A cell record; `format` is the alignment and borders byte (left, four borders).
+std::string Cell(int id, int row, int col, int font, const std::string& body, int format = 0x79) {
+  return Rec(id, U16(row) + U16(col) + "\x40" + std::string(1, static_cast<char>(font)) +
+                     std::string(1, static_cast<char>(format)) + body);
+}
+// Everything before the first cell, as the program configures the sheet.
+std::string SheetStart() {
+  return std::string("\x09\x08\x06\x00\x00\x02\x10\x00\x00\x00", 10) +
+         std::string("\x00\x02\x0A\x00\x00\x00\xFF\xFF\x00\x00\x00\x01\x00\x00", 14) +
+         Rec(0x42, U16(1252)) + Font(false) + Font(true) + Font(false) +
+         Rec(0x43, std::string("\x00\x00\x40\x00", 4)) + Rec(0x15, "\x02&P") + Rec(0x26, Dbl(0.3)) +
+         Rec(0x29, Dbl(0.3)) + Rec(0x28, Dbl(0.3)) + Rec(0x27, Dbl(0.3));
 }
 
 TEST_F(ExportMarkup, ExcelRecordsInOrderWithCodePageAndCellFormat) {
   auto src = Table({"oid", "n"}, {{"Jürgen 日本", "12345"}, {"$1F", "007"}, {"1 000", "1,5"}});
   Exporter x(src);
   const std::string out = x.Write(xtExcel, dir.File("r.xls"));
-  std::string expected =
-      std::string("\x09\x08\x06\x00\x00\x02\x10\x00\x00\x00", 10) +
-      std::string("\x00\x02\x0A\x00\x00\x00\xFF\xFF\x00\x00\x00\x01\x00\x00", 14) +
-      Rec(0x42, U16(1252)) + Font(false) + Font(true) + Font(false) +
-      Rec(0x43, std::string("\x00\x00\x40\x00", 4)) + Rec(0x15, "\x02&P") + Rec(0x26, Dbl(0.3)) +
-      Rec(0x29, Dbl(0.3)) + Rec(0x28, Dbl(0.3)) + Rec(0x27, Dbl(0.3));
+  std::string expected = SheetStart();
   expected += Cell(4, 0, 0, 0x40, "\x03oid") + Cell(4, 0, 1, 0x40, "\x01n");
   expected += Cell(4, 1, 0, 0x80,
                    "\x09"
@@ -172,6 +176,26 @@ TEST_F(ExportMarkup, ExcelRecordsInOrderWithCodePageAndCellFormat) {
   EXPECT_EQ(ReplacedCharactersNotice(x.engine.LastRun()),
             "2 characters outside the Western (Windows-1252) character set were written as "
             "\"?\" in the Excel report; export as CSV or HTML to keep them.");
+}
+
+TEST_F(ExportMarkup, ExcelRowNumberCells) {
+  auto src = Table({"oid", "n"}, {{"a", "b"}});
+  Exporter x(src);
+  x.engine.Options.Include(xoRowNumbers);
+  const std::string out = x.Write(xtExcel, dir.File("r.xls"));
+  std::string expected = SheetStart();
+  // The header row's first cell is a plain blank: font 1, no borders.
+  expected +=
+      Cell(1, 0, 0, 0x40, "", 0x00) + Cell(4, 0, 1, 0x40, "\x03oid") + Cell(4, 0, 2, 0x40, "\x01n");
+  expected += Cell(2, 1, 0, 0x80, U16(1), 0x78) +
+              Cell(4, 1, 1, 0x80,
+                   "\x01"
+                   "a") +
+              Cell(4, 1, 2, 0x80,
+                   "\x01"
+                   "b");
+  expected += Rec(0x0A, "");
+  EXPECT_EQ(out, expected);
 }
 
 TEST_F(ExportMarkup, ExcelRefusesSheetsItCannotHoldAndWritesNothing) {
