@@ -110,8 +110,8 @@ std::string DecodeEscapes(std::string_view text) {
 namespace {
 using namespace quorvel::filtertext;
 
-// Nesting deeper than this is not a filter anyone writes; it gives empty octets
-// instead of exhausting the stack.
+// Nesting deeper than this is not a filter anyone writes; the whole filter gives
+// empty octets instead of exhausting the stack.
 constexpr int kMaxDepth = 200;
 
 std::string EncodeItem(const std::string& s) {
@@ -158,8 +158,9 @@ std::string EncodeItem(const std::string& s) {
   return pair(a, 0xA3);
 }
 
-std::string Encode(std::string_view text, int depth) {
-  if (text.empty() || depth > kMaxDepth) return std::string();
+std::string Encode(std::string_view text, int depth, bool& too_deep) {
+  if (depth > kMaxDepth) too_deep = true;
+  if (text.empty() || too_deep) return std::string();
   std::string s;
   if (text.front() == '(') {
     const std::size_t close = text.rfind(')');
@@ -174,20 +175,22 @@ std::string Encode(std::string_view text, int depth) {
     const std::string g = InnerGroup(s);
     // A group that does not shrink would be translated again forever.
     if (g == s) return std::string();
-    const std::string inner = Encode(g, depth + 1);
-    if (inner.empty()) return std::string();
-    return EncodeObject(inner, 0xA2);
+    return EncodeObject(Encode(g, depth + 1, too_deep), 0xA2);
   }
   if (first == '&' || first == '|') {
     std::string items;
+    bool first_component = true;
     do {
       const std::string g = InnerGroup(s);
-      // No component left to take (as in (&), (&()) or a stray composite):
-      // the whole composite is unusable.
-      if (g.empty() || g == s) return std::string();
+      // An empty group never moves on (as in (&()) or (&(cn=a)())), and a first
+      // group that is the whole composite (as in (&)) would be translated again
+      // forever: the whole composite is unusable. Stray text after a component
+      // is translated as an item of its own.
+      if (g.empty() || (first_component && g == s)) return std::string();
+      first_component = false;
       s = Trim(SplitAfter(s, g));
       if (!s.empty() && s.front() == ')') s.erase(0, 1);
-      items += Encode(g, depth + 1);
+      items += Encode(g, depth + 1, too_deep);
     } while (!s.empty());
     return EncodeObject(items, first == '&' ? 0xA0 : 0xA1);
   }
@@ -196,5 +199,8 @@ std::string Encode(std::string_view text, int depth) {
 }  // namespace
 
 std::string EncodeFilter(std::string_view text) {
-  return Encode(text, 0);
+  bool too_deep = false;
+  std::string octets = Encode(text, 0, too_deep);
+  if (too_deep) octets.clear();
+  return octets;
 }

@@ -166,16 +166,26 @@ TEST(LdapFilter, WorkedEncodings) {
 }
 
 TEST(LdapFilter, UnusableTextGivesEmptyOctetsAndAlwaysEnds) {
-  for (const char* text : {"", "()", "(=x)", "(", "(cn=x", "(&)", "(|)", "(!)", "(&())", "(!())",
-                           "(|())", "(&(cn=a)())", "&", "!", "(&&)", "(!!)", "( )"}) {
+  for (const char* text : {"", "()", "(=x)", "(", "(cn=x", "(&)", "(|)", "(!)", "(&())", "(|())",
+                           "(&(cn=a)())", "&", "!", "(&&)", "(!!)", "( )"}) {
     EXPECT_EQ(EncodeFilter(text), "") << text;
   }
   // Nesting deeper than any real filter ends instead of exhausting the stack.
   std::string deep;
   for (int i = 0; i < 100000; ++i) deep += "(!";
   EXPECT_EQ(EncodeFilter(deep + "(cn=x)" + std::string(200000, ')')), "");
-  // Components that translate to nothing leave the others in place.
+  for (const char* text : {"(&(!", "(|(&("}) {
+    std::string wide;
+    for (int i = 0; i < 300; ++i) wide += text;
+    EXPECT_EQ(EncodeFilter(wide + "(cn=x)" + std::string(900, ')')), "") << text;
+  }
+  // Components that translate to nothing leave the others in place, also under
+  // a not; stray text after a component becomes an item of its own.
   EXPECT_EQ(ToHex(EncodeFilter("(&(cn=a)(=x))")), "A0 09 A3 07 04 02 63 6E 04 01 61");
+  EXPECT_EQ(ToHex(EncodeFilter("(!(=x))")), "A2 00");
+  EXPECT_EQ(ToHex(EncodeFilter("(!())")), "A2 00");
+  EXPECT_EQ(ToHex(EncodeFilter("(&(cn=a)x)")),
+            "A0 11 A3 07 04 02 63 6E 04 01 61 A3 06 04 01 78 04 01 78");
 }
 
 TEST(LdapResults, ListsAndAttributes) {
