@@ -177,8 +177,10 @@ bool TLDAPSend::Search(const std::string& base, bool types_only, const std::stri
   while (FSock->LastError() == 0) {
     std::string_view message;
     if (!ReadMessage(message)) {
-      // Closed, silent, too large or not an LDAP message: the search cannot go on.
       Decode(std::string_view());
+      // An octet that does not start a message was read and is passed over;
+      // a closed, silent or too large response ends the search.
+      if (FSock->LastError() == 0 && !FTooLarge) continue;
       break;
     }
     const std::string_view rest = Decode(message);

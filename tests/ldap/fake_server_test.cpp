@@ -86,7 +86,8 @@ TEST(LdapFakeServer, SearchRequestAndEntries) {
   srv.Send(
       Hex("30 1B 02 01 07 64 16 04 04 63 6E 3D 7A 30 0E 30 0C 04 02 63 6E 31 06 04 01 61 04 "
           "01 62"));
-  srv.Send(kEntry2);
+  // Octets that do not start a message are passed over one by one.
+  srv.Send("\x01\x05" + kEntry2);
   srv.Send(EncodeObject(
       EncodeObject(EncodeInteger(2), 2) + EncodeObject(EncodeObject("ldap://other/o=x", 4), 0x73),
       0x30));
@@ -149,7 +150,7 @@ TEST(LdapFakeServer, SearchEndsOnBrokenConnections) {
   } cases[] = {
       {"closed mid-search", kEntry2, 0, true, 10054, ""},
       {"truncated message", kEntry2 + kDone2.substr(0, 7), 0, true, 10054, ""},
-      {"garbage", kEntry2 + "\x01garbage", 1500, true, 0, ""},
+      {"garbage, then silence", kEntry2 + "\x01garbage", 3000, true, 10060, ""},
       {"silence", kEntry2, 3000, true, 10060, ""},
       {"too large", kEntry2 + Hex("30 84 10 00 00 00 02 01 02"), 1500, true, 0,
        TLDAPSend::kResponseTooLarge},
