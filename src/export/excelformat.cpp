@@ -2,6 +2,7 @@
 // in Windows-1252 (the code page the file declares); characters outside it
 // become "?" and are counted for the caller.
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 
 #include "export/nativeexcel.h"
@@ -41,8 +42,9 @@ bool ReadsAsNumber(std::string_view s, double& value) {
   return true;
 }
 
-// Whole text as a hexadecimal integer with a "$", "x", "X", "0x" or "0X" prefix.
-bool ReadsAsHex(std::string_view s, int& value) {
+// Whole text as a hexadecimal integer with a "$", "x", "X", "0x" or "0X" prefix
+// and at most eight digits (a 32-bit integer; longer texts stay labels).
+bool ReadsAsHex(std::string_view s, long long& value) {
   std::size_t i = 0;
   while (i < s.size() && s[i] == ' ') ++i;
   bool negative = false;
@@ -56,9 +58,12 @@ bool ReadsAsHex(std::string_view s, int& value) {
   }
   const std::size_t start = i;
   if (!Digits(s, i, true) || i != s.size()) return false;
-  unsigned long long v = std::strtoull(std::string(s.substr(start)).c_str(), nullptr, 16);
-  value = static_cast<int>(static_cast<unsigned>(v & 0xFFFFFFFFu));
-  if (negative) value = -value;
+  std::size_t first = start;  // leading zeros do not count towards the eight digits
+  while (first + 1 < i && s[first] == '0') ++first;
+  if (i - first > 8) return false;
+  const long long v =
+      static_cast<long long>(std::strtoull(std::string(s.substr(first)).c_str(), nullptr, 16));
+  value = negative ? -v : v;
   return true;
 }
 
@@ -125,11 +130,11 @@ class TExcelWriter : public TFormatWriter {
     if (row.RowNumbers) {
       x_.SetActiveFont(2);
       x_.Borders = CellBorders();
-      int n = 0;
+      long long n = 0;
       if (ctx_.Engine->EXCEL.Options.Has(reCellsAsText) || !ReadsAsInteger(row.RowNumber, n))
         x_.WriteLabel(Label(row.RowNumber));
       else
-        x_.WriteInteger(n);
+        WriteWhole(n);
     }
     for (const TCell& c : row.Cells) Cell(c, 2);
   }
@@ -150,13 +155,23 @@ class TExcelWriter : public TFormatWriter {
   }
 
  private:
-  static bool ReadsAsInteger(const std::string& s, int& n) {
+  static bool ReadsAsInteger(const std::string& s, long long& n) {
     if (s.empty()) return false;
     char* end = nullptr;
-    const long v = std::strtol(s.c_str(), &end, 10);
-    if (*end != '\0') return false;
-    n = static_cast<int>(v);
+    errno = 0;
+    const long long v = std::strtoll(s.c_str(), &end, 10);
+    if (*end != '\0' || errno == ERANGE) return false;
+    n = v;
     return true;
+  }
+
+  // The integer record holds 0..65535 only; any other whole number goes into a
+  // number record, so that no value is cut to its low 16 bits.
+  void WriteWhole(long long n) {
+    if (n >= 0 && n <= 0xFFFF)
+      x_.WriteInteger(static_cast<int>(n));
+    else
+      x_.WriteNumber(static_cast<double>(n));
   }
 
   TkxSet<TkxExcelBorder> CellBorders() const {
@@ -173,13 +188,13 @@ class TExcelWriter : public TFormatWriter {
       x_.Alignment = kAlign[c.Alignment >= 0 && c.Alignment <= 3 ? c.Alignment : 0];
     x_.Borders = CellBorders();
     double number = 0;
-    int hex = 0;
+    long long hex = 0;
     if (ctx_.Engine->EXCEL.Options.Has(reCellsAsText)) {
       x_.WriteLabel(Label(c.Text));
     } else if (ReadsAsNumber(c.Text, number)) {
       x_.WriteNumber(number);
     } else if (ReadsAsHex(c.Text, hex)) {
-      x_.WriteInteger(hex);
+      WriteWhole(hex);
     } else {
       x_.WriteLabel(Label(c.Text));
     }

@@ -178,8 +178,10 @@ TEST_F(ExportMarkup, ExcelRecordsInOrderWithCodePageAndCellFormat) {
             "\"?\" in the Excel report; export as CSV or HTML to keep them.");
 }
 
-TEST_F(ExportMarkup, ExcelRowNumberCells) {
-  auto src = Table({"oid", "n"}, {{"a", "b"}});
+TEST_F(ExportMarkup, ExcelRowNumberCellsAndWholeNumbersKeepTheirValue) {
+  // The integer record holds 0..65535: larger or negative whole numbers go into
+  // number records; more than eight hexadecimal digits is no integer at all.
+  auto src = Table({"oid", "n"}, {{"$10000", "-$1"}, {"x123456789", "0x00000000FF"}});
   Exporter x(src);
   x.engine.Options.Include(xoRowNumbers);
   const std::string out = x.Write(xtExcel, dir.File("r.xls"));
@@ -187,13 +189,10 @@ TEST_F(ExportMarkup, ExcelRowNumberCells) {
   // The header row's first cell is a plain blank: font 1, no borders.
   expected +=
       Cell(1, 0, 0, 0x40, "", 0x00) + Cell(4, 0, 1, 0x40, "\x03oid") + Cell(4, 0, 2, 0x40, "\x01n");
-  expected += Cell(2, 1, 0, 0x80, U16(1), 0x78) +
-              Cell(4, 1, 1, 0x80,
-                   "\x01"
-                   "a") +
-              Cell(4, 1, 2, 0x80,
-                   "\x01"
-                   "b");
+  expected += Cell(2, 1, 0, 0x80, U16(1), 0x78) + Cell(3, 1, 1, 0x80, Dbl(65536)) +
+              Cell(3, 1, 2, 0x80, Dbl(-1));
+  expected += Cell(2, 2, 0, 0x80, U16(2), 0x78) + Cell(4, 2, 1, 0x80, "\x0Ax123456789") +
+              Cell(2, 2, 2, 0x80, U16(255));
   expected += Rec(0x0A, "");
   EXPECT_EQ(out, expected);
 }
