@@ -564,8 +564,10 @@ void TkxCustomExport::WriteExport(const Target& target) {
     if (Options.Has(xoShowHeader)) {
       row.Header = true;
       for (TCell& c : row.Cells) {
-        c.Text = static_cast<std::size_t>(c.Index) < Captions.size() ? Captions[c.Index]
-                                                                     : ctx.Titles[c.Index];
+        // Titles are cell texts like any other: cut to the column width too.
+        c.Text = FormatCellText(c.Index, static_cast<std::size_t>(c.Index) < Captions.size()
+                                             ? Captions[c.Index]
+                                             : ctx.Titles[c.Index]);
         c.Value = &c.Text;
       }
       writer->HeaderRow(row);

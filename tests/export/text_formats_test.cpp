@@ -115,6 +115,11 @@ TEST_F(ExportText, RowNumbersTruncationAndHiddenColumns) {
   x.engine.SetRowNumberFormat("No.%d");
   EXPECT_EQ(x.Write(xtCSV, dir.File("r.csv")),
             "      oid,mail\r\nNo.1,1234567...,m\r\nNo.2,x,z\r\n");
+  // A title is cut like a value.
+  x.engine.Captions = {"Distinguished name"};
+  EXPECT_EQ(x.Write(xtCSV, dir.File("r.csv")),
+            "      Disting...,mail\r\nNo.1,1234567...,m\r\nNo.2,x,z\r\n");
+  x.engine.Captions.clear();
   // Without truncation the value is written whole; the hidden column stays out.
   x.engine.Options.Exclude(xoTruncate);
   x.engine.Options.Exclude(xoRowNumbers);
