@@ -178,7 +178,10 @@ void TMainForm::d_serverClick() {
 void TMainForm::n_profileClick() {
   QTreeWidgetItem* server = tv_workspace->currentItem();
   TNodeData* sd = NodeData(server);
-  if (!server) return;
+  // "Add Profile" stays enabled while the keyboard moves the selection; a
+  // profile is only ever added below a server node, never below another
+  // profile (whose id would be stored as the server id) or the root.
+  if (!server || !sd || sd->kind != 0) return;
   {
     TProfileForm dlg(this);
     dlg.Tag = 0;
@@ -187,7 +190,7 @@ void TMainForm::n_profileClick() {
     dlg.ed_filter->setText("(ObjectClass=*)");
     dlg.btnrun->setEnabled(false);
     UiSeam().ExecDialog(dlg);
-    if (!dlg.Cancelled && sd) {
+    if (!dlg.Cancelled) {
       auto node = std::make_unique<TNodeData>();
       node->kind = 1;
       node->name = Trim32(Text(dlg.ed_name));

@@ -429,6 +429,31 @@ TEST_F(WorkspaceTest, ProfileCommandsKeepNodeAndCatalogueInStep) {
   EXPECT_TRUE(CatalogueRows("profiles", "name").empty());
 }
 
+TEST_F(WorkspaceTest, AddProfileActsOnlyOnAServerNode) {
+  Catalogue({{"a", "h", 389}, {"b", "h", 389}}, {{"p1", 0, "o=a", 2, "(cn=*)", "cn"}});
+  Start();
+  auto* tv = form_->tv_workspace;
+  Click(tv, Item(tv, {"a"}));
+  ASSERT_TRUE(form_->tb_add_profile->isEnabled());
+  // The keyboard moves the selection to the profile; the toolbar is unchanged.
+  tv->setFocus();
+  QTest::keyClick(tv, Qt::Key_Down);
+  ASSERT_EQ(tv->currentItem(), Item(tv, {"a", "p1"}));
+  seam_->dialogs.push_back([](QDialog& d) {
+    auto& f = static_cast<TProfileForm&>(d);
+    f.ed_name->setText("stray");
+    f.btnsave->click();
+  });
+  form_->tb_add_profile->trigger();
+  EXPECT_EQ(seam_->dialogsShown, 0);
+  EXPECT_EQ(Item(tv, {"a", "p1"})->childCount(), 0);
+  EXPECT_EQ(CatalogueRows("profiles", "name"), std::vector<std::string>({"name=p1"}));
+  // On the root there is no server to add it to either.
+  tv->setCurrentItem(Item(tv, {}));
+  form_->tb_add_profile->trigger();
+  EXPECT_EQ(seam_->dialogsShown, 0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
