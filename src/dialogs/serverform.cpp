@@ -26,6 +26,8 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
   ed_uid = new QLineEdit(this);
   ed_pwd = new QLineEdit(this);
   ed_pwd->setEchoMode(QLineEdit::Password);
+  // One "*" per character, whatever the platform style's own mask is.
+  ed_pwd->setStyleSheet("QLineEdit { lineedit-password-character: 42; }");
   btnsave = new QPushButton("Save", this);
   btncancel = new QPushButton("Cancel", this);
   btntest = new QPushButton("Test", this);

@@ -44,6 +44,8 @@ TEST_F(DialogTest, ServerFormDesignAndSslRewritesPort) {
   EXPECT_EQ(f.windowTitle(), "Server Properties: New");
   EXPECT_EQ(f.ed_basedn->text(), "O=Organization");
   EXPECT_EQ(f.ed_pwd->echoMode(), QLineEdit::Password);
+  f.ed_pwd->setText("s3c");
+  EXPECT_EQ(f.ed_pwd->displayText(), "***");
   EXPECT_TRUE(f.btnsave->isDefault());
   f.ed_port->setText("3269");
   f.ed_ssl->setChecked(true);
