@@ -1,6 +1,7 @@
 #include "dialogs/profileform.h"
 
 #include <QComboBox>
+#include <QCompleter>
 #include <QFormLayout>
 #include <QLabel>
 #include <QHBoxLayout>
@@ -25,6 +26,10 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   ed_base = new QLineEdit(this);
   cb_scope = new QComboBox(this);
   cb_scope->setEditable(true);
+  // The text is stored through an exact conversion of the three names: the
+  // box neither re-cases a typed text to one of them nor adds it to the list.
+  cb_scope->setInsertPolicy(QComboBox::NoInsert);
+  cb_scope->completer()->setCaseSensitivity(Qt::CaseSensitive);
   cb_scope->addItems({"Base Object", "Single Container", "Sub Containers"});
   cb_scope->setCurrentIndex(0);
   cb_scope->setEditText("Base Object");

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include "dialogs/profileform.h"
@@ -125,6 +126,22 @@ TEST_F(DialogTest, ProfileFormChecksInOrder) {
   e.Tag = 3;
   e.btnsave->click();
   EXPECT_TRUE(e.Saved);
+}
+
+TEST_F(DialogTest, ScopeKeepsTheTextAsTyped) {
+  // The caller converts the scope text exactly; the box must neither change
+  // the case of what was typed nor grow the list of names.
+  TProfileForm f;
+  f.show();
+  QLineEdit* edit = f.cb_scope->lineEdit();
+  ASSERT_NE(edit, nullptr);
+  edit->setFocus();
+  edit->clear();
+  QTest::keyClicks(edit, "sub containers");
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(f.cb_scope->currentText(), "sub containers");
+  EXPECT_EQ(f.cb_scope->count(), 3);
+  f.btncancel->click();
 }
 
 }  // namespace
