@@ -184,7 +184,9 @@ void TASQLite3DB::DBConnect() {
   version_ = api_->libversion();
   handle_ = nullptr;
   if (BeforeConnect) BeforeConnect(*this);
-  const int rc = api_->open(memory ? database_.c_str() : path.c_str(), &handle_);
+  // The engine knows only the lower-case name; any other spelling would
+  // become a file in the working folder.
+  const int rc = api_->open(memory ? ":memory:" : path.c_str(), &handle_);
   if (AfterConnect) AfterConnect(*this);
   if (!handle_) {
     connected_ = false;

@@ -98,6 +98,9 @@ TEST(Connection, ResolvesPathsAndDefaults) {
   q.SetSQL("PRAGMA synchronous");
   q.Open();
   EXPECT_EQ(q.CellText(0, 0), "0");
+  // The name in any case stays in memory: nothing is written to the folder.
+  mem->ExecDirect("create table t (x); insert into t values (1)");
+  EXPECT_FALSE(std::filesystem::exists(dir.File(":MEMORY:")));
   // A connection that goes away closes and forgets its datasets.
   mem.reset();
   EXPECT_FALSE(q.Active());
