@@ -2,6 +2,7 @@
 // in Windows-1252 (the code page the file declares); characters outside it
 // become "?" and are counted for the caller.
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <cstdlib>
 
@@ -38,8 +39,12 @@ bool ReadsAsNumber(std::string_view s, double& value) {
     if (!Digits(s, i, false)) return false;
   }
   if (i != s.size()) return false;
-  value = std::strtod(std::string(s.substr(start)).c_str(), nullptr);
-  return true;
+  // Converted without the C locale, whose decimal separator may be a comma; a
+  // number beyond the range of a double stays a label.
+  std::string_view number = s.substr(start);
+  if (number.front() == '+') number.remove_prefix(1);
+  const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+  return ec == std::errc() && end == number.data() + number.size();
 }
 
 // Whole text as a hexadecimal integer with a "$", "x", "X", "0x" or "0X" prefix

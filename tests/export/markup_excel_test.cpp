@@ -2,6 +2,7 @@
 // escaping that keeps directory data from breaking or injecting into them.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
 
 #include "export/nativeexcel.h"
@@ -194,6 +195,26 @@ TEST_F(ExportMarkup, ExcelRowNumberCellsAndWholeNumbersKeepTheirValue) {
   expected += Cell(2, 2, 0, 0x80, U16(2), 0x78) + Cell(4, 2, 1, 0x80, "\x0Ax123456789") +
               Cell(2, 2, 2, 0x80, U16(255));
   expected += Rec(0x0A, "");
+  EXPECT_EQ(out, expected);
+}
+
+TEST_F(ExportMarkup, ExcelNumbersReadAlikeInEveryLocaleAndStayInRange) {
+  // A program running in a locale with a decimal comma reads "1.5" as 1.5 all
+  // the same (checked where such a locale is installed); a number beyond the
+  // range of a double stays text.
+  const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+  for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "C"})
+    if (std::setlocale(LC_NUMERIC, name) != nullptr) break;
+  auto src = Table({"oid", "n"}, {{"1.5", "1e999"}});
+  Exporter x(src);
+  const std::string out = x.Write(xtExcel, dir.File("r.xls"));
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  const std::string expected = SheetStart() + Cell(4, 0, 0, 0x40, "\x03oid") +
+                               Cell(4, 0, 1, 0x40, "\x01n") + Cell(3, 1, 0, 0x80, Dbl(1.5)) +
+                               Cell(4, 1, 1, 0x80,
+                                    "\x05"
+                                    "1e999") +
+                               Rec(0x0A, "");
   EXPECT_EQ(out, expected);
 }
 
