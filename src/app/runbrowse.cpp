@@ -128,9 +128,10 @@ void TMainForm::run_profileClick() {
   // 8.
   AddMessage(0, "MSG: Connected to " + server.server + "...");
   // 9. A filter that cannot be translated at all would go out as an empty
-  // filter and come back as "nothing found"; say what is wrong instead.
+  // filter and come back as "nothing found"; say what is wrong instead. No
+  // filter at all is fine: the search then asks for every object.
   TLDAPResultList* results = nullptr;
-  if (EncodeFilter(profile.filter).empty())
+  if (!profile.filter.empty() && EncodeFilter(profile.filter).empty())
     LogError("Error querying \"" + server.server + "\": the filter \"" + profile.filter +
              "\" is not a valid search filter.");
   else

@@ -223,6 +223,16 @@ TEST_F(RunTest, FailedRunsSayWhatFailedAndLeaveTheWindowUsable) {
   }
 }
 
+TEST_F(RunTest, AProfileWithoutAFilterAsksForEveryObject) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  Catalogue({Admin("dir")}, {{"nofilter", 0, "uid=tuser," + People(), 0, "", "cn"}});
+  Start();
+  RunProfile({"dir", "nofilter"});
+  EXPECT_TRUE(seam_->Errors().isEmpty()) << seam_->Errors().join("|").toStdString();
+  ASSERT_EQ(form_->grid->model()->rowCount(), 1);
+  EXPECT_EQ(Cell(0, 1), "Test User");
+}
+
 TEST_F(RunTest, SslServerRunsOverLdaps) {
   QUORVEL_REQUIRE_SLAPD(*env_);
   Catalogue({TServerRow("tls", env_->host, env_->ldapsPort, "Y", env_->adminDn, env_->adminPw)},
