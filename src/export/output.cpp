@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,6 +46,13 @@ bool TStreamSink::Commit() {
 }
 
 TAtomicFileSink::TAtomicFileSink(std::string path) : path_(std::move(path)) {
+  // A report saved over a symbolic link replaces the file the link points to,
+  // not the link itself.
+  std::error_code ec;
+  if (std::filesystem::is_symlink(path_, ec)) {
+    const std::filesystem::path target = std::filesystem::weakly_canonical(path_, ec);
+    if (!ec) path_ = target.string();
+  }
   temp_ = FolderOf(path_) + "/." + BaseOf(path_) + ".XXXXXX";
   fd_ = ::mkstemp(temp_.data());
   if (fd_ < 0) {

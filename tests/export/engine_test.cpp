@@ -1,6 +1,7 @@
 // The engine's dialog flow, destinations, failure reporting and shared rules.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "export/output.h"
 #include "export_support.h"
@@ -211,6 +212,18 @@ TEST_F(ExportEngine, NoColumnsWritesNothing) {
   EXPECT_FALSE(n.engine.ExportToPath(dir.File("n.csv")));
   EXPECT_FALSE(ended);
   EXPECT_TRUE(dir.Names().empty());
+}
+
+TEST_F(ExportEngine, ASymbolicLinkKeepsPointingAtTheNewReport) {
+  WriteAll(dir.File("real.csv"), "old");
+  ASSERT_EQ(::symlink(dir.File("real.csv").c_str(), dir.File("link.csv").c_str()), 0);
+  x.engine.ExportType = xtCSV;
+  ASSERT_TRUE(x.engine.ExportToPath(dir.File("link.csv"))) << x.engine.LastRun().Message;
+  struct stat st {};
+  ASSERT_EQ(::lstat(dir.File("link.csv").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_NE(ReadAll(dir.File("real.csv")), "old");
+  EXPECT_EQ(ReadAll(dir.File("link.csv")), ReadAll(dir.File("real.csv")));
 }
 
 TEST(ExportFileNames, DestinationRules) {
