@@ -6,13 +6,13 @@
 #           search (target: within 2x);
 #   browse: "Browse" of a node with 10,000 children (target: under 3 s).
 #
-#   bench/app/bench.sh [BUILD_DIR]       (default: <repo>/build-app)
+#   bench/app/bench.sh [BUILD_DIR]       (default: <repo>/build)
 #   QUORVEL_BENCH_ENTRIES (default 100000), QUORVEL_BENCH_CHILDREN (default 10000),
 #   QUORVEL_BENCH_RUNS (default 3)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
-build=${1:-$root/build-app}
+build=${1:-$root/build}
 entries=${QUORVEL_BENCH_ENTRIES:-100000}
 children=${QUORVEL_BENCH_CHILDREN:-10000}
 runs=${QUORVEL_BENCH_RUNS:-3}

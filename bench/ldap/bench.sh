@@ -6,14 +6,14 @@
 # takes (peak RSS less the RSS once connected and bound) against the size of
 # the LDIF that ldapsearch prints for the result.
 #
-#   bench/ldap/bench.sh [BUILD_DIR]      (default: <repo>/build-ldap)
+#   bench/ldap/bench.sh [BUILD_DIR]      (default: <repo>/build)
 #   QUORVEL_BENCH_ENTRIES (default 100000), QUORVEL_BENCH_RUNS (default 7)
 #
 # Targets: our time within 1.2x of ldapsearch; model memory under 2x the LDIF.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
-build=${1:-$root/build-ldap}
+build=${1:-$root/build}
 entries=${QUORVEL_BENCH_ENTRIES:-100000}
 runs=${QUORVEL_BENCH_RUNS:-7}
 
