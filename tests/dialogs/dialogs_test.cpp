@@ -145,11 +145,3 @@ TEST_F(DialogTest, ScopeKeepsTheTextAsTyped) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  // The windows never need a display, also when the test list is read.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
