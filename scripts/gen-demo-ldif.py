@@ -25,7 +25,7 @@ import random
 import sys
 import unicodedata
 
-from ldif_lines import entry  # a module beside this script
+from ldif_lines import entry, write_ldif  # a module beside this script
 
 B = "dc=quorvel,dc=test"
 DEPARTMENTS = ["Engineering", "Sales", "Marketing", "Finance", "Human Resources",
@@ -149,12 +149,7 @@ def main():
               [("objectClass", ["top", "groupOfNames"]), ("cn", project),
                ("member", rng.sample(everyone, min(len(everyone), rng.randrange(12, 60))))])
 
-    text = "\n".join(out) + "\n"
-    if path:
-        with open(path, "w", encoding="utf-8") as f:
-            f.write(text)
-    else:
-        sys.stdout.write(text)
+    write_ldif(out, path)
 
 
 if __name__ == "__main__":

@@ -43,7 +43,7 @@ import subprocess
 import sys
 import tempfile
 
-from ldif_lines import entry  # a module beside this script
+from ldif_lines import entry, write_ldif  # a module beside this script
 
 B = "dc=quorvel,dc=test"
 PEOPLE = "ou=people," + B
@@ -141,12 +141,7 @@ def main():
           [("objectClass", ["top", "referral", "extensibleObject"]), ("ou", "elsewhere"),
            ("ref", "ldap://127.0.0.1:1/ou=elsewhere,dc=other,dc=test")])
 
-    text = "\n".join(out) + "\n"
-    if path:
-        with open(path, "w", encoding="utf-8") as f:
-            f.write(text)
-    else:
-        sys.stdout.write(text)
+    write_ldif(out, path)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@ gen-demo-ldif.py): one "attr: value" line per value, Base64 ("attr:: ...")
 where LDIF needs it (bytes, non-ASCII or control characters, a leading blank,
 colon or "<", a trailing blank)."""
 import base64
+import sys
 
 
 def needs_base64(value):
@@ -30,3 +31,13 @@ def entry(out, dn, attrs):
         for v in values if isinstance(values, list) else [values]:
             out.append(line(attr, v))
     out.append("")
+
+
+def write_ldif(out, path):
+    """Writes the collected lines to path, or to standard output when path is None."""
+    text = "\n".join(out) + "\n"
+    if path:
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+    else:
+        sys.stdout.write(text)

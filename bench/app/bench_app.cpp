@@ -38,18 +38,15 @@ int main(int argc, char** argv) {
   }
   QTemporaryDir dir;
   const std::string folder = dir.path().toStdString() + "/";
-  if (auto err = quorvel::tool::PrepareProgramFolder(argv[1], argv[2], folder); !err.empty()) {
+  const std::string err =
+      quorvel::tool::PrepareProgramFolder(argv[1], argv[2], folder, [&](Tdata& d) {
+        const int id = d.AddServer("bench", env.host, std::to_string(env.port), "N", env.adminDn,
+                                   env.adminPw, argv[5]);
+        if (run) d.AddProfile("bench", std::to_string(id), argv[5], "2", argv[6], argv[7]);
+      });
+  if (!err.empty()) {
     std::fprintf(stderr, "%s\n", err.c_str());
     return 1;
-  }
-  {
-    Tdata d;
-    if (!InitDatabases(d, folder + "lib/quorvel.db", folder + "lib/dump.db",
-                       folder + "lib/quorvel.so"))
-      return 1;
-    const int id = d.AddServer("bench", env.host, std::to_string(env.port), "N", env.adminDn,
-                               env.adminPw, argv[5]);
-    if (run) d.AddProfile("bench", std::to_string(id), argv[5], "2", argv[6], argv[7]);
   }
   quorvel::SetPausesEnabled(false);
   quorvel::SetProgramFolder(folder);

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "store/data.h"
+
 namespace quorvel::tool {
 
 std::string PrepareProgramFolder(const std::string& buildDir, const std::string& sourceDir,
@@ -21,6 +23,21 @@ std::string PrepareProgramFolder(const std::string& buildDir, const std::string&
   const QString help = QString::fromStdString(sourceDir) + "/help/";
   for (const QString& f : QDir(help).entryList({"*.html"}))
     QFile::copy(help + f, root + "help/" + f);
+  return std::string();
+}
+
+bool OpenProgramFolder(Tdata& d, const std::string& folder) {
+  return InitDatabases(d, folder + "lib/quorvel.db", folder + "lib/dump.db",
+                       folder + "lib/quorvel.so");
+}
+
+std::string PrepareProgramFolder(const std::string& buildDir, const std::string& sourceDir,
+                                 const std::string& folder,
+                                 const std::function<void(Tdata&)>& fill) {
+  if (std::string err = PrepareProgramFolder(buildDir, sourceDir, folder); !err.empty()) return err;
+  Tdata d;
+  if (!OpenProgramFolder(d, folder)) return "cannot open the catalogue of " + folder;
+  fill(d);
   return std::string();
 }
 

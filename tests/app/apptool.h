@@ -3,8 +3,11 @@
 // laid out like the build's, and a catalogue filled for the occasion.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
+
+class Tdata;
 
 namespace quorvel::tool {
 
@@ -13,5 +16,15 @@ namespace quorvel::tool {
 // of the source tree. Returns an empty text or what went wrong.
 std::string PrepareProgramFolder(const std::string& buildDir, const std::string& sourceDir,
                                  const std::string& folder);
+
+// Connects `d` to the folder's catalogue and working store through the
+// folder's engine library.
+bool OpenProgramFolder(Tdata& d, const std::string& folder);
+
+// PrepareProgramFolder, then `fill` with the new folder's catalogue open (to
+// store the servers and profiles the occasion needs).
+std::string PrepareProgramFolder(const std::string& buildDir, const std::string& sourceDir,
+                                 const std::string& folder,
+                                 const std::function<void(Tdata&)>& fill);
 
 }  // namespace quorvel::tool

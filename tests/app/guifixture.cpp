@@ -42,9 +42,7 @@ void TGuiTest::TearDown() {
 void TGuiTest::Catalogue(const std::vector<TServerRow>& servers,
                          const std::vector<TProfileRow>& profiles) {
   Tdata d;
-  ASSERT_TRUE(InitDatabases(d, folder_ + "lib/quorvel.db", folder_ + "lib/dump.db",
-                            folder_ + "lib/quorvel.so"))
-      << d.LastError();
+  ASSERT_TRUE(tool::OpenProgramFolder(d, folder_)) << d.LastError();
   serverIds_.clear();
   for (const auto& s : servers) {
     int id = d.AddServer(s.name, s.host, std::to_string(s.port), s.ssl, s.uid, s.pwd, s.basedn);

@@ -55,15 +55,7 @@ int main(int argc, char** argv) {
   }
   QTemporaryDir dir;
   const std::string folder = dir.path().toStdString() + "/";
-  if (std::string err = quorvel::tool::PrepareProgramFolder(build, source, folder); !err.empty()) {
-    std::fprintf(stderr, "%s\n", err.c_str());
-    return 1;
-  }
-  {
-    Tdata d;
-    if (!InitDatabases(d, folder + "lib/quorvel.db", folder + "lib/dump.db",
-                       folder + "lib/quorvel.so"))
-      return 1;
+  const std::string err = quorvel::tool::PrepareProgramFolder(build, source, folder, [&](Tdata& d) {
     const std::string people = "ou=people," + env.base;
     int id = d.AddServer("Test directory", env.host, std::to_string(env.port), "N", env.adminDn,
                          env.adminPw, env.base);
@@ -71,6 +63,10 @@ int main(int argc, char** argv) {
                  "(&(objectClass=inetOrgPerson)(mail=*))", "cn;givenname;sn;mail;telephoneNumber");
     d.AddProfile("Administrators", std::to_string(id), "cn=admins,ou=groups," + env.base, "0",
                  "(objectClass=*)", "cn;member");
+  });
+  if (!err.empty()) {
+    std::fprintf(stderr, "%s\n", err.c_str());
+    return 1;
   }
 
   quorvel::SetPausesEnabled(false);
