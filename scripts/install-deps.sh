@@ -11,7 +11,8 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   slapd ldap-utils
-  python3 python3-xlrd unrtf
+  python3 python3-xlrd python3-openpyxl unrtf gnumeric
+  libxlsxwriter-dev
   libreoffice-calc-nogui libreoffice-writer-nogui
   xvfb xauth time procps
   fonts-dejavu-core

@@ -1,76 +1,15 @@
 // The Excel report: drives TkxNativeExcel through the walk. Labels are written
 // in Windows-1252 (the code page the file declares); characters outside it
 // become "?" and are counted for the caller.
-#include <cctype>
-#include <charconv>
-#include <cerrno>
-#include <cstdlib>
+#include <cmath>
 
+#include "export/cellnumber.h"
 #include "export/nativeexcel.h"
 #include "export/textcodec.h"
 #include "export/writers.h"
 
 namespace quorvel {
 namespace {
-
-bool Digits(std::string_view s, std::size_t& i, bool hex) {
-  const std::size_t start = i;
-  while (i < s.size() && (std::isdigit(static_cast<unsigned char>(s[i])) ||
-                          (hex && std::isxdigit(static_cast<unsigned char>(s[i])))))
-    ++i;
-  return i > start;
-}
-
-// Whole text as a decimal number: blanks, sign, digits, optional fraction,
-// optional exponent; "." is the decimal separator; nothing may follow.
-bool ReadsAsNumber(std::string_view s, double& value) {
-  std::size_t i = 0;
-  while (i < s.size() && s[i] == ' ') ++i;
-  const std::size_t start = i;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-  if (!Digits(s, i, false)) return false;
-  if (i < s.size() && s[i] == '.') {
-    ++i;
-    if (!Digits(s, i, false)) return false;
-  }
-  if (i < s.size() && (s[i] == 'E' || s[i] == 'e')) {
-    ++i;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
-    if (!Digits(s, i, false)) return false;
-  }
-  if (i != s.size()) return false;
-  // Converted without the C locale, whose decimal separator may be a comma; a
-  // number beyond the range of a double stays a label.
-  std::string_view number = s.substr(start);
-  if (number.front() == '+') number.remove_prefix(1);
-  const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
-  return ec == std::errc() && end == number.data() + number.size();
-}
-
-// Whole text as a hexadecimal integer with a "$", "x", "X", "0x" or "0X" prefix
-// and at most eight digits (a 32-bit integer; longer texts stay labels).
-bool ReadsAsHex(std::string_view s, long long& value) {
-  std::size_t i = 0;
-  while (i < s.size() && s[i] == ' ') ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-  if (i < s.size() && (s[i] == '$' || s[i] == 'x' || s[i] == 'X')) {
-    ++i;
-  } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-    i += 2;
-  } else {
-    return false;
-  }
-  const std::size_t start = i;
-  if (!Digits(s, i, true) || i != s.size()) return false;
-  std::size_t first = start;  // leading zeros do not count towards the eight digits
-  while (first + 1 < i && s[first] == '0') ++first;
-  if (i - first > 8) return false;
-  const long long v =
-      static_cast<long long>(std::strtoull(std::string(s.substr(first)).c_str(), nullptr, 16));
-  value = negative ? -v : v;
-  return true;
-}
 
 class TExcelWriter : public TFormatWriter {
  public:
@@ -126,20 +65,22 @@ class TExcelWriter : public TFormatWriter {
   }
 
   void DataRow(const TRow& row) override {
-    if (x_.Row() >= TkxNativeExcel::kLastRow)
+    if (x_.Row() >= TkxNativeExcel::kSheetRows)
       throw TExportFailure("An Excel sheet of this format holds at most " +
-                           std::to_string(TkxNativeExcel::kLastRow) +
+                           std::to_string(TkxNativeExcel::kSheetRows) +
                            " rows; choose another format such as CSV or HTML.");
     x_.SetRow(x_.Row() + 1);
     x_.SetColumn(1);
     if (row.RowNumbers) {
       x_.SetActiveFont(2);
       x_.Borders = CellBorders();
-      long long n = 0;
-      if (ctx_.Engine->EXCEL.Options.Has(reCellsAsText) || !ReadsAsInteger(row.RowNumber, n))
+      double n = 0;
+      if (ctx_.Engine->EXCEL.Options.Has(reCellsAsText) || !CellNumber(row.RowNumber, n))
         x_.WriteLabel(Label(row.RowNumber));
+      else if (n == std::floor(n))
+        WriteWhole(static_cast<long long>(n));
       else
-        WriteWhole(n);
+        x_.WriteNumber(n);
     }
     for (const TCell& c : row.Cells) Cell(c, 2);
   }
@@ -160,16 +101,6 @@ class TExcelWriter : public TFormatWriter {
   }
 
  private:
-  static bool ReadsAsInteger(const std::string& s, long long& n) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(s.c_str(), &end, 10);
-    if (*end != '\0' || errno == ERANGE) return false;
-    n = v;
-    return true;
-  }
-
   // The integer record holds 0..65535 only; any other whole number goes into a
   // number record, so that no value is cut to its low 16 bits.
   void WriteWhole(long long n) {
@@ -193,13 +124,10 @@ class TExcelWriter : public TFormatWriter {
       x_.Alignment = kAlign[c.Alignment >= 0 && c.Alignment <= 3 ? c.Alignment : 0];
     x_.Borders = CellBorders();
     double number = 0;
-    long long hex = 0;
     if (ctx_.Engine->EXCEL.Options.Has(reCellsAsText)) {
       x_.WriteLabel(Label(c.Text));
-    } else if (ReadsAsNumber(c.Text, number)) {
+    } else if (CellNumber(c.Text, number)) {
       x_.WriteNumber(number);
-    } else if (ReadsAsHex(c.Text, hex)) {
-      WriteWhole(hex);
     } else {
       x_.WriteLabel(Label(c.Text));
     }
@@ -212,7 +140,7 @@ class TExcelWriter : public TFormatWriter {
 }  // namespace
 
 int ExcelDataRowCapacity(int startRow) {
-  return TkxNativeExcel::kLastRow - startRow;
+  return TkxNativeExcel::kSheetRows - startRow;
 }
 
 std::unique_ptr<TFormatWriter> MakeExcelWriter(TWriterContext& ctx, TkxNativeExcel& excel) {

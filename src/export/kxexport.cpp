@@ -155,6 +155,11 @@ bool FormatRowNumber(const std::string& format, int number, std::string& out) {
 }
 
 std::string ReplacedCharactersNotice(const TkxRunResult& run) {
+  if (run.LineBreakCells > 0)
+    return std::to_string(run.LineBreakCells) +
+           (run.LineBreakCells == 1 ? " cell holds" : " cells hold") +
+           " line breaks, written as blanks in the DIF report; export as CSV or HTML to keep "
+           "them.";
   if (run.Replaced <= 0) return {};
   return std::to_string(run.Replaced) + (run.Replaced == 1 ? " character" : " characters") +
          " outside the Western (Windows-1252) character set " +
@@ -609,6 +614,7 @@ void TkxCustomExport::WriteExport(const Target& target) {
                    Options.Has(xoShowExportDate) ? ExportDateLine() : std::string());
     writer->Finish();
     lastRun_.Replaced = ctx.Replaced;
+    lastRun_.LineBreakCells = ctx.LineBreakCells;
     lastRun_.RowsExported = rowsExported;
 
     if (!sink->Commit()) throw TExportFailure(sink->Error());

@@ -86,9 +86,10 @@ const TkxFormatInfo& ExportFormatInfo(TkxExportType type);
 struct TkxRunResult {
   enum Outcome { roNone, roDone, roCancelled, roFailed };
   Outcome Result = roNone;
-  std::string Destination;  // the file written or attempted (empty for the clipboard)
-  std::string Message;      // why it failed (failures only); Destination names the file
-  long long Replaced = 0;   // characters an Excel report could not hold, written as "?"
+  std::string Destination;       // the file written or attempted (empty for the clipboard)
+  std::string Message;           // why it failed (failures only); Destination names the file
+  long long Replaced = 0;        // characters an Excel report could not hold, written as "?"
+  long long LineBreakCells = 0;  // DIF cells whose line breaks were written as blanks
   int RowsExported = 0;
 };
 
@@ -244,7 +245,8 @@ bool IsLink(const std::string& text);
 // format cannot be applied.
 bool FormatRowNumber(const std::string& format, int number, std::string& out);
 // The note for a run whose Excel labels could not hold some characters (they
-// were written as "?"); empty when nothing was replaced.
+// were written as "?") or whose DIF cells held line breaks (written as
+// blanks); empty when nothing was replaced.
 std::string ReplacedCharactersNotice(const TkxRunResult& run);
 // The date and time now in the desktop's locale: short date, blank, long time.
 std::string LocalDateTimeText();

@@ -74,6 +74,9 @@ class TkxNativeExcel {
   const std::string& Stream() const { return stream_; }
   int FontCount() const { return fontCount_; }
   static constexpr int kLastRow = 65535;
+  // Rows a sheet of the version the start record declares holds; readers
+  // refuse or cut a sheet with more.
+  static constexpr int kSheetRows = 16384;
   static constexpr int kLastColumn = 256;
 
  private:

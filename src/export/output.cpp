@@ -1,6 +1,7 @@
 #include "export/output.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fcntl.h>
@@ -19,6 +20,12 @@ std::string FolderOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+// A regular file this process may write to.
+bool WritableFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), W_OK) == 0;
 }
 
 std::string BaseOf(const std::string& path) {
@@ -55,8 +62,23 @@ TAtomicFileSink::TAtomicFileSink(std::string path) : path_(std::move(path)) {
   }
   temp_ = FolderOf(path_) + "/." + BaseOf(path_) + ".XXXXXX";
   fd_ = ::mkstemp(temp_.data());
+  const int made = errno;
+  if (fd_ < 0 && (made == EACCES || made == EPERM || made == EROFS) && WritableFile(path_)) {
+    // The folder takes no new files but the report itself may be written:
+    // complete the report in the temporary folder, then copy it over the
+    // existing file in Commit.
+    const char* tmp = std::getenv("TMPDIR");
+    temp_ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/." + BaseOf(path_) +
+            ".XXXXXX";
+    fd_ = ::mkstemp(temp_.data());
+    if (fd_ >= 0) {
+      overwrite_ = true;
+      buffer_.reserve(kBufferSize);
+      return;
+    }
+  }
   if (fd_ < 0) {
-    Fail(errno);
+    Fail(made);  // the reason the destination's folder gave
     temp_.clear();
     return;
   }
@@ -116,15 +138,50 @@ bool TAtomicFileSink::Commit() {
   if (failed_ || fd_ < 0) return false;
   if (!Flush()) return false;
   if (::fsync(fd_) != 0 && errno != EINVAL) Fail(errno);
-  if (::close(fd_) != 0 && !failed_) Fail(errno);
-  fd_ = -1;
+  if (!overwrite_) {
+    if (::close(fd_) != 0 && !failed_) Fail(errno);
+    fd_ = -1;
+  }
   if (failed_) return false;
+  if (overwrite_) return CopyOver();
   if (::rename(temp_.c_str(), path_.c_str()) != 0) {
     Fail(errno);
     return false;
   }
   committed_ = true;
   return true;
+}
+
+bool TAtomicFileSink::CopyOver() {
+  // The finished copy goes over the existing report in one pass; the
+  // temporary file is removed by the destructor whatever happens.
+  const int out = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (out < 0) {
+    Fail(errno);
+    return false;
+  }
+  if (::lseek(fd_, 0, SEEK_SET) != 0) Fail(errno);
+  std::string chunk(kBufferSize, '\0');
+  while (!failed_) {
+    const ssize_t n = ::read(fd_, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail(errno);
+    if (n <= 0) break;
+    std::size_t done = 0;
+    while (!failed_ && done < static_cast<std::size_t>(n)) {
+      const ssize_t w = ::write(out, chunk.data() + done, static_cast<std::size_t>(n) - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0)
+        Fail(errno);
+      else
+        done += static_cast<std::size_t>(w);
+    }
+  }
+  if (!failed_ && ::fsync(out) != 0 && errno != EINVAL) Fail(errno);
+  if (::close(out) != 0 && !failed_) Fail(errno);
+  ::close(fd_);
+  fd_ = -1;
+  return !failed_;
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {

@@ -56,6 +56,10 @@ class TStreamSink : public TByteSink {
 // Writes `path` atomically: the bytes go to a hidden temporary file beside it,
 // which replaces `path` only in Commit. Destroying an uncommitted sink removes
 // the temporary file, so a failed write never leaves a half-written report.
+// Where the folder takes no new files but `path` exists and is writable, the
+// temporary file is made in the temporary folder ($TMPDIR, else /tmp) instead
+// and Commit copies the finished report over `path` in one pass; a failure of
+// that copy is reported like any other.
 class TAtomicFileSink : public TByteSink {
  public:
   explicit TAtomicFileSink(std::string path);
@@ -68,6 +72,7 @@ class TAtomicFileSink : public TByteSink {
 
  private:
   bool Flush();
+  bool CopyOver();
   void Fail(int err);
   std::string path_;
   std::string temp_;
@@ -75,6 +80,7 @@ class TAtomicFileSink : public TByteSink {
   int fd_ = -1;
   bool failed_ = false;
   bool committed_ = false;
+  bool overwrite_ = false;  // Commit copies over `path_` instead of renaming
 };
 
 // Writes one whole file atomically; on failure `error` holds the reason.

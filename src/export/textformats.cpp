@@ -28,6 +28,36 @@ std::string QuoteValue(const std::string& text, bool force) {
 namespace quorvel {
 namespace {
 
+// A tab-separated cell: a value holding a TAB, CR, LF or double quote is
+// enclosed in double quotes with inner quotes doubled, as spreadsheet programs
+// write and read tab-separated text; every other value stays as it is.
+std::string TabCell(const std::string& text) {
+  if (text.find_first_of("\t\r\n\"") == std::string::npos) return text;
+  std::string r = "\"";
+  for (char c : text) {
+    if (c == '"') r += '"';
+    r += c;
+  }
+  r += '"';
+  return r;
+}
+
+// `text` on one line: every line break (CR LF, CR or LF) and, with `tabs`,
+// every TAB becomes one blank. True when anything was replaced.
+bool OneLine(std::string& text, bool tabs) {
+  const char* breaks = tabs ? "\t\r\n" : "\r\n";
+  std::size_t i = text.find_first_of(breaks);
+  if (i == std::string::npos) return false;
+  std::string r(text, 0, i);
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    r += (c == '\r' || c == '\n' || (tabs && c == '\t')) ? ' ' : c;
+  }
+  text = std::move(r);
+  return true;
+}
+
 std::string Base64(std::string_view s) {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -139,26 +169,30 @@ class TPlainTextWriter : public TLinesWriter {
     for (const TCell& c : row.Cells) {
       if (!first) line_ += ' ';
       first = false;
-      const std::size_t n = CharCount(c.Text);
+      // Each row stays one line of fixed columns.
+      text_ = c.Text;
+      OneLine(text_, true);
+      const std::size_t n = CharCount(text_);
       const std::size_t w = c.Width > 0 ? static_cast<std::size_t>(c.Width) : 0;
       const std::size_t pad = n < w ? w - n : 0;
       switch (c.Alignment) {
         case 2:
           line_.append(pad, ' ');
-          line_ += c.Text;
+          line_ += text_;
           break;
         case 3:
           line_.append(pad / 2, ' ');
-          line_ += c.Text;
+          line_ += text_;
           line_.append(pad - pad / 2, ' ');
           break;
         default:
-          line_ += c.Text;
+          line_ += text_;
           line_.append(pad, ' ');
       }
     }
     out_.Add(line_);
   }
+  std::string text_;
 };
 
 class TCsvWriter : public TLinesWriter {
@@ -219,9 +253,10 @@ class TTabWriter : public TLinesWriter {
     for (const TCell& c : row.Cells) {
       if (!first) line_ += '\t';
       first = false;
-      line_ += c.Text;
+      line_ += TabCell(c.Text);
     }
-    out_.Add(line_);
+    // Line breaks inside a quoted cell stay part of the cell.
+    out_.AddVerbatim(line_);
   }
 };
 
@@ -266,10 +301,16 @@ class TDifWriter : public TLinesWriter {
   void Cells(const TRow& row) {
     for (const TCell& c : row.Cells) {
       out_.AddVerbatim("1,0");
+      // A line break would end the string item and let the rest of the value
+      // be read as items of its own (rows could be hidden that way): each one
+      // is written as a blank and the cell counted for the closing message.
+      text_ = c.Text;
+      if (OneLine(text_, false)) ++ctx_.LineBreakCells;
       // Every string value is quoted, so that readers take it as a string.
-      out_.Add(QuoteValue(c.Text, true));
+      out_.AddVerbatim(QuoteValue(text_, true));
     }
   }
+  std::string text_;
 };
 
 class TSylkWriter : public TLinesWriter {

@@ -51,7 +51,8 @@ struct TWriterContext {
   std::string RowNumberReference;   // the total row count in the row-number format
   std::vector<std::string> Titles;  // ColumnTitle(i) for every column
   int SylkRow = 1;
-  long long Replaced = 0;  // characters the format could not hold
+  long long Replaced = 0;        // characters the format could not hold
+  long long LineBreakCells = 0;  // cells whose line breaks were written as blanks (DIF)
   bool Has(TkxExportOption o) const { return Engine->Options.Has(o); }
 };
 

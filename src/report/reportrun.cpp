@@ -311,6 +311,7 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
     LogInfo(std::to_string(run.Replaced) +
             " characters could not be stored in the Excel report and were written as \"?\"; "
             "CSV or HTML keep every character.");
+  if (run.LineBreakCells > 0) LogInfo(ReplacedCharactersNotice(run));
   if (code == 4) {
     LogError("The search was cut short by the server's size limit; the report holds the " +
              std::to_string(n) + " entries received. Server message: " + serverText);

@@ -1,6 +1,7 @@
 // The engine's dialog flow, destinations, failure reporting and shared rules.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "export/output.h"
@@ -165,6 +166,41 @@ TEST_F(ExportEngine, FailuresAreReportedAndLeaveNoHalfWrittenFile) {
   x.engine.FileName.clear();
   x.engine.ExportToTarget();
   EXPECT_EQ(errors, (std::vector<TkxExportError>{xeComponentIsNull, xeInvalidFileName}));
+}
+
+TEST_F(ExportEngine, AFolderThatTakesNoNewFilesStillLetsTheReportBeReplaced) {
+  // A shared folder where only the report file is writable. Root may write
+  // anywhere, so the export then runs in a child process as "nobody".
+  const std::string shared = dir.File("shared");
+  ASSERT_EQ(::mkdir(shared.c_str(), 0755), 0);
+  WriteAll(shared + "/r.csv", "an older and longer report than the new one\r\n");
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+    ASSERT_EQ(::chown(shared.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown((shared + "/r.csv").c_str(), 65534, 65534), 0);
+  }
+  ASSERT_EQ(::chmod(shared.c_str(), 0555), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(10);
+    x.engine.ExportType = xtCSV;
+    int failures = 0;
+    if (!x.engine.ExportToPath(shared + "/r.csv")) failures |= 1;
+    // A new file cannot be made there: reported, never a success.
+    if (x.engine.ExportToPath(shared + "/new.csv")) failures |= 2;
+    if (x.engine.LastRun().Message.find("Permission denied") == std::string::npos) failures |= 4;
+    ::_exit(failures);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ::chmod(shared.c_str(), 0755);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadAll(shared + "/r.csv"), "oid,cn\r\na,b\r\nc,d\r\n");
+  std::vector<std::string> names;
+  for (auto& e : std::filesystem::directory_iterator(shared)) names.push_back(e.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"r.csv"});
 }
 
 TEST_F(ExportEngine, HooksProgressAndCursorRestore) {

@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstring>
 
+#include "export/cellnumber.h"
 #include "export/nativeexcel.h"
 #include "export/output.h"
 #include "export_support.h"
@@ -164,7 +165,10 @@ TEST_F(ExportMarkup, ExcelRecordsInOrderWithCodePageAndCellFormat) {
                    "\x09"
                    "J\xFCrgen ??") +
               Cell(3, 1, 1, 0x80, Dbl(12345));
-  expected += Cell(2, 2, 0, 0x80, U16(31)) + Cell(3, 2, 1, 0x80, Dbl(7));
+  // Texts that would not read back the same stay labels.
+  expected += Cell(4, 2, 0, 0x80, "\x03$1F") + Cell(4, 2, 1, 0x80,
+                                                    "\x03"
+                                                    "007");
   expected += Cell(4, 3, 0, 0x80,
                    "\x05"
                    "1 000") +
@@ -180,8 +184,8 @@ TEST_F(ExportMarkup, ExcelRecordsInOrderWithCodePageAndCellFormat) {
 }
 
 TEST_F(ExportMarkup, ExcelRowNumberCellsAndWholeNumbersKeepTheirValue) {
-  // The integer record holds 0..65535: larger or negative whole numbers go into
-  // number records; more than eight hexadecimal digits is no integer at all.
+  // Row numbers go into integer records; cells that merely look like numbers
+  // in another notation stay labels.
   auto src = Table({"oid", "n"}, {{"$10000", "-$1"}, {"x123456789", "0x00000000FF"}});
   Exporter x(src);
   x.engine.Options.Include(xoRowNumbers);
@@ -190,10 +194,12 @@ TEST_F(ExportMarkup, ExcelRowNumberCellsAndWholeNumbersKeepTheirValue) {
   // The header row's first cell is a plain blank: font 1, no borders.
   expected +=
       Cell(1, 0, 0, 0x40, "", 0x00) + Cell(4, 0, 1, 0x40, "\x03oid") + Cell(4, 0, 2, 0x40, "\x01n");
-  expected += Cell(2, 1, 0, 0x80, U16(1), 0x78) + Cell(3, 1, 1, 0x80, Dbl(65536)) +
-              Cell(3, 1, 2, 0x80, Dbl(-1));
+  expected += Cell(2, 1, 0, 0x80, U16(1), 0x78) + Cell(4, 1, 1, 0x80, "\x06$10000") +
+              Cell(4, 1, 2, 0x80, "\x03-$1");
   expected += Cell(2, 2, 0, 0x80, U16(2), 0x78) + Cell(4, 2, 1, 0x80, "\x0Ax123456789") +
-              Cell(2, 2, 2, 0x80, U16(255));
+              Cell(4, 2, 2, 0x80,
+                   "\x0C"
+                   "0x00000000FF");
   expected += Rec(0x0A, "");
   EXPECT_EQ(out, expected);
 }
@@ -218,8 +224,56 @@ TEST_F(ExportMarkup, ExcelNumbersReadAlikeInEveryLocaleAndStayInRange) {
   EXPECT_EQ(out, expected);
 }
 
+TEST(ExportCellNumber, OnlyTextsThatReadBackTheSameAreNumbers) {
+  const struct {
+    const char* text;
+    bool number;
+    double value;
+  } cases[] = {
+      {"0", true, 0},
+      {"42", true, 42},
+      {"-7", true, -7},
+      {"3.25", true, 3.25},
+      {"0.0012", true, 0.0012},
+      {"123456789012345", true, 123456789012345.0},
+      {"-0.000000000000001", true, -1e-15},
+      {"1234567890123456", false, 0},  // 16 significant digits
+      {"12345678901234567890", false, 0},
+      {"00123", false, 0},
+      {"-01", false, 0},
+      {".5", false, 0},
+      {"1.", false, 0},
+      {"1.50", false, 0},
+      {"2.0", false, 0},
+      {"-0", false, 0},
+      {"0.0", false, 0},
+      {"+5", false, 0},
+      {" 5", false, 0},
+      {"5 ", false, 0},
+      {"1e5", false, 0},
+      {"1E5", false, 0},
+      {"xface", false, 0},
+      {"Xbad", false, 0},
+      {"$1F", false, 0},
+      {"0x1F", false, 0},
+      {"1,5", false, 0},
+      {"", false, 0},
+      {"-", false, 0},
+      {"inf", false, 0},
+      {"NaN", false, 0},
+  };
+  for (const auto& c : cases) {
+    double v = -99;
+    EXPECT_EQ(quorvel::CellNumber(c.text, v), c.number) << c.text;
+    if (c.number) {
+      EXPECT_EQ(v, c.value) << c.text;
+    }
+  }
+}
+
 TEST_F(ExportMarkup, ExcelRefusesSheetsItCannotHoldAndWritesNothing) {
-  std::vector<TkxValues> rows(65535, TkxValues{"v"});
+  // The start record declares a sheet of 16,384 rows: 16,383 below the header.
+  std::vector<TkxValues> rows(16384, TkxValues{"v"});
   auto src = Table({"oid"}, rows);
   Exporter x(src);
   std::vector<TkxExportError> errors;
@@ -227,7 +281,7 @@ TEST_F(ExportMarkup, ExcelRefusesSheetsItCannotHoldAndWritesNothing) {
   x.engine.ExportType = xtExcel;
   EXPECT_FALSE(x.engine.ExportToPath(dir.File("big.xls")));
   EXPECT_EQ(errors, std::vector<TkxExportError>{xeGeneralExportError});
-  EXPECT_NE(x.engine.LastRun().Message.find("65534"), std::string::npos);
+  EXPECT_NE(x.engine.LastRun().Message.find("16383"), std::string::npos);
   EXPECT_NE(x.engine.LastRun().Message.find("CSV"), std::string::npos);
   EXPECT_TRUE(dir.Names().empty());
 
@@ -243,7 +297,7 @@ TEST_F(ExportMarkup, ExcelRefusesSheetsItCannotHoldAndWritesNothing) {
   EXPECT_TRUE(x.engine.ExportToPath(dir.File("big.xls")));
   x.engine.OnExport = nullptr;
 
-  src.Rows.pop_back();  // 65534 rows fit below the header row
+  src.Rows.pop_back();  // 16383 rows fit below the header row
   EXPECT_TRUE(x.engine.ExportToPath(dir.File("full.xls")));
 
   auto wide = TkxMemoryRowSource(ResultTableColumns(std::vector<std::string>(257, "c")), {});

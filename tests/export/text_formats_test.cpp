@@ -2,6 +2,8 @@
 // DIF and SYLK, as small tables of cases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "export/writers.h"
 #include "export_support.h"
 
@@ -77,6 +79,36 @@ TEST_F(ExportText, TabSeparatedEndsWithTheExportDate) {
   Exporter x(src);
   EXPECT_EQ(x.Write(xtTAB, dir.File("r.txt")),
             "oid\tcn\r\na\tb c\r\n\tx\r\nCreated: 08/12/2026 10:00:00\r\n");
+}
+
+TEST_F(ExportText, TabTxtAndDifKeepEveryRowOnItsLines) {
+  // Tab-separated encloses only values that need it; plain text and DIF put a
+  // blank for every line break (TAB too in plain text) so no row is split and
+  // no value can start items of its own.
+  auto src = Table({"oid", "cn"}, {{"t\tab", "say \"hi\""},
+                                   {"two\r\nlines", "evil\n1,0\n\"INJECTED\"\n-1,0\nBOT"},
+                                   {"plain", "x y"}});
+  Exporter x(src);
+  EXPECT_EQ(x.Write(xtTAB, dir.File("r.txt")),
+            "oid\tcn\r\n\"t\tab\"\t\"say \"\"hi\"\"\"\r\n"
+            "\"two\r\nlines\"\t\"evil\n1,0\n\"\"INJECTED\"\"\n-1,0\nBOT\"\r\n"
+            "plain\tx y\r\nCreated: 08/12/2026 10:00:00\r\n");
+
+  const std::string txt = x.Write(xtTXT, dir.File("r.txt"));
+  EXPECT_NE(txt.find("\r\nt ab "), std::string::npos);
+  EXPECT_NE(txt.find("\r\ntwo lines "), std::string::npos);
+  EXPECT_NE(txt.find(" evil 1,0 \"INJECTED\" -1,0 BOT "), std::string::npos);
+  EXPECT_EQ(std::count(txt.begin(), txt.end(), '\n'), 7);  // title, 2 lines, 3 rows, date
+  EXPECT_EQ(x.engine.LastRun().LineBreakCells, 0);
+
+  const std::string dif = x.Write(xtDIF, dir.File("r.dif"));
+  EXPECT_NE(dif.find("\r\n\"two lines\"\r\n"), std::string::npos);
+  EXPECT_NE(dif.find("\r\n\"evil 1,0 \"\"INJECTED\"\" -1,0 BOT\"\r\n"), std::string::npos);
+  EXPECT_EQ(std::count(dif.begin(), dif.end(), '\n'), 12 + 4 * 6 + 2);
+  EXPECT_EQ(x.engine.LastRun().LineBreakCells, 2);
+  EXPECT_EQ(ReplacedCharactersNotice(x.engine.LastRun()),
+            "2 cells hold line breaks, written as blanks in the DIF report; export as CSV or "
+            "HTML to keep them.");
 }
 
 TEST_F(ExportText, PlainTextPadsEveryLineToTheTotalWidth) {

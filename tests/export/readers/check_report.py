@@ -9,6 +9,7 @@ Prints every difference and exits 1 when there is one.
 """
 import base64
 import csv
+import decimal
 import html.parser
 import json
 import re
@@ -18,6 +19,21 @@ import sys
 
 def norm_breaks(s):
     return s.replace("\r\n", "\n").replace("\r", "\n")
+
+
+def one_line(s, tabs):
+    """A value as the one-line formats write it: every line break (and, for
+    plain text, every TAB) as one blank."""
+    s = norm_breaks(s).replace("\n", " ")
+    return s.replace("\t", " ") if tabs else s
+
+
+def number_text(v):
+    """The text of a number cell as the writer took it: a whole number without
+    a point, any other in plain decimal notation."""
+    if v == int(v):
+        return str(int(v))
+    return format(decimal.Decimal(repr(v)), "f")
 
 
 def to_1252(s, limit=255):
@@ -118,7 +134,7 @@ def read_xls(path):
         row = []
         for c in range(sheet.ncols):
             v = sheet.cell_value(r, c)
-            row.append(v if isinstance(v, str) else repr(v))
+            row.append(v if isinstance(v, str) else number_text(v))
         rows.append(row)
     return rows
 
@@ -132,11 +148,17 @@ def main():
     normalize = lambda s: s
     if fmt == "csv":
         actual = read_csv(report)
-    elif fmt == "tab":
-        with open(report, "rb") as f:
-            lines = f.read().decode("utf-8").split("\r\n")
-        assert lines[-1] == "" and lines[-2].startswith("Created: "), lines[-3:]
-        actual = [l.split("\t") for l in lines[:-2]]
+    elif fmt in ("tab", "lo-tab"):
+        if fmt == "tab":
+            with open(report, newline="", encoding="utf-8") as f:
+                actual = [list(r) for r in csv.reader(f, dialect="excel-tab", strict=True)]
+        else:
+            actual = read_csv(report)
+        # The last line is the export date (a spreadsheet pads it with empty cells).
+        date = actual[-1]
+        assert date[0].startswith("Created: ") and not any(date[1:]), actual[-1:]
+        actual = actual[:-1]
+        normalize = norm_breaks
     elif fmt == "txt":
         with open(report, "rb") as f:
             lines = f.read().decode("utf-8").split("\r\n")
@@ -144,7 +166,8 @@ def main():
         total = sum(widths) + len(widths) - 1
         assert lines[1] == "-" * total and lines[-3] == "-" * total, "separator lines"
         assert lines[-2].startswith("Created: ") and lines[-1] == ""
-        layout = lambda r: " ".join(v + " " * (w - len(v)) for v, w in zip(r, widths))
+        pad = lambda t, w: t + " " * (w - len(t))
+        layout = lambda r: " ".join(pad(one_line(v, True), w) for v, w in zip(r, widths))
         actual_lines = [lines[0]] + lines[2:-3]
         bad = 0
         want = [layout(header)] + [layout(r) for r in rows]
@@ -165,12 +188,15 @@ def main():
         actual = read_rtf(report)
         # unrtf folds every run of blanks into one, in text and HTML output alike.
         normalize = lambda s: re.sub(" +", " ", norm_breaks(s))
-    elif fmt in ("xls", "lo-xls"):
+    elif fmt in ("xls", "lo-xls", "gnumeric-xls"):
         actual = read_xls(report) if fmt == "xls" else read_csv(report)
         normalize = lambda s: norm_breaks(to_1252(s))
     elif fmt == "lo":
         actual = read_csv(report)
         normalize = norm_breaks
+    elif fmt == "lo-dif":
+        actual = read_csv(report)
+        normalize = lambda s: one_line(s, False)
     else:
         print("unknown format", fmt)
         sys.exit(2)
