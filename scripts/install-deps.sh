@@ -16,6 +16,7 @@ PKGS=(
   libreoffice-calc-nogui libreoffice-writer-nogui
   xvfb xauth time procps
   fonts-dejavu-core
+  dpkg-dev fakeroot file lintian desktop-file-utils appstream util-linux
 )
 
 missing=()

@@ -1,10 +1,13 @@
 #include "app/exporthookup.h"
 
+#include <QDir>
+
 #include "app/gridmodel.h"
 #include "app/mainform.h"
 #include "export/kxexport.h"
 #include "export/ui/gridsource.h"
 #include "export/ui/qtdesktop.h"
+#include "store/filelocations.h"
 #include "store/messages.h"
 
 namespace quorvel {
@@ -22,7 +25,10 @@ TExportHookup::TExportHookup(TMainForm& form, const std::string& appPath)
     : impl_(std::make_unique<Impl>(form)) {
   TkxDBGridExport& e = impl_->engine;
   ConfigureReportExport(e, appPath);
-  e.SetTempDir(appPath + "data/");
+  // Viewed reports go to the folder of the user's files; an installed
+  // program's save dialog starts in the home folder, not the install tree.
+  e.SetTempDir(Files.temp.empty() ? appPath + "data/" : Files.temp);
+  if (!Files.temp.empty() && !Files.portable) e.InitialDir = QDir::homePath().toStdString() + "/";
   e.SetDesktop(&impl_->desktop);
   e.DBGrid = &impl_->source;
   // Failures are reported once the run is over, with the file and the reason.

@@ -32,6 +32,7 @@
 #include "dialogs/uiseam.h"
 #include "store/cataloguereader.h"
 #include "store/data.h"
+#include "store/filelocations.h"
 
 using namespace quorvel;
 
@@ -118,8 +119,13 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     const std::string& f = g_programFolder;
     opened = InitDatabases(*::data, f + "lib/quorvel.db", f + "lib/dump.db", f + "lib/quorvel.so");
     AppPath = f;
+    Files = LocateFiles(f);
   }
-  if (!opened) LogError("Error initializing application!");
+  if (!opened)
+    LogError(Files.error.empty() ? std::string("Error initializing application!")
+                                 : "Error initializing application!\r\n" + Files.error);
+  else if (::data->WorkingStore().recreated)
+    AddMessage(1, ::data->WorkingStore().Notice(::data->temp.FullPath()));
   // 4. The export engine and its temporary folder.
   export_ = std::make_unique<TExportHookup>(*this, AppPath);
   // 5. The help file lives at AppPath + "help/index.html" (looked up on demand).
@@ -551,6 +557,12 @@ void TMainForm::mnu_help_aboutClick() {
   TSplashForm about(this);
   about.setWindowFlags(about.windowFlags() | Qt::Window);
   about.notice->setVisible(true);
+  // Where the catalogue and the working store are (help/files.html explains).
+  if (!Files.folder.empty())
+    about.notice->setText(
+        "Quorvel reads entries out of LDAP directories and turns them into reports.\n"
+        "Your catalogue: " +
+        QString::fromStdString(Files.catalogue));
   about.show();
   about.repaint();
   HoldOnScreen(3000);

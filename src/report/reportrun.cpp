@@ -18,6 +18,7 @@
 #include "store/cataloguereader.h"
 #include "store/connect.h"
 #include "store/data.h"
+#include "store/filelocations.h"
 #include "store/messages.h"
 #include "store/profilerun.h"
 #include "store/shared.h"
@@ -38,7 +39,8 @@ const char* kUsage =
     "report, exactly as the windowed program's \"Run\" and \"Export Report\" do.\n"
     "\n"
     "  --list            list the stored profiles: server name, TAB, profile name\n"
-    "  --catalogue FILE  the catalogue (default: lib/quorvel.db beside the program)\n"
+    "  --catalogue FILE  the catalogue (default: lib/quorvel.db beside the program,\n"
+    "                    or ~/.local/share/quorvel/quorvel.db when it is installed)\n"
     "  --profile NAME    the profile to run\n"
     "  --server NAME     the profile's server, when several servers have a profile NAME\n"
     "  --format FORMAT   ldif, html, xls, doc, txt, csv, tab, rtf, dif or slk\n"
@@ -364,7 +366,16 @@ int RunReportCommand(const std::vector<std::string>& args) {
   } restore{previous};
 
   AppPath = ExecutableFolder();
-  const std::string catalogue = o.catalogue.empty() ? AppPath + "lib/quorvel.db" : o.catalogue;
+  if (o.catalogue.empty()) {
+    // The same rule as the windowed program: beside the program, or the
+    // user's data folder for an installed one.
+    Files = LocateFiles(AppPath);
+    if (!Files.error.empty()) {
+      LogError(Files.error);
+      return reUsage;
+    }
+  }
+  const std::string catalogue = o.catalogue.empty() ? Files.catalogue : o.catalogue;
   if (::access(catalogue.c_str(), R_OK) != 0)
     return UsageError("cannot read the catalogue " + catalogue + ": " + std::strerror(errno));
 

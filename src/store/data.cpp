@@ -5,6 +5,9 @@
 #include <climits>
 #include <exception>
 
+#include "store/filelocations.h"
+#include "store/workingstore.h"
+
 std::string AppPath;
 Tdata* data = nullptr;
 
@@ -115,13 +118,9 @@ bool Tdata::Init(const std::string& catalogue, const std::string& working,
     if (!servers.Active()) servers.Open();
     if (!profiles.Active()) profiles.Open();
     prop.TableName = "property";
-    if (!temp.Connected()) {
-      temp.Open();
-      if (!temp.Connected()) throw AsgError("Could not open " + working);
-      // The working file is scratch data rebuilt by every run: no sync per
-      // statement and the journal in memory. The catalogue keeps full durability.
-      temp.ExecDirect("PRAGMA synchronous=OFF; PRAGMA journal_mode=MEMORY");
-    }
+    // The catalogue keeps the engine's full durability; the working file gets
+    // a journal that survives a killed process, and is replaced when damaged.
+    if (!temp.Connected()) working_store_ = OpenWorkingStore(temp, db.FullPath());
   });
 }
 
@@ -326,9 +325,9 @@ bool Tdata::InsertExportValues(const std::vector<std::string>& values) {
 
 bool InitDatabases() {
   AppPath = ExecutableFolder();
-  if (!data) return false;
-  return data->Init(AppPath + "lib/quorvel.db", AppPath + "lib/dump.db",
-                    AppPath + "lib/quorvel.so");
+  Files = LocateFiles(AppPath);
+  if (!data || !Files.error.empty()) return false;
+  return data->Init(Files.catalogue, Files.working, Files.engine);
 }
 
 bool InitDatabases(Tdata& d, const std::string& catalogue, const std::string& working,

@@ -11,6 +11,7 @@
 
 #include "sqlstore/database.h"
 #include "sqlstore/dataset.h"
+#include "store/workingstore.h"
 
 // The folder of the running executable with its trailing "/"; set by
 // InitDatabases and read by whoever builds paths beside the executable.
@@ -75,6 +76,8 @@ class Tdata {
   // The text of the last error an operation caught (for logs and the
   // headless runner; the windowed program shows its own messages).
   const std::string& LastError() const { return last_error_; }
+  // How Init found the working file: replaced when it was damaged.
+  const TWorkingStoreOpen& WorkingStore() const { return working_store_; }
 
  private:
   template <class F>
@@ -92,6 +95,7 @@ class Tdata {
   bool one_by_one_ = false;                      // a batch was lost: commit every row on its own
   std::vector<std::vector<std::string>> batch_;  // the open batch's rows
   std::string last_error_;
+  TWorkingStoreOpen working_store_;
 };
 
 namespace quorvel {
@@ -102,8 +106,10 @@ std::string QuoteIdentifier(const std::string& name);
 // The program's one data module (created by the windowed program at start-up).
 extern Tdata* data;
 
-// Sets AppPath and connects the global data module to AppPath + "lib/quorvel.db"
-// and AppPath + "lib/dump.db" through AppPath + "lib/quorvel.so".
+// Sets AppPath and Files (store/filelocations.h: beside the executable or in
+// the user's data folder) and connects the global data module to the
+// catalogue and the working store there through AppPath + "lib/quorvel.so".
+// false also when the user's data folder could not be prepared (Files.error).
 bool InitDatabases();
 // The same for any data module and any two files (the headless runner);
 // an empty driver means AppPath + "lib/quorvel.so".

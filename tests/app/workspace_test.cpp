@@ -286,6 +286,23 @@ TEST_F(WorkspaceTest, MissingCatalogueIsReportedAndTheWindowStaysUsable) {
   EXPECT_EQ(Captions(Item(form_->tv_browse, {})), QStringList("lost"));
 }
 
+TEST_F(WorkspaceTest, DamagedWorkingStoreIsCreatedAnewWithAPaneLine) {
+  const std::string working = folder_ + "lib/dump.db";
+  {
+    QFile f(QString::fromStdString(working));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("not a database at all, as after a crash");
+  }
+  Start();
+  EXPECT_EQ(seam_->Errors(), QStringList());
+  bool said = false;
+  for (const QString& line : form_->PaneLines())
+    said = said || line.startsWith(QString::fromStdString(" MSG: The working store " + working +
+                                                          " was damaged ("));
+  EXPECT_TRUE(said) << form_->PaneLines().join("\n").toStdString();
+  EXPECT_TRUE(form_->PaneLines().contains(" MSG: Application initialized..."));
+}
+
 TEST_F(WorkspaceTest, NewServerWithAPortThatIsNotANumberStoresNothing) {
   Start();
   seam_->dialogs.push_back([](QDialog& d) {

@@ -3,9 +3,11 @@
 // reports are compared with what the export engine writes for the same rows.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -279,6 +281,47 @@ TEST_F(ReportTest, UnwritableDestinationLeavesNoFile) {
   int leftovers = 0;
   for (const auto& e : fs::directory_iterator(locked)) leftovers += e.path() != keep;
   EXPECT_EQ(leftovers, 0);
+}
+
+// A run killed (SIGKILL) at moments spread over its connection, search, rows
+// and writing leaves either the old report or the complete new one, and the
+// next run works.
+TEST_F(ReportTest, AKilledRunLeavesTheOldReportOrTheWholeNewOne) {
+  const std::string out = dir_ + "/people.csv", tmp = dir_ + "/tmp";
+  const std::string args = "--profile people --server Admin --format csv --output " + Quote(out);
+  ASSERT_EQ(Report(args).status, 0);
+  const std::string complete = ReadFile(out);
+  ASSERT_GT(std::count(complete.begin(), complete.end(), '\n'), 3000);
+  fs::create_directory(tmp);
+  { std::ofstream(out, std::ios::trunc) << "old"; }
+  const std::string exe = quorvel::test::BinaryDir() + "/quorvel-report";
+  int killed = 0;
+  for (int delayMs : {0, 1, 3, 6, 10, 15, 22, 35, 60}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      setenv("TMPDIR", tmp.c_str(), 1);
+      if (!freopen("/dev/null", "w", stderr)) _exit(126);
+      execl(exe.c_str(), exe.c_str(), "--profile", "people", "--server", "Admin", "--format", "csv",
+            "--output", out.c_str(), "--catalogue", catalogue_.c_str(), (char*)nullptr);
+      _exit(127);
+    }
+    usleep(static_cast<useconds_t>(delayMs) * 1000);
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    killed += WIFSIGNALED(status);
+    const std::string now = ReadFile(out);
+    if (now != "old") {
+      EXPECT_TRUE(now == complete)
+          << "killed after " << delayMs << " ms: " << now.size() << " bytes of " << complete.size();
+      std::ofstream(out, std::ios::trunc) << "old";
+    }
+  }
+  EXPECT_GE(killed, 2) << "no run was killed before it ended";
+  RunOutput r = Report(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(ReadFile(out) == complete);
 }
 
 TEST_F(ReportTest, HelpAndVersion) {

@@ -167,20 +167,6 @@ TEST_F(DataTest, PropertyTable) {
   EXPECT_FALSE(d.DropTable("property"));
 }
 
-TEST_F(DataTest, WorkingFileIsScratchAndCatalogueDurable) {
-  TASQLite3Query q(&d.temp);
-  q.SetSQL("PRAGMA synchronous");
-  q.Open();
-  EXPECT_EQ(q.CellText(0, 0), "0");
-  q.SetConnection(&d.db);
-  q.Open();
-  EXPECT_EQ(q.CellText(0, 0), "2");
-  q.SetConnection(&d.temp);
-  q.SetSQL("PRAGMA journal_mode");
-  q.Open();
-  EXPECT_EQ(q.CellText(0, 0), "memory");
-}
-
 TEST(InitDatabases, MissingFilesOrEngineFailWithoutCreatingAnything) {
   TempDir dir;
   {
