@@ -16,6 +16,8 @@ endfunction()
 # gui (drives the real widgets offscreen).
 # FIXTURES slapd: the test needs the private directory server that the CTest
 # fixture "slapd" starts (tests/common) and stops around the whole run.
+# Every test trusts that server's private certificate authority: SSL_CERT_FILE
+# is set apart from ENVIRONMENT, whose list only its first element survives.
 function(quorvel_test name)
   cmake_parse_arguments(Q "" "TIMEOUT" "SOURCES;LIBS;LABELS;FIXTURES" ${ARGN})
   add_executable(${name} ${Q_SOURCES})
@@ -37,5 +39,6 @@ function(quorvel_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS "${Q_LABELS}" TIMEOUT ${Q_TIMEOUT} ${fixture_props}
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QUORVEL_SOURCE_DIR=${CMAKE_SOURCE_DIR};QUORVEL_BINARY_DIR=${CMAKE_BINARY_DIR}")
+               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QUORVEL_SOURCE_DIR=${CMAKE_SOURCE_DIR};QUORVEL_BINARY_DIR=${CMAKE_BINARY_DIR}"
+               ENVIRONMENT_MODIFICATION "SSL_CERT_FILE=set:${CMAKE_BINARY_DIR}/slapd-test/ca.pem")
 endfunction()

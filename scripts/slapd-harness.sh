@@ -6,8 +6,10 @@
 #   scripts/slapd-harness.sh stop DIR
 #
 # start: builds a private configuration in DIR (mdb database, suffix
-# dc=quorvel,dc=test, rootdn cn=admin,dc=quorvel,dc=test), a self-signed
-# certificate (CN=quorvel-test-server), loads the LDIF with slapadd, and runs
+# dc=quorvel,dc=test, rootdn cn=admin,dc=quorvel,dc=test), a private
+# certificate authority (DIR/ca.pem) and a server certificate it signed
+# (CN=quorvel-test-server, for IP 127.0.0.1 and DNS localhost), loads the LDIF
+# with slapadd, and runs
 # /usr/sbin/slapd on 127.0.0.1 with two free high ports: one in clear (StartTLS
 # accepted) and one LDAPS. The size limit (default 1000) binds every user except
 # the rootdn. A server already running for DIR is stopped first.
@@ -16,7 +18,9 @@
 #   QUORVEL_LDAP_BASE=dc=quorvel,dc=test
 #   QUORVEL_LDAP_ADMIN_DN=cn=admin,dc=quorvel,dc=test  QUORVEL_LDAP_ADMIN_PW=...
 #   QUORVEL_LDAP_USER_DN=...  QUORVEL_LDAP_USER_PW=...   (a normal user)
-#   QUORVEL_LDAP_CERT=DIR/cert.pem
+#   QUORVEL_LDAP_CERT=DIR/cert.pem  QUORVEL_LDAP_CA=DIR/ca.pem
+# A client verifies the server with SSL_CERT_FILE=DIR/ca.pem; without it the
+# certificate is one its system does not know (as most internal directories').
 # and DIR/slapd.pid; it returns once the server answers on both ports (or fails
 # after about 15 s, printing the server's log).
 # stop: kills the server of DIR by its pid and waits for it to end.
@@ -107,12 +111,21 @@ stop_dir "$dir"
 rm -rf "$dir/db" "$dir/env" "$dir/slapd.log"
 mkdir -p "$dir/db"
 
-if [ ! -s "$dir/cert.pem" ] || [ ! -s "$dir/key.pem" ]; then
-  openssl req -x509 -newkey rsa:2048 -nodes -days 3650 \
-    -subj "/C=XX/O=Quorvel Test/CN=quorvel-test-server" \
-    -keyout "$dir/key.pem" -out "$dir/cert.pem" >/dev/null 2>&1 ||
-    die "openssl could not make the certificate"
-  chmod 600 "$dir/key.pem"
+if [ ! -s "$dir/ca.pem" ] || [ ! -s "$dir/cert.pem" ] || [ ! -s "$dir/key.pem" ]; then
+  (
+    cd "$dir"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 \
+      -subj "/O=Quorvel Test/CN=Quorvel Test CA" \
+      -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+      -keyout ca.key -out ca.pem &&
+      openssl req -new -newkey rsa:2048 -nodes \
+        -subj "/C=XX/O=Quorvel Test/CN=quorvel-test-server" -keyout key.pem -out server.csr &&
+      printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' >server.ext &&
+      openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 3650 \
+        -extfile server.ext -out cert.pem &&
+      rm -f server.csr server.ext
+  ) >/dev/null 2>&1 || die "openssl could not make the certificates"
+  chmod 600 "$dir/key.pem" "$dir/ca.key"
 fi
 
 cat >"$dir/slapd.conf" <<EOF
@@ -190,6 +203,7 @@ QUORVEL_LDAP_ADMIN_PW='$ADMIN_PW'
 QUORVEL_LDAP_USER_DN='$USER_DN'
 QUORVEL_LDAP_USER_PW='$USER_PW'
 QUORVEL_LDAP_CERT='$dir/cert.pem'
+QUORVEL_LDAP_CA='$dir/ca.pem'
 QUORVEL_LDAP_SIZELIMIT=$sizelimit
 EOF
 echo "slapd-harness: running (pid $pid) on ldap://127.0.0.1:$port and ldaps://127.0.0.1:$sport"

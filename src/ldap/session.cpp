@@ -37,10 +37,19 @@ bool TLDAPSend::Connect() {
   FSeq = 0;
   FSock->BindLocal(IPInterface, "0");
   if (FSock->LastError() == 0) FSock->ConnectTo(TargetHost, TargetPort);
-  if (FSock->LastError() == 0 && FullSSL) FSock->SslConnect();
+  if (FSock->LastError() == 0 && FullSSL) SecureConnection();
   if (FSock->LastError() != 0) return false;
   if (AutoTLS) return StartTLS();
   return true;
+}
+
+void TLDAPSend::SecureConnection() {
+  TCustomSSL* ssl = FSock->SSL();
+  ssl->VerifyCert = true;
+  ssl->VerifyHost = TargetHost;
+  ssl->CertificateCheck = CertificateCheck.get();
+  ssl->Timeout = Timeout;
+  FSock->SslConnect();
 }
 
 std::string TLDAPSend::WrapMessage(std::string_view operation) {
@@ -212,6 +221,6 @@ bool TLDAPSend::ExtendedOperation(const std::string& name, const std::string& va
 bool TLDAPSend::StartTLS() {
   if (!ExtendedOperation("1.3.6.1.4.1.1466.20037", "")) return false;
   ResetReceiveBuffer();
-  FSock->SslConnect();
+  SecureConnection();
   return FSock->LastError() == 0;
 }

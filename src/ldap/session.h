@@ -32,6 +32,7 @@
 #include "ldap/results.h"
 
 class TTCPBlockSocket;
+class TCertificateCheck;
 
 enum TLDAPSearchScope { SS_BaseObject = 0, SS_SingleLevel = 1, SS_WholeSubtree = 2 };
 enum TLDAPSearchAliases {
@@ -75,6 +76,11 @@ class TLDAPSend : public TNetClient {
   // Called after each entry a search receives, with the count so far (for
   // progress displays); may be left empty.
   std::function<void(int)> OnSearchEntry;
+  // Every TLS handshake (FullSSL, StartTLS) verifies the server's certificate
+  // against the system's trust store and TargetHost, and waits at most
+  // Timeout ms. A certificate that fails goes to this check (see
+  // net/certverify.h); left empty, such a certificate ends the connection.
+  std::shared_ptr<TCertificateCheck> CertificateCheck;
 
   // Closes any earlier connection, connects (and runs the SSL/TLS step asked for).
   bool Connect();
@@ -119,6 +125,8 @@ class TLDAPSend : public TNetClient {
   void Consume(std::size_t count);
   std::string_view Decode(std::string_view message);
   bool SendAndDecode(std::string_view operation, std::string_view& rest);
+  // The TLS handshake with verification, CertificateCheck and Timeout.
+  void SecureConnection();
 
   std::unique_ptr<TTCPBlockSocket> FSock;
   TLDAPResultList FSearchResult;

@@ -782,14 +782,14 @@ TTCPBlockSocket::~TTCPBlockSocket() {
 
 void TTCPBlockSocket::SslConnect() {
   FLastError = 0;
-  if (!FSSL->ClientHandshake()) FLastError = 10091;
+  if (!FSSL->ClientHandshake()) FLastError = FSSL->TimedOut() ? 10060 : 10091;
   ExceptCheck();
 }
 
 int TTCPBlockSocket::RawSend(const char* data, int length) {
   if (!FSSL->SSLEnabled()) return TBlockSocket::RawSend(data, length);
   int r = FSSL->WriteData(data, length);
-  if (FSSL->LastError() != 0 || r <= 0) FLastError = 10091;
+  if (FSSL->LastError() != 0 || r <= 0) FLastError = FSSL->TimedOut() ? 10060 : 10091;
   return r;
 }
 

@@ -1,6 +1,7 @@
 #include "net/ssllayer.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -12,6 +13,8 @@
 #include <mutex>
 
 #include "net/blocksocket.h"
+#include "net/certverify.h"
+#include "net/opensslapi.h"
 
 // ---------------------------------------------------------------------------
 // The OpenSSL binding: our own declarations of the few entry points used, all
@@ -19,65 +22,20 @@
 
 namespace {
 
-using SslPtr = void*;
+using quorvel::ssl::gApi;
+using quorvel::ssl::kBioCtrlInfo;
+using quorvel::ssl::OpenSslApi;
+using quorvel::ssl::SslPtr;
 
 constexpr int kErrNone = 0;
 constexpr int kErrWantRead = 2;
 constexpr int kErrWantWrite = 3;
 constexpr int kErrZeroReturn = 6;
-constexpr int kVerifyNone = 0;
-constexpr int kVerifyPeer = 1;
-constexpr int kBioCtrlInfo = 3;
 constexpr int kCtrlClearMode = 78;
 constexpr long kModeAutoRetry = 0x4;
-
-struct OpenSslApi {
-  void* libssl = nullptr;
-  void* libcrypto = nullptr;
-  // libssl
-  const void* (*TLS_client_method)() = nullptr;
-  SslPtr (*SSL_CTX_new)(const void*) = nullptr;
-  void (*SSL_CTX_free)(SslPtr) = nullptr;
-  int (*SSL_CTX_set_cipher_list)(SslPtr, const char*) = nullptr;
-  void (*SSL_CTX_set_verify)(SslPtr, int, void*) = nullptr;
-  void (*SSL_CTX_set_default_passwd_cb)(SslPtr, int (*)(char*, int, int, void*)) = nullptr;
-  void (*SSL_CTX_set_default_passwd_cb_userdata)(SslPtr, void*) = nullptr;
-  SslPtr (*SSL_new)(SslPtr) = nullptr;
-  void (*SSL_free)(SslPtr) = nullptr;
-  int (*SSL_set_fd)(SslPtr, int) = nullptr;
-  int (*SSL_connect)(SslPtr) = nullptr;
-  int (*SSL_shutdown)(SslPtr) = nullptr;
-  int (*SSL_write)(SslPtr, const void*, int) = nullptr;
-  int (*SSL_read)(SslPtr, void*, int) = nullptr;
-  int (*SSL_get_error)(SslPtr, int) = nullptr;
-  int (*SSL_pending)(SslPtr) = nullptr;
-  const char* (*SSL_get_version)(SslPtr) = nullptr;
-  SslPtr (*SSL_get1_peer_certificate)(SslPtr) = nullptr;
-  SslPtr (*SSL_get_current_cipher)(SslPtr) = nullptr;
-  const char* (*SSL_CIPHER_get_name)(SslPtr) = nullptr;
-  int (*SSL_CIPHER_get_bits)(SslPtr, int*) = nullptr;
-  long (*SSL_get_verify_result)(SslPtr) = nullptr;
-  long (*SSL_CTX_ctrl)(SslPtr, int, long, void*) = nullptr;
-  // libcrypto
-  const char* (*OpenSSL_version)(int) = nullptr;
-  unsigned long (*ERR_get_error)() = nullptr;
-  void (*ERR_clear_error)() = nullptr;
-  void (*ERR_error_string_n)(unsigned long, char*, size_t) = nullptr;
-  void (*X509_free)(SslPtr) = nullptr;
-  SslPtr (*X509_get_subject_name)(SslPtr) = nullptr;
-  SslPtr (*X509_get_issuer_name)(SslPtr) = nullptr;
-  char* (*X509_NAME_oneline)(SslPtr, char*, int) = nullptr;
-  int (*X509_digest)(SslPtr, SslPtr, unsigned char*, unsigned*) = nullptr;
-  SslPtr (*EVP_get_digestbyname)(const char*) = nullptr;
-  int (*X509_print)(SslPtr, SslPtr) = nullptr;
-  const void* (*BIO_s_mem)() = nullptr;
-  SslPtr (*BIO_new)(const void*) = nullptr;
-  long (*BIO_ctrl)(SslPtr, int, long, void*) = nullptr;
-  int (*BIO_free)(SslPtr) = nullptr;
-};
+constexpr int kVerifyNone = 0;
 
 std::mutex gSslLock;
-OpenSslApi gApi;
 std::atomic<bool> gLoaded{false};
 std::atomic<bool> gForceNone{false};
 
@@ -115,6 +73,9 @@ bool BindAll(OpenSslApi& a) {
   QV_BIND(s, SSL_CIPHER_get_bits);
   QV_BIND(s, SSL_get_verify_result);
   QV_BIND(s, SSL_CTX_ctrl);
+  QV_BIND(s, SSL_ctrl);
+  QV_BIND(s, SSL_get0_param);
+  QV_BIND(s, SSL_CTX_set_default_verify_paths);
   QV_BIND(c, OpenSSL_version);
   QV_BIND(c, ERR_get_error);
   QV_BIND(c, ERR_clear_error);
@@ -130,6 +91,15 @@ bool BindAll(OpenSslApi& a) {
   QV_BIND(c, BIO_new);
   QV_BIND(c, BIO_ctrl);
   QV_BIND(c, BIO_free);
+  QV_BIND(c, X509_get0_notBefore);
+  QV_BIND(c, X509_get0_notAfter);
+  QV_BIND(c, ASN1_TIME_to_tm);
+  QV_BIND(c, X509_get_ext_by_NID);
+  QV_BIND(c, X509_get_ext);
+  QV_BIND(c, X509V3_EXT_print);
+  QV_BIND(c, X509_verify_cert_error_string);
+  QV_BIND(c, X509_VERIFY_PARAM_set1_host);
+  QV_BIND(c, X509_VERIFY_PARAM_set1_ip_asc);
 #undef QV_BIND
   return ok;
 }
@@ -168,13 +138,20 @@ class SigPipeGuard {
 
 const char kNotImplemented[] = "SLL is not implemented!";
 const char kTimedOut[] = "No TLS data within the time-out";
+const char kWriteTimedOut[] = "The server took no TLS data within the time-out";
+const char kHandshakeTimedOut[] = "No answer to the TLS handshake within the time-out";
 
 }  // namespace
 
 namespace quorvel::ssl {
+OpenSslApi gApi;
+
 struct Connection {
   SslPtr ctx = nullptr;
   SslPtr ssl = nullptr;
+  // The socket made non-blocking for the connection, and its flags before.
+  int fd = -1;
+  int savedFlags = -1;
 };
 }  // namespace quorvel::ssl
 
@@ -254,6 +231,9 @@ void TCustomSSL::CopySettings(const TCustomSSL& o) {
   SSHChannelType = o.SSHChannelType;
   SSHChannelArg1 = o.SSHChannelArg1;
   SSHChannelArg2 = o.SSHChannelArg2;
+  VerifyHost = o.VerifyHost;
+  CertificateCheck = o.CertificateCheck;
+  Timeout = o.Timeout;
 }
 
 std::string TCustomSSL::LibraryVersion() {
@@ -378,6 +358,10 @@ void TSSLOpenSSL::Release() {
     if (FConn->ssl) gApi.SSL_free(FConn->ssl);
     if (FConn->ctx) gApi.SSL_CTX_free(FConn->ctx);
   }
+  // Back to a blocking socket, unless the handle is no longer the one we changed.
+  if (FConn && FConn->fd >= 0 && FConn->savedFlags >= 0 && FSocket &&
+      FSocket->Socket() == FConn->fd)
+    ::fcntl(FConn->fd, F_SETFL, FConn->savedFlags);
   FConn.reset();
   FSSLEnabled = false;
 }
@@ -410,7 +394,11 @@ bool TSSLOpenSSL::Prepare() {
     Release();
     return false;
   }
-  gApi.SSL_CTX_set_verify(FConn->ctx, VerifyCert ? kVerifyPeer : kVerifyNone, nullptr);
+  // The handshake never stops on a certificate by itself: OpenSSL verifies and
+  // records the outcome, and ClientHandshake decides afterwards, so that a
+  // certificate the user trusts can still connect.
+  gApi.SSL_CTX_set_verify(FConn->ctx, kVerifyNone, nullptr);
+  if (VerifyCert && gApi.SSL_CTX_set_default_verify_paths(FConn->ctx) != 1) gApi.ERR_clear_error();
   // A read that only met handshake records (session tickets) returns to us
   // instead of blocking for data, so the socket's time-out keeps bounding it.
   gApi.SSL_CTX_ctrl(FConn->ctx, kCtrlClearMode, kModeAutoRetry, nullptr);
@@ -434,7 +422,31 @@ bool TSSLOpenSSL::Prepare() {
   return true;
 }
 
+bool TSSLOpenSSL::WaitSocket(bool forRead, int timeout) {
+  pollfd p{FSocket ? FSocket->Socket() : -1, short(forRead ? POLLIN : POLLOUT), 0};
+  const uint32_t start = quorvel::net::TickCount();
+  for (;;) {
+    int left = timeout;
+    if (timeout >= 0) {
+      const uint32_t spent = quorvel::net::TickDelta(start, quorvel::net::TickCount());
+      left = spent >= static_cast<uint32_t>(timeout) ? 0 : timeout - static_cast<int>(spent);
+    }
+    const int rc = ::poll(&p, 1, left);
+    if (rc < 0 && errno == EINTR) continue;
+    // Ready, or an error the next OpenSSL call will report.
+    return rc != 0;
+  }
+}
+
+void TSSLOpenSSL::TimeOut(const char* text) {
+  FTimedOut = true;
+  FLastError = -1;
+  FLastErrorText = text;
+}
+
 bool TSSLOpenSSL::ClientHandshake() {
+  FTimedOut = false;
+  FPeer = TPeerCertificate{};
   if (!FSocket || !FSocket->HasSocket()) {
     FLastError = -1;
     FLastErrorText = "No socket";
@@ -442,7 +454,41 @@ bool TSSLOpenSSL::ClientHandshake() {
   }
   if (!Prepare()) return false;
   SigPipeGuard guard;
-  if (gApi.SSL_set_fd(FConn->ssl, FSocket->Socket()) < 1 || gApi.SSL_connect(FConn->ssl) < 1) {
+  const int fd = FSocket->Socket();
+  if (gApi.SSL_set_fd(FConn->ssl, fd) < 1) {
+    ReadError();
+    if (FLastError == 0) FLastError = -1;
+    Release();
+    return false;
+  }
+  if (VerifyCert && !quorvel::ssl::ExpectHost(FConn->ssl, VerifyHost)) {
+    gApi.ERR_clear_error();
+    FLastError = -1;
+    FLastErrorText = "The host name \"" + VerifyHost + "\" cannot be checked against a certificate";
+    Release();
+    return false;
+  }
+  // Every wait from here on is a poll() with a limit, never a blocking recv.
+  FConn->fd = fd;
+  FConn->savedFlags = ::fcntl(fd, F_GETFL, 0);
+  if (FConn->savedFlags >= 0) ::fcntl(fd, F_SETFL, FConn->savedFlags | O_NONBLOCK);
+  const uint32_t start = quorvel::net::TickCount();
+  for (;;) {
+    const int r = gApi.SSL_connect(FConn->ssl);
+    if (r == 1) break;
+    const int e = gApi.SSL_get_error(FConn->ssl, r);
+    if (e == kErrWantRead || e == kErrWantWrite) {
+      int left = -1;
+      if (Timeout >= 0) {
+        const uint32_t spent = quorvel::net::TickDelta(start, quorvel::net::TickCount());
+        left = spent >= static_cast<uint32_t>(Timeout) ? 0 : Timeout - static_cast<int>(spent);
+      }
+      if (left != 0 && WaitSocket(e == kErrWantRead, left)) continue;
+      gApi.ERR_clear_error();
+      Release();
+      TimeOut(kHandshakeTimedOut);
+      return false;
+    }
     ReadError();
     if (FLastError == 0) {
       FLastError = -1;
@@ -451,9 +497,20 @@ bool TSSLOpenSSL::ClientHandshake() {
     Release();
     return false;
   }
-  if (VerifyCert && VerifyResult() != 0) {
-    Release();
-    return false;
+  const bool hasCert = quorvel::ssl::ReadPeerCertificate(FConn->ssl, VerifyHost, FPeer);
+  if (VerifyCert && (!hasCert || FPeer.verifyError != 0)) {
+    if (!hasCert) FPeer.reason = "the server sent no certificate";
+    std::string refusal;
+    const bool accepted =
+        hasCert && CertificateCheck && CertificateCheck->AcceptUnverified(FPeer, refusal);
+    if (!accepted) {
+      Release();
+      FLastError = -1;
+      FLastErrorText = refusal.empty()
+                           ? "The server's certificate could not be verified: " + FPeer.reason
+                           : refusal;
+      return false;
+    }
   }
   FSSLEnabled = true;
   return true;
@@ -482,6 +539,7 @@ bool TSSLOpenSSL::CloseTlsBothWays() {
 
 int TSSLOpenSSL::WriteData(const char* buffer, int length) {
   FLastError = 0;
+  FTimedOut = false;
   FLastErrorText.clear();
   if (!FConn || !FConn->ssl || !gLoaded) {
     NotImplemented();
@@ -493,7 +551,12 @@ int TSSLOpenSSL::WriteData(const char* buffer, int length) {
     int r = gApi.SSL_write(FConn->ssl, buffer, length);
     int e = gApi.SSL_get_error(FConn->ssl, r);
     if (e == kErrNone) return r;
-    if (e == kErrWantRead || e == kErrWantWrite) continue;
+    if (e == kErrWantRead || e == kErrWantWrite) {
+      // The server takes nothing (its window is full): wait, bounded.
+      if (WaitSocket(e == kErrWantRead, Timeout)) continue;
+      TimeOut(kWriteTimedOut);
+      return -1;
+    }
     if (e == kErrZeroReturn) return 0;
     gApi.ERR_clear_error();
     FLastError = e;
@@ -518,16 +581,8 @@ int TSSLOpenSSL::ReadData(char* buffer, int length) {
     if (e == kErrNone) return r;
     if (e == kErrWantRead || e == kErrWantWrite) {
       // Wait (bounded by the receive time-out) for the rest of a record.
-      const int timeout = FSocket ? FSocket->ReadTimeout() : -1;
-      pollfd p{FSocket ? FSocket->Socket() : -1, short(e == kErrWantRead ? POLLIN : POLLOUT), 0};
-      int rc;
-      do {
-        rc = ::poll(&p, 1, timeout);
-      } while (rc < 0 && errno == EINTR);
-      if (rc > 0) continue;
-      FLastError = kErrWantRead;
-      FLastErrorText = kTimedOut;
-      FTimedOut = true;
+      if (WaitSocket(e == kErrWantRead, FSocket ? FSocket->ReadTimeout() : -1)) continue;
+      TimeOut(kTimedOut);
       return -1;
     }
     if (e == kErrZeroReturn) return 0;

@@ -8,13 +8,23 @@
 //   TSSLNone     the stand-by used when those libraries cannot be loaded: every
 //                operation that needs a library fails with LastError -1 and the
 //                text "SLL is not implemented!".
-// The server's certificate is never verified with the default settings
-// (VerifyCert off): users connect to servers with self-signed certificates.
+// With the default settings (VerifyCert off) the server's certificate is not
+// verified; with VerifyCert on it is checked against the system's trust store
+// and VerifyHost, and a certificate that fails goes to CertificateCheck (see
+// net/certverify.h), which decides whether the connection goes on.
+//
+// Time-outs: while TLS is on, the socket is non-blocking underneath and every
+// wait is a poll(): the handshake as a whole and each wait of a write last at
+// most Timeout ms, each wait of a read at most the socket's receive time-out
+// (ReadTimeout). A wait that runs out fails with TimedOut() true, which the
+// socket reports as 10060 "Connection timed out" instead of 10091.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "net/certverify.h"
 
 class TTCPBlockSocket;
 
@@ -63,9 +73,12 @@ class TCustomSSL {
   int32_t LastError() const { return FLastError; }
   const std::string& LastErrorText() const { return FLastErrorText; }
   TTCPBlockSocket* Socket() const { return FSocket; }
-  // The last ReadData failed because nothing arrived within the socket's
-  // receive time-out (the connection stays usable).
+  // The last ClientHandshake, ReadData or WriteData failed because a wait ran
+  // out of time (see Timeout and the socket's ReadTimeout).
   bool TimedOut() const { return FTimedOut; }
+  // The server certificate seen by the last ClientHandshake (its subject,
+  // fingerprint and verification outcome); empty fields before one.
+  const TPeerCertificate& PeerCertificate() const { return FPeer; }
 
   // Published settings (the program changes none of them).
   TSSLType SSLType = LT_all;
@@ -74,6 +87,15 @@ class TCustomSSL {
   std::string TrustCertificateFile, TrustCertificate, CertCA, CertCAFile;
   bool VerifyCert = false;
   std::string SSHChannelType, SSHChannelArg1, SSHChannelArg2;
+  // The host name or address the certificate must be issued for (checked when
+  // VerifyCert is on; empty checks the chain only).
+  std::string VerifyHost;
+  // Decides about a certificate that fails verification (not owned; nullptr
+  // refuses every such certificate).
+  TCertificateCheck* CertificateCheck = nullptr;
+  // Milliseconds the handshake as a whole and each wait of a write may last;
+  // below 0 no limit.
+  int Timeout = -1;
 
  protected:
   // Sets LastError -1 / "SLL is not implemented!".
@@ -81,6 +103,7 @@ class TCustomSSL {
   TTCPBlockSocket* FSocket;
   bool FSSLEnabled = false;
   bool FTimedOut = false;
+  TPeerCertificate FPeer;
   int32_t FLastError = 0;
   std::string FLastErrorText;
 };
@@ -124,6 +147,11 @@ class TSSLOpenSSL : public TCustomSSL {
   bool Prepare();
   void Release();
   void ReadError();
+  // Waits until the socket is readable (or writable) for at most timeout ms
+  // (below 0: no limit); false when the time ran out.
+  bool WaitSocket(bool forRead, int timeout);
+  // Sets the timed-out state with its text.
+  void TimeOut(const char* text);
   std::unique_ptr<quorvel::ssl::Connection> FConn;
 };
 

@@ -51,6 +51,7 @@ SlapdEnv ReadSlapdEnv(const std::string& dir) {
   env.userDn = kv["QUORVEL_LDAP_USER_DN"];
   env.userPw = kv["QUORVEL_LDAP_USER_PW"];
   env.certFile = kv["QUORVEL_LDAP_CERT"];
+  env.caFile = kv["QUORVEL_LDAP_CA"];
   env.sizeLimit = num("QUORVEL_LDAP_SIZELIMIT");
   env.ok = !env.host.empty() && env.port > 0 && env.ldapsPort > 0 && !env.base.empty();
   if (!env.ok) env.error = dir + "/env is incomplete";

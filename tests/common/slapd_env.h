@@ -29,7 +29,8 @@ struct SlapdEnv {
   std::string adminPw;
   std::string userDn;  // a normal user (the size limit applies)
   std::string userPw;
-  std::string certFile;  // the server's self-signed certificate (PEM)
+  std::string certFile;  // the server's certificate (PEM), for 127.0.0.1 and localhost
+  std::string caFile;    // the authority that signed it (every test gets it as SSL_CERT_FILE)
   int sizeLimit = 0;     // the server's size limit for normal users
   std::string error;     // why ok is false
 };

@@ -310,7 +310,7 @@ TEST(LdapSlapd, StartTLSAndLdaps) {
   QUORVEL_REQUIRE_SLAPD(Env());
   auto tls = Open(Env().userDn, Env().userPw);
   tls->AutoTLS = true;
-  ASSERT_TRUE(tls->Connect()) << tls->ResultCode() << " " << tls->Sock()->LastErrorText();
+  ASSERT_TRUE(tls->Connect()) << tls->ResultCode() << " " << tls->Sock()->LastErrorText() << " " << tls->Sock()->SSL()->LastErrorText();
   EXPECT_TRUE(tls->Sock()->SSL()->SSLEnabled());
   ASSERT_TRUE(tls->Bind());
   tls->SearchScope = SS_BaseObject;
