@@ -97,6 +97,7 @@ void TMainForm::a_serverClick() {
   node->id = ::data ? ::data->AddServer(node->name, s.server, std::to_string(s.port), s.ssl, s.uid,
                                         s.pwd, s.basedn)
                     : 0;
+  record->id = node->server->id = node->id;
   const QString caption = Q(node->name);
   const std::string name = node->name;
   if (node->id != 0) {
@@ -138,6 +139,7 @@ void TMainForm::e_serverClick() {
   // A port that is not a number ends the command before anything changes.
   auto record = ReadServerDialog(dlg);
   if (!record) return;
+  record->id = d->id;
   d->name = Trim32(Text(dlg.ed_name));
   *d->server = *record;
   const TServerNodeData& s = *d->server;

@@ -111,6 +111,8 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   sink_.SetParent(this);
   sink_.SetPane([this](const std::string& line) { PaneLine(line); });
   previousSink_ = SetMessageSink(&sink_);
+  // Certificates that fail verification are asked about in a window.
+  previousTrustPrompt_ = SetTrustPrompt(&trustPrompt_);
   // 3. Open the catalogue and the working store.
   bool opened = false;
   if (g_programFolder.empty()) {
@@ -144,6 +146,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
 TMainForm::~TMainForm() {
   // Hand LogError and friends back to whoever had them before this window.
   if (&CurrentMessageSink() == &sink_) SetMessageSink(previousSink_);
+  SetTrustPrompt(previousTrustPrompt_);
 }
 
 void TMainForm::BuildWindow() {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/guisink.h"
+#include "dialogs/trustform.h"
 #include "store/nodedata.h"
 
 class QAction;
@@ -158,6 +159,8 @@ class TMainForm : public QMainWindow {
 
   quorvel::TGuiMessageSink sink_;
   TMessageSink* previousSink_ = nullptr;
+  TDialogTrustPrompt trustPrompt_;
+  TTrustPrompt* previousTrustPrompt_ = nullptr;
   QStringList pending_;
   QElapsedTimer sinceFlush_;
   bool flushScheduled_ = false;

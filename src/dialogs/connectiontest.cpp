@@ -1,6 +1,7 @@
 #include "dialogs/connectiontest.h"
 
 #include "store/messages.h"
+#include "store/trust.h"
 
 #include "ldap/session.h"
 #include "net/blocksocket.h"
@@ -23,13 +24,15 @@ std::string ConnectErrorText(const std::string& host, int code, const std::strin
 }
 
 bool TestConnection(const std::string& host, const std::string& port, const std::string& uid,
-                    const std::string& pwd, bool ssl, const std::function<void()>& beforeReport) {
+                    const std::string& pwd, bool ssl, const std::function<void()>& beforeReport,
+                    int serverid) {
   TLDAPSend ldap;
   ldap.TargetHost = host;
   ldap.TargetPort = port;
   ldap.UserName = uid;
   ldap.Password = pwd;
   if (ssl) ldap.FullSSL = true;
+  RequireTrust(ldap, serverid, host + ":" + port);
   if (!ldap.Connect()) {
     beforeReport();
     LogError(ConnectErrorText(host, ldap.ResultCode(), FailureText(ldap)));

@@ -109,5 +109,5 @@ void TServerForm::btntestClick() {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   quorvel::TestConnection(ed_server->text().toStdString(), ed_port->text().toStdString(),
                           ed_uid->text().toStdString(), ed_pwd->text().toStdString(),
-                          ed_ssl->isChecked(), [] { QApplication::restoreOverrideCursor(); });
+                          ed_ssl->isChecked(), [] { QApplication::restoreOverrideCursor(); }, Tag);
 }

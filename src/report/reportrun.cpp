@@ -15,6 +15,7 @@
 
 #include "export/datasetsource.h"
 #include "export/kxexport.h"
+#include "report/certcommands.h"
 #include "store/cataloguereader.h"
 #include "store/connect.h"
 #include "store/data.h"
@@ -33,6 +34,8 @@ const char* kUsage =
     "  quorvel-report --list [--catalogue FILE]\n"
     "  quorvel-report --profile NAME --format FORMAT --output FILE\n"
     "                 [--server NAME] [--catalogue FILE]\n"
+    "  quorvel-report --show-certificate --server NAME [--catalogue FILE]\n"
+    "  quorvel-report --trust-certificate FINGERPRINT --server NAME [--catalogue FILE]\n"
     "  quorvel-report --help | --version\n"
     "\n"
     "Runs a search profile stored in the Quorvel catalogue and writes its rows as a\n"
@@ -46,6 +49,15 @@ const char* kUsage =
     "  --format FORMAT   ldif, html, xls, doc, txt, csv, tab, rtf, dif or slk\n"
     "  --output FILE     where the report goes, whatever its extension; - writes it\n"
     "                    to standard output (every format but xls)\n"
+    "  --show-certificate        connect to the SSL server NAME and print its\n"
+    "                            certificate and SHA-256 fingerprint (stores nothing)\n"
+    "  --trust-certificate FP    trust the certificate of the SSL server NAME when it\n"
+    "                            has the SHA-256 fingerprint FP (as openssl prints it,\n"
+    "                            or plain hexadecimal)\n"
+    "\n"
+    "A certificate that fails verification (self-signed, another host's, expired)\n"
+    "is only accepted once trusted for its server; otherwise the run ends with\n"
+    "status 2 and a message giving its fingerprint.\n"
     "\n"
     "Exit status: 0 report written; 1 usage error, unknown profile or unreadable\n"
     "catalogue; 2 connection or bind failure; 3 report written with the partial\n"
@@ -133,6 +145,8 @@ struct TOptions {
   bool list = false, help = false, version = false;
   std::string catalogue, profile, server, format, output;
   bool hasProfile = false, hasServer = false, hasFormat = false, hasOutput = false;
+  bool showCertificate = false, hasTrust = false;
+  std::string trustFingerprint;
 };
 
 int UsageError(const std::string& text) {
@@ -147,9 +161,12 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions&
     bool* given;
   };
   const std::map<std::string, Valued> valued = {
-      {"--catalogue", {&o.catalogue, nullptr}}, {"--profile", {&o.profile, &o.hasProfile}},
-      {"--server", {&o.server, &o.hasServer}},  {"--format", {&o.format, &o.hasFormat}},
+      {"--catalogue", {&o.catalogue, nullptr}},
+      {"--profile", {&o.profile, &o.hasProfile}},
+      {"--server", {&o.server, &o.hasServer}},
+      {"--format", {&o.format, &o.hasFormat}},
       {"--output", {&o.output, &o.hasOutput}},
+      {"--trust-certificate", {&o.trustFingerprint, &o.hasTrust}},
   };
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
@@ -163,6 +180,10 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions&
     }
     if (arg == "--version") {
       o.version = true;
+      continue;
+    }
+    if (arg == "--show-certificate") {
+      o.showCertificate = true;
       continue;
     }
     std::string value;
@@ -256,9 +277,21 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
 
   TProgressLine progress;
   progress.Show("Connecting to " + server.server + "...");
+  // Nobody is asked about a certificate here: one that is not trusted ends
+  // the run, and the message says how to trust it.
+  TRefusingTrustPrompt refusing;
+  TTrustPrompt* previousPrompt = SetTrustPrompt(&refusing);
+  Tdata* previousCatalogue = SetTrustCatalogue(&d);
   std::unique_ptr<TLDAPSend> ldap = ConnectServer(server);
+  SetTrustPrompt(previousPrompt);
+  SetTrustCatalogue(previousCatalogue);
   progress.Done();
-  if (!ldap) return reConnect;
+  if (!ldap) {
+    if (refusing.last)
+      LogError(
+          UntrustedCertificateMessage(*refusing.last, found[0].first->server.name, o.catalogue));
+    return reConnect;
+  }
 
   progress.Show("Searching " + server.server + "...");
   ldap->OnSearchEntry = [&progress](int received) {
@@ -341,7 +374,16 @@ int RunReportCommand(const std::vector<std::string>& args) {
     return reOk;
   }
   std::optional<TkxExportType> type;
-  if (o.list) {
+  const bool certificate = o.showCertificate || o.hasTrust;
+  if (certificate) {
+    if (o.showCertificate && o.hasTrust)
+      return UsageError("choose one of --show-certificate and --trust-certificate");
+    if (!o.hasServer) return UsageError("say which server with --server NAME");
+    if (o.list || o.hasProfile || o.hasFormat || o.hasOutput)
+      return UsageError(
+          "--show-certificate and --trust-certificate take only --server and "
+          "--catalogue");
+  } else if (o.list) {
     if (o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer)
       return UsageError("--list takes no other option than --catalogue");
   } else {
@@ -389,6 +431,8 @@ int RunReportCommand(const std::vector<std::string>& args) {
   if (!InitDatabases(d, catalogue, working.File())) {
     return UsageError("cannot open the catalogue " + catalogue + ": " + d.LastError());
   }
+  if (o.showCertificate) return ShowCertificateCommand(d, o.server);
+  if (o.hasTrust) return TrustCertificateCommand(d, o.server, o.trustFingerprint);
   return o.list ? ListProfiles(d) : RunProfile(d, o, *type);
 }
 

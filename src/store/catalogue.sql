@@ -1,5 +1,6 @@
 -- The catalogue's tables. The build creates lib/quorvel.db with them when it is
--- absent; the program itself never creates or alters them.
+-- absent; the program itself never alters them. It creates trusted_certificates
+-- (the same statement, src/store/trust.cpp) in a catalogue made before it existed.
 CREATE TABLE servers (
   id INTEGER PRIMARY KEY AUTOINCREMENT,
   name VARCHAR(255),
@@ -18,4 +19,13 @@ CREATE TABLE profiles (
   scope INTEGER,
   att VARCHAR(4096),
   filter VARCHAR(4096)
+);
+CREATE TABLE trusted_certificates (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  serverid INTEGER,
+  fingerprint VARCHAR(95),
+  subject VARCHAR(1024),
+  issuer VARCHAR(1024),
+  expiry VARCHAR(32),
+  trusted VARCHAR(32)
 );

@@ -14,6 +14,7 @@ std::vector<TCatalogueServer> ReadCatalogue(Tdata& d) {
     s.id = d.servers.FieldByName("id").AsInteger();
     s.name = d.servers.FieldByName("name").AsString();
     s.server = std::make_unique<TServerNodeData>();
+    s.server->id = s.id;
     s.server->server = d.servers.FieldByName("server").AsString();
     s.server->port = d.servers.FieldByName("port").AsInteger();
     s.server->ssl = d.servers.FieldByName("ssl").AsString();

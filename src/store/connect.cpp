@@ -5,6 +5,7 @@
 #include "net/blocksocket.h"
 #include "store/messages.h"
 #include "store/rows.h"
+#include "store/trust.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server) {
   session->UserName = server.uid;
   session->Password = server.pwd;
   if (server.ssl == "Y") session->FullSSL = true;
+  quorvel::RequireTrust(*session, server.id, server.server + ":" + std::to_string(server.port));
   bool ok = false;
   try {
     ok = session->Connect() && session->Bind();

@@ -13,7 +13,8 @@
 
 // A connected and bound session owned by the caller, or nullptr after the
 // failure has been reported. Never unbinds. ssl "Y" (exactly) asks for SSL from
-// the first byte.
+// the first byte; a certificate that fails verification is decided about by
+// the trust store for server.id (store/trust.h).
 std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server);
 
 // Runs the profile's search on session: the session's SearchResult() (owned by

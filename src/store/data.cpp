@@ -1,8 +1,11 @@
 #include "store/data.h"
 
+#include "store/trust.h"
+
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <exception>
 
 #include "store/filelocations.h"
@@ -150,7 +153,12 @@ bool Tdata::UpdateServer(const std::string& id, const std::string& name, const s
 
 bool Tdata::DeleteServer(const std::string& id) {
   if (!IsNumber(id)) return false;
-  return RunSql(sql, "DELETE FROM servers WHERE id =" + id, {});
+  if (!RunSql(sql, "DELETE FROM servers WHERE id =" + id, {})) return false;
+  // Its trusted certificates go with it: a later server that gets the same
+  // id must not inherit them.
+  const long long n = std::strtoll(id.c_str(), nullptr, 10);
+  if (n > 0 && n <= INT_MAX) quorvel::ForgetCertificates(*this, static_cast<int>(n));
+  return true;
 }
 
 int Tdata::AddProfile(const std::string& name, const std::string& serverid,

@@ -6,6 +6,7 @@
 #include <string>
 
 struct TServerNodeData {
+  int id = 0;          // the catalogue id (0: not stored yet); keys its trusted certificates
   std::string server;  // host name or address
   int port = 389;
   std::string ssl = "N";  // "Y" for SSL from the first byte
