@@ -27,6 +27,8 @@ int main(int argc, char** argv) {
   try {
     QApplication::setApplicationName("Quorvel");
     QApplication::setApplicationDisplayName("Quorvel");
+    // Matches the installed desktop entry, so the desktop shows its icon.
+    QGuiApplication::setDesktopFileName("org.example.quorvel");
     QApplication::setWindowIcon(QIcon(quorvel::ProgramPixmap(48)));
     module = std::make_unique<Tdata>();
     data = module.get();
