@@ -334,3 +334,90 @@ TEST_F(ReportTest, HelpAndVersion) {
 }
 
 }  // namespace
+
+// The run never asks about a certificate: one its system does not know ends
+// the run with the fingerprint and the command that trusts it; the two
+// certificate commands show and trust it. The harness's authority is hidden
+// from the runner, so its server's certificate is unknown, as most internal
+// directories' are.
+TEST_F(ReportTest, UnknownCertificatesEndTheRunUntilTrusted) {
+  const auto& env = Slapd();
+  const std::string sql =
+      "INSERT INTO servers (id,name,server,port,ssl,uid,pwd,basedn) VALUES (50,'Secure it''s',"
+      "'127.0.0.1'," +
+      std::to_string(env.ldapsPort) + ",'Y','" + env.adminDn + "','" + env.adminPw + "','" +
+      env.base +
+      "');"
+      "INSERT INTO profiles (name,serverid,basedn,scope,att,filter) VALUES "
+      "('secure',50,'ou=people," +
+      env.base + "',1,'cn','(objectClass=person)');";
+  ASSERT_EQ(std::system(("sqlite3 " + Quote(catalogue_) + " " + Quote(sql)).c_str()), 0);
+  auto sqlite = [&](const std::string& query) {
+    std::string out;
+    if (FILE* p = popen(("sqlite3 " + Quote(catalogue_) + " " + Quote(query)).c_str(), "r")) {
+      char buf[512];
+      while (fgets(buf, sizeof buf, p)) out += buf;
+      pclose(p);
+    }
+    return out;
+  };
+  std::string fp;
+  if (FILE* p = popen(
+          ("openssl x509 -noout -fingerprint -sha256 -in " + Quote(env.certFile)).c_str(), "r")) {
+    char buf[256];
+    fp = fgets(buf, sizeof buf, p) ? std::string(buf) : std::string();
+    pclose(p);
+  }
+  fp = fp.substr(fp.find('=') + 1);
+  fp = fp.substr(0, fp.find('\n'));
+  ASSERT_EQ(fp.size(), 95u) << fp;
+  std::string plainLower, wrong = fp;
+  for (char c : fp)
+    if (c != ':') plainLower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  wrong.back() = wrong.back() == '0' ? '1' : '0';
+
+  const char* saved = std::getenv("SSL_CERT_FILE");
+  const std::string savedValue = saved ? saved : "";
+  setenv("SSL_CERT_FILE", (dir_ + "/no-authority.pem").c_str(), 1);
+  const std::string out = dir_ + "/secure.csv";
+  const std::string server = " --server \"Secure it's\"";
+  const struct {
+    std::string args;
+    int status;
+    std::string out, err;  // pieces of what stdout and stderr say
+    int trusted;           // rows in trusted_certificates afterwards
+  } steps[] = {
+      {"--profile secure --format csv --output " + out, 2, "",
+       "is not trusted: issued by an authority that is not trusted: /O=Quorvel Test/CN=Quorvel "
+       "Test CA. Its SHA-256 fingerprint is " +
+           fp +
+           ". If that is the server's own certificate, trust it with: quorvel-report "
+           "--trust-certificate " +
+           fp + " --server 'Secure it'\\''s' --catalogue '" + catalogue_ + "'",
+       0},
+      {"--show-certificate" + server, 0, "SHA-256 fingerprint: " + fp, "", 0},
+      {"--show-certificate" + server, 0, "Trusted:       no", "", 0},
+      {"--trust-certificate " + wrong + server, 2, "", "nothing was stored", 0},
+      {"--trust-certificate 12:34" + server, 1, "", "is not a SHA-256 fingerprint", 0},
+      {"--trust-certificate " + fp + " --server Nobody", 1, "", "no server named 'Nobody'", 0},
+      {"--trust-certificate " + fp + " --server Admin", 1, "", "does not use SSL", 0},
+      {"--show-certificate --profile secure" + server, 1, "", "take only --server", 0},
+      {"--trust-certificate " + plainLower + server, 0, "", "is now trusted", 1},
+      {"--show-certificate" + server, 0, "Trusted:       yes, since ", "", 1},
+      {"--profile secure --format csv --output " + out, 0, "", "", 1},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.args);
+    RunOutput r = Report(s.args);
+    EXPECT_EQ(r.status, s.status) << r.err;
+    EXPECT_NE(r.out.find(s.out), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(s.err), std::string::npos) << r.err;
+    EXPECT_EQ(sqlite("SELECT count(*) FROM trusted_certificates WHERE serverid = 50"),
+              std::to_string(s.trusted) + "\n");
+  }
+  EXPECT_NE(ReadFile(out).find("cn="), std::string::npos);
+  if (saved)
+    setenv("SSL_CERT_FILE", savedValue.c_str(), 1);
+  else
+    unsetenv("SSL_CERT_FILE");
+}

@@ -1,0 +1,96 @@
+// The main window meets a server certificate its system does not know (the
+// private directory server's authority is hidden from it): Run asks, Cancel
+// fails like a refused connection with the reason in the pane, "Trust and
+// connect" remembers it for that server only, and the server dialog's Test
+// asks for another server again.
+#include <QApplication>
+#include <QLabel>
+#include <QTableView>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <cstdlib>
+
+#include "app/guifixture.h"
+#include "common/slapd_env.h"
+#include "dialogs/serverform.h"
+#include "dialogs/trustform.h"
+
+using namespace quorvel::test;
+
+namespace {
+
+class CertificateTest : public TGuiTest {
+ protected:
+  void SetUp() override {
+    TGuiTest::SetUp();
+    const char* saved = std::getenv("SSL_CERT_FILE");
+    saved_ = saved ? saved : "";
+    setenv("SSL_CERT_FILE", "/nonexistent/no-authority.pem", 1);
+  }
+  void TearDown() override {
+    setenv("SSL_CERT_FILE", saved_.c_str(), 1);
+    TGuiTest::TearDown();
+  }
+  // The next certificate question is answered by pressing one of its buttons.
+  void Answer(QPushButton* TTrustForm::*button) {
+    seam_->dialogs.push_back([this, button](QDialog& d) {
+      auto& f = dynamic_cast<TTrustForm&>(d);
+      questions_.append(f.lbl_text->text());
+      (f.*button)->click();
+    });
+  }
+  int Rows() { return form_->grid->model() ? form_->grid->model()->rowCount() : 0; }
+  QStringList questions_;
+  std::string saved_;
+};
+
+}  // namespace
+
+TEST_F(CertificateTest, RunAsksOnceAndTestAsksForAnotherServer) {
+  const SlapdEnv& env = Slapd();
+  QUORVEL_REQUIRE_SLAPD(env);
+  Catalogue({TServerRow("tls", env.host, env.ldapsPort, "Y", env.adminDn, env.adminPw),
+             TServerRow("twin", env.host, env.ldapsPort, "Y", env.adminDn, env.adminPw)},
+            {{"me", 0, "ou=people," + env.base, 2, "(uid=tuser)", "cn"}});
+  Start();
+  auto run = [&] {
+    Click(form_->tv_workspace, Item(form_->tv_workspace, {"tls", "me"}));
+    form_->tb_run->trigger();
+  };
+
+  Answer(&TTrustForm::btncancel);
+  run();
+  ASSERT_EQ(questions_.size(), 1);
+  EXPECT_TRUE(questions_[0].contains("issued by an authority that is not trusted"));
+  ASSERT_EQ(seam_->Errors().size(), 1);
+  EXPECT_TRUE(seam_->Errors()[0].contains("ErrorCode: 10091"));
+  EXPECT_TRUE(seam_->Errors()[0].contains("The server's certificate is not trusted"));
+  EXPECT_TRUE(form_->PaneLines().join("\n").contains("The server's certificate is not trusted"));
+  EXPECT_EQ(Rows(), 0);
+
+  seam_->Clear();
+  Answer(&TTrustForm::btntrust);
+  run();
+  EXPECT_EQ(questions_.size(), 2);
+  EXPECT_TRUE(seam_->Errors().isEmpty()) << seam_->Errors().join("|").toStdString();
+  EXPECT_EQ(Rows(), 1);
+
+  run();  // remembered: nobody is asked
+  EXPECT_EQ(questions_.size(), 2);
+  EXPECT_EQ(seam_->dialogsShown, 2);
+  EXPECT_EQ(Rows(), 1);
+
+  // The twin server on the same address has trusted nothing: its Test asks.
+  seam_->Clear();
+  Click(form_->tv_workspace, Item(form_->tv_workspace, {"twin"}));
+  seam_->dialogs.push_back([](QDialog& d) {
+    auto& f = static_cast<TServerForm&>(d);
+    f.btntest->click();
+    f.btncancel->click();
+  });
+  Answer(&TTrustForm::btnonce);
+  form_->tb_test->trigger();
+  EXPECT_EQ(questions_.size(), 3);
+  EXPECT_EQ(seam_->Infos(), QStringList("Connection successful..."));
+}
