@@ -66,9 +66,10 @@ class TExcelWriter : public TFormatWriter {
 
   void DataRow(const TRow& row) override {
     if (x_.Row() >= TkxNativeExcel::kSheetRows)
-      throw TExportFailure("An Excel sheet of this format holds at most " +
-                           std::to_string(TkxNativeExcel::kSheetRows) +
-                           " rows; choose another format such as CSV or HTML.");
+      throw TExportFailure(
+          "An Excel sheet of this format holds at most " +
+          std::to_string(TkxNativeExcel::kSheetRows) +
+          " rows; choose another format such as Excel Workbook (.xlsx), CSV or HTML.");
     x_.SetRow(x_.Row() + 1);
     x_.SetColumn(1);
     if (row.RowNumbers) {

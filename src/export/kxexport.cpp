@@ -12,6 +12,7 @@
 #include "export/nativeexcel.h"
 #include "export/output.h"
 #include "export/textcodec.h"
+#include "export/workbookformat.h"
 #include "export/writers.h"
 
 using quorvel::TCell;
@@ -196,6 +197,7 @@ const std::vector<TkxFormatInfo>& ExportFormatTable() {
       {xtDIF, "Data Interchange Format", "DIF", 6},
       {xtSYLK, "SYLK Format", "SLK", 6},
       {xtClipboard, "Clipboard", "TMP", 7},
+      {xtXLSX, "Excel Workbook", "XLSX", 8},
   };
   return table;
 }
@@ -237,6 +239,8 @@ const std::string& FilterLabel(const TkxCustomExport& e, TkxExportType t) {
       return f.DIF;
     case xtSYLK:
       return f.SYLK;
+    case xtXLSX:
+      return f.XLSX;
     default:
       return none;
   }
@@ -529,12 +533,20 @@ void TkxCustomExport::WriteExport(const Target& target) {
             "The report has " + std::to_string(ctx.TotalRows) + " rows and " +
             std::to_string(columns) + " columns, but an Excel sheet of this format holds at most " +
             std::to_string(capacity) +
-            " data rows and 256 columns. Nothing was written; choose another format such as CSV "
-            "or HTML.");
+            " data rows and 256 columns. Nothing was written; choose another format such as "
+            "Excel Workbook (.xlsx), CSV or HTML.");
       }
       excel_->SetFileName(target.kind == Target::tkStream ? std::string("report.xls")
                                                           : target.path);
       writer = quorvel::MakeExcelWriter(ctx, *excel_);
+    } else if (ExportType == xtXLSX) {
+      const int columns = ctx.ExportedColumns + (Options.Has(xoRowNumbers) ? 1 : 0);
+      // Rows the hooks leave out only lower the count: a count within the
+      // limits stays within them.
+      if (std::string refusal = quorvel::WorkbookLimitMessage(ctx.TotalRows, columns);
+          !refusal.empty())
+        throw TExportFailure(refusal);
+      writer = quorvel::MakeWorkbookWriter(ctx);
     } else if (ExportType == xtHTML || ExportType == xtWord || ExportType == xtRTF) {
       writer = quorvel::MakeMarkupWriter(ctx);
     } else {

@@ -18,9 +18,10 @@ enum TkxExportType {
   xtRTF,
   xtDIF,
   xtSYLK,
-  xtClipboard
+  xtClipboard,
+  xtXLSX  // Excel workbook (Office Open XML)
 };
-constexpr int kxExportTypeCount = 11;
+constexpr int kxExportTypeCount = 12;
 
 enum TkxExportOption {
   xoClipboardMessage,
@@ -86,6 +87,7 @@ struct TkxDocumentFilter {
   std::string RTF = "Rich Text Format";
   std::string DIF = "Data Interchange Format";
   std::string SYLK = "SYLK Files";
+  std::string XLSX = "Excel Workbook";
 };
 
 // Every text of the engine that the user sees.

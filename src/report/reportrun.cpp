@@ -46,9 +46,9 @@ const char* kUsage =
     "                    or ~/.local/share/quorvel/quorvel.db when it is installed)\n"
     "  --profile NAME    the profile to run\n"
     "  --server NAME     the profile's server, when several servers have a profile NAME\n"
-    "  --format FORMAT   ldif, html, xls, doc, txt, csv, tab, rtf, dif or slk\n"
+    "  --format FORMAT   ldif, html, xls, xlsx, doc, txt, csv, tab, rtf, dif or slk\n"
     "  --output FILE     where the report goes, whatever its extension; - writes it\n"
-    "                    to standard output (every format but xls)\n"
+    "                    to standard output (every format but xls and xlsx)\n"
     "  --show-certificate        connect to the SSL server NAME and print its\n"
     "                            certificate and SHA-256 fingerprint (stores nothing)\n"
     "  --trust-certificate FP    trust the certificate of the SSL server NAME when it\n"
@@ -207,8 +207,9 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions&
 
 std::optional<TkxExportType> FormatByName(const std::string& name) {
   static const std::map<std::string, TkxExportType> formats = {
-      {"ldif", xtLDIF}, {"html", xtHTML}, {"xls", xtExcel}, {"doc", xtWord}, {"txt", xtTXT},
-      {"csv", xtCSV},   {"tab", xtTAB},   {"rtf", xtRTF},   {"dif", xtDIF},  {"slk", xtSYLK},
+      {"ldif", xtLDIF}, {"html", xtHTML}, {"xls", xtExcel}, {"doc", xtWord},
+      {"txt", xtTXT},   {"csv", xtCSV},   {"tab", xtTAB},   {"rtf", xtRTF},
+      {"dif", xtDIF},   {"slk", xtSYLK},  {"xlsx", xtXLSX},
   };
   auto it = formats.find(name);
   if (it == formats.end()) return std::nullopt;
@@ -393,10 +394,10 @@ int RunReportCommand(const std::vector<std::string>& args) {
     type = FormatByName(o.format);
     if (!type)
       return UsageError("unknown format '" + o.format +
-                        "' (use ldif, html, xls, doc, txt, csv, tab, rtf, dif or slk)");
+                        "' (use ldif, html, xls, xlsx, doc, txt, csv, tab, rtf, dif or slk)");
     if (o.output.empty())
       return UsageError("--output needs a file name (or - for standard output)");
-    if (o.output == "-" && *type == xtExcel)
+    if (o.output == "-" && (*type == xtExcel || *type == xtXLSX))
       return UsageError("an Excel report cannot go to standard output; give a file name");
   }
 

@@ -26,7 +26,7 @@ TEST_F(ExportEngine, ConfiguredValues) {
   TkxDBGridExport fresh;
   EXPECT_EQ(fresh.ExportStyle, xsView);
   EXPECT_EQ(fresh.ExportType, xtExcel);
-  EXPECT_EQ(fresh.ExportTypes.Bits(), 0x7FFu);
+  EXPECT_EQ(fresh.ExportTypes.Bits(), 0xFFFu);  // all twelve, the workbook included
   EXPECT_EQ(fresh.VersionText(), "2.37");
   EXPECT_EQ(x.engine.ExportStyle, xsFile);
   EXPECT_EQ(x.engine.TempDir(), dir.Path() + "data/");

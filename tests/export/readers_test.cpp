@@ -22,9 +22,9 @@ const std::vector<std::string> kColumns = {"oid", "cn", "description", "mail"};
 
 std::string LongValue() {
   std::string s;
-  while (s.size() < 3000) s += "abcdefghij0123456789 ";
-  s.resize(2998);
-  return s + "é";  // 3000 characters, the last one outside ASCII
+  while (s.size() < 5000) s += "abcdefghij0123456789 ";
+  s.resize(4998);
+  return s + "é";  // 5000 characters, the last one outside ASCII
 }
 
 // The hard values, one row per kind of trouble.
@@ -45,6 +45,7 @@ std::vector<TkxValues> HardRows() {
       {"cn=decimals", "-3.25", "Xbad", "1.50"},
       {"cn=wide", "123456789012345", "0x1F", "-0"},
       // A value that would end its string item in DIF and hide what follows.
+      {"cn=formula", "=1+1", "_x0041_ stays", "@SUM(A1)"},
       {"cn=evil", "\"tab\"\tand \"quote\"", "evil\n1,0\n\"INJECTED\"\n-1,0\nBOT", "\t"},
   };
 }
@@ -158,7 +159,7 @@ std::vector<TkxValues> SortedByOid(std::vector<TkxValues> rows) {
 }
 
 struct Written {
-  std::string csv, tab, txt, ldif, html, doc, rtf, xls, slk, dif;
+  std::string csv, tab, txt, ldif, html, doc, rtf, xls, slk, dif, xlsx;
 };
 
 Written WriteAllFormats(TkxRowSource& source, const ExportTempDir& dir, const std::string& stem) {
@@ -180,6 +181,7 @@ Written WriteAllFormats(TkxRowSource& source, const ExportTempDir& dir, const st
   w.xls = one(xtExcel, ".xls");
   w.slk = one(xtSYLK, "-sylk.slk");
   w.dif = one(xtDIF, "-dif.dif");
+  w.xlsx = one(xtXLSX, "-book.xlsx");
   return w;
 }
 
@@ -214,6 +216,7 @@ TEST_F(ExportReaders, HardValuesAndAnEmptyTableReadBackInEveryFormat) {
     ExpectReads("rtf", w->rtf, expected);
     ExpectReads("rtf", w->doc, expected);
     ExpectReads("xls", w->xls, expected);
+    ExpectReads("xlsx", w->xlsx, expected);
   }
   ExpectReads("tab", h.tab, all);
   ExpectReads("tab", e.tab, none);
@@ -235,6 +238,9 @@ TEST_F(ExportReaders, HardValuesAndAnEmptyTableReadBackInEveryFormat) {
   const std::string dif = LibreOfficeToCsv(dir, "dif", "DIF:76", {h.dif, e.dif});
   ExpectReads("lo-dif", dif + "hard-dif.csv", all);
   ExpectReads("lo-dif", dif + "empty-dif.csv", none);
+  const std::string xlsx = LibreOfficeToCsv(dir, "xlsx", "", {h.xlsx, e.xlsx});
+  ExpectReads("lo-xlsx", xlsx + "hard-book.csv", all);
+  ExpectReads("lo-xlsx", xlsx + "empty-book.csv", none);
 }
 
 TEST_F(ExportReaders, ExcelSheetFullToItsLastRowReadsWhole) {
@@ -271,12 +277,13 @@ TEST_F(ExportReaders, ExcelSheetFullToItsLastRowReadsWhole) {
   EXPECT_FALSE(quorvel::FileExists(dir.File("over.xls")));
 }
 
-TEST_F(ExportReaders, SeventyThousandRows) {
+TEST_F(ExportReaders, AHundredThousandRows) {
   std::vector<TkxValues> rows;
-  for (int i = 0; i < 70000; ++i) {
+  for (int i = 0; i < 100000; ++i) {
     char oid[32];
     std::snprintf(oid, sizeof oid, "cn=user%05d,o=x", i);
-    rows.push_back({oid, "Name " + std::to_string(i), i % 7 ? "x" : "", "u" + std::to_string(i)});
+    rows.push_back({oid, "Name " + std::to_string(i), i % 7 ? "x" : "",
+                    i % 2 ? "u" + std::to_string(i) : std::to_string(i)});
   }
   SqliteTable table(dir.File("big.db"), rows);
   TkxDatasetRowSource source(&table.Query());
@@ -285,12 +292,14 @@ TEST_F(ExportReaders, SeventyThousandRows) {
   WriteExpected(expected, rows);
   for (auto [type, name, reader] :
        {std::tuple{xtCSV, "big.csv", "csv"}, std::tuple{xtLDIF, "big.ldif", "ldif"},
-        std::tuple{xtHTML, "big.html", "html"}}) {
+        std::tuple{xtHTML, "big.html", "html"}, std::tuple{xtXLSX, "big.xlsx", "xlsx"}}) {
     x.engine.ExportType = type;
     ASSERT_TRUE(x.engine.ExportToPath(dir.File(name))) << x.engine.LastRun().Message;
     ExpectReads(reader, dir.File(name), expected);
   }
-  // Too many rows for the spreadsheet format: refused, nothing written.
+  const std::string lo = LibreOfficeToCsv(dir, "big", "", {dir.File("big.xlsx")});
+  ExpectReads("lo-xlsx", lo + "big.csv", expected);
+  // Too many rows for the old spreadsheet format: refused, nothing written.
   x.engine.ExportType = xtExcel;
   EXPECT_FALSE(x.engine.ExportToPath(dir.File("big.xls")));
   EXPECT_FALSE(quorvel::FileExists(dir.File("big.xls")));

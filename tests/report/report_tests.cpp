@@ -228,6 +228,18 @@ TEST_F(ReportTest, StandardOutputTakesTextFormats) {
   EXPECT_EQ(r.out.rfind("oid,cn,member\r\n", 0), 0u) << r.out.substr(0, 80);
   RunOutput x = Report("--profile groups --format xls --output -");
   EXPECT_EQ(x.status, 1);
+  // A workbook goes to a file only.
+  RunOutput w = Report("--profile groups --format xlsx --output -");
+  EXPECT_EQ(w.status, 1);
+  EXPECT_NE(w.err.find("cannot go to standard output"), std::string::npos) << w.err;
+  const std::string book = dir_ + "/report.xlsx";
+  RunOutput f = Report("--profile people --server Admin --format xlsx --output " + Quote(book));
+  ASSERT_EQ(f.status, 0) << f.err;
+  EXPECT_EQ(ReadFile(book).substr(0, 2), "PK");
+  // The large group's member list is more than a workbook cell holds.
+  RunOutput g = Report("--profile groups --format xlsx --output " + Quote(dir_ + "/g.xlsx"));
+  EXPECT_EQ(g.status, 5);
+  EXPECT_NE(g.err.find("column \"member\" of the entry \"cn=big,"), std::string::npos) << g.err;
 }
 
 TEST_F(ReportTest, ExitStatuses) {

@@ -22,12 +22,14 @@ struct Picture {
   QColor color;
   const char* text;
 };
-const Picture kPictures[8] = {
-    {QColor(0x80, 0x40, 0x00), "RTF"}, {QColor(0x00, 0x80, 0x40), "CSV"},
-    {QColor(0xE0, 0x60, 0x00), "<>"},  {QColor(0x40, 0x40, 0x40), "TXT"},
-    {QColor(0x20, 0x50, 0xB0), "W"},   {QColor(0x10, 0x80, 0x30), "X"},
-    {QColor(0x60, 0x60, 0xA0), "DAT"}, {QColor(0x90, 0x70, 0x30), "CLP"},
+const Picture kPictures[] = {
+    {QColor(0x80, 0x40, 0x00), "RTF"},  {QColor(0x00, 0x80, 0x40), "CSV"},
+    {QColor(0xE0, 0x60, 0x00), "<>"},   {QColor(0x40, 0x40, 0x40), "TXT"},
+    {QColor(0x20, 0x50, 0xB0), "W"},    {QColor(0x10, 0x80, 0x30), "X"},
+    {QColor(0x60, 0x60, 0xA0), "DAT"},  {QColor(0x90, 0x70, 0x30), "CLP"},
+    {QColor(0x1D, 0x6F, 0x42), "XLSX"},
 };
+constexpr int kPictureCount = static_cast<int>(sizeof kPictures / sizeof kPictures[0]);
 
 }  // namespace
 
@@ -36,7 +38,7 @@ namespace quorvel {
 void TFormatPicture::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.setRenderHint(QPainter::Antialiasing);
-  const Picture& pic = kPictures[index_ >= 0 && index_ < 8 ? index_ : 0];
+  const Picture& pic = kPictures[index_ >= 0 && index_ < kPictureCount ? index_ : 0];
   // A sheet of paper with a folded corner and a coloured band with the caption.
   const QRectF page(3.5, 1.5, 24, 30);
   QPainterPath path;

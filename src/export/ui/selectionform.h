@@ -40,7 +40,7 @@ class Tfrm_Selection : public QDialog {
 };
 
 namespace quorvel {
-// Draws one of the eight format pictures (31 by 31) into its 40 by 40 area.
+// Draws one of the nine format pictures (31 by 31) into its 40 by 40 area.
 class TFormatPicture : public QWidget {
   Q_OBJECT
  public:

@@ -139,6 +139,64 @@ def read_xls(path):
     return rows
 
 
+NUMBER = re.compile(r"-?(0|[1-9][0-9]*)(\.[0-9]*[1-9])?")
+
+
+def is_number_text(s):
+    """The texts a spreadsheet report stores as numbers: plain decimals that
+    read back as the same text (no leading or trailing zeros, at most 15
+    significant digits, no "-0")."""
+    if not NUMBER.fullmatch(s) or s == "-0":
+        return False
+    return len(s.lstrip("-").replace(".", "").lstrip("0")) <= 15
+
+
+CONTROL_ESCAPE = re.compile(r"_x(00[01][0-9A-Fa-f])_")
+
+
+def read_xlsx(path, exp):
+    """Every cell with its type: numbers exactly where the text is a number
+    text, strings everywhere else; the header row bold on the grid's header
+    colour, frozen, and an autofilter over the used range."""
+    import openpyxl
+    book = openpyxl.load_workbook(path)
+    sheet = book.worksheets[0]
+    header, rows = exp["header"], exp["rows"]
+    ncols = len(header)
+    assert sheet.freeze_panes == "A2", sheet.freeze_panes
+    last = openpyxl.utils.get_column_letter(ncols)
+    assert sheet.auto_filter.ref == "A1:%s%d" % (last, len(rows) + 1), sheet.auto_filter.ref
+    for c in sheet[1]:
+        assert c.font.b, "header cell %s not bold" % c.coordinate
+        assert c.fill.fgColor.rgb in ("FFC8C8C8", "00C8C8C8"), c.fill.fgColor.rgb
+    table = []
+    for r, row in enumerate(sheet.iter_rows(values_only=True)):
+        cells = []
+        for c, v in enumerate(row):
+            if v is None:
+                cells.append("")
+            elif isinstance(v, str):
+                # XML cannot carry a CR or other control character as it is:
+                # the format writes it as _xHHHH_, which Excel and LibreOffice
+                # decode but openpyxl leaves as it is in inline strings.
+                v = CONTROL_ESCAPE.sub(lambda m: chr(int(m.group(1), 16)), v)
+                if r > 0 and is_number_text(v):
+                    print("row %d col %d: %r is a string, expected a number" % (r, c, v))
+                    sys.exit(1)
+                cells.append(v)
+            elif isinstance(v, (int, float)) and not isinstance(v, bool):
+                text = number_text(v)
+                if not is_number_text(text):
+                    print("row %d col %d: number %r for a text" % (r, c, v))
+                    sys.exit(1)
+                cells.append(text)
+            else:
+                print("row %d col %d: unexpected %r" % (r, c, v))
+                sys.exit(1)
+        table.append(cells)
+    return table
+
+
 def main():
     fmt, report, expected_path = sys.argv[1:4]
     with open(expected_path, encoding="utf-8") as f:
@@ -192,6 +250,11 @@ def main():
         actual = read_xls(report) if fmt == "xls" else read_csv(report)
         normalize = lambda s: norm_breaks(to_1252(s))
     elif fmt == "lo":
+        actual = read_csv(report)
+        normalize = norm_breaks
+    elif fmt == "xlsx":
+        actual = read_xlsx(report, exp)
+    elif fmt == "lo-xlsx":
         actual = read_csv(report)
         normalize = norm_breaks
     elif fmt == "lo-dif":

@@ -1,0 +1,211 @@
+// The Excel workbook writer: see workbookformat.h.
+#include "export/workbookformat.h"
+
+#include <unistd.h>
+#include <xlsxwriter.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "export/cellnumber.h"
+#include "export/textcodec.h"
+
+namespace quorvel {
+namespace {
+
+// Length as the format counts it: characters outside the basic plane take two.
+std::size_t Utf16Length(std::string_view s) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < s.size();) n += NextCodePoint(s, i) > 0xFFFF ? 2 : 1;
+  return n;
+}
+
+std::string TemporaryFolder() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
+
+class TWorkbookWriter : public TFormatWriter {
+ public:
+  explicit TWorkbookWriter(TWriterContext& ctx) : TFormatWriter(ctx) {}
+
+  ~TWorkbookWriter() override {
+    if (book_ != nullptr) lxw_workbook_free(book_);
+    if (!file_.empty()) ::unlink(file_.c_str());
+  }
+
+  void Preamble() override {
+    file_ = TemporaryFolder() + "/.quorvel-workbook-XXXXXX";
+    const int fd = ::mkstemp(file_.data());
+    if (fd < 0) {
+      const std::string why = std::strerror(errno);
+      file_.clear();
+      throw TExportFailure("The workbook could not be prepared in " + TemporaryFolder() + ": " +
+                           why);
+    }
+    ::close(fd);
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    book_ = workbook_new_opt(file_.c_str(), &options);
+    if (book_ == nullptr) throw TExportFailure("The workbook could not be created.");
+    sheet_ = workbook_add_worksheet(book_, nullptr);
+    if (sheet_ == nullptr) throw TExportFailure("The workbook could not be created.");
+    header_ = workbook_add_format(book_);
+    format_set_bold(header_);
+    format_set_pattern(header_, LXW_PATTERN_SOLID);
+    format_set_bg_color(header_, kWorkbookHeaderColour);
+    right_ = workbook_add_format(book_);
+    format_set_align(right_, LXW_ALIGN_RIGHT);
+    centre_ = workbook_add_format(book_);
+    format_set_align(centre_, LXW_ALIGN_CENTER);
+  }
+
+  void HeaderText(const std::vector<std::string>& lines) override {
+    for (const std::string& l : lines) Text(row_++, 0, l, nullptr);
+    if (!lines.empty()) ++row_;
+  }
+
+  void HeaderRow(const TRow& row) override {
+    Columns(row);
+    headerRow_ = row_;
+    lxw_col_t col = 0;
+    if (row.RowNumbers) worksheet_write_blank(sheet_, row_, col++, header_);
+    for (const TCell& c : row.Cells) Text(row_, col++, c.Text, header_);
+    worksheet_freeze_panes(sheet_, row_ + 1, 0);
+    ++row_;
+  }
+
+  void DataRow(const TRow& row) override {
+    if (firstData_ < 0) {
+      Columns(row);
+      firstData_ = row_;
+    }
+    lxw_col_t col = 0;
+    if (row.RowNumbers) Value(col++, row.RowNumber, 0, nullptr);
+    for (const TCell& c : row.Cells) {
+      if (Utf16Length(c.Text) > static_cast<std::size_t>(kWorkbookCellChars)) {
+        std::string entry = row.Cells.empty() ? std::string() : row.Cells.front().Text;
+        if (CharCount(entry) > 200) entry = std::string(CharPrefix(entry, 200)) + "...";
+        throw TExportFailure("The value of the column \"" + ctx_.Titles[c.Index] +
+                             "\" of the entry \"" + entry + "\" has " +
+                             std::to_string(CharCount(c.Text)) + " characters, more than the " +
+                             std::to_string(kWorkbookCellChars) +
+                             " an Excel workbook cell holds. Nothing was written; choose "
+                             "another format such as CSV or HTML.");
+      }
+      Value(col++, c.Text, c.Alignment, nullptr);
+    }
+    lastData_ = row_;
+    ++row_;
+  }
+
+  void Footer(const std::vector<std::string>& lines, const std::string&) override {
+    if (lines.empty()) return;
+    ++row_;
+    for (const std::string& l : lines) Text(row_++, 0, l, nullptr);
+  }
+
+  void Finish() override {
+    // The filter covers the header row and the data rows below it.
+    const long long first = headerRow_ >= 0 ? headerRow_ : firstData_;
+    const long long last = lastData_ >= 0 ? lastData_ : first;
+    if (first >= 0 && columns_ > 0)
+      worksheet_autofilter(sheet_, static_cast<lxw_row_t>(first), 0, static_cast<lxw_row_t>(last),
+                           static_cast<lxw_col_t>(columns_ - 1));
+    const lxw_error closed = workbook_close(book_);
+    book_ = nullptr;  // closed frees it, whatever the outcome
+    if (closed != LXW_NO_ERROR)
+      throw TExportFailure(std::string("The workbook could not be written: ") +
+                           lxw_strerror(closed));
+    CopyToSink();
+  }
+
+ private:
+  // Column widths go out before the first row (the constant-memory mode
+  // writes them ahead of the rows).
+  void Columns(const TRow& row) {
+    if (columns_ >= 0) return;
+    columns_ = 0;
+    if (row.RowNumbers) {
+      const double w = std::max<std::size_t>(CharCount(ctx_.RowNumberReference), 4);
+      worksheet_set_column(sheet_, 0, 0, w, nullptr);
+      ++columns_;
+    }
+    for (const TCell& c : row.Cells) {
+      const int w = std::clamp(c.Width, 4, kWorkbookColumnWidth);
+      worksheet_set_column(sheet_, static_cast<lxw_col_t>(columns_),
+                           static_cast<lxw_col_t>(columns_), w, nullptr);
+      ++columns_;
+    }
+  }
+
+  void Text(lxw_row_t r, lxw_col_t c, const std::string& text, lxw_format* f) {
+    if (text.empty()) {
+      if (f != nullptr) worksheet_write_blank(sheet_, r, c, f);
+      return;
+    }
+    Check(worksheet_write_string(sheet_, r, c, text.c_str(), f));
+  }
+
+  void Value(lxw_col_t c, const std::string& text, int alignment, lxw_format* f) {
+    if (ctx_.Has(xoUseAlignments)) {
+      if (alignment == 2) f = right_;
+      if (alignment == 3) f = centre_;
+    }
+    double number = 0;
+    if (CellNumber(text, number))
+      Check(worksheet_write_number(sheet_, row_, c, number, f));
+    else
+      Text(row_, c, text, f);
+  }
+
+  static void Check(lxw_error e) {
+    if (e != LXW_NO_ERROR)
+      throw TExportFailure(std::string("The workbook could not be written: ") + lxw_strerror(e));
+  }
+
+  void CopyToSink() {
+    std::FILE* in = std::fopen(file_.c_str(), "rb");
+    if (in == nullptr)
+      throw TExportFailure("The workbook could not be read back: " +
+                           std::string(std::strerror(errno)));
+    std::string chunk(1 << 20, '\0');
+    bool ok = true;
+    std::size_t n;
+    while (ok && (n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0)
+      ok = ctx_.Sink->Write(std::string_view(chunk.data(), n));
+    const bool readError = std::ferror(in) != 0;
+    std::fclose(in);
+    if (!ok) throw TExportFailure(ctx_.Sink->Error());
+    if (readError) throw TExportFailure("The workbook could not be read back.");
+  }
+
+  std::string file_;
+  lxw_workbook* book_ = nullptr;
+  lxw_worksheet* sheet_ = nullptr;
+  lxw_format* header_ = nullptr;
+  lxw_format* right_ = nullptr;
+  lxw_format* centre_ = nullptr;
+  lxw_row_t row_ = 0;
+  long long headerRow_ = -1, firstData_ = -1, lastData_ = -1;
+  int columns_ = -1;
+};
+
+}  // namespace
+
+std::string WorkbookLimitMessage(long long rows, long long columns) {
+  if (rows <= kWorkbookDataRows && columns <= kWorkbookColumns) return {};
+  return "The report has " + std::to_string(rows) + " rows and " + std::to_string(columns) +
+         " columns, but an Excel workbook sheet holds at most " +
+         std::to_string(kWorkbookDataRows) + " data rows and " + std::to_string(kWorkbookColumns) +
+         " columns. Nothing was written; choose another format such as CSV.";
+}
+
+std::unique_ptr<TFormatWriter> MakeWorkbookWriter(TWriterContext& ctx) {
+  return std::make_unique<TWorkbookWriter>(ctx);
+}
+
+}  // namespace quorvel
