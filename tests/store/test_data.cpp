@@ -211,7 +211,8 @@ TEST(InitDatabases, TheBuildLaysOutTheLibFolder) {
   db.MustExist = true;
   std::vector<std::string> names;
   db.GetTableNames(names);
-  EXPECT_EQ(names, (std::vector<std::string>{"profiles", "servers", "sqlite_sequence"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"profiles", "servers", "sqlite_sequence",
+                                             "trusted_certificates"}));
 }
 
 TEST_F(DataTest, AFullWorkingFileLosesOnlyTheRowsThatDoNotFit) {
