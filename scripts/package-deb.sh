@@ -49,9 +49,9 @@ Description: reports from LDAP directories
  Quorvel keeps a catalogue of directory servers and saved search profiles,
  runs a profile over LDAP v3 (in clear, with SSL/TLS or StartTLS), shows
  every entry it finds as one row, browses the directory tree and lists an
- entry's attributes, and saves the rows as reports in ten file formats
- (LDIF-style text, HTML, Excel, Word, plain text, CSV, tab-separated text,
- RTF, DIF, SYLK).
+ entry's attributes, and saves the rows as reports in eleven file formats
+ (LDIF-style text, HTML, Excel .xls and .xlsx, Word, plain text, CSV,
+ tab-separated text, RTF, DIF, SYLK).
  .
  quorvel-report runs the same stored profiles without a desktop, for
  scheduled reports. Each user keeps their own catalogue in
