@@ -12,12 +12,19 @@
 # with slapadd, and runs
 # /usr/sbin/slapd on 127.0.0.1 with two free high ports: one in clear (StartTLS
 # accepted) and one LDAPS. The size limit (default 1000) binds every user except
-# the rootdn. A server already running for DIR is stopped first.
+# the rootdn. Two more identities live in a small database of their own
+# (o=identities, so the test directory's entries stay as they are): one capped
+# like directories that give plain searches at most 1000 entries yet a paged
+# search everything (size.soft/hard 1000, size.prtotal unlimited), and one whose
+# paged searches are capped too (size.prtotal 1000). A server already running
+# for DIR is stopped first.
 # It writes DIR/env (shell syntax; also read by tests/common/slapd_env.h):
 #   QUORVEL_LDAP_HOST=127.0.0.1  QUORVEL_LDAP_PORT=...  QUORVEL_LDAPS_PORT=...
 #   QUORVEL_LDAP_BASE=dc=quorvel,dc=test
 #   QUORVEL_LDAP_ADMIN_DN=cn=admin,dc=quorvel,dc=test  QUORVEL_LDAP_ADMIN_PW=...
 #   QUORVEL_LDAP_USER_DN=...  QUORVEL_LDAP_USER_PW=...   (a normal user)
+#   QUORVEL_LDAP_CAPPED_DN=... QUORVEL_LDAP_CAPPED_PW=... (plain 1000, paged all)
+#   QUORVEL_LDAP_TOTALCAP_DN=... QUORVEL_LDAP_TOTALCAP_PW=... (paged 1000 too)
 #   QUORVEL_LDAP_CERT=DIR/cert.pem  QUORVEL_LDAP_CA=DIR/ca.pem
 # A client verifies the server with SSL_CERT_FILE=DIR/ca.pem; without it the
 # certificate is one its system does not know (as most internal directories').
@@ -35,6 +42,11 @@ ADMIN_PW="quorvel-admin"
 # The normal user of the generated test directory (scripts/gen-test-ldif.py).
 USER_DN="uid=tuser,ou=people,$SUFFIX"
 USER_PW="tuser-secret"
+IDS="o=identities"
+CAPPED_DN="uid=capped,$IDS"
+CAPPED_PW="capped-secret"
+TOTALCAP_DN="uid=totalcap,$IDS"
+TOTALCAP_PW="totalcap-secret"
 SLAPD=/usr/sbin/slapd
 SLAPADD=/usr/sbin/slapadd
 PY=/usr/bin/python3
@@ -108,8 +120,8 @@ done
 [ -z "$ldif" ] || [ -f "$ldif" ] || die "no such LDIF file: $ldif"
 
 stop_dir "$dir"
-rm -rf "$dir/db" "$dir/env" "$dir/slapd.log"
-mkdir -p "$dir/db"
+rm -rf "$dir/db" "$dir/db-ids" "$dir/env" "$dir/slapd.log"
+mkdir -p "$dir/db" "$dir/db-ids"
 
 if [ ! -s "$dir/ca.pem" ] || [ ! -s "$dir/cert.pem" ] || [ ! -s "$dir/key.pem" ]; then
   (
@@ -153,7 +165,26 @@ index objectClass eq
 index uid,cn,sn,mail eq
 access to attrs=userPassword by self write by anonymous auth by * none
 access to * by * read
+limits dn.exact="$CAPPED_DN" size.soft=1000 size.hard=1000 size.prtotal=unlimited
+limits dn.exact="$TOTALCAP_DN" size.soft=1000 size.hard=1000 size.prtotal=1000
+
+database mdb
+suffix "$IDS"
+directory $dir/db-ids
+maxsize 16777216
+access to attrs=userPassword by anonymous auth by * none
+access to * by * read
 EOF
+identity() {  # uid password
+  printf 'dn: uid=%s,%s\nobjectClass: account\nobjectClass: simpleSecurityObject\nuid: %s\nuserPassword: %s\n\n' \
+    "$1" "$IDS" "$1" "$2"
+}
+{
+  printf 'dn: %s\nobjectClass: organization\no: identities\n\n' "$IDS"
+  identity capped "$CAPPED_PW"
+  identity totalcap "$TOTALCAP_PW"
+} | "$SLAPADD" -q -b "$IDS" -f "$dir/slapd.conf" >"$dir/slapadd-ids.log" 2>&1 ||
+  { cat "$dir/slapadd-ids.log" >&2; die "slapadd of the identities failed"; }
 
 if [ -n "$ldif" ]; then
   "$SLAPADD" -q -f "$dir/slapd.conf" -l "$ldif" >"$dir/slapadd.log" 2>&1 ||
@@ -202,6 +233,10 @@ QUORVEL_LDAP_ADMIN_DN='$ADMIN_DN'
 QUORVEL_LDAP_ADMIN_PW='$ADMIN_PW'
 QUORVEL_LDAP_USER_DN='$USER_DN'
 QUORVEL_LDAP_USER_PW='$USER_PW'
+QUORVEL_LDAP_CAPPED_DN='$CAPPED_DN'
+QUORVEL_LDAP_CAPPED_PW='$CAPPED_PW'
+QUORVEL_LDAP_TOTALCAP_DN='$TOTALCAP_DN'
+QUORVEL_LDAP_TOTALCAP_PW='$TOTALCAP_PW'
 QUORVEL_LDAP_CERT='$dir/cert.pem'
 QUORVEL_LDAP_CA='$dir/ca.pem'
 QUORVEL_LDAP_SIZELIMIT=$sizelimit

@@ -34,6 +34,10 @@ void TGuiMessageSink::Info(const std::string& text) {
   UiSeam().MessageBox(parent_, TUiSeam::bkInformation, "Information", QString::fromStdString(text));
 }
 
+void TGuiMessageSink::Notice(const std::string& text) {
+  Lines(" MSG: ", text);
+}
+
 bool TGuiMessageSink::Ask(const std::string& text) {
   return UiSeam().MessageBox(parent_, TUiSeam::bkQuestion, "Confirm", QString::fromStdString(text));
 }

@@ -221,6 +221,17 @@ int TLDAPAttribute::Add(std::string_view value) {
   return static_cast<int>(values.size()) - 1;
 }
 
+void TLDAPAttribute::RenameAndAppend(std::string_view name,
+                                     const std::vector<std::string>& values) {
+  if (!owner_) return;
+  TLDAPResult& r = *owner_;
+  auto attrs = r.Unpack();
+  auto& a = attrs[static_cast<std::size_t>(index_)];
+  a.name = std::string(name);
+  a.values.insert(a.values.end(), values.begin(), values.end());
+  r.Repack(r.ObjectName(), attrs);
+}
+
 // --- TLDAPResultList ---
 
 TLDAPResult* TLDAPResultList::Items(int index) const {

@@ -55,6 +55,9 @@ class TLDAPAttribute {
   void SetStrings(int i, std::string_view value);
   // Appends a value and returns its index.
   int Add(std::string_view value);
+  // Renames the attribute and appends values, rebuilding the entry once (the
+  // values of a description read in ranges join the first ones).
+  void RenameAndAppend(std::string_view name, const std::vector<std::string>& values);
 
  private:
   friend class TLDAPAttributeList;
@@ -177,6 +180,8 @@ class TLDAPResultList {
   TLDAPResult* Add();
   // Destroys every entry, from the last to the first.
   void Clear();
+  // Exchanges the entries of the two lists.
+  void Swap(TLDAPResultList& other) noexcept { items_.swap(other.items_); }
 
  private:
   std::vector<std::unique_ptr<TLDAPResult>> items_;

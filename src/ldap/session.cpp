@@ -162,10 +162,9 @@ bool TLDAPSend::Unbind() {
   return true;
 }
 
-bool TLDAPSend::Search(const std::string& base, bool types_only, const std::string& filter,
-                       const std::vector<std::string>& attributes) {
-  FSearchResult.Clear();
-  FReferals.clear();
+std::string TLDAPSend::SearchOperation(const std::string& base, bool types_only,
+                                       const std::string& filter,
+                                       const std::vector<std::string>& attributes) const {
   std::string content = EncodeObject(base, ASN1_OCTSTR);
   content += EncodeObject(EncodeInteger(SearchScope), ASN1_ENUM);
   content += EncodeObject(EncodeInteger(SearchAliases), ASN1_ENUM);
@@ -177,8 +176,27 @@ bool TLDAPSend::Search(const std::string& base, bool types_only, const std::stri
   std::string names;
   for (const auto& name : attributes) names += EncodeObject(name, ASN1_OCTSTR);
   content += EncodeObject(names, ASN1_SEQ);
+  return EncodeObject(content, 0x63);
+}
 
-  FSock->SendBytes(WrapMessage(EncodeObject(content, 0x63)));
+bool TLDAPSend::Search(const std::string& base, bool types_only, const std::string& filter,
+                       const std::vector<std::string>& attributes) {
+  FSearchResult.Clear();
+  FReferals.clear();
+  return ExchangeSearch(SearchOperation(base, types_only, filter, attributes), {}, FSearchResult,
+                        true, nullptr);
+}
+
+bool TLDAPSend::ExchangeSearch(std::string_view operation, std::string_view controls,
+                               TLDAPResultList& into, bool progress, std::string* done_rest) {
+  if (controls.empty()) {
+    FSock->SendBytes(WrapMessage(operation));
+  } else {
+    std::string op(operation);
+    op += controls;
+    FSock->SendBytes(WrapMessage(op));
+  }
+  if (done_rest) done_rest->clear();
   FInSearch = true;
   FResultCode = -1;
   FResultString.clear();
@@ -194,11 +212,12 @@ bool TLDAPSend::Search(const std::string& base, bool types_only, const std::stri
     }
     const std::string_view rest = Decode(message);
     if (FResponseTag == 0x64) {
-      quorvel::ParseSearchEntry(rest, *FSearchResult.Add());
-      if (OnSearchEntry) OnSearchEntry(FSearchResult.Count());
+      quorvel::ParseSearchEntry(rest, *into.Add());
+      if (progress && OnSearchEntry) OnSearchEntry(into.Count());
     } else if (FResponseTag == 0x73) {
       quorvel::ParseSearchReference(rest, FReferals);
     } else if (FResponseTag == 0x65) {
+      if (done_rest) done_rest->assign(rest);
       break;
     }
   }

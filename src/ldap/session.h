@@ -33,6 +33,10 @@
 
 class TTCPBlockSocket;
 class TCertificateCheck;
+namespace quorvel {
+class TPagedSearch;
+class TValueRanges;
+}  // namespace quorvel
 
 enum TLDAPSearchScope { SS_BaseObject = 0, SS_SingleLevel = 1, SS_WholeSubtree = 2 };
 enum TLDAPSearchAliases {
@@ -74,7 +78,8 @@ class TLDAPSend : public TNetClient {
   int32_t SearchSizeLimit = 0;  // 0: none
   int32_t SearchTimeLimit = 0;  // seconds, 0: none
   // Called after each entry a search receives, with the count so far (for
-  // progress displays); may be left empty.
+  // progress displays; a search read in pages counts on from page to page);
+  // may be left empty.
   std::function<void(int)> OnSearchEntry;
   // Every TLS handshake (FullSSL, StartTLS) verifies the server's certificate
   // against the system's trust store and TargetHost, and waits at most
@@ -120,6 +125,23 @@ class TLDAPSend : public TNetClient {
   std::string DecodeResponse(std::string_view message);
 
  private:
+  // Reading past a size limit and value ranges (ldap/paging.h,
+  // ldap/valueranges.h) send further searches on this session.
+  friend class quorvel::TPagedSearch;
+  friend class quorvel::TValueRanges;
+
+  // The SearchRequest operation (tag 0x63) for these arguments with the
+  // session's scope, aliases and limits.
+  std::string SearchOperation(const std::string& base, bool types_only, const std::string& filter,
+                              const std::vector<std::string>& attributes) const;
+  // Sends operation followed by controls (a whole [0] Controls item, or empty
+  // for none) and reads the answers until the SearchResultDone: entries are
+  // appended to `into` (OnSearchEntry told of each when progress is set),
+  // reference URLs to Referals(); nothing is cleared first. done_rest, when
+  // given, receives what follows the done message's error text (where its
+  // controls are). True when ResultCode is 0.
+  bool ExchangeSearch(std::string_view operation, std::string_view controls, TLDAPResultList& into,
+                      bool progress, std::string* done_rest);
   bool ReadMessage(std::string_view& message);
   bool Fill(std::size_t count);
   void Consume(std::size_t count);

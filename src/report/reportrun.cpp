@@ -89,12 +89,18 @@ std::string OneLine(const std::string& text) {
 class TStderrSink : public TMessageSink {
  public:
   void Error(const std::string& text) override {
-    std::fprintf(stderr, "%s: error: %s\n", kProgram, OneLine(text).c_str());
+    std::fprintf(stderr, "%s%s: error: %s\n", LineStart(), kProgram, OneLine(text).c_str());
   }
   void Info(const std::string& text) override {
-    std::fprintf(stderr, "%s: %s\n", kProgram, OneLine(text).c_str());
+    std::fprintf(stderr, "%s%s: %s\n", LineStart(), kProgram, OneLine(text).c_str());
   }
+  void Notice(const std::string& text) override { Info(text); }
   bool Ask(const std::string&) override { return true; }
+
+ private:
+  // On a terminal a progress line may stand where the message goes: clear it.
+  const char* LineStart() const { return tty_ ? "\r\033[K" : ""; }
+  bool tty_ = isatty(STDERR_FILENO) == 1;
 };
 
 // A progress line on stderr, redrawn in place; shown only on a terminal.

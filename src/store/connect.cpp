@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "ldap/paging.h"
+#include "ldap/valueranges.h"
 #include "net/blocksocket.h"
 #include "store/messages.h"
 #include "store/rows.h"
@@ -64,19 +66,51 @@ TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile) {
       break;  // an unknown scope keeps the session's own
   }
   const std::vector<std::string> names = quorvel::RequestedAttributeNames(profile.att);
-  if (session->Search(profile.basedn, false, profile.filter, names)) {
-    return &session->SearchResult();
-  }
+  const std::string& host = session->TargetHost;
+  // A directory that caps plain searches gives the rest in pages; the user is
+  // told, since that reads the entries a second time.
+  int paged_after = -1;
+  quorvel::TPagingEvents events;
+  events.Started = [&](int received) {
+    paged_after = received;
+    LogNotice("The size limit of \"" + host + "\" was reached after " + std::to_string(received) +
+              " entries; the rest is read in pages of " + std::to_string(quorvel::kPageSize) +
+              " entries...");
+  };
+  events.Refused = [&](int32_t code, const std::string& text) {
+    paged_after = -1;
+    LogNotice("\"" + host +
+              "\" refused to send the entries in pages (ErrorCode: " + std::to_string(code) +
+              ", ErrorDesc: " + text + "); only the entries of its size limit are kept.");
+  };
+  const bool ok =
+      quorvel::SearchAllPages(*session, profile.basedn, false, profile.filter, names, events);
   const int32_t code = session->ResultCode();
-  if (code == 4) return &session->SearchResult();
+  if (ok || code == 4) {
+    // Attributes sent in ranges get all their values, or the search fails:
+    // a cell is never silently short.
+    quorvel::TRangeFailure failure;
+    if (quorvel::ReadRangedValues(*session, session->SearchResult(), &failure))
+      return &session->SearchResult();
+    LogError("Error querying \"" + host + "\": the values of attribute \"" + failure.Attribute +
+             "\" of entry \"" + failure.DN + "\" could not be read in full " +
+             ErrorLines(*session));
+    return nullptr;
+  }
   if (code == 10) {
     std::string urls;
     for (const auto& url : session->Referals()) urls += url + "\r\n";
-    LogError("Error querying \"" + session->TargetHost +
-             "\", a referal has been encountered to: \r\n" + urls + ErrorLines(*session));
+    LogError("Error querying \"" + host + "\", a referal has been encountered to: \r\n" + urls +
+             ErrorLines(*session));
     return nullptr;
   }
-  LogError("Error querying \"" + session->TargetHost + "\" " + ErrorLines(*session));
+  if (paged_after >= 0) {
+    LogError("Error querying \"" + host + "\" while reading the entries in pages (" +
+             std::to_string(session->SearchResult().Count()) + " received) " +
+             ErrorLines(*session));
+    return nullptr;
+  }
+  LogError("Error querying \"" + host + "\" " + ErrorLines(*session));
   return nullptr;
 }
 

@@ -21,6 +21,10 @@ std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server);
 // the session, valid until it searches again or is destroyed), or nullptr when
 // session is nullptr or the search failed (the failure has been reported). A
 // search ended by the size limit (code 4) still gives its entries, unreported.
+// When a plain search meets the size limit and the server offers paged results,
+// the entries are read again in pages (ldap/paging.h; a LogNotice line says
+// so), and attributes sent in ranges are completed (ldap/valueranges.h); a
+// failed follow-up search is a search failure naming the entry and attribute.
 TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile);
 
 namespace quorvel {

@@ -26,9 +26,18 @@ void PrintLines(const char* prefix, const std::string& text) {
 }
 }  // namespace
 
-void TConsoleMessageSink::Error(const std::string& text) { PrintLines(" ERR: ", text); }
-void TConsoleMessageSink::Info(const std::string& text) { PrintLines(" APP: ", text); }
-bool TConsoleMessageSink::Ask(const std::string&) { return true; }
+void TConsoleMessageSink::Error(const std::string& text) {
+  PrintLines(" ERR: ", text);
+}
+void TConsoleMessageSink::Info(const std::string& text) {
+  PrintLines(" APP: ", text);
+}
+bool TConsoleMessageSink::Ask(const std::string&) {
+  return true;
+}
+void TConsoleMessageSink::Notice(const std::string& text) {
+  PrintLines(" MSG: ", text);
+}
 
 TMessageSink* SetMessageSink(TMessageSink* sink) {
   TMessageSink* old = g_sink;
@@ -36,8 +45,19 @@ TMessageSink* SetMessageSink(TMessageSink* sink) {
   return old;
 }
 
-TMessageSink& CurrentMessageSink() { return g_sink ? *g_sink : g_console; }
+TMessageSink& CurrentMessageSink() {
+  return g_sink ? *g_sink : g_console;
+}
 
-void LogError(const std::string& text) { CurrentMessageSink().Error(text); }
-void LogInfo(const std::string& text) { CurrentMessageSink().Info(text); }
-bool Confirm(const std::string& text) { return CurrentMessageSink().Ask(text); }
+void LogError(const std::string& text) {
+  CurrentMessageSink().Error(text);
+}
+void LogInfo(const std::string& text) {
+  CurrentMessageSink().Info(text);
+}
+void LogNotice(const std::string& text) {
+  CurrentMessageSink().Notice(text);
+}
+bool Confirm(const std::string& text) {
+  return CurrentMessageSink().Ask(text);
+}

@@ -15,14 +15,18 @@ class TMessageSink {
   virtual void Info(const std::string& text) = 0;
   // A Yes/No question titled "Confirm"; true only when Yes was chosen.
   virtual bool Ask(const std::string& text) = 0;
+  // A progress line without a box: the line " MSG: " + text in the message
+  // pane. Sinks that show no progress may keep this default, which drops it.
+  virtual void Notice(const std::string& text) { (void)text; }
 };
 
-// Prints " ERR: text" / " APP: text" lines to stderr; Confirm answers Yes.
+// Prints " ERR: text" / " APP: text" / " MSG: text" lines to stderr; Confirm answers Yes.
 class TConsoleMessageSink : public TMessageSink {
  public:
   void Error(const std::string& text) override;
   void Info(const std::string& text) override;
   bool Ask(const std::string& text) override;
+  void Notice(const std::string& text) override;
 };
 
 // Installs the sink used by LogError, LogInfo and Confirm (not owned; pass
@@ -32,4 +36,6 @@ TMessageSink& CurrentMessageSink();
 
 void LogError(const std::string& text);
 void LogInfo(const std::string& text);
+// Tells the user something while a command goes on, without a box.
+void LogNotice(const std::string& text);
 bool Confirm(const std::string& text);

@@ -27,23 +27,27 @@ FakeServer::~FakeServer() {
 }
 
 FakeServer& FakeServer::Expect(size_t count) {
-  steps_.push_back({Kind::Expect, count, {}, 0});
+  steps_.push_back({Kind::Expect, count, {}, 0, {}});
   return *this;
 }
 FakeServer& FakeServer::ReadMessage() {
-  steps_.push_back({Kind::ReadMessage, 0, {}, 0});
+  steps_.push_back({Kind::ReadMessage, 0, {}, 0, {}});
   return *this;
 }
 FakeServer& FakeServer::Send(std::string bytes) {
-  steps_.push_back({Kind::Send, 0, std::move(bytes), 0});
+  steps_.push_back({Kind::Send, 0, std::move(bytes), 0, {}});
   return *this;
 }
 FakeServer& FakeServer::Sleep(int ms) {
-  steps_.push_back({Kind::Sleep, 0, {}, ms});
+  steps_.push_back({Kind::Sleep, 0, {}, ms, {}});
   return *this;
 }
 FakeServer& FakeServer::Close() {
-  steps_.push_back({Kind::Close, 0, {}, 0});
+  steps_.push_back({Kind::Close, 0, {}, 0, {}});
+  return *this;
+}
+FakeServer& FakeServer::Serve(Handler handler) {
+  steps_.push_back({Kind::Serve, 0, {}, 0, std::move(handler)});
   return *this;
 }
 
@@ -78,6 +82,36 @@ int FakeServer::MsLeft() const {
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
+bool FakeServer::ReadWholeMessage(int fd, std::string& got) {
+  // tag, first length octet, long-form length octets, content
+  peer_closed_ = false;
+  bool ok = ReadExact(fd, 2, got);
+  size_t len = 0;
+  if (ok) {
+    unsigned char l = static_cast<unsigned char>(got[1]);
+    if (l < 0x80) {
+      len = l;
+    } else {
+      size_t n = l & 0x7F;
+      ok = n <= 4 && ReadExact(fd, n, got);
+      for (size_t k = 0; ok && k < n; ++k)
+        len = (len << 8) | static_cast<unsigned char>(got[2 + k]);
+    }
+  }
+  return ok && ReadExact(fd, len, got);
+}
+
+bool FakeServer::SendAll(int fd, const std::string& bytes) {
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    ssize_t r = ::send(fd, bytes.data() + pos, bytes.size() - pos, MSG_NOSIGNAL);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    pos += static_cast<size_t>(r);
+  }
+  return true;
+}
+
 bool FakeServer::ReadExact(int fd, size_t n, std::string& out) {
   while (n > 0) {
     if (stop_) return false;
@@ -89,6 +123,7 @@ bool FakeServer::ReadExact(int fd, size_t n, std::string& out) {
     if (rc <= 0) continue;
     char buf[65536];
     ssize_t r = ::recv(fd, buf, n < sizeof buf ? n : sizeof buf, 0);
+    if (r == 0 || (r < 0 && errno == ECONNRESET)) peer_closed_ = true;
     if (r <= 0) return false;
     out.append(buf, static_cast<size_t>(r));
     n -= static_cast<size_t>(r);
@@ -121,34 +156,38 @@ void FakeServer::Run() {
         if (!ok) fail("step " + std::to_string(i) + ": short read");
         break;
       case Kind::ReadMessage: {
-        // tag, first length octet, long-form length octets, content
-        ok = ReadExact(fd, 2, got);
-        size_t len = 0;
-        if (ok) {
-          unsigned char l = static_cast<unsigned char>(got[1]);
-          if (l < 0x80) {
-            len = l;
-          } else {
-            size_t n = l & 0x7F;
-            ok = n <= 4 && ReadExact(fd, n, got);
-            for (size_t k = 0; ok && k < n; ++k)
-              len = (len << 8) | static_cast<unsigned char>(got[2 + k]);
-          }
-        }
-        ok = ok && ReadExact(fd, len, got);
+        ok = ReadWholeMessage(fd, got);
         if (!ok) fail("step " + std::to_string(i) + ": no whole message");
         break;
       }
       case Kind::Send: {
-        size_t pos = 0;
-        while (ok && pos < s.bytes.size()) {
-          ssize_t r = ::send(fd, s.bytes.data() + pos, s.bytes.size() - pos, MSG_NOSIGNAL);
-          if (r < 0 && errno == EINTR) continue;
-          if (r <= 0) {
-            ok = false;
-            fail("step " + std::to_string(i) + ": send failed");
-          } else {
-            pos += static_cast<size_t>(r);
+        ok = SendAll(fd, s.bytes);
+        if (!ok) fail("step " + std::to_string(i) + ": send failed");
+        break;
+      }
+      case Kind::Serve: {
+        // Until the client closes: a read that fails with the connection
+        // ended by the peer completes the step.
+        for (;;) {
+          std::string request;
+          if (!ReadWholeMessage(fd, request)) {
+            if (!peer_closed_) {
+              ok = false;
+              fail("step " + std::to_string(i) + ": no whole message");
+            }
+            break;
+          }
+          {
+            std::lock_guard<std::mutex> lock(mu_);
+            received_.push_back(request);
+          }
+          std::string reply;
+          const bool go_on = s.handler(request, reply);
+          if (!SendAll(fd, reply)) break;
+          if (!go_on) {
+            ::close(fd);
+            fd = -1;
+            break;
           }
         }
         break;

@@ -9,6 +9,9 @@
 //      .Expect(7)                     // read exactly 7 bytes
 //      .Sleep(300)                    // stay silent 300 ms
 //      .Close();                      // close the connection (also done at the end)
+//   srv.Serve(handler);               // or: answer every further message through
+//                                     // handler(request, reply) until the client
+//                                     // closes (false from handler closes first)
 //   srv.Start();                      // binds and starts the thread
 //   connect to "127.0.0.1", std::to_string(srv.Port())
 //   ...
@@ -23,6 +26,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -43,6 +47,12 @@ class FakeServer {
   FakeServer& Send(std::string bytes);
   FakeServer& Sleep(int ms);
   FakeServer& Close();
+  // Reads message after message and sends what handler puts in reply; ends
+  // when the client closes the connection (a completed step) or handler
+  // returns false (reply is sent, then the connection closed). Each request is
+  // recorded in Received().
+  using Handler = std::function<bool(const std::string& request, std::string& reply)>;
+  FakeServer& Serve(Handler handler);
 
   // Binds 127.0.0.1:0 (or [::1]:0) and starts the thread; false when the
   // socket failed (for example no IPv6 loopback).
@@ -58,14 +68,18 @@ class FakeServer {
   int TimeLimitMs = 10000;
 
  private:
-  enum class Kind { Expect, ReadMessage, Send, Sleep, Close };
+  enum class Kind { Expect, ReadMessage, Send, Sleep, Close, Serve };
   struct Step {
     Kind kind;
     size_t count = 0;
     std::string bytes;
     int ms = 0;
+    Handler handler;
   };
   void Run();
+  // One whole BER message; false when the connection ended or failed first.
+  bool ReadWholeMessage(int fd, std::string& out);
+  bool SendAll(int fd, const std::string& bytes);
   bool ReadExact(int fd, size_t n, std::string& out);
   int MsLeft() const;
 
@@ -76,6 +90,7 @@ class FakeServer {
   std::atomic<bool> stop_{false};
   std::atomic<bool> done_{false};
   bool completed_ = false;
+  bool peer_closed_ = false;  // the last failed read saw the client close
   long long deadline_ = 0;
   mutable std::mutex mu_;
   std::vector<std::string> received_;

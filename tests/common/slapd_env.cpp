@@ -50,6 +50,10 @@ SlapdEnv ReadSlapdEnv(const std::string& dir) {
   env.adminPw = kv["QUORVEL_LDAP_ADMIN_PW"];
   env.userDn = kv["QUORVEL_LDAP_USER_DN"];
   env.userPw = kv["QUORVEL_LDAP_USER_PW"];
+  env.cappedDn = kv["QUORVEL_LDAP_CAPPED_DN"];
+  env.cappedPw = kv["QUORVEL_LDAP_CAPPED_PW"];
+  env.totalCapDn = kv["QUORVEL_LDAP_TOTALCAP_DN"];
+  env.totalCapPw = kv["QUORVEL_LDAP_TOTALCAP_PW"];
   env.certFile = kv["QUORVEL_LDAP_CERT"];
   env.caFile = kv["QUORVEL_LDAP_CA"];
   env.sizeLimit = num("QUORVEL_LDAP_SIZELIMIT");

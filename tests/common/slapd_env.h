@@ -29,6 +29,10 @@ struct SlapdEnv {
   std::string adminPw;
   std::string userDn;  // a normal user (the size limit applies)
   std::string userPw;
+  // Capped at 1000 entries a plain search, but paged searches get everything.
+  std::string cappedDn, cappedPw;
+  // Capped at 1000 entries for paged searches too.
+  std::string totalCapDn, totalCapPw;
   std::string certFile;  // the server's certificate (PEM), for 127.0.0.1 and localhost
   std::string caFile;    // the authority that signed it (every test gets it as SSL_CERT_FILE)
   int sizeLimit = 0;     // the server's size limit for normal users

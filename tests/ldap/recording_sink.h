@@ -1,4 +1,4 @@
-// A message sink that records what LogError/LogInfo/Confirm were given.
+// A message sink that records what LogError/LogInfo/LogNotice/Confirm were given.
 #pragma once
 
 #include <string>
@@ -14,11 +14,12 @@ class RecordingSink : public TMessageSink {
   ~RecordingSink() override { SetMessageSink(previous_); }
   void Error(const std::string& text) override { errors.push_back(text); }
   void Info(const std::string& text) override { infos.push_back(text); }
+  void Notice(const std::string& text) override { notices.push_back(text); }
   bool Ask(const std::string& text) override {
     questions.push_back(text);
     return true;
   }
-  std::vector<std::string> errors, infos, questions;
+  std::vector<std::string> errors, infos, questions, notices;
 
  private:
   TMessageSink* previous_ = nullptr;

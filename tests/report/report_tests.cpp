@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/scripted_directory.h"
 #include "common/slapd_env.h"
 #include "export/datasetsource.h"
 #include "export/kxexport.h"
@@ -273,6 +274,82 @@ TEST_F(ReportTest, ExitStatuses) {
   // The partial report of a size-limited search was written.
   EXPECT_TRUE(fs::exists(out));
   EXPECT_EQ(RunReport("--list --catalogue " + Quote(dir_ + "/none.db"), dir_).status, 1);
+}
+
+// Directories that cap plain searches at 1000 entries: the slapd identities of
+// the harness, and a scripted directory that sends long value lists in ranges.
+TEST_F(ReportTest, CappedDirectoriesGiveEveryEntryAndEveryValue) {
+  const auto& env = Slapd();
+  std::vector<std::string> members;
+  for (int i = 0; i < 3200; ++i) members.push_back("uid=m" + std::to_string(i) + ",o=x");
+  quorvel::test::ScriptedDirectory ranged, broken;
+  ranged.MaxValues = broken.MaxValues = 1500;
+  ranged.Add("cn=big,o=x", {{"cn", {"big"}}, {"member", members}});
+  broken.Add("cn=big,o=x", {{"cn", {"big"}}, {"member", members}});
+  broken.FailRangeRequest = 1;
+  quorvel::test::FakeServer ranged_srv, broken_srv;
+  ranged.ServeOn(ranged_srv);
+  broken.ServeOn(broken_srv);
+  ASSERT_TRUE(ranged_srv.Start() && broken_srv.Start());
+
+  auto server = [&](const std::string& name, int port, const std::string& dn,
+                    const std::string& pw) {
+    return "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn) VALUES ('" + name +
+           "','127.0.0.1'," + std::to_string(port) + ",'N','" + dn + "','" + pw + "','');";
+  };
+  auto profile = [&](const std::string& name, const std::string& srv, const std::string& base,
+                     const std::string& att) {
+    return "INSERT INTO profiles (name,serverid,basedn,scope,att,filter) SELECT '" + name +
+           "',id,'" + base + "',2,'" + att + "','(objectClass=*)' FROM servers WHERE name='" + srv +
+           "';";
+  };
+  const std::string sql = server("Capped", env.port, env.cappedDn, env.cappedPw) +
+                          server("TotalCap", env.port, env.totalCapDn, env.totalCapPw) +
+                          server("Ranged", ranged_srv.Port(), "", "") +
+                          server("Broken", broken_srv.Port(), "", "") +
+                          profile("capped", "Capped", env.base, "cn") +
+                          profile("totalcap", "TotalCap", env.base, "cn") +
+                          profile("ranged", "Ranged", "o=x", "cn;member") +
+                          profile("broken", "Broken", "o=x", "cn;member");
+  ASSERT_EQ(std::system(("sqlite3 " + Quote(catalogue_) + " " + Quote(sql)).c_str()), 0);
+  const std::string out = dir_ + "/capped.csv";
+  auto rows = [&] {
+    const std::string text = ReadFile(out);
+    std::size_t n = 0;
+    for (std::size_t p = text.find("\r\n\"uid=user"); p != std::string::npos;
+         p = text.find("\r\n\"uid=user", p + 1))
+      ++n;
+    return n;
+  };
+
+  RunOutput all = Report("--profile capped --format csv --output " + Quote(out));
+  EXPECT_EQ(all.status, 0) << all.err;
+  EXPECT_NE(all.err.find("quorvel-report: The size limit of \"127.0.0.1\" was reached after 1000 "
+                         "entries; the rest is read in pages of 1000 entries..."),
+            std::string::npos)
+      << all.err;
+  EXPECT_EQ(rows(), 3000u);
+
+  RunOutput capped = Report("--profile totalcap --format csv --output " + Quote(out));
+  EXPECT_EQ(capped.status, 3) << capped.err;
+  EXPECT_NE(capped.err.find("holds the 1000 entries received"), std::string::npos) << capped.err;
+
+  RunOutput values = Report("--profile ranged --format csv --output " + Quote(out));
+  EXPECT_EQ(values.status, 0) << values.err;
+  std::string cell;
+  for (const auto& m : members) cell += "[" + m + "]";
+  EXPECT_NE(ReadFile(out).find("\"cn=big,o=x\",big,\"" + cell + "\"\r\n"), std::string::npos);
+
+  const std::string none = dir_ + "/broken.csv";
+  RunOutput failed = Report("--profile broken --format csv --output " + Quote(none));
+  EXPECT_EQ(failed.status, 4) << failed.err;
+  EXPECT_NE(failed.err.find("the values of attribute \"member\" of entry \"cn=big,o=x\" could not "
+                            "be read in full"),
+            std::string::npos)
+      << failed.err;
+  EXPECT_FALSE(fs::exists(none));
+  ranged_srv.Finish();
+  broken_srv.Finish();
 }
 
 TEST_F(ReportTest, UnwritableDestinationLeavesNoFile) {

@@ -1,0 +1,121 @@
+// Searches read in pages after a plain search met the server's size limit
+// (the steps are listed in ldap/paging.h).
+#include "ldap/paging.h"
+
+#include <utility>
+
+#include "ldap/results.h"
+
+namespace quorvel {
+
+namespace {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool ListsPaging(const TLDAPResultList& dse) {
+  for (int i = 0; i < dse.Count(); ++i) {
+    const TLDAPAttributeList attrs = dse.Items(i)->Attributes();
+    for (int a = 0; a < attrs.Count(); ++a) {
+      const TLDAPAttribute attr = attrs.Items(a);
+      if (!EqualsNoCase(attr.AttributeName(), "supportedControl")) continue;
+      for (int v = 0; v < attr.Count(); ++v)
+        if (attr.Value(v) == kPagedResultsOid) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+// The session's result state, kept aside while other searches run.
+class TPagedSearch {
+ public:
+  struct TOutcome {
+    TLDAPResultList entries;
+    int32_t code = 0;
+    std::string text;
+    std::vector<std::string> referrals;
+  };
+
+  // Moves the session's outcome into `out` (the session keeps an empty list).
+  static void Keep(TLDAPSend& s, TOutcome& out) {
+    out.entries.Swap(s.FSearchResult);
+    out.code = s.FResultCode;
+    out.text = s.FResultString;
+    out.referrals = s.FReferals;
+  }
+  static void Restore(TLDAPSend& s, TOutcome& from) {
+    s.FSearchResult.Clear();
+    s.FSearchResult.Swap(from.entries);
+    s.FResultCode = from.code;
+    s.FResultString = from.text;
+    s.FReferals = from.referrals;
+  }
+
+  static bool ListsPaging(TLDAPSend& s) {
+    TOutcome kept;
+    Keep(s, kept);
+    const TLDAPSearchScope scope = s.SearchScope;
+    s.SearchScope = SS_BaseObject;
+    const std::string op = s.SearchOperation("", false, "(objectClass=*)", {"supportedControl"});
+    s.SearchScope = scope;
+    TLDAPResultList dse;
+    const bool listed = s.ExchangeSearch(op, {}, dse, false, nullptr) && quorvel::ListsPaging(dse);
+    Restore(s, kept);
+    return listed;
+  }
+
+  static bool Run(TLDAPSend& s, const std::string& base, bool types_only, const std::string& filter,
+                  const std::vector<std::string>& attributes, const TPagingEvents& events) {
+    if (s.Search(base, types_only, filter, attributes)) return true;
+    if (s.FResultCode != 4 || !ListsPaging(s)) return false;
+
+    TOutcome first;
+    Keep(s, first);
+    if (events.Started) events.Started(first.entries.Count());
+    s.FReferals.clear();
+    const std::string op = s.SearchOperation(base, types_only, filter, attributes);
+    std::string cookie, done;
+    for (int page = 0;; ++page) {
+      const int before = s.FSearchResult.Count();
+      if (!s.ExchangeSearch(op, EncodePagedResultsControl(kPageSize, cookie), s.FSearchResult, true,
+                            &done)) {
+        const bool refused = page == 0 && s.FSearchResult.Count() == 0 && s.FResultCode > 0 &&
+                             s.FResultCode != 4 && s.FResultCode != 10;
+        if (!refused) return false;
+        if (events.Refused) events.Refused(s.FResultCode, s.FResultString);
+        Restore(s, first);
+        return false;
+      }
+      std::string next;
+      if (!DecodePagedResultsCookie(done, next) || next.empty()) return true;
+      if (next == cookie && s.FSearchResult.Count() == before) {
+        s.FResultCode = -1;
+        s.FResultString = kPagingStalled;
+        return false;
+      }
+      cookie = std::move(next);
+    }
+  }
+};
+
+bool SearchAllPages(TLDAPSend& session, const std::string& base, bool types_only,
+                    const std::string& filter, const std::vector<std::string>& attributes,
+                    const TPagingEvents& events) {
+  return TPagedSearch::Run(session, base, types_only, filter, attributes, events);
+}
+
+bool ServerListsPaging(TLDAPSend& session) {
+  return TPagedSearch::ListsPaging(session);
+}
+
+}  // namespace quorvel

@@ -1,0 +1,101 @@
+// Follow-up searches for attributes sent in ranges (see ldap/valueranges.h).
+#include "ldap/valueranges.h"
+
+#include <vector>
+
+#include "ldap/results.h"
+
+namespace quorvel {
+
+namespace {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+class TValueRanges {
+ public:
+  static bool Run(TLDAPSend& s, TLDAPResultList& entries, TRangeFailure* failure) {
+    const int32_t code = s.FResultCode;
+    const std::string text = s.FResultString;
+    const std::vector<std::string> referrals = s.FReferals;
+    for (int i = 0; i < entries.Count(); ++i) {
+      TLDAPResult& entry = *entries.Items(i);
+      const TLDAPAttributeList attrs = entry.Attributes();
+      for (int k = 0; k < attrs.Count(); ++k) {
+        TLDAPAttribute attr = attrs.Items(k);
+        const std::string_view description = attr.AttributeName();
+        if (description.find(';') == std::string_view::npos) continue;
+        const std::optional<TValueRange> range = ParseValueRange(description);
+        if (!range) continue;
+        std::vector<std::string> rest;
+        if (!range->ToEnd && !ReadRest(s, std::string(entry.ObjectName()), *range, rest)) {
+          if (failure) {
+            failure->DN = std::string(entry.ObjectName());
+            failure->Attribute = range->Name;
+          }
+          return false;
+        }
+        attr.RenameAndAppend(range->Name, rest);
+      }
+    }
+    s.FResultCode = code;
+    s.FResultString = text;
+    s.FReferals = referrals;
+    return true;
+  }
+
+ private:
+  // Appends the values after `first` to `out`, one follow-up search per part.
+  static bool ReadRest(TLDAPSend& s, const std::string& dn, const TValueRange& first,
+                       std::vector<std::string>& out) {
+    uint64_t next = first.High + 1;
+    const TLDAPSearchScope scope = s.SearchScope;
+    for (;;) {
+      s.SearchScope = SS_BaseObject;
+      const std::string op = s.SearchOperation(
+          dn, false, "(objectClass=*)", {first.Name + ";range=" + std::to_string(next) + "-*"});
+      s.SearchScope = scope;
+      TLDAPResultList answer;
+      if (!s.ExchangeSearch(op, {}, answer, false, nullptr)) return false;
+      if (answer.Count() == 0) return Fail(s, kRangeEntryMissing);
+      const TLDAPAttributeList attrs = answer.Items(0)->Attributes();
+      std::optional<TValueRange> got;
+      TLDAPAttribute values;
+      for (int k = 0; k < attrs.Count() && !got; ++k) {
+        got = ParseValueRange(attrs.Items(k).AttributeName());
+        if (got && EqualsNoCase(got->Name, first.Name)) {
+          values = attrs.Items(k);
+        } else {
+          got.reset();
+        }
+      }
+      if (!got) return true;  // no further values
+      if (got->Low != next) return Fail(s, kRangeNotAdvancing);
+      for (int v = 0; v < values.Count(); ++v) out.emplace_back(values.Value(v));
+      if (got->ToEnd) return true;
+      next = got->High + 1;
+    }
+  }
+
+  static bool Fail(TLDAPSend& s, const char* text) {
+    s.FResultCode = -1;
+    s.FResultString = text;
+    return false;
+  }
+};
+
+bool ReadRangedValues(TLDAPSend& session, TLDAPResultList& entries, TRangeFailure* failure) {
+  return TValueRanges::Run(session, entries, failure);
+}
+
+}  // namespace quorvel

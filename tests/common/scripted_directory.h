@@ -1,0 +1,91 @@
+// A small directory served by FakeServer that answers the way a size-capped
+// directory does, for the behaviour slapd cannot show (value ranges) and for
+// the faults of paging (refusals, pages failing half way):
+//
+//   - a bind of any name succeeds;
+//   - a search of the root DSE ("" base, base scope) returns supportedControl,
+//     listing the paged-results control when ListsPaging;
+//   - a plain search returns at most SizeLimit entries (0: no limit), then
+//     result 4, like a directory whose plain searches are capped;
+//   - a search with the paged-results control returns the page asked for and a
+//     cookie (the decimal offset of the next entry; empty after the last);
+//   - an attribute with more than MaxValues values (0: no limit) is sent as
+//     NAME;range=0-(MaxValues-1); asking for NAME;range=LO-* gives the next
+//     MaxValues values as NAME;range=LO-HI, or NAME;range=LO-* for the last.
+//
+// Base scope finds the entry whose DN equals the base, the other scopes every
+// entry whose DN ends in the base (all of them for an empty base); filters are
+// not looked at. Every request is recorded, decoded, in Requests().
+//
+//   quorvel::test::ScriptedDirectory dir;
+//   dir.MaxValues = 1500;
+//   dir.Add("cn=g,o=x", {{"cn", {"g"}}, {"member", members}});
+//   FakeServer srv;
+//   dir.ServeOn(srv);
+//   srv.Start();  ... connect to srv.Port() ...
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/fake_server.h"
+
+namespace quorvel::test {
+
+class ScriptedDirectory {
+ public:
+  using Attribute = std::pair<std::string, std::vector<std::string>>;
+  struct Entry {
+    std::string dn;
+    std::vector<Attribute> attributes;
+  };
+  // One request as the client sent it.
+  struct Request {
+    int id = 0;
+    int tag = 0;  // 0x60 bind, 0x63 search, 0x42 unbind, ...
+    std::string base;
+    int scope = -1;
+    std::vector<std::string> attributes;
+    std::string controls;  // the raw [0] Controls item, empty when none
+    bool paged = false;
+    int pageSize = 0;
+    std::string cookie;
+  };
+
+  void Add(std::string dn, std::vector<Attribute> attributes);
+
+  int SizeLimit = 0;
+  bool ListsPaging = true;
+  int MaxValues = 0;
+  std::string RangeOption = "range";  // spelling of the option sent back
+  // Faults:
+  int RefusePagingWith = 0;   // answer every paged search with this result
+  int FailPage = -1;          // the page (0 first) that breaks half way...
+  int FailPageWith = 0;       // ...with this result, or 0: the connection closes
+  int FailRangeRequest = -1;  // the range follow-up (0 first) answered with...
+  int FailRangeWith = 1;      // ...this result, or 0: the connection closes
+
+  // Adds the Serve step answering every request to srv.
+  void ServeOn(FakeServer& srv);
+  std::vector<Request> Requests() const;
+
+ private:
+  bool Answer(const std::string& message, std::string& reply);
+  std::string EntryMessage(int id, const Entry& e, const std::vector<std::string>& wanted,
+                           bool& failed_range);
+
+  std::vector<Entry> entries_;
+  int pages_ = 0;
+  int rangeRequests_ = 0;
+  mutable std::mutex mu_;
+  std::vector<Request> requests_;
+};
+
+// An LDAP message: envelope with id around operation (and controls).
+std::string LdapMessage(int id, const std::string& operation, const std::string& controls = "");
+// A SearchResultDone / BindResponse-like LDAPResult operation.
+std::string LdapResult(int tag, int code, const std::string& text = "");
+
+}  // namespace quorvel::test

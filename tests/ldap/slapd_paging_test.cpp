@@ -1,0 +1,114 @@
+// Size limits of the private slapd through the program's road (ConnectServer,
+// SearchProfile): an identity whose plain searches stop at 1000 entries but
+// whose paged searches get everything reads every entry, in the order the
+// stock client's paged search gives them; an identity whose paged searches
+// are capped too keeps the 1000 entries and result 4.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <vector>
+
+#include "common/slapd_env.h"
+#include "ldap/base64.h"
+#include "recording_sink.h"
+#include "store/connect.h"
+
+namespace {
+
+using quorvel::test::SlapdEnv;
+
+const SlapdEnv& Env() {
+  return quorvel::test::Slapd();
+}
+
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// The DNs, in order, of ldapsearch -E pr=500/noprompt as dn/pw.
+std::vector<std::string> PagedLdapsearchDns(const std::string& dn, const std::string& pw,
+                                            const std::string& filter) {
+  const SlapdEnv& env = Env();
+  const std::string cmd = "ldapsearch -x -LLL -o ldif-wrap=no -E pr=500/noprompt -H ldap://" +
+                          env.host + ":" + std::to_string(env.port) + " -D " + ShellQuote(dn) +
+                          " -w " + ShellQuote(pw) + " -b " + ShellQuote(env.base) + " " +
+                          ShellQuote(filter) + " 1.1 2>/dev/null";
+  std::vector<std::string> dns;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return dns;
+  std::string out;
+  char buf[4096];
+  for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  pclose(p);
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("dn:: ", 0) == 0) {
+      dns.push_back(quorvel::DecodeBase64(line.substr(5)));
+    } else if (line.rfind("dn: ", 0) == 0) {
+      dns.push_back(line.substr(4));
+    }
+  }
+  return dns;
+}
+
+struct Searched {
+  std::unique_ptr<TLDAPSend> session;
+  TLDAPResultList* list = nullptr;
+};
+
+Searched SearchAs(const std::string& dn, const std::string& pw, const std::string& filter) {
+  TServerNodeData server;
+  server.server = Env().host;
+  server.port = Env().port;
+  server.uid = dn;
+  server.pwd = pw;
+  Searched s;
+  s.session = ConnectServer(server);
+  EXPECT_NE(s.session, nullptr);
+  if (!s.session) return s;
+  TProfileNodeData profile;
+  profile.basedn = Env().base;
+  profile.scope = 2;
+  profile.filter = filter;
+  profile.att = "cn;member";
+  s.list = SearchProfile(s.session.get(), profile);
+  return s;
+}
+
+}  // namespace
+
+TEST(LdapSlapdPaging, CappedIdentityReadsEveryEntryInPages) {
+  QUORVEL_REQUIRE_SLAPD(Env());
+  ASSERT_FALSE(Env().cappedDn.empty());
+  for (const char* filter : {"(objectClass=*)", "(objectClass=inetOrgPerson)"}) {
+    quorvel::test::RecordingSink sink;
+    const std::vector<std::string> expected =
+        PagedLdapsearchDns(Env().cappedDn, Env().cappedPw, filter);
+    ASSERT_GT(expected.size(), 3000u) << filter;
+    Searched s = SearchAs(Env().cappedDn, Env().cappedPw, filter);
+    ASSERT_NE(s.list, nullptr) << filter;
+    EXPECT_EQ(s.session->ResultCode(), 0) << filter;
+    ASSERT_EQ(static_cast<std::size_t>(s.list->Count()), expected.size()) << filter;
+    for (int i = 0; i < s.list->Count(); ++i)
+      ASSERT_EQ(s.list->Items(i)->ObjectName(), expected[static_cast<std::size_t>(i)]) << i;
+    EXPECT_TRUE(sink.errors.empty()) << filter;
+    ASSERT_EQ(sink.notices.size(), 1u) << filter;
+    EXPECT_NE(sink.notices[0].find("was reached after 1000 entries; the rest is read in pages"),
+              std::string::npos);
+  }
+}
+
+TEST(LdapSlapdPaging, TotalCapKeepsTheCappedResult) {
+  QUORVEL_REQUIRE_SLAPD(Env());
+  quorvel::test::RecordingSink sink;
+  Searched s = SearchAs(Env().totalCapDn, Env().totalCapPw, "(objectClass=*)");
+  ASSERT_NE(s.list, nullptr);
+  EXPECT_EQ(s.list->Count(), 1000);
+  EXPECT_EQ(s.session->ResultCode(), 4);
+  EXPECT_EQ(s.session->ResultString(), "Size limit Exceeded");
+  EXPECT_TRUE(sink.errors.empty());
+  EXPECT_EQ(sink.notices.size(), 1u);
+}
