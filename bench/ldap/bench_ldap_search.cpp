@@ -3,11 +3,16 @@
 // process holds at the start, once bound, after the search and at its peak.
 //
 //   bench_ldap_search HOST PORT BINDDN PASSWORD BASE FILTER ATTR;ATTR;...
+//
+// With QUORVEL_BENCH_PAGED=1 in the environment the search goes through
+// SearchAllPages (read in pages when the server caps the plain search).
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
+#include "ldap/paging.h"
 #include "ldap/session.h"
 #include "store/connect.h"
 
@@ -45,7 +50,10 @@ int main(int argc, char** argv) {
   // from here on is the search's own memory.
   const long rss_bound = StatusKiB("VmRSS");
   const std::vector<std::string> names = quorvel::RequestedAttributeNames(argv[7]);
-  const bool ok = ldap.Search(argv[5], false, argv[6], names);
+  const char* paged = std::getenv("QUORVEL_BENCH_PAGED");
+  const bool ok = paged && std::string(paged) == "1"
+                      ? quorvel::SearchAllPages(ldap, argv[5], false, argv[6], names)
+                      : ldap.Search(argv[5], false, argv[6], names);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const long rss_after = StatusKiB("VmRSS");

@@ -358,4 +358,31 @@ TEST_F(RunTest, BrowseOfAnUnreachableServerLeavesTheNodeEmpty) {
   EXPECT_EQ(seam_->Errors().size(), 2);
 }
 
+// An identity capped at 1000 entries a plain search (paged searches get
+// everything): Run and Browse show every entry and say so in the pane.
+TEST_F(RunTest, CappedDirectoryIsReadInPagesForRunAndBrowse) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  ASSERT_FALSE(env_->cappedDn.empty());
+  TServerRow capped("capped", env_->host, env_->port, "N", env_->cappedDn, env_->cappedPw,
+                    People());
+  Catalogue({capped}, {{"people", 0, People(), 1, "(objectClass=*)", "cn"}});
+  Start();
+  const QString line = " MSG: The size limit of \"" + QString::fromStdString(env_->host) +
+                       "\" was reached after 1000 entries; the rest is read in pages of 1000 "
+                       "entries...";
+  RunProfile({"capped", "people"});
+  EXPECT_TRUE(seam_->Errors().isEmpty()) << seam_->Errors().join("\n").toStdString();
+  EXPECT_EQ(form_->grid->model()->rowCount(), 3006);
+  EXPECT_EQ(form_->PaneLines().count(line), 1);
+
+  form_->tabs->setCurrentIndex(1);
+  QApplication::processEvents();
+  auto* br = form_->tv_browse;
+  Click(br, Item(br, {"capped"}));
+  form_->o_browse->trigger();
+  EXPECT_EQ(Item(br, {"capped"})->childCount(), 3006);
+  EXPECT_EQ(form_->PaneLines().count(line), 2);
+  EXPECT_TRUE(seam_->Errors().isEmpty());
+}
+
 }  // namespace
