@@ -1,6 +1,8 @@
 #include "app/guisink.h"
 
+#include <QMetaObject>
 #include <QString>
+#include <QWidget>
 
 #include "dialogs/uiseam.h"
 
@@ -35,7 +37,16 @@ void TGuiMessageSink::Info(const std::string& text) {
 }
 
 void TGuiMessageSink::Notice(const std::string& text) {
-  Lines(" MSG: ", text);
+  // A notice may come from a search running off the window thread; the pane is
+  // a widget, so the line is added on the window thread: at once when already
+  // there, otherwise queued behind what is pending (a notice asks nothing).
+  // The owner window is the context: its end drops a line still queued.
+  if (!parent_) {
+    Lines(" MSG: ", text);
+    return;
+  }
+  QMetaObject::invokeMethod(
+      parent_, [this, text] { Lines(" MSG: ", text); }, Qt::AutoConnection);
 }
 
 bool TGuiMessageSink::Ask(const std::string& text) {
