@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Writes PNG screenshots of the windows (offscreen platform) into a folder for
 # review: the main window after a run, both property dialogs, the browse tab
-# with an entry's properties, and the About box. Starts a private slapd with
+# with an entry's properties, the About box and the certificate questions. Starts a private slapd with
 # the test directory and stops it afterwards.
 #
 #   scripts/screenshots.sh [OUT_DIR] [BUILD_DIR]   (defaults: ./screenshots, <repo>/build)
@@ -24,5 +24,7 @@ trap cleanup EXIT
 /usr/bin/python3 "$root/scripts/gen-test-ldif.py" -o "$work/test.ldif"
 bash "$root/scripts/slapd-harness.sh" start "$work" --ldif "$work/test.ldif" --sizelimit 1000 >/dev/null
 mkdir -p "$out"
-QT_QPA_PLATFORM=offscreen "$build/tools/quorvel-screenshots" "$build" "$root" "$work" "$out"
+# The server's authority stays unknown, as on most desktops: the certificate
+# question is part of the pictures.
+SSL_CERT_FILE="$work/no-authority.pem" QT_QPA_PLATFORM=offscreen "$build/tools/quorvel-screenshots" "$build" "$root" "$work" "$out"
 echo "screenshots in $out"

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMetaObject>
@@ -52,7 +53,9 @@ TTrustForm::TTrustForm(const TTrustQuestion& question, QWidget* parent) : QDialo
   lbl_text->setObjectName("lbl_text");
   lbl_text->setTextInteractionFlags(Qt::TextSelectableByMouse);
   lbl_text->setWordWrap(true);
-  lbl_text->setMinimumWidth(520);
+  // Wide enough for a whole fingerprint on one line.
+  lbl_text->setMinimumWidth(lbl_text->fontMetrics().horizontalAdvance(QString(95, QChar(0x38))) +
+                            8);
   btntrust = new QPushButton("Trust and connect", this);
   btnonce = new QPushButton("Connect this time only", this);
   btncancel = new QPushButton("Cancel", this);

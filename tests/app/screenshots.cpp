@@ -1,7 +1,7 @@
 // Writes PNG pictures of the windows for review: the main window after a run,
 // the two property dialogs, the browse tab after two levels, an entry's
-// properties and the About box. Drives the real windows offscreen against a
-// running private slapd.
+// properties, the About box and the two certificate questions. Drives the real windows offscreen
+// against a running private slapd.
 //
 //   quorvel-screenshots BUILD_DIR SOURCE_DIR SLAPD_DIR OUT_DIR
 #include <QApplication>
@@ -17,6 +17,9 @@
 #include "app/mainform.h"
 #include "app/splash.h"
 #include "common/slapd_env.h"
+#include "dialogs/trustform.h"
+#include "ldap/session.h"
+#include "net/blocksocket.h"
 #include "dialogs/testseam.h"
 #include "store/data.h"
 
@@ -124,6 +127,28 @@ int main(int argc, char** argv) {
     about.show();
     ok &= Save(about, out, "about");
     form.hide();
+  }
+  {
+    // The certificate questions, with the private server's real certificate
+    // (its authority is unknown here).
+    TLDAPSend ldap;
+    ldap.TargetHost = env.host;
+    ldap.TargetPort = std::to_string(env.ldapsPort);
+    ldap.FullSSL = true;
+    ldap.CertificateCheck = std::make_shared<TAcceptAnyCertificate>();
+    ldap.Connect();
+    TTrustQuestion q;
+    q.cert = ldap.Sock()->SSL()->PeerCertificate();
+    q.server = env.host + ":" + std::to_string(env.ldapsPort);
+    TTrustForm unknown(q);
+    unknown.show();
+    ok &= Save(unknown, out, "certificate-question");
+    q.remembered =
+        "3F:08:A1:77:C2:5B:90:1E:6D:44:F0:2A:B9:13:C8:5E:07:D2:6A:91:E4:38:5C:0B:7F:"
+        "A6:21:9D:E0:43:B8:16";
+    TTrustForm changed(q);
+    changed.show();
+    ok &= Save(changed, out, "certificate-changed");
   }
   data = nullptr;
   return ok ? 0 : 1;
