@@ -170,23 +170,27 @@ class TPlainTextWriter : public TLinesWriter {
       if (!first) line_ += ' ';
       first = false;
       // Each row stays one line of fixed columns.
-      text_ = c.Text;
-      OneLine(text_, true);
-      const std::size_t n = CharCount(text_);
+      const std::string* text = &c.Text;
+      if (c.Text.find_first_of("\t\r\n") != std::string::npos) {
+        text_ = c.Text;
+        OneLine(text_, true);
+        text = &text_;
+      }
+      const std::size_t n = CharCount(*text);
       const std::size_t w = c.Width > 0 ? static_cast<std::size_t>(c.Width) : 0;
       const std::size_t pad = n < w ? w - n : 0;
       switch (c.Alignment) {
         case 2:
           line_.append(pad, ' ');
-          line_ += text_;
+          line_ += *text;
           break;
         case 3:
           line_.append(pad / 2, ' ');
-          line_ += text_;
+          line_ += *text;
           line_.append(pad - pad / 2, ' ');
           break;
         default:
-          line_ += text_;
+          line_ += *text;
           line_.append(pad, ' ');
       }
     }
