@@ -80,7 +80,8 @@ class TCustomSSL {
   // fingerprint and verification outcome); empty fields before one.
   const TPeerCertificate& PeerCertificate() const { return FPeer; }
 
-  // Published settings (the program changes none of them).
+  // Published settings. TLDAPSend sets VerifyCert, VerifyHost, CertificateCheck and
+  // Timeout before each handshake; the program changes none of the others.
   TSSLType SSLType = LT_all;
   std::string KeyPassword, Username, Password, Ciphers;
   std::string CertificateFile, PrivateKeyFile, Certificate, PrivateKey, PFX, PFXfile;
