@@ -38,7 +38,11 @@ std::string CheckedVerdict(TASQLite3DB& temp) {
     const size_t first = verdict.find_first_not_of(' ');
     return first == std::string::npos ? "the engine's check failed" : verdict.substr(first);
   } catch (const EDatabaseError& e) {
-    return e.what();
+    // A store that another running program holds locked is busy, not
+    // damaged: it is left alone and the start fails as any other would.
+    const std::string what = e.what();
+    if (what.find("locked") != std::string::npos) throw;
+    return what;
   }
 }
 

@@ -14,6 +14,8 @@
 //    all, or failing the engine's quick check) is replaced by an empty one,
 //    owner-only (0600), together with its journal companions; the result says
 //    so, with the reason, for the caller to tell the user.
+//  - A store that another program holds locked past the busy time-out is
+//    not damaged: the engine's "locked" error is raised, nothing replaced.
 //  - Only ever the working file: a working file that is the same file as
 //    `catalogue` is never replaced (the call fails instead).
 //

@@ -193,6 +193,30 @@ TEST_F(WorkingStoreTest, ADamagedStoreIsCreatedAnewAndSaysSo) {
   EXPECT_EQ(d.run.CellText(0, 0), "10");
 }
 
+// Another program holding the store locked (a store of an earlier version,
+// in the engine's default journal, inside a transaction) makes the start fail
+// as it always did; the store is not taken for damaged and keeps its rows.
+TEST_F(WorkingStoreTest, ALockedStoreIsNotReplaced) {
+  TASQLite3DB other;
+  other.SetDriverDLL(kEngine);
+  other.SetDatabase(working);
+  other.Open();
+  other.ExecDirect("CREATE TABLE export (oid); INSERT INTO export VALUES ('kept')");
+  other.StartTransaction("EXCLUSIVE");
+  Tdata d;
+  d.temp.BusyTimeout = 100;
+  EXPECT_FALSE(InitDatabases(d, catalogue, working, kEngine));
+  EXPECT_NE(d.LastError().find("locked"), std::string::npos) << d.LastError();
+  EXPECT_FALSE(d.WorkingStore().recreated);
+  other.RollBack();
+  other.Close();
+  Tdata next;
+  ASSERT_TRUE(InitDatabases(next, catalogue, working, kEngine)) << next.LastError();
+  next.run.SetSQL("SELECT oid FROM export");
+  next.run.Open();
+  EXPECT_EQ(next.run.CellText(0, 0), "kept");
+}
+
 TEST_F(WorkingStoreTest, ADamagedCatalogueIsNeverRecreated) {
   for (const std::string& bytes :
        {std::string("just some text\n"), catalogueBytes.substr(0, 3000)}) {
