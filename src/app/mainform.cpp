@@ -561,11 +561,13 @@ void TMainForm::mnu_help_aboutClick() {
   about.setWindowFlags(about.windowFlags() | Qt::Window);
   about.notice->setVisible(true);
   // Where the catalogue and the working store are (help/files.html explains).
-  if (!Files.folder.empty())
+  if (!Files.folder.empty()) {
+    const QString path = QString::fromStdString(Files.catalogue);
     about.notice->setText(
-        "Quorvel reads entries out of LDAP directories and turns them into reports.\n"
-        "Your catalogue: " +
-        QString::fromStdString(Files.catalogue));
+        "Your catalogue:\n" +
+        about.notice->fontMetrics().elidedText(path, Qt::ElideMiddle, about.notice->width() - 6));
+    about.notice->setToolTip(path);
+  }
   about.show();
   about.repaint();
   HoldOnScreen(3000);
