@@ -18,6 +18,10 @@
 // kept). One response message may be at most kMaxResponseSize octets; a larger
 // one fails its operation and closes the connection.
 //
+// Search sends exactly one request without controls; reading past a server's
+// size limit in pages and completing attributes sent in value ranges are
+// SearchAllPages (ldap/paging.h) and ReadRangedValues (ldap/valueranges.h).
+//
 // The object owns its socket, SearchResult() and Referals(); destroying it
 // closes the socket without sending anything.
 #pragma once

@@ -62,7 +62,10 @@ const char* kUsage =
     "Exit status: 0 report written; 1 usage error, unknown profile or unreadable\n"
     "catalogue; 2 connection or bind failure; 3 report written with the partial\n"
     "rows of a search cut by the server's size limit; 4 search failure; 5 the\n"
-    "report could not be written (nothing is left half-written).\n";
+    "report could not be written (nothing is left half-written).\n"
+    "\n"
+    "A search cut by the server's size limit is read again in pages when the\n"
+    "server offers paged results; then every entry is written and the status is 0.\n";
 
 // LogError and LogInfo texts as single lines on stderr: every line break (with
 // the indentation around it) becomes one blank.
