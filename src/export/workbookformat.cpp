@@ -23,6 +23,34 @@ std::size_t Utf16Length(std::string_view s) {
   return n;
 }
 
+// `text` as the XML of the workbook can hold it. A byte that is not part of a
+// valid UTF-8 sequence would make the whole file unreadable: it is taken as a
+// Windows-1252 character, as everywhere else in the program. The two
+// non-characters XML excludes (U+FFFE, U+FFFF) are written in the format's
+// own _xHHHH_ notation. Returns `text` itself when it needs no change.
+const std::string& XmlText(const std::string& text, std::string& scratch) {
+  bool clean = true;
+  for (std::size_t i = 0; i < text.size() && clean;) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    const std::size_t start = i;
+    const char32_t cp = NextCodePoint(text, i);
+    clean = i - start > 1 && cp != 0xFFFE && cp != 0xFFFF;
+  }
+  if (clean) return text;
+  scratch.clear();
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t cp = NextCodePoint(text, i);
+    if (cp == 0xFFFE || cp == 0xFFFF)
+      scratch += cp == 0xFFFE ? "_xFFFE_" : "_xFFFF_";
+    else
+      AppendUtf8(scratch, cp);
+  }
+  return scratch;
+}
+
 std::string TemporaryFolder() {
   const char* tmp = std::getenv("TMPDIR");
   return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
@@ -64,7 +92,7 @@ class TWorkbookWriter : public TFormatWriter {
   }
 
   void HeaderText(const std::vector<std::string>& lines) override {
-    for (const std::string& l : lines) Text(row_++, 0, l, nullptr);
+    for (const std::string& l : lines) Text(row_++, 0, XmlText(l, scratch_), nullptr);
     if (!lines.empty()) ++row_;
   }
 
@@ -73,7 +101,7 @@ class TWorkbookWriter : public TFormatWriter {
     headerRow_ = row_;
     lxw_col_t col = 0;
     if (row.RowNumbers) worksheet_write_blank(sheet_, row_, col++, header_);
-    for (const TCell& c : row.Cells) Text(row_, col++, c.Text, header_);
+    for (const TCell& c : row.Cells) Text(row_, col++, XmlText(c.Text, scratch_), header_);
     worksheet_freeze_panes(sheet_, row_ + 1, 0);
     ++row_;
   }
@@ -86,17 +114,18 @@ class TWorkbookWriter : public TFormatWriter {
     lxw_col_t col = 0;
     if (row.RowNumbers) Value(col++, row.RowNumber, 0, nullptr);
     for (const TCell& c : row.Cells) {
-      if (Utf16Length(c.Text) > static_cast<std::size_t>(kWorkbookCellChars)) {
+      const std::string& text = XmlText(c.Text, scratch_);
+      if (Utf16Length(text) > static_cast<std::size_t>(kWorkbookCellChars)) {
         std::string entry = row.Cells.empty() ? std::string() : row.Cells.front().Text;
         if (CharCount(entry) > 200) entry = std::string(CharPrefix(entry, 200)) + "...";
         throw TExportFailure("The value of the column \"" + ctx_.Titles[c.Index] +
                              "\" of the entry \"" + entry + "\" has " +
-                             std::to_string(CharCount(c.Text)) + " characters, more than the " +
+                             std::to_string(CharCount(text)) + " characters, more than the " +
                              std::to_string(kWorkbookCellChars) +
                              " an Excel workbook cell holds. Nothing was written; choose "
                              "another format such as CSV or HTML.");
       }
-      Value(col++, c.Text, c.Alignment, nullptr);
+      Value(col++, text, c.Alignment, nullptr);
     }
     lastData_ = row_;
     ++row_;
@@ -105,7 +134,7 @@ class TWorkbookWriter : public TFormatWriter {
   void Footer(const std::vector<std::string>& lines, const std::string&) override {
     if (lines.empty()) return;
     ++row_;
-    for (const std::string& l : lines) Text(row_++, 0, l, nullptr);
+    for (const std::string& l : lines) Text(row_++, 0, XmlText(l, scratch_), nullptr);
   }
 
   void Finish() override {
@@ -184,6 +213,7 @@ class TWorkbookWriter : public TFormatWriter {
   }
 
   std::string file_;
+  std::string scratch_;  // a cell text as XmlText changed it
   lxw_workbook* book_ = nullptr;
   lxw_worksheet* sheet_ = nullptr;
   lxw_format* header_ = nullptr;

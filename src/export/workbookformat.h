@@ -8,9 +8,11 @@
 // header and data rows; one row per exported grid row; the footer text lines
 // (if any) in column A after one empty row. Columns keep the grid's order and
 // visibility rules and get their layout width (at most kWorkbookColumnWidth
-// characters). Cell values are the UTF-8 texts as the directory sent them;
-// a text is a number only by CellNumber (cellnumber.h), the rule the old Excel
-// target follows too; a text starting with "=" stays text.
+// characters). Cell values are the UTF-8 texts as the directory sent them
+// (a byte that is not valid UTF-8 is taken as a Windows-1252 character, so
+// one stray byte cannot make the whole file unreadable); a text is a number
+// only by CellNumber (cellnumber.h), the rule the old Excel target follows
+// too; a text starting with "=" stays text.
 //
 // Limits, each refused with a TExportFailure whose message says which limit,
 // so the engine reports the run as failed and leaves the destination as it was:

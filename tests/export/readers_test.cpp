@@ -243,6 +243,19 @@ TEST_F(ExportReaders, HardValuesAndAnEmptyTableReadBackInEveryFormat) {
   ExpectReads("lo-xlsx", xlsx + "empty-book.csv", none);
 }
 
+TEST_F(ExportReaders, AWorkbookStaysReadableWithBytesThatAreNotUtf8) {
+  // A server sending Latin-1 instead of UTF-8: the stray bytes are taken as
+  // Western characters, as everywhere else, and every other cell is intact.
+  SqliteTable table(dir.File("latin1.db"), {{"cn=caf\xE9", "Andr\xE9", "ok \xEF\xBF\xBE", "x"}});
+  TkxDatasetRowSource source(&table.Query());
+  Exporter x(source, dir.Path());
+  x.engine.ExportType = xtXLSX;
+  ASSERT_TRUE(x.engine.ExportToPath(dir.File("latin1.xlsx"))) << x.engine.LastRun().Message;
+  const std::string expected = dir.File("latin1.json");
+  WriteExpected(expected, {{"cn=café", "André", "ok _xFFFE_", "x"}});
+  ExpectReads("xlsx", dir.File("latin1.xlsx"), expected);
+}
+
 TEST_F(ExportReaders, ExcelSheetFullToItsLastRowReadsWhole) {
   // 16,383 data rows below the header fill the sheet the start record
   // declares; every reader takes it whole. One more is refused.
