@@ -15,6 +15,7 @@ PKGS=(
   libxlsxwriter-dev
   libreoffice-calc-nogui libreoffice-writer-nogui
   xvfb xauth time procps
+  openbox xdotool x11-utils x11-apps
   fonts-dejavu-core
   dpkg-dev fakeroot file lintian desktop-file-utils appstream util-linux
 )

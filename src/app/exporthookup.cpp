@@ -12,6 +12,20 @@
 
 namespace quorvel {
 
+namespace {
+// "CSV" for ".../people.csv"; "such" when the name has no extension.
+std::string ExtensionOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  const auto dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "such";
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return ext;
+}
+
+}  // namespace
+
 struct TExportHookup::Impl {
   Impl(TMainForm& f) : form(f), desktop(&f), source(f.grid, nullptr) {}
   TMainForm& form;
@@ -60,10 +74,21 @@ void TExportHookup::Run() {
     return;
   }
   if (r.Result != TkxRunResult::roDone) return;  // cancelled: nothing to say
-  impl_->form.AddMessage(0, "MSG: Exported successfuly to \"" + e.FileName + "\"");
+  // The file actually written: the chosen name with the format's extension, or
+  // the temporary file of "View only". The clipboard has none; its line keeps
+  // the chosen name.
+  const std::string written = r.Destination.empty() ? e.FileName : r.Destination;
+  impl_->form.AddMessage(0, "MSG: Exported successfuly to \"" + written + "\"");
   if (const std::string notice = ReplacedCharactersNotice(r); !notice.empty())
     impl_->form.AddMessage(1, "MSG: " + notice);
   impl_->form.FlushPane();
+  if (r.ViewFailed)
+    LogError("The report was written to \"" + written +
+             "\", but it could not be opened for viewing: no application is set up on this "
+             "desktop to open " +
+             ExtensionOf(written) +
+             " files. Open the file yourself, or "
+             "choose \"Export to file\".");
 }
 
 }  // namespace quorvel

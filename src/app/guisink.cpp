@@ -1,12 +1,20 @@
 #include "app/guisink.h"
 
-#include <QMetaObject>
+#include <QApplication>
 #include <QString>
 #include <QWidget>
 
+#include "dialogs/busywork.h"
 #include "dialogs/uiseam.h"
 
 namespace quorvel {
+
+QWidget* TGuiMessageSink::Owner() const {
+  // A box belongs to the modal dialog in front, if any, so that it opens
+  // above it; otherwise to the main window.
+  if (QWidget* modal = QApplication::activeModalWidget()) return modal;
+  return parent_;
+}
 
 void TGuiMessageSink::Lines(const char* prefix, const std::string& text) {
   if (!pane_) return;
@@ -26,14 +34,21 @@ void TGuiMessageSink::Lines(const char* prefix, const std::string& text) {
   pane_(line);
 }
 
+// Each report is carried out whole on the window thread (the pane and the box
+// are widgets); a worker that reports waits until the box is answered.
 void TGuiMessageSink::Error(const std::string& text) {
-  Lines(" ERR: ", text);
-  UiSeam().MessageBox(parent_, TUiSeam::bkError, "Error", QString::fromStdString(text));
+  RunOnGuiThread([&] {
+    Lines(" ERR: ", text);
+    UiSeam().MessageBox(Owner(), TUiSeam::bkError, "Error", QString::fromStdString(text));
+  });
 }
 
 void TGuiMessageSink::Info(const std::string& text) {
-  Lines(" APP: ", text);
-  UiSeam().MessageBox(parent_, TUiSeam::bkInformation, "Information", QString::fromStdString(text));
+  RunOnGuiThread([&] {
+    Lines(" APP: ", text);
+    UiSeam().MessageBox(Owner(), TUiSeam::bkInformation, "Information",
+                        QString::fromStdString(text));
+  });
 }
 
 void TGuiMessageSink::Notice(const std::string& text) {
@@ -50,7 +65,12 @@ void TGuiMessageSink::Notice(const std::string& text) {
 }
 
 bool TGuiMessageSink::Ask(const std::string& text) {
-  return UiSeam().MessageBox(parent_, TUiSeam::bkQuestion, "Confirm", QString::fromStdString(text));
+  bool yes = false;
+  RunOnGuiThread([&] {
+    yes =
+        UiSeam().MessageBox(Owner(), TUiSeam::bkQuestion, "Confirm", QString::fromStdString(text));
+  });
+  return yes;
 }
 
 }  // namespace quorvel

@@ -1,5 +1,8 @@
 // LogError, LogInfo and Confirm in the windowed program: the seam's message
 // boxes, plus the " ERR: " and " APP: " lines in the main window's pane.
+// Safe to call from a worker thread: each call runs on the window thread and
+// the worker waits for it (dialogs/busywork.h). A box opens above the modal
+// dialog in front, if any, else above the main window.
 #pragma once
 
 #include <functional>
@@ -26,6 +29,7 @@ class TGuiMessageSink : public TMessageSink {
 
  private:
   void Lines(const char* prefix, const std::string& text);
+  QWidget* Owner() const;
   std::function<void(const std::string&)> pane_;
   QWidget* parent_ = nullptr;
 };

@@ -25,8 +25,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<TServerForm> serverForm;
   std::unique_ptr<TProfileForm> profileForm;
   try {
+    // The application title. No display name is set: the platform would append
+    // it to every window title, and each title is the program's own.
     QApplication::setApplicationName("Quorvel");
-    QApplication::setApplicationDisplayName("Quorvel");
     // Matches the installed desktop entry, so the desktop shows its icon.
     QGuiApplication::setDesktopFileName("org.example.quorvel");
     QApplication::setWindowIcon(QIcon(quorvel::ProgramPixmap(48)));

@@ -27,8 +27,11 @@
 #include "app/icons.h"
 #include "app/messagepane.h"
 #include "app/splash.h"
+#include "app/startupreport.h"
 #include "app/statuspanels.h"
 #include "app/version.h"
+#include "dialogs/busywork.h"
+#include "dialogs/screenfit.h"
 #include "dialogs/uiseam.h"
 #include "store/cataloguereader.h"
 #include "store/data.h"
@@ -124,8 +127,9 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     Files = LocateFiles(f);
   }
   if (!opened)
-    LogError(Files.error.empty() ? std::string("Error initializing application!")
-                                 : "Error initializing application!\r\n" + Files.error);
+    LogError(!Files.error.empty() ? "Error initializing application!\r\n" + Files.error
+             : ::data             ? StartupFailureText(*::data)
+                                  : std::string("Error initializing application!"));
   else if (::data->WorkingStore().recreated)
     AddMessage(1, ::data->WorkingStore().Notice(::data->temp.FullPath()));
   // 4. The export engine and its temporary folder.
@@ -153,8 +157,6 @@ void TMainForm::BuildWindow() {
   setObjectName("TMainForm");
   setWindowIcon(QIcon(ProgramPixmap(48)));
   resize(760, 598);
-  if (QScreen* s = QApplication::primaryScreen())
-    move(s->availableGeometry().center() - rect().center());
 
   // Menu.
   QMenu* file = menuBar()->addMenu("File");
@@ -321,7 +323,14 @@ void TMainForm::BuildWindow() {
 
   tv_workspace->viewport()->installEventFilter(this);
   tv_browse->viewport()->installEventFilter(this);
+  // The toolbar and the status panels follow the current node however it
+  // became current: a click, a right click (whose release the popup takes),
+  // the arrow keys, or a node deleted under the selection.
+  connect(tv_workspace, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
+    if (current) tv_workspaceMouseUp();
+  });
   sinceFlush_.start();
+  FitIntoScreen(*this);
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -374,6 +383,11 @@ QStringList TMainForm::PaneLines() {
 }
 
 void TMainForm::AddMessage(int kind, const std::string& text) {
+  if (!OnGuiThread()) {
+    // A progress line from a command's worker: queued, in order, for the window.
+    PostToGuiThread(this, [this, kind, text] { AddMessage(kind, text); });
+    return;
+  }
   QString line;
   line.reserve(static_cast<qsizetype>(text.size()) + 1);
   line += QLatin1Char(' ');
@@ -432,7 +446,12 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 
 void TMainForm::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  for (int c = 0; c < gridModel->columnCount(); ++c) grid->setColumnWidth(c, 60);
+  // Only when the window is first shown: restoring it from the task bar shows
+  // it again and must keep the widths the user set.
+  if (!shownOnce_) {
+    shownOnce_ = true;
+    for (int c = 0; c < gridModel->columnCount(); ++c) grid->setColumnWidth(c, 60);
+  }
   SizeStatusPanels();
 }
 
@@ -531,6 +550,13 @@ void TMainForm::mnu_file_exitClick() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  // A close request from the window manager while a command waits on a server
+  // is not input the command holds back; "Exit" is disabled meanwhile, and so
+  // is this.
+  if (BusyWorkRunning()) {
+    event->ignore();
+    return;
+  }
   if (!Confirm("Are you sure that you want to exit?")) {
     event->ignore();
     return;

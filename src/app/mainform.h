@@ -100,6 +100,7 @@ class TMainForm : public QMainWindow {
   std::string StatusHost;
   std::string StatusUser;
 
+  // Safe from a command's worker thread too: the line is queued for the window.
   void AddMessage(int kind, const std::string& text);
   void ShowConnectionStatus(const TServerNodeData& server);
   void LoadWorkspace();
@@ -164,5 +165,6 @@ class TMainForm : public QMainWindow {
   QStringList pending_;
   QElapsedTimer sinceFlush_;
   bool flushScheduled_ = false;
+  bool shownOnce_ = false;
   std::unique_ptr<quorvel::TExportHookup> export_;
 };

@@ -9,6 +9,7 @@
 #include "app/gridmodel.h"
 #include "app/icons.h"
 #include "app/mainform.h"
+#include "dialogs/busywork.h"
 #include "ldap/filter.h"
 #include "store/connect.h"
 #include "store/data.h"
@@ -116,8 +117,10 @@ void TMainForm::run_profileClick() {
   const TProfileNodeData profile = *pd->profile;
   // 6.
   AddMessage(0, "MSG: Connecting to " + server.server + "...");
-  // 7.
-  std::unique_ptr<TLDAPSend> ldap = ConnectServer(server);
+  // 7. The waits on the server run off the window thread: the window keeps
+  // painting (the lines above show at once) and input stays held back.
+  std::unique_ptr<TLDAPSend> ldap;
+  RunBusy([&] { ldap = ConnectServer(server); });
   if (!ldap) {
     AddMessage(2, "ERR: Error connecting to " + server.server + "...");
     SetRunCommandsEnabled(true);
@@ -135,7 +138,7 @@ void TMainForm::run_profileClick() {
     LogError("Error querying \"" + server.server + "\": the filter \"" + profile.filter +
              "\" is not a valid search filter.");
   else
-    results = SearchProfile(ldap.get(), profile);
+    RunBusy([&] { results = SearchProfile(ldap.get(), profile); });
   if (!results) {
     AddMessage(1, "MSG: No objects found...");
     ldap.reset();
@@ -166,9 +169,12 @@ void TMainForm::run_profileClick() {
     AddMessage(0, "MSG: Found " + count + " objects...");
     // 14.
     // The same path as the headless runner: values are bound, so a value
-    // holding a double quote still gets its row.
+    // holding a double quote still gets its row. The rows are written here, on
+    // the window thread that owns the working store, which keeps painting.
+    TBusyPainting painting;
     if (::data && FillExportTable(*::data, *results, profile.att, [&](int i, int) {
           AddMessage(0, "MSG: Processing object " + std::to_string(i) + " of " + count + "...");
+          painting.Tick();
         }))
       ShowDataset(false);
     // 15.
@@ -203,7 +209,8 @@ void TMainForm::o_browseClick() {
   // 4.
   AddMessage(0, "Connecting to " + record.server + "...");
   // 5.
-  std::unique_ptr<TLDAPSend> ldap = ConnectServer(record);
+  std::unique_ptr<TLDAPSend> ldap;
+  RunBusy([&] { ldap = ConnectServer(record); });
   if (!ldap) {
     AddMessage(2, "ERR: Error connecting to " + record.server + "...");
     FlushPane();
@@ -221,7 +228,8 @@ void TMainForm::o_browseClick() {
   // 8.
   AddMessage(0, "Querying " + record.server + "...");
   // 9.
-  TLDAPResultList* results = SearchProfile(ldap.get(), profile);
+  TLDAPResultList* results = nullptr;
+  RunBusy([&] { results = SearchProfile(ldap.get(), profile); });
   if (!results) {
     AddMessage(0, "No Objects found...");
     FlushPane();
@@ -234,6 +242,7 @@ void TMainForm::o_browseClick() {
     // 11.
     QElapsedTimer sinceRepaint;
     sinceRepaint.start();
+    TBusyPainting painting;
     QTreeWidgetItem* last = nullptr;
     for (int i = 0; i < n; ++i) {
       const TLDAPResult& entry = *results->Items(i);
@@ -254,6 +263,7 @@ void TMainForm::o_browseClick() {
         tv_browse->viewport()->repaint();
         sinceRepaint.restart();
       }
+      painting.Tick();
     }
     if (last) tv_browse->scrollToItem(last);
     tv_browse->viewport()->repaint();
@@ -278,7 +288,8 @@ void TMainForm::o_propertiesClick() {
   // 2.
   AddMessage(0, "Connecting to " + record.server + "...");
   // 3.
-  std::unique_ptr<TLDAPSend> ldap = ConnectServer(record);
+  std::unique_ptr<TLDAPSend> ldap;
+  RunBusy([&] { ldap = ConnectServer(record); });
   if (!ldap) {
     FlushPane();
     return;
@@ -296,7 +307,8 @@ void TMainForm::o_propertiesClick() {
   // 6.
   AddMessage(0, "Querying " + record.server + "...");
   // 7.
-  TLDAPResultList* results = SearchProfile(ldap.get(), profile);
+  TLDAPResultList* results = nullptr;
+  RunBusy([&] { results = SearchProfile(ldap.get(), profile); });
   // 8.
   if (::data && ::data->CreatePropertyTable()) {
     if (!results) {
@@ -308,6 +320,7 @@ void TMainForm::o_propertiesClick() {
           "Results from server \"" + record.server + "\" on object \"" + dn + "\" with scope \"" +
           ScopeToText(0) + "\" and filter \"" + "(objectClass=*)" + "\"."));
       AddMessage(0, "Found " + std::to_string(results->Count()) + " results...");
+      TBusyPainting painting;
       for (int i = 0; i < results->Count(); ++i) {
         const TLDAPResult& entry = *results->Items(i);
         const std::string entryDn = Str(entry.ObjectName());
@@ -320,6 +333,7 @@ void TMainForm::o_propertiesClick() {
             const TPropertyRow row = BuildPropertyRow(attr, v);
             ::data->AddProperty(row.Icon, row.Name, row.Value, row.Type, row.Size);
           }
+          painting.Tick();
         }
       }
       SetExportEnabled(true);

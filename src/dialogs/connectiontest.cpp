@@ -1,27 +1,14 @@
 #include "dialogs/connectiontest.h"
 
-#include "store/messages.h"
-#include "store/trust.h"
+#include <exception>
 
 #include "ldap/session.h"
 #include "net/blocksocket.h"
+#include "store/connect.h"
+#include "store/messages.h"
+#include "store/trust.h"
 
 namespace quorvel {
-
-namespace {
-// The session's result text, or the socket's reason when the failure happened
-// below LDAP (no route, refused, time-out, TLS handshake).
-std::string FailureText(const TLDAPSend& ldap) {
-  if (!ldap.ResultString().empty()) return ldap.ResultString();
-  if (ldap.Sock() && ldap.Sock()->LastError() != 0) return ldap.Sock()->LastErrorText();
-  return ldap.ResultString();
-}
-}  // namespace
-
-std::string ConnectErrorText(const std::string& host, int code, const std::string& desc) {
-  return "Error connecting to \"" + host + "\" \r\n    ErrorCode: " + std::to_string(code) +
-         "\r\n    ErrorDesc: " + desc;
-}
 
 bool TestConnection(const std::string& host, const std::string& port, const std::string& uid,
                     const std::string& pwd, bool ssl, const std::function<void()>& beforeReport,
@@ -33,19 +20,30 @@ bool TestConnection(const std::string& host, const std::string& port, const std:
   ldap.Password = pwd;
   if (ssl) ldap.FullSSL = true;
   RequireTrust(ldap, serverid, host + ":" + port);
-  if (!ldap.Connect()) {
+  bool connected = false;
+  try {
+    connected = ldap.Connect();
+  } catch (const std::exception&) {
+    connected = false;
+  }
+  if (!connected) {
     beforeReport();
-    LogError(ConnectErrorText(host, ldap.ResultCode(), FailureText(ldap)));
+    LogError(ConnectErrorText(ldap));
     return false;
   }
-  const bool bound = ldap.Bind();
+  bool bound = false;
+  try {
+    bound = ldap.Bind();
+  } catch (const std::exception&) {
+    bound = false;
+  }
   beforeReport();
   if (bound) {
     LogInfo("Connection successful...");
   } else if (ldap.ResultCode() != 0 || (ldap.Sock() && ldap.Sock()->LastError() != 0)) {
     // A bind that failed below LDAP (connection dropped, silent server) is
     // reported too, not only a refused one.
-    LogError(ConnectErrorText(host, ldap.ResultCode(), FailureText(ldap)));
+    LogError(ConnectErrorText(ldap));
   }
   ldap.Unbind();
   return bound;

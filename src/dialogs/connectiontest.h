@@ -1,5 +1,6 @@
 // The server dialog's connection test: connect and bind with the typed values,
-// then report success or the failure with host, result code and text.
+// then report success, or the failure in the very words a run would use
+// (ConnectErrorText of store/connect.h).
 #pragma once
 
 #include <functional>
@@ -11,11 +12,9 @@ namespace quorvel {
 // reported (the dialog restores its cursor there). Returns true on success.
 // serverid is the catalogue id of the server being edited (0 for a new one):
 // its trusted certificates apply, and "Trust and connect" remembers for it.
+// May run on a worker thread (it only reports through LogError/LogInfo).
 bool TestConnection(const std::string& host, const std::string& port, const std::string& uid,
                     const std::string& pwd, bool ssl, const std::function<void()>& beforeReport,
                     int serverid = 0);
-
-// "Error connecting to \"host\" \r\n    ErrorCode: n\r\n    ErrorDesc: text"
-std::string ConnectErrorText(const std::string& host, int code, const std::string& desc);
 
 }  // namespace quorvel

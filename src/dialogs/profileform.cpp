@@ -16,8 +16,9 @@
 TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   setObjectName("TProfileForm");
   setWindowTitle("Profile Properties: New");
+  // Kept above the program's own windows as a dialog owned by the main window;
+  // not above every application's windows, and not above its own boxes.
   quorvel::MakeFixedDialog(*this);
-  setWindowFlag(Qt::WindowStaysOnTopHint, true);
 
   ed_server = new QLineEdit(this);
   ed_server->setReadOnly(true);
@@ -77,11 +78,8 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
 }
 
 void TProfileForm::btnsaveClick() {
-  if (Tag != 0) {
-    Saved = true;
-    accept();
-    return;
-  }
+  // The same checks for a new search profile and for an edited one: an edit must not
+  // store an empty name (or host, port, ...) either.
   if (ed_name->text().isEmpty()) {
     LogError("\"Name\" cannot be empty, please provide a name fot his search profile.");
     return;
@@ -98,6 +96,7 @@ void TProfileForm::btnsaveClick() {
     LogError("\"Filter\" cannot be empty, please provide a valid search filter.");
     return;
   }
+  if (Tag != 0) Saved = true;
   accept();
 }
 

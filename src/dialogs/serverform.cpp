@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "dialogs/busywork.h"
 #include "dialogs/connectiontest.h"
 #include "dialogs/formlayout.h"
 #include "store/messages.h"
@@ -71,11 +72,8 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
 }
 
 void TServerForm::btnsaveClick() {
-  if (Tag != 0) {
-    Saved = true;
-    accept();
-    return;
-  }
+  // The same checks for a new server and for an edited one: an edit must not
+  // store an empty name (or host, port, ...) either.
   // A text of blanks counts as filled; only a truly empty field stops the save.
   if (ed_name->text().isEmpty()) {
     LogError("\"Name\" cannot be empty, please provide a name fot his server profile.");
@@ -89,6 +87,7 @@ void TServerForm::btnsaveClick() {
     LogError("\"Port\" cannot be empty, please provide a valid server port number.");
     return;
   }
+  if (Tag != 0) Saved = true;
   accept();
 }
 
@@ -106,8 +105,28 @@ void TServerForm::ed_sslClick() {
 }
 
 void TServerForm::btntestClick() {
+  const std::string host = ed_server->text().toStdString();
+  const std::string port = ed_port->text().toStdString();
+  const std::string uid = ed_uid->text().toStdString();
+  const std::string pwd = ed_pwd->text().toStdString();
+  const bool ssl = ed_ssl->isChecked();
+  const int serverid = Tag;
+  // While the test waits on the server the dialog keeps painting, with the
+  // busy cursor and its buttons greyed to show it is working; both end right
+  // before the outcome is reported.
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  quorvel::TestConnection(ed_server->text().toStdString(), ed_port->text().toStdString(),
-                          ed_uid->text().toStdString(), ed_pwd->text().toStdString(),
-                          ed_ssl->isChecked(), [] { QApplication::restoreOverrideCursor(); }, Tag);
+  const QList<QPushButton*> buttons{btnsave, btncancel, btntest};
+  for (QPushButton* b : buttons) b->setEnabled(false);
+  bool busy = true;
+  auto done = [&] {
+    if (!busy) return;
+    busy = false;
+    QApplication::restoreOverrideCursor();
+    for (QPushButton* b : buttons) b->setEnabled(true);
+  };
+  quorvel::RunBusy([&] {
+    quorvel::TestConnection(
+        host, port, uid, pwd, ssl, [&] { quorvel::RunOnGuiThread(done); }, serverid);
+  });
+  done();
 }

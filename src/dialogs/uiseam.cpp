@@ -8,14 +8,82 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
+#include <QWidget>
+#include <vector>
+
+#include "dialogs/busywork.h"
 
 namespace {
 TDesktopSeam g_desktop;
 TUiSeam* g_seam = nullptr;
+
+TUiSeam& InstalledSeam() {
+  return g_seam ? *g_seam : g_desktop;
+}
+
+// What UiSeam() hands to a worker thread: every call is carried out by the
+// installed seam on the window thread, and the worker waits for the answer.
+// A call added to TUiSeam is forwarded here too, the same way.
+class TGuiThreadSeam : public TUiSeam {
+ public:
+  bool MessageBox(QWidget* parent, BoxKind kind, const QString& title,
+                  const QString& text) override {
+    bool r = false;
+    quorvel::RunOnGuiThread([&] { r = InstalledSeam().MessageBox(parent, kind, title, text); });
+    return r;
+  }
+  QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,
+                       const QString& defaultExt, const QString& initialDir) override {
+    QString r;
+    quorvel::RunOnGuiThread(
+        [&] { r = InstalledSeam().SaveFileName(parent, title, filter, defaultExt, initialDir); });
+    return r;
+  }
+  bool SetClipboardText(const QString& text) override {
+    bool r = false;
+    quorvel::RunOnGuiThread([&] { r = InstalledSeam().SetClipboardText(text); });
+    return r;
+  }
+  bool OpenUrl(const QString& urlOrPath) override {
+    bool r = false;
+    quorvel::RunOnGuiThread([&] { r = InstalledSeam().OpenUrl(urlOrPath); });
+    return r;
+  }
+  int ExecDialog(QDialog& dialog) override {
+    int r = 0;
+    quorvel::RunOnGuiThread([&] { r = InstalledSeam().ExecDialog(dialog); });
+    return r;
+  }
+};
+TGuiThreadSeam g_marshal;
+
+// A stay-on-top splash window would cover a box opened while it is up; it
+// steps aside for as long as the box is open.
+class TSplashAside {
+ public:
+  TSplashAside() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && w->windowType() == Qt::SplashScreen) {
+        w->hide();
+        hidden_.push_back(w);
+      }
+  }
+  ~TSplashAside() {
+    for (QWidget* w : hidden_) {
+      w->show();
+      w->repaint();
+    }
+  }
+
+ private:
+  std::vector<QWidget*> hidden_;
+};
+
 }  // namespace
 
 bool TDesktopSeam::MessageBox(QWidget* parent, BoxKind kind, const QString& title,
                               const QString& text) {
+  TSplashAside aside;
   QMessageBox box(parent);
   box.setWindowTitle(title);
   box.setText(text);
@@ -73,7 +141,8 @@ int TUiSeam::ExecDialog(QDialog& dialog) {
 }
 
 TUiSeam& UiSeam() {
-  return g_seam ? *g_seam : g_desktop;
+  if (!quorvel::OnGuiThread()) return g_marshal;
+  return InstalledSeam();
 }
 
 TUiSeam* SetUiSeam(TUiSeam* seam) {

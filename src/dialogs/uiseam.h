@@ -1,6 +1,12 @@
 // The one seam through which the windowed program meets the desktop: message
 // boxes, the save-file dialog, the clipboard and the shell. The program uses
 // TDesktopSeam; GUI tests install their own seam to answer and record.
+//
+// Every call may come from a worker thread (see dialogs/busywork.h): UiSeam()
+// called there returns a stand-in that carries each call out on the window
+// thread through the installed seam and waits for its answer, so a seam's
+// own code, the tests' included, always runs on the window thread. A call
+// added to TUiSeam gets its forwarder in that stand-in (uiseam.cpp) as well.
 #pragma once
 
 #include <QString>
@@ -40,7 +46,8 @@ class TDesktopSeam : public TUiSeam {
   bool OpenUrl(const QString& urlOrPath) override;
 };
 
-// The seam in use (never null; a TDesktopSeam until one is installed).
+// The seam in use (never null; a TDesktopSeam until one is installed). On a
+// worker thread: the stand-in described at the top.
 TUiSeam& UiSeam();
 // Installs a seam (not owned); nullptr restores the desktop seam. Returns the previous one.
 TUiSeam* SetUiSeam(TUiSeam* seam);

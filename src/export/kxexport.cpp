@@ -275,7 +275,7 @@ bool TkxHeadlessDesktop::SetClipboardText(std::string text) {
 
 bool TkxHeadlessDesktop::OpenFile(const std::string& path) {
   Opened.push_back(path);
-  return true;
+  return OpenWorks;
 }
 
 void TkxHeadlessDesktop::ShowProgress(const TkxMessagesOptions&, int total) {
@@ -437,7 +437,8 @@ bool TkxCustomExport::RunTo(const Target& target) {
     }
   }
   WriteExport(t);
-  if (viewIt && lastRun_.Result == TkxRunResult::roDone) desktop_->OpenFile(t.path);
+  if (viewIt && lastRun_.Result == TkxRunResult::roDone)
+    lastRun_.ViewFailed = !desktop_->OpenFile(t.path);
   EndWalk();
   return lastRun_.Result == TkxRunResult::roDone;
 }

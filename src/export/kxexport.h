@@ -50,6 +50,7 @@ class TkxHeadlessDesktop : public TkxExportDesktop {
   int SelectStyleAnswer = -1;  // >= 0: the style chosen in the selection window
   std::string SaveAnswer;      // empty: the save dialog is cancelled
   bool ClipboardWorks = true;
+  bool OpenWorks = true;  // false: no application opens a written file
   std::string Clipboard;
   std::vector<std::string> Opened;
   std::vector<std::string> Informations;
@@ -91,6 +92,7 @@ struct TkxRunResult {
   long long Replaced = 0;        // characters an Excel report could not hold, written as "?"
   long long LineBreakCells = 0;  // DIF cells whose line breaks were written as blanks
   int RowsExported = 0;
+  bool ViewFailed = false;  // "View only": written, but no application opened it
 };
 
 class TkxCustomExport {

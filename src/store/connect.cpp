@@ -9,8 +9,6 @@
 #include "store/rows.h"
 #include "store/trust.h"
 
-namespace {
-
 // The error number and text shown for a failed session step. When the
 // directory never answered (code 0 after a failed connect, or -1 when no
 // response could be read) and the connection itself failed, the socket's
@@ -29,7 +27,9 @@ std::string ErrorLines(const TLDAPSend& session) {
   return "\r\n    ErrorCode: " + std::to_string(code) + "\r\n    ErrorDesc: " + text;
 }
 
-}  // namespace
+std::string ConnectErrorText(const TLDAPSend& session) {
+  return "Error connecting to \"" + session.TargetHost + "\" " + ErrorLines(session);
+}
 
 std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server) {
   auto session = std::make_unique<TLDAPSend>();
@@ -46,7 +46,7 @@ std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server) {
     ok = false;
   }
   if (ok) return session;
-  LogError("Error connecting to \"" + server.server + "\" " + ErrorLines(*session));
+  LogError(ConnectErrorText(*session));
   return nullptr;
 }
 

@@ -27,6 +27,15 @@ std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server);
 // failed follow-up search is a search failure naming the entry and attribute.
 TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile);
 
+// The two closing lines of every error box about a failed session step:
+// "\r\n    ErrorCode: n\r\n    ErrorDesc: text", with the socket's (or the SSL
+// layer's) number and text when the failure happened below LDAP. Every box
+// about a connection, a bind or a search uses it.
+std::string ErrorLines(const TLDAPSend& session);
+// "Error connecting to \"host\" " + ErrorLines(session): the report of a failed
+// connect or bind, the same for a run, a browse and the server dialog's Test.
+std::string ConnectErrorText(const TLDAPSend& session);
+
 namespace quorvel {
 // The names sent for a profile's att text: the pieces between ";" with their
 // surrounding blanks removed. Empty pieces stay: an empty att sends one empty

@@ -15,6 +15,7 @@
 #include "dialogs/serverform.h"
 #include "export/kxexport.h"
 #include "ldap/base64.h"
+#include "store/connect.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -137,6 +138,36 @@ TEST_F(RunTest, ExportReportsOnlyWhatReallyHappened) {
   QFile csv(QString::fromStdString(good));
   ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
   EXPECT_TRUE(QString::fromUtf8(csv.readAll()).contains("Test User"));
+
+  // The chosen name is reused with the new format's extension: the line names
+  // the file actually written, not the first one.
+  desktop.SelectTypeAnswer = xtRTF;
+  form_->mnu_action_report->trigger();
+  EXPECT_EQ(lastLine().toStdString(),
+            " MSG: Exported successfuly to \"" + folder_ + "data/r.rtf\"");
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(folder_ + "data/r.rtf")));
+
+  // "View only": the line names the temporary file; with no application to
+  // open it, the user is told so.
+  desktop.SelectTypeAnswer = xtCSV;
+  desktop.SelectStyleAnswer = xsView;
+  desktop.OpenWorks = false;
+  seam_->Clear();
+  form_->mnu_action_report->trigger();
+  ASSERT_EQ(desktop.Opened.size(), 1u);
+  const std::string viewed = desktop.Opened.back();
+  EXPECT_NE(viewed.find(folder_ + "data/"), std::string::npos) << viewed;
+  EXPECT_TRUE(form_->PaneLines().contains(" MSG: Exported successfuly to \"" +
+                                          QString::fromStdString(viewed) + "\""));
+  ASSERT_EQ(seam_->Errors().size(), 1);
+  EXPECT_TRUE(seam_->Errors()[0].startsWith("The report was written to \"" +
+                                            QString::fromStdString(viewed) +
+                                            "\", but it could not be opened for viewing"));
+  desktop.OpenWorks = true;
+  seam_->Clear();
+  form_->mnu_action_report->trigger();
+  EXPECT_TRUE(seam_->Errors().isEmpty());
+  desktop.SelectStyleAnswer = xsFile;
 
   // Characters the Excel file cannot hold are counted and a better format named.
   desktop.SelectTypeAnswer = xtExcel;
@@ -279,6 +310,16 @@ TEST_F(RunTest, ConnectionTestFromTheServerDialog) {
   EXPECT_TRUE(errors[1].startsWith(head + "    ErrorCode: "));
   EXPECT_GT(errors[1].size(), head.size() + 30);  // the reason is named
   EXPECT_TRUE(form_->PaneLines().contains(" APP: Connection successful..."));
+  // A run meeting the same refused port reports it in the same words.
+  seam_->Clear();
+  TServerNodeData refused;
+  refused.server = env_->host;
+  refused.port = 1;
+  refused.uid = env_->adminDn;
+  refused.pwd = "wrong";
+  EXPECT_EQ(ConnectServer(refused), nullptr);
+  EXPECT_EQ(seam_->Errors(), QStringList(errors[1]));
+  EXPECT_TRUE(errors[1].contains("ErrorCode: 10061")) << errors[1].toStdString();
 }
 
 TEST_F(RunTest, BrowseTwoLevelsThenListProperties) {

@@ -6,6 +6,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QHeaderView>
+#include <QScreen>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -13,6 +15,7 @@
 #include <QTableView>
 #include <QPushButton>
 
+#include "app/gridmodel.h"
 #include "app/guifixture.h"
 #include "app/helpviewer.h"
 #include "app/statuspanels.h"
@@ -134,6 +137,68 @@ TEST_F(WorkspaceTest, ToolbarAndStatusFollowTheClickedNode) {
   Click(tv, Item(tv, {}));
   EXPECT_EQ(enabled(), QStringList({"tb_add_server", "tb_help", "tb_exit"}));
   EXPECT_EQ(f.StatusHost, "10.1.2.3");  // the root leaves the status alone
+}
+
+TEST_F(WorkspaceTest, ToolbarAndStatusFollowTheCurrentNodeHoweverSelected) {
+  // On a desktop the popup takes the right button's release, and the arrow
+  // keys move the selection without any mouse event at all.
+  Catalogue({{"alpha", "10.1.2.3", 389, "N", "", "", "o=a"},
+             {"beta", "10.9.9.9", 389, "N", "cn=b", "", "o=b"}},
+            {{"p1", 0, "o=a", 2, "(cn=*)", "cn"}});
+  Start();
+  TMainForm& f = *form_;
+  auto* tv = f.tv_workspace;
+  Click(tv, Item(tv, {"alpha", "p1"}));
+  ASSERT_TRUE(f.tb_run->isEnabled());
+  // A press alone (the release goes to the popup) on a server node.
+  tv->scrollToItem(Item(tv, {"beta"}));
+  QTest::mousePress(tv->viewport(), Qt::RightButton, Qt::NoModifier,
+                    tv->visualItemRect(Item(tv, {"beta"})).center());
+  EXPECT_EQ(tv->currentItem(), Item(tv, {"beta"}));
+  EXPECT_FALSE(f.tb_run->isEnabled());
+  EXPECT_TRUE(f.tb_test->isEnabled());
+  EXPECT_EQ(f.StatusHost, "10.9.9.9");
+  EXPECT_EQ(f.StatusUser, "cn=b");
+  QTest::mouseRelease(tv->viewport(), Qt::RightButton);
+  // Up from "beta" is "p1", the profile of "alpha".
+  tv->setFocus();
+  QTest::keyClick(tv, Qt::Key_Up);
+  ASSERT_EQ(tv->currentItem(), Item(tv, {"alpha", "p1"}));
+  EXPECT_TRUE(f.tb_run->isEnabled());
+  EXPECT_FALSE(f.tb_test->isEnabled());
+  EXPECT_EQ(f.StatusHost, "10.1.2.3");
+  EXPECT_EQ(f.StatusUser, "Anonymous");
+}
+
+TEST_F(WorkspaceTest, ColumnWidthsAreSetOnceWhenTheWindowIsFirstShown) {
+  Start();
+  form_->grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  // Rows with three columns, as after a properties listing.
+  ASSERT_TRUE(data->CreatePropertyTable());
+  ASSERT_TRUE(data->AddProperty("0", "cn", "x", "TEXT", "1"));
+  data->run.Close();
+  data->run.SetSQL("SELECT * FROM property");
+  data->run.Open();
+  form_->gridModel->Attach(&data->run);
+  form_->grid->setColumnWidth(1, 173);
+  // Minimised and restored: the window is hidden and shown again.
+  form_->showMinimized();
+  QApplication::processEvents();
+  form_->hide();
+  form_->showNormal();
+  QApplication::processEvents();
+  EXPECT_EQ(form_->grid->columnWidth(1), 173);
+}
+
+TEST_F(WorkspaceTest, WindowFitsTheScreenAndTheProfileDialogIsOwned) {
+  Start();
+  const QRect area = form_->screen()->availableGeometry();
+  EXPECT_TRUE(area.contains(form_->frameGeometry().topLeft()));
+  // The profile dialog stays above the program's windows by being owned by
+  // the main window, not by staying above every application.
+  TProfileForm dlg(form_.get());
+  EXPECT_FALSE(dlg.windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_EQ(dlg.parentWidget(), form_.get());
 }
 
 TEST(StatusPanels, ShorteningAndPanelWidths) {
@@ -271,7 +336,11 @@ TEST_F(WorkspaceTest, NewServerIsStoredWithItsBaseDnAndShownInBothTrees) {
 TEST_F(WorkspaceTest, MissingCatalogueIsReportedAndTheWindowStaysUsable) {
   QFile::remove(QString::fromStdString(folder_ + "lib/quorvel.db"));
   Start();
-  EXPECT_EQ(seam_->Errors(), QStringList("Error initializing application!"));
+  // The box names the file and the reason.
+  EXPECT_EQ(seam_->Errors(),
+            QStringList(QString::fromStdString("Error initializing application!\r\n\r\nFile: \"" +
+                                               folder_ + "lib/quorvel.db\"\r\nReason: Database " +
+                                               folder_ + "lib/quorvel.db does not exist")));
   EXPECT_EQ(Captions(Item(form_->tv_workspace, {})), QStringList());
   // A server that cannot be stored gets no workspace node, but a browse node.
   seam_->Clear();
@@ -428,15 +497,19 @@ TEST_F(WorkspaceTest, ProfileCommandsKeepNodeAndCatalogueInStep) {
     scope = f.cb_scope->currentText();
     f.ed_name->setText("staff");
     f.cb_scope->setEditText("sub containers");
-    f.ed_filter->clear();  // no checks when editing
+    f.ed_filter->clear();  // checked as for a new profile: the dialog stays open
+    f.btnsave->click();
+    f.ed_filter->setText("(cn=*)");
     f.btnsave->click();
   });
   form_->mnu_edit_object->trigger();
   EXPECT_EQ(scope, "Sub Containers");
+  EXPECT_EQ(seam_->Errors(),
+            QStringList("\"Filter\" cannot be empty, please provide a valid search filter."));
   EXPECT_EQ(seam_->Infos(), QStringList("Search Profile Properties: staff updated sucessfully..."));
   EXPECT_EQ(Captions(srv), QStringList("staff"));
   EXPECT_EQ(CatalogueRows("profiles", "name,scope,filter"),
-            std::vector<std::string>({"name=staff|scope=-1|filter="}));
+            std::vector<std::string>({"name=staff|scope=-1|filter=(cn=*)"}));
 
   seam_->answers = {true};
   form_->d_profile->trigger();

@@ -7,8 +7,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <functional>
+#include <memory>
+#include <stdexcept>
 #include <gtest/gtest.h>
 
+#include "dialogs/busywork.h"
 #include "dialogs/profileform.h"
 #include "dialogs/serverform.h"
 #include "dialogs/testseam.h"
@@ -80,12 +84,67 @@ TEST_F(DialogTest, NewServerChecksNameThenHostThenPort) {
   EXPECT_FALSE(f.Cancelled);
 }
 
-TEST_F(DialogTest, EditingSkipsChecksAndCancelSetsFlag) {
-  TServerForm f;
-  f.Tag = 7;
-  f.btnsave->click();
-  EXPECT_TRUE(f.Saved);
-  EXPECT_TRUE(seam.boxes.empty());
+TEST_F(DialogTest, EditingChecksLikeNewAndCancelSetsFlag) {
+  // An edit whose name (or any checked field) was cleared stays open with the
+  // same message as a new entry, and is not saved; filled again, it saves.
+  struct Case {
+    const char* what;
+    std::function<QDialog*()> make;
+    std::function<void(QDialog*)> clear, fill;
+    std::function<bool(QDialog*)> saved;
+    const char* message;
+  };
+  auto server = [](QDialog* d) { return static_cast<TServerForm*>(d); };
+  auto profile = [](QDialog* d) { return static_cast<TProfileForm*>(d); };
+  auto newServer = [] {
+    auto* f = new TServerForm;
+    f->ed_name->setText("s");
+    f->ed_server->setText("h");
+    f->ed_port->setText("389");
+    return static_cast<QDialog*>(f);
+  };
+  auto newProfile = [] {
+    auto* f = new TProfileForm;
+    f->ed_name->setText("p");
+    f->ed_base->setText("o=x");
+    f->ed_filter->setText("(cn=*)");
+    return static_cast<QDialog*>(f);
+  };
+  const Case cases[] = {
+      {"server name", newServer, [&](QDialog* d) { server(d)->ed_name->clear(); },
+       [&](QDialog* d) { server(d)->ed_name->setText("s2"); },
+       [&](QDialog* d) { return server(d)->Saved; },
+       "\"Name\" cannot be empty, please provide a name fot his server profile."},
+      {"server port", newServer, [&](QDialog* d) { server(d)->ed_port->clear(); },
+       [&](QDialog* d) { server(d)->ed_port->setText("636"); },
+       [&](QDialog* d) { return server(d)->Saved; },
+       "\"Port\" cannot be empty, please provide a valid server port number."},
+      {"profile name", newProfile, [&](QDialog* d) { profile(d)->ed_name->clear(); },
+       [&](QDialog* d) { profile(d)->ed_name->setText("p2"); },
+       [&](QDialog* d) { return profile(d)->Saved; },
+       "\"Name\" cannot be empty, please provide a name fot his search profile."},
+      {"profile filter", newProfile, [&](QDialog* d) { profile(d)->ed_filter->clear(); },
+       [&](QDialog* d) { profile(d)->ed_filter->setText("(o=*)"); },
+       [&](QDialog* d) { return profile(d)->Saved; },
+       "\"Filter\" cannot be empty, please provide a valid search filter."},
+  };
+  for (const Case& c : cases) {
+    std::unique_ptr<QDialog> d(c.make());
+    if (auto* f = qobject_cast<TServerForm*>(d.get())) f->Tag = 7;
+    if (auto* f = qobject_cast<TProfileForm*>(d.get())) f->Tag = 3;
+    c.clear(d.get());
+    seam.Clear();
+    d->findChild<QPushButton*>("btnsave")->click();
+    EXPECT_EQ(seam.Errors(), QStringList(c.message)) << c.what;
+    EXPECT_FALSE(c.saved(d.get())) << c.what;
+    EXPECT_EQ(d->result(), QDialog::Rejected) << c.what;
+    c.fill(d.get());
+    seam.Clear();
+    d->findChild<QPushButton*>("btnsave")->click();
+    EXPECT_TRUE(seam.boxes.empty()) << c.what;
+    EXPECT_TRUE(c.saved(d.get())) << c.what;
+    EXPECT_EQ(d->result(), QDialog::Accepted) << c.what;
+  }
   TServerForm g;
   g.btncancel->click();
   EXPECT_TRUE(g.Cancelled);
@@ -121,11 +180,6 @@ TEST_F(DialogTest, ProfileFormChecksInOrder) {
   EXPECT_TRUE(seam.boxes.empty());
   EXPECT_EQ(f.result(), QDialog::Accepted);
   EXPECT_EQ(f.ed_name->text(), "p");  // typed values kept
-
-  TProfileForm e;
-  e.Tag = 3;
-  e.btnsave->click();
-  EXPECT_TRUE(e.Saved);
 }
 
 TEST_F(DialogTest, ScopeKeepsTheTextAsTyped) {
@@ -142,6 +196,24 @@ TEST_F(DialogTest, ScopeKeepsTheTextAsTyped) {
   EXPECT_EQ(f.cb_scope->currentText(), "sub containers");
   EXPECT_EQ(f.cb_scope->count(), 3);
   f.btncancel->click();
+}
+
+TEST_F(DialogTest, WorkOffTheWindowThreadMeetsTheUserOnTheWindowThread) {
+  // Boxes and questions asked by a worker are carried out by the installed
+  // seam on the window thread; the worker gets the answer.
+  seam.answers = {false};
+  bool onWindowThread = true, answer = true;
+  quorvel::RunBusy([&] {
+    onWindowThread = quorvel::OnGuiThread();
+    answer = Confirm("Go on?");
+    LogError("failed");
+  });
+  EXPECT_FALSE(onWindowThread);
+  EXPECT_FALSE(answer);
+  EXPECT_EQ(seam.Texts(TUiSeam::bkQuestion), QStringList("Go on?"));
+  EXPECT_EQ(seam.Errors(), QStringList("failed"));
+  EXPECT_FALSE(quorvel::BusyWorkRunning());
+  EXPECT_THROW(quorvel::RunBusy([] { throw std::runtime_error("x"); }), std::runtime_error);
 }
 
 }  // namespace

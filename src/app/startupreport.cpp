@@ -1,0 +1,22 @@
+#include "app/startupreport.h"
+
+#include "store/data.h"
+
+namespace quorvel {
+
+std::string StartupFailureText(const Tdata& d) {
+  const std::string& why = d.LastError();
+  std::string file;
+  if (!d.db.Connected())
+    file = why.find("library") != std::string::npos ? d.db.DriverDLL() : d.db.Database();
+  else if (!d.servers.Active() || !d.profiles.Active())
+    file = d.db.Database();
+  else
+    file = d.temp.Database();
+  std::string text = "Error initializing application!";
+  if (!file.empty()) text += "\r\n\r\nFile: \"" + file + "\"";
+  if (!why.empty()) text += "\r\nReason: " + why;
+  return text;
+}
+
+}  // namespace quorvel
