@@ -11,6 +11,7 @@
 #include <QThread>
 #include <QVBoxLayout>
 
+#include "dialogs/busywork.h"
 #include "dialogs/uiseam.h"
 
 namespace quorvel {
@@ -110,9 +111,8 @@ TTrustAnswer TDialogTrustPrompt::Ask(const TTrustQuestion& question) {
     return form.Answer;
   };
   if (!qApp) return taCancel;
-  if (QThread::currentThread() == qApp->thread()) return show();
+  // From a command's worker: shown on the window thread, the worker waits.
   TTrustAnswer answer = taCancel;
-  QMetaObject::invokeMethod(
-      qApp, [&] { answer = show(); }, Qt::BlockingQueuedConnection);
+  quorvel::RunOnGuiThread([&] { answer = show(); });
   return answer;
 }
