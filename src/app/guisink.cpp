@@ -52,16 +52,8 @@ void TGuiMessageSink::Info(const std::string& text) {
 }
 
 void TGuiMessageSink::Notice(const std::string& text) {
-  // A notice may come from a search running off the window thread; the pane is
-  // a widget, so the line is added on the window thread: at once when already
-  // there, otherwise queued behind what is pending (a notice asks nothing).
-  // The owner window is the context: its end drops a line still queued.
-  if (!parent_) {
-    Lines(" MSG: ", text);
-    return;
-  }
-  QMetaObject::invokeMethod(
-      parent_, [this, text] { Lines(" MSG: ", text); }, Qt::AutoConnection);
+  // A progress line: queued for the window, the worker goes on at once.
+  PostToGuiThread(parent_, [this, text] { Lines(" MSG: ", text); });
 }
 
 bool TGuiMessageSink::Ask(const std::string& text) {
