@@ -2,7 +2,7 @@
 // private directory server's authority is hidden from it): Run asks, Cancel
 // fails like a refused connection with the reason in the pane, "Trust and
 // connect" remembers it for that server only, and the server dialog's Test
-// asks for another server again.
+// and Browse ask for another server again.
 #include <QApplication>
 #include <QLabel>
 #include <QTableView>
@@ -47,7 +47,7 @@ class CertificateTest : public TGuiTest {
 
 }  // namespace
 
-TEST_F(CertificateTest, RunAsksOnceAndTestAsksForAnotherServer) {
+TEST_F(CertificateTest, RunAsksOnceAndAnotherServerAsksAgain) {
   const SlapdEnv& env = Slapd();
   QUORVEL_REQUIRE_SLAPD(env);
   Catalogue({TServerRow("tls", env.host, env.ldapsPort, "Y", env.adminDn, env.adminPw),
@@ -93,4 +93,14 @@ TEST_F(CertificateTest, RunAsksOnceAndTestAsksForAnotherServer) {
   form_->tb_test->trigger();
   EXPECT_EQ(questions_.size(), 3);
   EXPECT_EQ(seam_->Infos(), QStringList("Connection successful..."));
+
+  // "this time only" remembered nothing: browsing the twin asks again.
+  seam_->Clear();
+  Answer(&TTrustForm::btncancel);
+  auto* br = form_->tv_browse;
+  Click(br, Item(br, {"twin"}));
+  form_->o_browse->trigger();
+  EXPECT_EQ(questions_.size(), 4);
+  EXPECT_EQ(seam_->Errors().size(), 1);
+  EXPECT_EQ(Item(br, {"twin"})->childCount(), 0);
 }
