@@ -1,12 +1,18 @@
 // Writes PNG pictures of the windows for review: the main window after a run,
 // the two property dialogs, the browse tab after two levels, an entry's
-// properties, the About box and the two certificate questions. Drives the real windows offscreen
-// against a running private slapd.
+// properties, the About box and the two certificate questions. Drives the real
+// windows against a running private slapd: offscreen by default, or on the
+// display in DISPLAY with QT_QPA_PLATFORM=xcb (scripts/screenshots.sh runs it
+// under a window manager that way).
 //
 //   quorvel-screenshots BUILD_DIR SOURCE_DIR SLAPD_DIR OUT_DIR
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWindow>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -25,10 +31,26 @@
 
 namespace {
 
-bool Save(QWidget& w, const QString& out, const char* name) {
+// The window as the desktop shows it. On a display with a window manager
+// (xcb) the picture is taken from the screen, with the manager's frame and
+// whatever stacks above the window; offscreen, the window renders itself.
+QPixmap Picture(QWidget& w) {
   QApplication::processEvents();
+  if (QGuiApplication::platformName() != "xcb") return w.grab();
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < 3000 && !(w.windowHandle() && w.windowHandle()->isExposed()))
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
+  // Mapped; a moment more to be framed by the window manager and painted.
+  const qint64 exposed = t.elapsed();
+  while (t.elapsed() < exposed + 400) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  const QRect f = w.frameGeometry();
+  return w.screen()->grabWindow(0, f.x(), f.y(), f.width(), f.height());
+}
+
+bool Save(QWidget& w, const QString& out, const char* name) {
   const QString path = out + "/" + name + ".png";
-  const bool ok = w.grab().save(path);
+  const bool ok = Picture(w).save(path);
   std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.toStdString().c_str());
   return ok;
 }
