@@ -172,17 +172,20 @@ class Image:
         h = struct.unpack(">25I", data[:100])
         header_size, width, height = h[0], h[4], h[5]
         byte_order, bpp, bytes_per_line, ncolors = h[7], h[11], h[12], h[19]
-        if bpp != 32:
+        if bpp not in (24, 32):
             raise RuntimeError("xwd: %d bits per pixel not handled" % bpp)
+        step = bpp // 8
         off = header_size + ncolors * 12
         rows = []
         for y in range(height):
-            line = data[off + y * bytes_per_line: off + y * bytes_per_line + width * 4]
-            if byte_order == 0:  # LSBFirst: B G R x
-                rows.append([(line[i + 2], line[i + 1], line[i]) for i in range(0, len(line), 4)])
-            else:
-                rows.append([(line[i + 1], line[i + 2], line[i + 3])
-                             for i in range(0, len(line), 4)])
+            line = data[off + y * bytes_per_line: off + y * bytes_per_line + width * step]
+            if byte_order == 0:  # LSBFirst: B G R (x)
+                rows.append([(line[i + 2], line[i + 1], line[i])
+                             for i in range(0, len(line), step)])
+            else:  # MSBFirst: (x) R G B
+                k = step - 3
+                rows.append([(line[i + k], line[i + k + 1], line[i + k + 2])
+                             for i in range(0, len(line), step)])
         return Image(width, height, rows)
 
     def pixel(self, x, y):
