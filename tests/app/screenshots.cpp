@@ -43,7 +43,9 @@ QPixmap Picture(QWidget& w) {
     QApplication::processEvents(QEventLoop::AllEvents, 50);
   // Mapped; a moment more to be framed by the window manager and painted.
   const qint64 exposed = t.elapsed();
-  while (t.elapsed() < exposed + 400) QApplication::processEvents(QEventLoop::AllEvents, 50);
+  while (t.elapsed() < exposed + 400 ||
+         (w.frameGeometry() == w.geometry() && t.elapsed() < exposed + 2000))
+    QApplication::processEvents(QEventLoop::AllEvents, 50);
   const QRect f = w.frameGeometry();
   return w.screen()->grabWindow(0, f.x(), f.y(), f.width(), f.height());
 }
