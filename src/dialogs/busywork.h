@@ -60,7 +60,7 @@ bool BusyWorkRunning();
 // While one exists BusyWorkRunning() is true.
 class TBusyPainting {
  public:
-  explicit TBusyPainting(int intervalMs = 50);
+  explicit TBusyPainting(int intervalMs = 100);
   ~TBusyPainting();
   TBusyPainting(const TBusyPainting&) = delete;
   TBusyPainting& operator=(const TBusyPainting&) = delete;
