@@ -395,6 +395,37 @@ def test_column_widths_survive_minimise_and_restore(desk, build):
         srv.close()
 
 
+def test_view_only_without_a_viewer_says_so(desk, build):
+    """"View only" on a desktop where nothing opens the written file: a box
+    says so instead of nothing happening."""
+    srv = AnsweringServer([("cn=a,o=x", {"cn": ["a"]})])
+    # No program of the desktop's to open files with: nothing on the PATH.
+    p = Program(desk, build, servers=[("srv", srv.port)], profiles=[(1, "prof")],
+                env={"PATH": "/nonexistent"})
+    try:
+        p.wait_main()
+        p.click_row(2)
+        p.click_row(2, button=3)
+        desk.key("Down", "Down", "Down", "Return")  # "Run"
+        desk.key("y", win=desk.find("Confirm", 10))
+        info = desk.find("Information", 10)
+        check(info, "the run did not finish; windows: %s" % desk.windows())
+        desk.key("Return", win=info)
+        ox, oy = p.origin()
+        desk.click(ox + 186, oy + 37)  # the toolbar's "Save Report"
+        sel = desk.find("Exporting DBGrid", 10)
+        check(sel, "the format window did not open; windows: %s" % desk.windows())
+        i = desk.info(sel)
+        desk.click(i["x"] + 30, i["y"] + 76)  # "View only", in the group box at (8, 8)
+        desk.key("Return", win=sel)  # "Export"
+        box = desk.find("Error", 10)
+        check(box, "nothing says the report could not be opened; windows: %s" % desk.windows())
+        check(desk.info(box)["map"] == "IsViewable", "the box is not viewable")
+    finally:
+        p.close()
+        srv.close()
+
+
 def test_main_window_fits_a_scaled_screen(desk, build):
     p = Program(desk, build, env={"QT_SCALE_FACTOR": "2"})
     try:
