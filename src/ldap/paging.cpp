@@ -10,23 +10,12 @@ namespace quorvel {
 
 namespace {
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 bool ListsPaging(const TLDAPResultList& dse) {
   for (int i = 0; i < dse.Count(); ++i) {
     const TLDAPAttributeList attrs = dse.Items(i)->Attributes();
     for (int a = 0; a < attrs.Count(); ++a) {
       const TLDAPAttribute attr = attrs.Items(a);
-      if (!EqualsNoCase(attr.AttributeName(), "supportedControl")) continue;
+      if (!EqualsNoCaseAscii(attr.AttributeName(), "supportedControl")) continue;
       for (int v = 0; v < attr.Count(); ++v)
         if (attr.Value(v) == kPagedResultsOid) return true;
     }

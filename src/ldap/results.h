@@ -31,7 +31,11 @@
 class TLDAPResult;
 namespace quorvel {
 class TResultBuilder;
-}
+
+// Attribute descriptions and their options compare without regard to ASCII
+// letter case ("supportedControl" and "SUPPORTEDCONTROL" name one attribute).
+bool EqualsNoCaseAscii(std::string_view a, std::string_view b);
+}  // namespace quorvel
 
 // One attribute: its description as received (cn, userCertificate;binary, ...)
 // and its values.

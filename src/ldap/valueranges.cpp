@@ -7,21 +7,6 @@
 
 namespace quorvel {
 
-namespace {
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 class TValueRanges {
  public:
   static bool Run(TLDAPSend& s, TLDAPResultList& entries, TRangeFailure* failure) {
@@ -73,7 +58,7 @@ class TValueRanges {
       TLDAPAttribute values;
       for (int k = 0; k < attrs.Count() && !got; ++k) {
         got = ParseValueRange(attrs.Items(k).AttributeName());
-        if (got && EqualsNoCase(got->Name, first.Name)) {
+        if (got && EqualsNoCaseAscii(got->Name, first.Name)) {
           values = attrs.Items(k);
         } else {
           got.reset();

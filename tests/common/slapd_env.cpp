@@ -1,5 +1,10 @@
 #include "common/slapd_env.h"
 
+#include "ldap/base64.h"
+
+#include <cstdio>
+#include <sstream>
+
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -65,6 +70,41 @@ SlapdEnv ReadSlapdEnv(const std::string& dir) {
 const SlapdEnv& Slapd() {
   static const SlapdEnv env = ReadSlapdEnv(BinaryDir() + "/slapd-test");
   return env;
+}
+
+namespace {
+
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+}  // namespace
+
+std::vector<std::string> LdapsearchDns(const std::string& dn, const std::string& pw,
+                                       const std::string& filter, const std::string& options) {
+  const SlapdEnv& env = Slapd();
+  const std::string cmd = "ldapsearch -x -LLL -o ldif-wrap=no " + options + " -H ldap://" +
+                          env.host + ":" + std::to_string(env.port) + " -D " + ShellQuote(dn) +
+                          " -w " + ShellQuote(pw) + " -b " + ShellQuote(env.base) + " " +
+                          ShellQuote(filter) + " 1.1 2>/dev/null";
+  std::vector<std::string> dns;
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return dns;
+  std::string out;
+  char buf[4096];
+  for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  pclose(p);
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("dn:: ", 0) == 0) {
+      dns.push_back(quorvel::DecodeBase64(line.substr(5)));
+    } else if (line.rfind("dn: ", 0) == 0) {
+      dns.push_back(line.substr(4));
+    }
+  }
+  return dns;
 }
 
 }  // namespace quorvel::test

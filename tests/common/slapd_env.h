@@ -15,6 +15,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quorvel::test {
 
@@ -47,6 +48,12 @@ std::string SourceDir();
 SlapdEnv ReadSlapdEnv(const std::string& dir);
 // The environment of <build>/slapd-test, read once.
 const SlapdEnv& Slapd();
+
+// The DNs, in the order received, that the stock ldapsearch client finds below
+// the test base for the filter, bound as dn/pw, with extra options (such as
+// "-E pr=500/noprompt") placed before the base; empty when it could not run.
+std::vector<std::string> LdapsearchDns(const std::string& dn, const std::string& pw,
+                                       const std::string& filter, const std::string& options = "");
 
 }  // namespace quorvel::test
 

@@ -22,38 +22,6 @@ const SlapdEnv& Env() {
   return quorvel::test::Slapd();
 }
 
-std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-// The DNs, in order, of ldapsearch -E pr=500/noprompt as dn/pw.
-std::vector<std::string> PagedLdapsearchDns(const std::string& dn, const std::string& pw,
-                                            const std::string& filter) {
-  const SlapdEnv& env = Env();
-  const std::string cmd = "ldapsearch -x -LLL -o ldif-wrap=no -E pr=500/noprompt -H ldap://" +
-                          env.host + ":" + std::to_string(env.port) + " -D " + ShellQuote(dn) +
-                          " -w " + ShellQuote(pw) + " -b " + ShellQuote(env.base) + " " +
-                          ShellQuote(filter) + " 1.1 2>/dev/null";
-  std::vector<std::string> dns;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return dns;
-  std::string out;
-  char buf[4096];
-  for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  pclose(p);
-  std::istringstream lines(out);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("dn:: ", 0) == 0) {
-      dns.push_back(quorvel::DecodeBase64(line.substr(5)));
-    } else if (line.rfind("dn: ", 0) == 0) {
-      dns.push_back(line.substr(4));
-    }
-  }
-  return dns;
-}
-
 struct Searched {
   std::unique_ptr<TLDAPSend> session;
   TLDAPResultList* list = nullptr;
@@ -86,7 +54,7 @@ TEST(LdapSlapdPaging, CappedIdentityReadsEveryEntryInPages) {
   for (const char* filter : {"(objectClass=*)", "(objectClass=inetOrgPerson)"}) {
     quorvel::test::RecordingSink sink;
     const std::vector<std::string> expected =
-        PagedLdapsearchDns(Env().cappedDn, Env().cappedPw, filter);
+        quorvel::test::LdapsearchDns(Env().cappedDn, Env().cappedPw, filter, "-E pr=500/noprompt");
     ASSERT_GT(expected.size(), 3000u) << filter;
     Searched s = SearchAs(Env().cappedDn, Env().cappedPw, filter);
     ASSERT_NE(s.list, nullptr) << filter;

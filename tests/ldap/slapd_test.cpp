@@ -47,35 +47,11 @@ std::set<std::string> Dns(const TLDAPResultList& list) {
   return dns;
 }
 
-std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 // The DNs ldapsearch finds for the filter text (as admin, whole subtree).
 std::set<std::string> LdapsearchDns(const std::string& filter) {
-  const SlapdEnv& env = Env();
-  const std::string cmd = "ldapsearch -x -LLL -o ldif-wrap=no -H ldap://" + env.host + ":" +
-                          std::to_string(env.port) + " -D " + ShellQuote(env.adminDn) + " -w " +
-                          ShellQuote(env.adminPw) + " -b " + ShellQuote(env.base) + " " +
-                          ShellQuote(filter) + " 1.1 2>&1";
-  std::set<std::string> dns;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return dns;
-  std::string out;
-  char buf[4096];
-  for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  pclose(p);
-  std::istringstream lines(out);
-  for (std::string line; std::getline(lines, line);) {
-    if (line.rfind("dn:: ", 0) == 0) {
-      dns.insert(quorvel::DecodeBase64(line.substr(5)));
-    } else if (line.rfind("dn: ", 0) == 0) {
-      dns.insert(line.substr(4));
-    }
-  }
-  return dns;
+  const std::vector<std::string> dns =
+      quorvel::test::LdapsearchDns(Env().adminDn, Env().adminPw, filter);
+  return std::set<std::string>(dns.begin(), dns.end());
 }
 
 TLDAPAttribute Find(TLDAPResult* r, std::string_view name) {
@@ -310,7 +286,8 @@ TEST(LdapSlapd, StartTLSAndLdaps) {
   QUORVEL_REQUIRE_SLAPD(Env());
   auto tls = Open(Env().userDn, Env().userPw);
   tls->AutoTLS = true;
-  ASSERT_TRUE(tls->Connect()) << tls->ResultCode() << " " << tls->Sock()->LastErrorText() << " " << tls->Sock()->SSL()->LastErrorText();
+  ASSERT_TRUE(tls->Connect()) << tls->ResultCode() << " " << tls->Sock()->LastErrorText() << " "
+                              << tls->Sock()->SSL()->LastErrorText();
   EXPECT_TRUE(tls->Sock()->SSL()->SSLEnabled());
   ASSERT_TRUE(tls->Bind());
   tls->SearchScope = SS_BaseObject;
