@@ -215,6 +215,17 @@ class Program:
         ox, oy = self.origin()
         self.desk.click(ox + x, oy + y, button)
 
+    def run_profile(self, row=2):
+        """Runs the profile on tree row `row` from its context menu, answers
+        the confirmation and dismisses the box that says the run finished."""
+        self.click_row(row)
+        self.click_row(row, button=3)
+        self.desk.key("Down", "Down", "Down", "Return")  # "Run"
+        self.desk.key("y", win=self.desk.find("Confirm", 10))
+        info = self.desk.find("Information", 10)
+        check(info, "the run did not finish; windows: %s" % self.desk.windows())
+        self.desk.key("Return", win=info)
+
 
 # ---------------------------------------------------------------- checks
 
@@ -372,13 +383,7 @@ def test_column_widths_survive_minimise_and_restore(desk, build):
     p = Program(desk, build, servers=[("srv", srv.port)], profiles=[(1, "prof")])
     try:
         p.wait_main()
-        p.click_row(2)
-        p.click_row(2, button=3)
-        desk.key("Down", "Down", "Down", "Return")  # "Run"
-        desk.key("y", win=desk.find("Confirm", 10))
-        info = desk.find("Information", 10)
-        check(info, "the run did not finish; windows: %s" % desk.windows())
-        desk.key("Return", win=info)
+        p.run_profile()
         time.sleep(0.5)
         img = desk.grab(p.main)
         grid = p.grid_box(img)
@@ -404,13 +409,7 @@ def test_view_only_without_a_viewer_says_so(desk, build):
                 env={"PATH": "/nonexistent"})
     try:
         p.wait_main()
-        p.click_row(2)
-        p.click_row(2, button=3)
-        desk.key("Down", "Down", "Down", "Return")  # "Run"
-        desk.key("y", win=desk.find("Confirm", 10))
-        info = desk.find("Information", 10)
-        check(info, "the run did not finish; windows: %s" % desk.windows())
-        desk.key("Return", win=info)
+        p.run_profile()
         ox, oy = p.origin()
         desk.click(ox + 186, oy + 37)  # the toolbar's "Save Report"
         sel = desk.find("Exporting DBGrid", 10)
