@@ -5,6 +5,8 @@
 #include "app/gridmodel.h"
 #include "app/mainform.h"
 #include "export/kxexport.h"
+#include "export/output.h"
+#include "export/textcodec.h"
 #include "export/ui/gridsource.h"
 #include "export/ui/qtdesktop.h"
 #include "store/filelocations.h"
@@ -15,15 +17,9 @@ namespace quorvel {
 namespace {
 // "CSV" for ".../people.csv"; "such" when the name has no extension.
 std::string ExtensionOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  const auto dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "such";
-  std::string ext = path.substr(dot + 1);
-  for (char& c : ext)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return ext;
+  const std::string_view ext = FileExtension(path);
+  return ext.empty() ? "such" : AsciiUpper(ext);
 }
-
 }  // namespace
 
 struct TExportHookup::Impl {
