@@ -9,7 +9,6 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>

@@ -5,10 +5,8 @@
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMetaObject>
 #include <QPushButton>
 #include <QStyle>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include "dialogs/busywork.h"
