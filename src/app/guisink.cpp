@@ -57,12 +57,10 @@ void TGuiMessageSink::Notice(const std::string& text) {
 }
 
 bool TGuiMessageSink::Ask(const std::string& text) {
-  bool yes = false;
-  RunOnGuiThread([&] {
-    yes =
-        UiSeam().MessageBox(Owner(), TUiSeam::bkQuestion, "Confirm", QString::fromStdString(text));
+  return AnswerOnGuiThread([&] {
+    return UiSeam().MessageBox(Owner(), TUiSeam::bkQuestion, "Confirm",
+                               QString::fromStdString(text));
   });
-  return yes;
 }
 
 }  // namespace quorvel

@@ -44,6 +44,14 @@ bool OnGuiThread();
 // does during RunBusy), otherwise the caller waits for ever.
 void RunOnGuiThread(const std::function<void()>& fn);
 
+// RunOnGuiThread for a call with an answer: returns what `fn` returned.
+template <class F>
+auto AnswerOnGuiThread(F&& fn) -> decltype(fn()) {
+  decltype(fn()) answer{};
+  RunOnGuiThread([&] { answer = fn(); });
+  return answer;
+}
+
 // Queues `fn` to run on the window thread (in posting order, before any later
 // RunOnGuiThread call) and returns at once; runs it in place when already
 // there. `context` is the object it belongs to: when it is destroyed first,

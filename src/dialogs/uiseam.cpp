@@ -28,31 +28,23 @@ class TGuiThreadSeam : public TUiSeam {
  public:
   bool MessageBox(QWidget* parent, BoxKind kind, const QString& title,
                   const QString& text) override {
-    bool r = false;
-    quorvel::RunOnGuiThread([&] { r = InstalledSeam().MessageBox(parent, kind, title, text); });
-    return r;
+    return quorvel::AnswerOnGuiThread(
+        [&] { return InstalledSeam().MessageBox(parent, kind, title, text); });
   }
   QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,
                        const QString& defaultExt, const QString& initialDir) override {
-    QString r;
-    quorvel::RunOnGuiThread(
-        [&] { r = InstalledSeam().SaveFileName(parent, title, filter, defaultExt, initialDir); });
-    return r;
+    return quorvel::AnswerOnGuiThread([&] {
+      return InstalledSeam().SaveFileName(parent, title, filter, defaultExt, initialDir);
+    });
   }
   bool SetClipboardText(const QString& text) override {
-    bool r = false;
-    quorvel::RunOnGuiThread([&] { r = InstalledSeam().SetClipboardText(text); });
-    return r;
+    return quorvel::AnswerOnGuiThread([&] { return InstalledSeam().SetClipboardText(text); });
   }
   bool OpenUrl(const QString& urlOrPath) override {
-    bool r = false;
-    quorvel::RunOnGuiThread([&] { r = InstalledSeam().OpenUrl(urlOrPath); });
-    return r;
+    return quorvel::AnswerOnGuiThread([&] { return InstalledSeam().OpenUrl(urlOrPath); });
   }
   int ExecDialog(QDialog& dialog) override {
-    int r = 0;
-    quorvel::RunOnGuiThread([&] { r = InstalledSeam().ExecDialog(dialog); });
-    return r;
+    return quorvel::AnswerOnGuiThread([&] { return InstalledSeam().ExecDialog(dialog); });
   }
 };
 TGuiThreadSeam g_marshal;
