@@ -6,6 +6,7 @@ stopped again by close(); every X call goes through the command-line tools
 xdotool, xprop, xwininfo and xwd, so what is seen is what a user's window
 manager sees: stacking order, mapped state, titles, window geometry, pixels.
 """
+import itertools
 import os
 import re
 import struct
@@ -163,6 +164,17 @@ class Desktop:
         return Image.from_xwd(data)
 
 
+def spans(flags, first=0):
+    """(start, end) of each run of true flags, counting positions from `first`."""
+    out, pos = [], first
+    for flag, run in itertools.groupby(flags):
+        n = sum(1 for _ in run)
+        if flag:
+            out.append((pos, pos + n))
+        pos += n
+    return out
+
+
 class Image:
     def __init__(self, width, height, rows):
         self.width, self.height, self.rows = width, height, rows
@@ -200,33 +212,14 @@ class Image:
 
     def runs(self, x, colour, tolerance=6):
         """Vertical runs (top, bottom) of column x whose pixels are `colour`."""
-        out, start = [], None
-        for y in range(self.height):
-            ok = all(abs(a - b) <= tolerance for a, b in zip(self.rows[y][x], colour))
-            if ok and start is None:
-                start = y
-            if not ok and start is not None:
-                out.append((start, y))
-                start = None
-        if start is not None:
-            out.append((start, self.height))
-        return out
+        return spans(all(abs(a - b) <= tolerance for a, b in zip(self.rows[y][x], colour))
+                     for y in range(self.height))
 
     def ink_bands(self, x0, y0, x1, y1, background, tolerance=40):
         """Horizontal bands of rows in the rectangle that hold anything darker
         than the background (lines of text); a list of (top, bottom)."""
-        bands, start = [], None
-        for y in range(y0, y1):
-            row = self.rows[y][x0:x1]
-            ink = any(sum(background) - sum(p) > tolerance * 3 for p in row)
-            if ink and start is None:
-                start = y
-            if not ink and start is not None:
-                bands.append((start, y))
-                start = None
-        if start is not None:
-            bands.append((start, y1))
-        return bands
+        return spans((any(sum(background) - sum(p) > tolerance * 3 for p in self.rows[y][x0:x1])
+                      for y in range(y0, y1)), y0)
 
     def write_png(self, path):
         raw = b"".join(b"\0" + bytes(c for p in r for c in p) for r in self.rows)
