@@ -4,9 +4,10 @@
 
 #include "sqlstore/testutil.h"
 #include "store/data.h"
+#include "store/testcatalogue.h"
 
 using quorvel::test::kEngine;
-using quorvel::test::ReadFile;
+using quorvel::test::MakeCatalogue;
 using quorvel::test::TempDir;
 
 namespace {
@@ -17,12 +18,7 @@ class DataTest : public ::testing::Test {
   void SetUp() override {
     catalogue = dir.Write("quorvel.db", "");
     working = dir.Write("dump.db", "");
-    TASQLite3DB maker;
-    maker.SetDriverDLL(kEngine);
-    maker.SetDatabase(catalogue);
-    maker.Open();
-    maker.ExecDirect(ReadFile(std::string(QUORVEL_SOURCE_DIR) + "/src/store/catalogue.sql"));
-    maker.Close();
+    MakeCatalogue(catalogue);
     ASSERT_TRUE(InitDatabases(d, catalogue, working, kEngine)) << d.LastError();
   }
   // Every row of a catalogue table, fields joined by "|".

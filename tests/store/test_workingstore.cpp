@@ -15,8 +15,10 @@
 
 #include "sqlstore/testutil.h"
 #include "store/data.h"
+#include "store/testcatalogue.h"
 
 using quorvel::test::kEngine;
+using quorvel::test::MakeCatalogue;
 using quorvel::test::ReadFile;
 using quorvel::test::TempDir;
 
@@ -29,13 +31,7 @@ class WorkingStoreTest : public ::testing::Test {
   void SetUp() override {
     catalogue = dir.Write("quorvel.db", "");
     working = dir.Write("dump.db", "");
-    TASQLite3DB maker;
-    maker.SetDriverDLL(kEngine);
-    maker.SetDatabase(catalogue);
-    maker.Open();
-    maker.ExecDirect(ReadFile(std::string(QUORVEL_SOURCE_DIR) + "/src/store/catalogue.sql"));
-    maker.ExecDirect("INSERT INTO servers (name) VALUES ('kept')");
-    maker.Close();
+    MakeCatalogue(catalogue, "INSERT INTO servers (name) VALUES ('kept')");
     catalogueBytes = ReadFile(catalogue);
   }
 

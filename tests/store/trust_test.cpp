@@ -14,10 +14,11 @@
 #include "sqlstore/testutil.h"
 #include "store/connect.h"
 #include "store/data.h"
+#include "store/testcatalogue.h"
 #include "store/trust.h"
 
 using quorvel::test::kEngine;
-using quorvel::test::ReadFile;
+using quorvel::test::OpenNewCatalogue;
 using quorvel::test::TempDir;
 using quorvel::test::TestCertificates;
 using quorvel::test::TlsPeer;
@@ -188,10 +189,7 @@ TEST_F(TrustTest, TableMatchesTheSchemaAndGoesWithItsServer) {
     return out;
   };
   TASQLite3DB fresh;
-  fresh.SetDriverDLL(kEngine);
-  fresh.SetDatabase(dir_.Write("fresh.db", ""));
-  fresh.Open();
-  fresh.ExecDirect(ReadFile(std::string(QUORVEL_SOURCE_DIR) + "/src/store/catalogue.sql"));
+  OpenNewCatalogue(fresh, dir_.Write("fresh.db", ""));
   EXPECT_EQ(columns(fresh), columns(d_.db));
   EXPECT_NE(columns(fresh), "");
 }
