@@ -1,7 +1,5 @@
 #include "store/data.h"
 
-#include "store/trust.h"
-
 #include <unistd.h>
 
 #include <climits>
@@ -9,6 +7,7 @@
 #include <exception>
 
 #include "store/filelocations.h"
+#include "store/trust.h"
 #include "store/workingstore.h"
 
 std::string AppPath;
