@@ -249,14 +249,11 @@ def main():
     elif fmt in ("xls", "lo-xls", "gnumeric-xls"):
         actual = read_xls(report) if fmt == "xls" else read_csv(report)
         normalize = lambda s: norm_breaks(to_1252(s))
-    elif fmt == "lo":
+    elif fmt in ("lo", "lo-xlsx"):
         actual = read_csv(report)
         normalize = norm_breaks
     elif fmt == "xlsx":
         actual = read_xlsx(report, exp)
-    elif fmt == "lo-xlsx":
-        actual = read_csv(report)
-        normalize = norm_breaks
     elif fmt == "lo-dif":
         actual = read_csv(report)
         normalize = lambda s: one_line(s, False)
