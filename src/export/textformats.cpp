@@ -33,13 +33,7 @@ namespace {
 // write and read tab-separated text; every other value stays as it is.
 std::string TabCell(const std::string& text) {
   if (text.find_first_of("\t\r\n\"") == std::string::npos) return text;
-  std::string r = "\"";
-  for (char c : text) {
-    if (c == '"') r += '"';
-    r += c;
-  }
-  r += '"';
-  return r;
+  return QuoteValue(text, true);
 }
 
 // `text` on one line: every line break (CR LF, CR or LF) and, with `tabs`,
