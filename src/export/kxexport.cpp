@@ -307,8 +307,7 @@ TkxCustomExport::TkxCustomExport()
       ownDesktop_(std::make_unique<TkxHeadlessDesktop>()),
       excel_(std::make_unique<TkxNativeExcel>()) {
   desktop_ = ownDesktop_.get();
-  const char* tmp = std::getenv("TMPDIR");
-  tempDir_ = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  tempDir_ = quorvel::TemporaryFolder();
 }
 
 TkxCustomExport::~TkxCustomExport() = default;

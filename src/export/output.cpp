@@ -67,9 +67,7 @@ TAtomicFileSink::TAtomicFileSink(std::string path) : path_(std::move(path)) {
     // The folder takes no new files but the report itself may be written:
     // complete the report in the temporary folder, then copy it over the
     // existing file in Commit.
-    const char* tmp = std::getenv("TMPDIR");
-    temp_ = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/." + BaseOf(path_) +
-            ".XXXXXX";
+    temp_ = TemporaryFolder() + "/." + BaseOf(path_) + ".XXXXXX";
     fd_ = ::mkstemp(temp_.data());
     if (fd_ >= 0) {
       overwrite_ = true;
@@ -182,6 +180,11 @@ bool TAtomicFileSink::CopyOver() {
   ::close(fd_);
   fd_ = -1;
   return !failed_;
+}
+
+std::string TemporaryFolder() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string& error) {

@@ -83,6 +83,9 @@ class TAtomicFileSink : public TByteSink {
   bool overwrite_ = false;  // Commit copies over `path_` instead of renaming
 };
 
+// The folder for temporary files: $TMPDIR when set and not empty, else /tmp.
+std::string TemporaryFolder();
+
 // Writes one whole file atomically; on failure `error` holds the reason.
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string& error);
 

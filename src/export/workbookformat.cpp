@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "export/cellnumber.h"
+#include "export/output.h"
 #include "export/textcodec.h"
 
 namespace quorvel {
@@ -49,11 +50,6 @@ const std::string& XmlText(const std::string& text, std::string& scratch) {
       AppendUtf8(scratch, cp);
   }
   return scratch;
-}
-
-std::string TemporaryFolder() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
 }
 
 class TWorkbookWriter : public TFormatWriter {
