@@ -15,6 +15,7 @@
 
 #include "export/datasetsource.h"
 #include "export/kxexport.h"
+#include "export/output.h"
 #include "report/certcommands.h"
 #include "store/cataloguereader.h"
 #include "store/connect.h"
@@ -230,8 +231,7 @@ std::optional<TkxExportType> FormatByName(const std::string& name) {
 class TPrivateWorkingStore {
  public:
   TPrivateWorkingStore() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/quorvel-report.XXXXXX";
+    std::string pattern = TemporaryFolder() + "/quorvel-report.XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     if (!mkdtemp(buf.data())) return;
