@@ -5,6 +5,11 @@
 #include "ldap/response.h"
 #include "net/blocksocket.h"
 
+namespace {
+// Entries of one response after which the rest is read in bursts.
+constexpr int kGatherAfterEntries = 16;
+}  // namespace
+
 TLDAPSend::TLDAPSend() : FSock(std::make_unique<TTCPBlockSocket>()) {}
 
 TLDAPSend::~TLDAPSend() = default;
@@ -198,6 +203,7 @@ bool TLDAPSend::ExchangeSearch(std::string_view operation, std::string_view cont
   }
   if (done_rest) done_rest->clear();
   FInSearch = true;
+  int entries = 0;
   FResultCode = -1;
   FResultString.clear();
   FResponseTag = -1;
@@ -213,6 +219,9 @@ bool TLDAPSend::ExchangeSearch(std::string_view operation, std::string_view cont
     const std::string_view rest = Decode(message);
     if (FResponseTag == 0x64) {
       quorvel::ParseSearchEntry(rest, *into.Add());
+      // Past the first few entries the response is a stream: let it arrive in
+      // bursts rather than waking for every entry the server writes.
+      if (++entries == kGatherAfterEntries) FSock->GatherReads = true;
       if (progress && OnSearchEntry) OnSearchEntry(into.Count());
     } else if (FResponseTag == 0x73) {
       quorvel::ParseSearchReference(rest, FReferals);
@@ -222,6 +231,7 @@ bool TLDAPSend::ExchangeSearch(std::string_view operation, std::string_view cont
     }
   }
   FInSearch = false;
+  FSock->GatherReads = false;
   return FResultCode == 0;
 }
 

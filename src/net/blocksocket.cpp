@@ -160,6 +160,12 @@ uint32_t TickDelta(uint32_t from, uint32_t to) {
   return to - from;
 }  // modulo 2^32
 
+// What is left of a time-out of timeout ms (>= 0) begun at start.
+int RemainingMs(uint32_t start, int timeout) {
+  const uint32_t spent = TickDelta(start, TickCount());
+  return spent >= static_cast<uint32_t>(timeout) ? 0 : timeout - static_cast<int>(spent);
+}
+
 }  // namespace quorvel::net
 
 using namespace quorvel::net;
@@ -540,6 +546,28 @@ bool TBlockSocket::WaitReadable(int timeout) {
   return false;
 }
 
+bool TBlockSocket::WaitGathered(int timeout) {
+  if (FSocket < 0 || timeout == 0) return false;
+  // The low-water mark holds the wake-up back until a burst has arrived; it is
+  // lifted again at once, since a TLS read waiting for the rest of a record
+  // must wake for any octet.
+  const int gather = GatherBytes, one = 1;
+  if (::setsockopt(FSocket, SOL_SOCKET, SO_RCVLOWAT, &gather, sizeof gather) != 0) return false;
+  pollfd p{FSocket, POLLIN, 0};
+  const long us = timeout < 0 ? GatherUs : std::min<long>(GatherUs, timeout * 1000L);
+  const timespec wait{0, us * 1000};
+  int rc;
+  do {
+    rc = ::ppoll(&p, 1, &wait, nullptr);
+  } while (rc < 0 && errno == EINTR);
+  ::setsockopt(FSocket, SOL_SOCKET, SO_RCVLOWAT, &one, sizeof one);
+  if (rc > 0 || AvailableBytes() > 0) {
+    DoStatus(HR_CanRead, "");
+    return true;
+  }
+  return false;
+}
+
 std::string TBlockSocket::ReceivePacket(int timeout) {
   FLastError = 0;
   FReadTimeout = timeout;
@@ -549,9 +577,11 @@ std::string TBlockSocket::ReceivePacket(int timeout) {
   } else {
     sched_yield();
     int n = AvailableBytes();
+    const uint32_t start = TickCount();
     if (n > 0) {
       result = ReadRaw(n);
-    } else if (WaitReadable(timeout)) {
+    } else if ((GatherReads && WaitGathered(timeout)) ||
+               WaitReadable(timeout < 0 ? timeout : RemainingMs(start, timeout))) {
       n = AvailableBytes();
       if (n == 0) {
         // Readable with nothing to read: the peer closed the connection. With

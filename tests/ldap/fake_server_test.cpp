@@ -327,3 +327,55 @@ TEST(LdapFakeServer, RefusedPortAndUnknownHostNameTheSocketError) {
             "Error connecting to \"no-such-host.invalid\" \r\n    ErrorCode: 11001\r\n    "
             "ErrorDesc: Host not found");
 }
+
+// A long response is read in bursts once it is under way: entries that trickle
+// in, a message split by a pause, and silence after many entries must all end
+// as for a short response, and on time.
+TEST(LdapFakeServer, LongResponsesReadInBurstsStayWholeAndOnTime) {
+  auto entry = [](int i) {
+    const std::string dn = "cn=e" + std::to_string(i);
+    return EncodeObject(EncodeObject(EncodeInteger(2), 2) +
+                            EncodeObject(EncodeObject(dn, 4) + EncodeObject("", 0x30), 0x64),
+                        0x30);
+  };
+  for (const bool silent : {false, true}) {
+    SCOPED_TRACE(silent ? "silence after 60 entries" : "entries trickling, one split by a pause");
+    FakeServer srv;
+    BindThenSearch(srv);
+    for (int i = 0; i < 60; ++i) {
+      srv.Send(entry(i));
+      if (i % 10 == 0) srv.Sleep(5);
+    }
+    const std::string last = entry(60);
+    if (silent) {
+      srv.Sleep(3000);
+    } else {
+      srv.Send(last.substr(0, 5)).Sleep(300).Send(last.substr(5)).Sleep(300).Send(kDone2);
+    }
+    srv.Close();
+    ASSERT_TRUE(srv.Start());
+    TLDAPSend ldap;
+    Target(ldap, srv);
+    ldap.Timeout = 500;
+    ASSERT_TRUE(ldap.Connect());
+    ASSERT_TRUE(ldap.Bind());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ldap.Search("o=x", false, "(cn=*)", {"cn"}), !silent);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    const TLDAPResultList& r = ldap.SearchResult();
+    ASSERT_EQ(r.Count(), silent ? 60 : 61);
+    for (int i = 0; i < r.Count(); ++i)
+      EXPECT_EQ(r.Items(i)->ObjectName(), "cn=e" + std::to_string(i));
+    if (silent) {
+      EXPECT_EQ(ldap.Sock()->LastError(), 10060);
+      EXPECT_LT(ms, 1400);
+    } else {
+      EXPECT_EQ(ldap.ResultCode(), 0);
+      EXPECT_LT(ms, 1000);  // two pauses of 300 ms, nothing waited beyond them
+    }
+    EXPECT_FALSE(ldap.Sock()->GatherReads);  // the next exchange waits as usual
+    srv.Finish();
+  }
+}
