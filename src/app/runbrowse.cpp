@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QTableView>
 #include <QTreeWidget>
+#include <optional>
 
 #include "app/gridmodel.h"
 #include "app/icons.h"
@@ -134,11 +135,16 @@ void TMainForm::run_profileClick() {
   // filter and come back as "nothing found"; say what is wrong instead. No
   // filter at all is fine: the search then asks for every object.
   TLDAPResultList* results = nullptr;
-  if (!profile.filter.empty() && EncodeFilter(profile.filter).empty())
+  std::optional<TExportRowStream> rows;
+  if (!profile.filter.empty() && EncodeFilter(profile.filter).empty()) {
     LogError("Error querying \"" + server.server + "\": the filter \"" + profile.filter +
              "\" is not a valid search filter.");
-  else
+  } else {
+    // The rows are stored while the entries arrive, on the thread that waits
+    // for them; the window thread leaves the working store alone meanwhile.
+    if (::data) rows.emplace(*::data, profile.att).Attach(*ldap);
     RunBusy([&] { results = SearchProfile(ldap.get(), profile); });
+  }
   if (!results) {
     AddMessage(1, "MSG: No objects found...");
     ldap.reset();
@@ -169,10 +175,11 @@ void TMainForm::run_profileClick() {
     AddMessage(0, "MSG: Found " + count + " objects...");
     // 14.
     // The same path as the headless runner: values are bound, so a value
-    // holding a double quote still gets its row. The rows are written here, on
-    // the window thread that owns the working store, which keeps painting.
+    // holding a double quote still gets its row. The rows were stored while
+    // the entries arrived; here they take the place of `export` (or are
+    // written now, on the window thread, which keeps painting).
     TBusyPainting painting;
-    if (::data && FillExportTable(*::data, *results, profile.att, [&](int i, int) {
+    if (rows && rows->Finish(*results, [&](int i, int) {
           AddMessage(0, "MSG: Processing object " + std::to_string(i) + " of " + count + "...");
           painting.Tick();
         }))

@@ -218,7 +218,9 @@ bool TLDAPSend::ExchangeSearch(std::string_view operation, std::string_view cont
     }
     const std::string_view rest = Decode(message);
     if (FResponseTag == 0x64) {
-      quorvel::ParseSearchEntry(rest, *into.Add());
+      TLDAPResult& entry = *into.Add();
+      quorvel::ParseSearchEntry(rest, entry);
+      if (progress && OnSearchEntryReceived) OnSearchEntryReceived(entry, into.Count() - 1);
       // Past the first few entries the response is a stream: let it arrive in
       // bursts rather than waking for every entry the server writes.
       if (++entries == kGatherAfterEntries) FSock->GatherReads = true;

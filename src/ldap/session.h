@@ -85,6 +85,11 @@ class TLDAPSend : public TNetClient {
   // progress displays; a search read in pages counts on from page to page);
   // may be left empty.
   std::function<void(int)> OnSearchEntry;
+  // Called for the same entries as OnSearchEntry, just before it, with the
+  // entry as it stands in the result list and its position there: work done
+  // here overlaps the arrival of the rest. A search read again in pages
+  // starts again at position 0. May be left empty.
+  std::function<void(const TLDAPResult& entry, int index)> OnSearchEntryReceived;
   // Every TLS handshake (FullSSL, StartTLS) verifies the server's certificate
   // against the system's trust store and TargetHost, and waits at most
   // Timeout ms. A certificate that fails goes to this check (see

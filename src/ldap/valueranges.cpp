@@ -83,4 +83,14 @@ bool ReadRangedValues(TLDAPSend& session, TLDAPResultList& entries, TRangeFailur
   return TValueRanges::Run(session, entries, failure);
 }
 
+bool HasRangedValues(const TLDAPResult& entry) {
+  const TLDAPAttributeList attrs = entry.Attributes();
+  for (int k = 0; k < attrs.Count(); ++k) {
+    const std::string_view description = attrs.Items(k).AttributeName();
+    if (description.find(';') != std::string_view::npos && ParseValueRange(description))
+      return true;
+  }
+  return false;
+}
+
 }  // namespace quorvel

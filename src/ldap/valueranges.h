@@ -46,4 +46,8 @@ struct TRangeFailure {
 bool ReadRangedValues(TLDAPSend& session, TLDAPResultList& entries,
                       TRangeFailure* failure = nullptr);
 
+// True when an attribute description of `entry` has a range option, that is
+// when ReadRangedValues would change the entry.
+bool HasRangedValues(const TLDAPResult& entry);
+
 }  // namespace quorvel

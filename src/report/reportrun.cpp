@@ -303,6 +303,9 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
     return reConnect;
   }
 
+  // The rows are stored while the entries arrive.
+  TExportRowStream rows(d, profile.att);
+  rows.Attach(*ldap);
   progress.Show("Searching " + server.server + "...");
   ldap->OnSearchEntry = [&progress](int received) {
     if (received % 1000 == 0) progress.Show("Entries received: " + std::to_string(received));
@@ -315,7 +318,7 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   const int n = results->Count();
   int lastShown = -1;
   const int step = n > 100 ? n / 100 : 1;
-  if (!FillExportTable(d, *results, profile.att, [&](int i, int total) {
+  if (!rows.Finish(*results, [&](int i, int total) {
         if (i - lastShown < step && i != total) return;
         lastShown = i;
         progress.Show("Storing entries: " + std::to_string(i) + " of " + std::to_string(total));

@@ -345,8 +345,10 @@ int PreparedStatement::ParameterCount() const {
 }
 
 void PreparedStatement::BindText(int index, std::string_view value) {
-  if (db_.Api()->bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
-                           EngineTransient()) != kEngineOk)
+  // A null pointer would bind NULL: an empty value is bound as empty text.
+  const char* text = value.data() ? value.data() : "";
+  if (db_.Api()->bind_text(stmt_, index, text, static_cast<int>(value.size()), EngineStatic()) !=
+      kEngineOk)
     db_.RaiseDatabaseError();
 }
 

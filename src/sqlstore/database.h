@@ -137,7 +137,8 @@ class PreparedStatement {
   PreparedStatement& operator=(const PreparedStatement&) = delete;
 
   int ParameterCount() const;
-  // 1-based parameter index, as the engine counts.
+  // 1-based parameter index, as the engine counts. The value is used in
+  // place, not copied: it must stay alive and unchanged until Run returns.
   void BindText(int index, std::string_view value);
   void BindNull(int index);
   // Steps to completion (no rows expected); raises EDatabaseError on failure.

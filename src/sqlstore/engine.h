@@ -65,4 +65,9 @@ inline EngineDestructor EngineTransient() {
   return reinterpret_cast<EngineDestructor>(-1);
 }
 
+// The engine uses bound values in place: they must outlive the statement's run.
+inline EngineDestructor EngineStatic() {
+  return nullptr;
+}
+
 }  // namespace quorvel

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdlib>
 #include <exception>
+#include <utility>
 
 #include "store/filelocations.h"
 #include "store/trust.h"
@@ -47,6 +48,17 @@ std::vector<std::string> SplitColumns(const std::string& columns) {
 }
 
 }  // namespace
+
+// The column definitions of the export table: every name quoted, all but
+// the last typed VARCHAR(1024).
+std::string ExportColumnDefinitions(const std::vector<std::string>& names) {
+  std::string defs;
+  for (size_t i = 0; i < names.size(); ++i) {
+    defs += QuoteIdentifier(names[i]);
+    if (i + 1 < names.size()) defs += " VARCHAR(1024),";
+  }
+  return defs;
+}
 
 // An identifier between double quotes, inner double quotes doubled.
 std::string QuoteIdentifier(const std::string& name) {
@@ -204,6 +216,7 @@ bool Tdata::DropTable(const std::string& name) {
 }
 
 bool Tdata::CreateExportTable(const std::string& columns) {
+  DropStagedExportTable();
   CommitExportBatch();
   export_insert_.reset();
   export_columns_.clear();
@@ -213,14 +226,84 @@ bool Tdata::CreateExportTable(const std::string& columns) {
     if (t == "export") DropExportTable();
   exp.Close();
   const std::vector<std::string> names = quorvel::SplitColumns(columns);
-  std::string defs;
-  for (size_t i = 0; i < names.size(); ++i) {
-    defs += QuoteIdentifier(names[i]);
-    if (i + 1 < names.size()) defs += " VARCHAR(1024),";
-  }
-  if (!RunSql(run, "CREATE TABLE export (" + defs + ")", {})) return false;
+  if (!RunSql(run, "CREATE TABLE export (" + quorvel::ExportColumnDefinitions(names) + ")", {}))
+    return false;
   export_columns_ = names;
   return true;
+}
+
+namespace {
+constexpr const char* kStagedExportTable = "export_staged";
+}
+
+bool Tdata::CreateStagedExportTable(const std::string& columns) {
+  CommitExportBatch();
+  export_insert_.reset();
+  if (!staged_) published_columns_ = export_columns_;
+  export_columns_.clear();
+  staged_ = false;
+  const std::vector<std::string> names = quorvel::SplitColumns(columns);
+  if (!Guard([&] {
+        temp.ExecDirect(std::string("DROP TABLE IF EXISTS ") + kStagedExportTable);
+        temp.ExecDirect(std::string("CREATE TABLE ") + kStagedExportTable + " (" +
+                        quorvel::ExportColumnDefinitions(names) + ")");
+      })) {
+    export_columns_ = published_columns_;
+    return false;
+  }
+  export_columns_ = names;
+  staged_ = true;
+  return true;
+}
+
+bool Tdata::ClearStagedExportRows() {
+  if (!staged_) return false;
+  CommitExportBatch();
+  return Guard([&] { temp.ExecDirect(std::string("DELETE FROM ") + kStagedExportTable); });
+}
+
+bool Tdata::PublishStagedExportTable() {
+  if (!staged_ || !CommitExportBatch()) return false;
+  export_insert_.reset();
+  exp.Close();
+  std::vector<std::string> tables;
+  if (!Guard([&] { temp.GetTableNames(tables); })) return false;
+  bool exists = false;
+  for (const std::string& t : tables) exists = exists || t == "export";
+  const bool ok = Guard([&] {
+    temp.StartTransaction();
+    if (exists) temp.ExecDirect("DROP TABLE export");
+    temp.ExecDirect(std::string("ALTER TABLE ") + kStagedExportTable + " RENAME TO export");
+    temp.Commit();
+  });
+  if (!ok) {
+    const std::string reason = last_error_;
+    Guard([&] {
+      if (temp.InTransaction()) temp.RollBack();
+    });
+    last_error_ = reason;
+    return false;
+  }
+  staged_ = false;
+  published_columns_.clear();
+  return true;
+}
+
+void Tdata::DropStagedExportTable() {
+  if (!staged_) return;
+  if (batch_open_) {
+    Guard([&] {
+      if (temp.InTransaction()) temp.RollBack();
+    });
+    batch_open_ = false;
+  }
+  batch_.clear();
+  in_export_rows_ = false;
+  export_insert_.reset();
+  staged_ = false;
+  export_columns_ = published_columns_;
+  published_columns_.clear();
+  Guard([&] { temp.ExecDirect(std::string("DROP TABLE IF EXISTS ") + kStagedExportTable); });
 }
 
 bool Tdata::CreatePropertyTable() {
@@ -286,6 +369,10 @@ void Tdata::ReplayExportBatch() {
 }
 
 bool Tdata::InsertExportRow(const std::vector<std::string>& values) {
+  return InsertExportRow(std::vector<std::string>(values));
+}
+
+bool Tdata::InsertExportRow(std::vector<std::string>&& values) {
   if (export_columns_.empty() || values.size() > export_columns_.size()) {
     last_error_ = "no export table to insert into";
     return false;
@@ -306,7 +393,7 @@ bool Tdata::InsertExportRow(const std::vector<std::string>& values) {
     return false;
   }
   if (batch_open_) {
-    batch_.push_back(values);
+    batch_.push_back(std::move(values));
     if (batch_.size() >= kExportBatch) CommitExportBatch();
   }
   return true;
@@ -321,7 +408,8 @@ bool Tdata::InsertExportValues(const std::vector<std::string>& values) {
         marks += i ? ",?" : "?";
       }
       export_insert_ = std::make_unique<quorvel::PreparedStatement>(
-          temp, "INSERT INTO export (" + cols + ") VALUES (" + marks + ")");
+          temp, std::string("INSERT INTO ") + (staged_ ? kStagedExportTable : "export") + " (" +
+                    cols + ") VALUES (" + marks + ")");
     }
     for (size_t i = 0; i < export_columns_.size(); ++i)
       export_insert_->BindText(static_cast<int>(i + 1),

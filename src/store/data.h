@@ -71,7 +71,23 @@ class Tdata {
   // commits on its own.
   bool BeginExportRows();
   bool InsertExportRow(const std::vector<std::string>& values);
+  bool InsertExportRow(std::vector<std::string>&& values);  // kept without a copy
   bool EndExportRows();
+
+  // A run's rows can be stored while its search is still arriving: into a
+  // staged table with the columns CreateExportTable would make, which
+  // replaces `export` only when the run ends well. Until then, and when it
+  // does not, `export` keeps the last run's rows.
+  //   CreateStagedExportTable: drops a staged table left behind, creates it;
+  //     InsertExportRow (with Begin/EndExportRows) then writes to it.
+  //   ClearStagedExportRows:  removes the rows written so far.
+  //   PublishStagedExportTable: in one transaction, drops `export` and gives
+  //     the staged table its name; false leaves both as they were.
+  //   DropStagedExportTable: abandons the staged table and its rows.
+  bool CreateStagedExportTable(const std::string& columns);
+  bool ClearStagedExportRows();
+  bool PublishStagedExportTable();
+  void DropStagedExportTable();
 
   // The text of the last error an operation caught (for logs and the
   // headless runner; the windowed program shows its own messages).
@@ -90,6 +106,8 @@ class Tdata {
   bool CommitExportBatch();
   void ReplayExportBatch();
 
+  bool staged_ = false;                          // InsertExportRow writes to the staged table
+  std::vector<std::string> published_columns_;   // export's columns while a table is staged
   bool in_export_rows_ = false;                  // between BeginExportRows and EndExportRows
   bool batch_open_ = false;                      // a batch transaction is open
   bool one_by_one_ = false;                      // a batch was lost: commit every row on its own

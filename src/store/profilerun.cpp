@@ -3,6 +3,7 @@
 #include <exception>
 #include <vector>
 
+#include "ldap/valueranges.h"
 #include "store/rows.h"
 
 namespace quorvel {
@@ -22,6 +23,82 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
   }
   d.EndExportRows();
   if (written) *written = ok;
+  return true;
+}
+
+struct TExportRowStream::State {
+  Tdata* d = nullptr;
+  std::string att;
+  std::vector<std::string> names;
+  bool live = false;       // the staged table exists and every row so far is in it
+  int received = 0;        // entries of the present attempt seen
+  int stored = 0;          // of them, rows written
+  std::vector<int> later;  // of them, positions waiting for their ranged values
+
+  // On the thread that runs the search.
+  void Entry(const TLDAPResult& entry, int index) {
+    if (!live) return;
+    if (index != received) {
+      // Position 0 again: the entries so far were dropped (the search is read
+      // again in pages). Anything else is not followed: Finish fills anew.
+      if (index != 0 || !d->ClearStagedExportRows()) {
+        live = false;
+        return;
+      }
+      received = stored = 0;
+      later.clear();
+    }
+    ++received;
+    if (HasRangedValues(entry)) {
+      later.push_back(index);
+      return;
+    }
+    if (d->InsertExportRow(BuildExportRow(entry, names)))
+      ++stored;
+    else
+      live = false;  // a row that did not go in: Finish fills anew, as the user would expect
+  }
+};
+
+TExportRowStream::TExportRowStream(Tdata& d, const std::string& att)
+    : state_(std::make_shared<State>()) {
+  state_->d = &d;
+  state_->att = att;
+  state_->names = SplitAttributeList(att);
+  state_->live = d.CreateStagedExportTable("oid;" + att) && d.BeginExportRows();
+}
+
+TExportRowStream::~TExportRowStream() {
+  if (state_->live) state_->d->DropStagedExportTable();
+  state_->live = false;
+}
+
+void TExportRowStream::Attach(TLDAPSend& session) {
+  std::shared_ptr<State> state = state_;
+  session.OnSearchEntryReceived = [state](const TLDAPResult& entry, int index) {
+    state->Entry(entry, index);
+  };
+}
+
+bool TExportRowStream::Finish(const TLDAPResultList& results, const TRowProgress& progress,
+                              int* written) {
+  State& s = *state_;
+  const int n = results.Count();
+  bool whole = s.live && s.received == n && s.stored + static_cast<int>(s.later.size()) == n;
+  for (size_t k = 0; whole && k < s.later.size(); ++k) {
+    const TLDAPResult* entry = results.Items(s.later[k]);
+    whole = entry && s.d->InsertExportRow(BuildExportRow(*entry, s.names));
+  }
+  whole = whole && s.d->EndExportRows() && s.d->PublishStagedExportTable();
+  const bool live = s.live;
+  s.live = false;
+  if (!whole) {
+    if (live) s.d->DropStagedExportTable();
+    return FillExportTable(*s.d, results, s.att, progress, written);
+  }
+  if (progress)
+    for (int i = 1; i <= n; ++i) progress(i, n);
+  if (written) *written = n;
   return true;
 }
 

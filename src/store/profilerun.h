@@ -5,9 +5,11 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "ldap/results.h"
+#include "ldap/session.h"
 #include "store/data.h"
 
 namespace quorvel {
@@ -24,6 +26,41 @@ using TRowProgress = std::function<void(int i, int n)>;
 // rows written is returned through `written` when given.
 bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string& att,
                      const TRowProgress& progress = nullptr, int* written = nullptr);
+
+// Stores a run's rows while its search is still arriving, so that storing
+// overlaps the wait for the server instead of following it. Made before the
+// search and attached to its session, it writes each entry's row into a
+// staged table as the entry arrives (an entry with values in ranges waits for
+// them, see ldap/valueranges.h; a search read again in pages starts over).
+// Finish then leaves exactly what FillExportTable would for the final
+// results: it publishes the staged table when the rows stored are those
+// results, and otherwise falls back to FillExportTable itself. A stream
+// dropped without Finish (a failed search) drops its staged table: `export`
+// keeps the last run's rows.
+//
+//   TExportRowStream stream(d, profile.att);
+//   stream.Attach(*ldap);
+//   results = SearchProfile(ldap, profile);
+//   if (results) stream.Finish(*results, progress);
+class TExportRowStream {
+ public:
+  TExportRowStream(Tdata& d, const std::string& att);
+  ~TExportRowStream();
+  TExportRowStream(const TExportRowStream&) = delete;
+  TExportRowStream& operator=(const TExportRowStream&) = delete;
+
+  // Rows are stored from the entries this session's searches receive from now
+  // on (replacing its OnSearchEntryReceived). The stream may end before the
+  // session: what it leaves there then does nothing.
+  void Attach(TLDAPSend& session);
+  // FillExportTable's contract for `results`; progress is told of every row.
+  bool Finish(const TLDAPResultList& results, const TRowProgress& progress = nullptr,
+              int* written = nullptr);
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+};
 
 // Opens d.run on the export rows in "oid" order. False (with the reason in
 // `error`) when the statement failed.
