@@ -56,7 +56,7 @@ struct TExportRowStream::State {
     if (d->InsertExportRow(BuildExportRow(entry, names)))
       ++stored;
     else
-      live = false;  // a row that did not go in: Finish fills anew, as the user would expect
+      live = false;  // Finish fills the table anew, where a failing row is left out alone
   }
 };
 
@@ -69,8 +69,10 @@ TExportRowStream::TExportRowStream(Tdata& d, const std::string& att)
 }
 
 TExportRowStream::~TExportRowStream() {
-  if (state_->live) state_->d->DropStagedExportTable();
+  // Whatever is still staged (a failed search, or rows given up on) goes;
+  // after Finish nothing is.
   state_->live = false;
+  state_->d->DropStagedExportTable();
 }
 
 void TExportRowStream::Attach(TLDAPSend& session) {
@@ -90,10 +92,9 @@ bool TExportRowStream::Finish(const TLDAPResultList& results, const TRowProgress
     whole = entry && s.d->InsertExportRow(BuildExportRow(*entry, s.names));
   }
   whole = whole && s.d->EndExportRows() && s.d->PublishStagedExportTable();
-  const bool live = s.live;
   s.live = false;
   if (!whole) {
-    if (live) s.d->DropStagedExportTable();
+    s.d->DropStagedExportTable();
     return FillExportTable(*s.d, results, s.att, progress, written);
   }
   if (progress)
