@@ -574,10 +574,23 @@ int TSSLOpenSSL::ReadData(char* buffer, int length) {
   }
   if (length <= 0) return 0;
   SigPipeGuard guard;
+  // A server writes many small records (an entry each): every record that has
+  // already arrived whole is taken in this one call, not one call per record.
+  int total = 0;
   for (;;) {
-    int r = gApi.SSL_read(FConn->ssl, buffer, length);
+    int r = gApi.SSL_read(FConn->ssl, buffer + total, length - total);
     int e = gApi.SSL_get_error(FConn->ssl, r);
-    if (e == kErrNone) return r;
+    if (e == kErrNone) {
+      total += r;
+      if (total >= length) return total;
+      continue;
+    }
+    if (total > 0) {
+      // What came before the wait, the end or the error is handed out now;
+      // the next read meets the same condition again.
+      gApi.ERR_clear_error();
+      return total;
+    }
     if (e == kErrWantRead || e == kErrWantWrite) {
       // Wait (bounded by the receive time-out) for the rest of a record.
       if (WaitSocket(e == kErrWantRead, FSocket ? FSocket->ReadTimeout() : -1)) continue;

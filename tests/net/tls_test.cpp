@@ -98,19 +98,27 @@ TEST_F(Tls, HandshakeThatNeverAnswersEndsWithinTheTimeout) {
 TEST_F(Tls, RecordCutOffMidwayEndsTheSearchWithinTheTimeout) {
   // A connection that dies in the middle of a large search: half of the
   // record carrying an entry arrives, then nothing, the connection open.
-  TlsPeer peer(Pem("good"), Key("good"));
-  peer.ReadMessage().Send(kBindOk).ReadMessage().SendHalfRecord(kEntry).Sleep(4000);
-  ASSERT_TRUE(peer.Start()) << peer.Error();
-  TLDAPSend ldap;
-  ldap.TargetPort = std::to_string(peer.Port());
-  ldap.FullSSL = true;
-  ldap.Timeout = 300;
-  ASSERT_TRUE(ldap.Connect()) << ldap.Sock()->SSL()->LastErrorText();
-  ASSERT_TRUE(ldap.Bind());
-  const auto t0 = std::chrono::steady_clock::now();
-  EXPECT_FALSE(ldap.Search("dc=quorvel,dc=test", false, "(objectClass=*)", {"cn"}));
-  EXPECT_LT(ElapsedMs(t0), 2500);
-  EXPECT_EQ(ldap.Sock()->LastError(), 10060);
+  // Then the same after 40 whole records, which arrive in one burst and are
+  // read together: every whole entry is kept, the cut one still times out.
+  for (const int whole : {0, 40}) {
+    SCOPED_TRACE(whole);
+    TlsPeer peer(Pem("good"), Key("good"));
+    peer.ReadMessage().Send(kBindOk).ReadMessage();
+    for (int i = 0; i < whole; ++i) peer.Send(kEntry);
+    peer.SendHalfRecord(kEntry).Sleep(4000);
+    ASSERT_TRUE(peer.Start()) << peer.Error();
+    TLDAPSend ldap;
+    ldap.TargetPort = std::to_string(peer.Port());
+    ldap.FullSSL = true;
+    ldap.Timeout = 300;
+    ASSERT_TRUE(ldap.Connect()) << ldap.Sock()->SSL()->LastErrorText();
+    ASSERT_TRUE(ldap.Bind());
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ldap.Search("dc=quorvel,dc=test", false, "(objectClass=*)", {"cn"}));
+    EXPECT_LT(ElapsedMs(t0), 2500);
+    EXPECT_EQ(ldap.Sock()->LastError(), 10060);
+    EXPECT_EQ(ldap.SearchResult().Count(), whole);
+  }
 }
 
 TEST_F(Tls, WriteToAPeerThatReadsNothingEndsWithinTheTimeout) {
