@@ -78,7 +78,13 @@ TExportRowStream::~TExportRowStream() {
 void TExportRowStream::Attach(TLDAPSend& session) {
   std::shared_ptr<State> state = state_;
   session.OnSearchEntryReceived = [state](const TLDAPResult& entry, int index) {
-    state->Entry(entry, index);
+    // Nothing may escape into the search; a row that could not even be built
+    // leaves the table to Finish.
+    try {
+      state->Entry(entry, index);
+    } catch (...) {
+      state->live = false;
+    }
   };
 }
 
