@@ -30,7 +30,11 @@ using quorvel::ssl::SslPtr;
 constexpr int kErrNone = 0;
 constexpr int kErrWantRead = 2;
 constexpr int kErrWantWrite = 3;
+constexpr int kErrSsl = 1;
 constexpr int kErrZeroReturn = 6;
+// The library's reason for a connection closed without close_notify.
+constexpr unsigned long kLibSsl = 20;
+constexpr unsigned long kReasonUnexpectedEof = 294;
 constexpr int kCtrlClearMode = 78;
 constexpr long kModeAutoRetry = 0x4;
 constexpr int kVerifyNone = 0;
@@ -160,6 +164,12 @@ struct Connection {
   // The socket made non-blocking for the connection, and its flags before.
   int fd = -1;
   int savedFlags = -1;
+  // The end or error a read met after it had already taken records: that
+  // read hands out the records, the next one reports this (PendingBytes
+  // counts it, so the next read comes at once rather than after a wait).
+  bool held = false;
+  int heldError = 0;
+  int heldReturn = 0;
 };
 }  // namespace quorvel::ssl
 
@@ -573,6 +583,13 @@ int TSSLOpenSSL::ReadData(char* buffer, int length) {
     return -1;
   }
   if (length <= 0) return 0;
+  if (FConn->held) {
+    FConn->held = false;
+    if (FConn->heldError == kErrZeroReturn) return 0;
+    FLastError = FConn->heldError;
+    FLastErrorText = "SSL/TLS read failed";
+    return FConn->heldReturn;
+  }
   SigPipeGuard guard;
   // A server writes many small records (an entry each): every record that has
   // already arrived whole is taken in this one call, not one call per record.
@@ -586,8 +603,21 @@ int TSSLOpenSSL::ReadData(char* buffer, int length) {
       continue;
     }
     if (total > 0) {
-      // What came before the wait, the end or the error is handed out now;
-      // the next read meets the same condition again.
+      // What came before the wait, the end or the error is handed out now.
+      // A wait, or the socket's own end or failure, is met again by the next
+      // read; close_notify or a bad record is not (its record has been
+      // consumed), so it is held for that read.
+      bool fromRecord = e == kErrZeroReturn;
+      if (e == kErrSsl) {
+        const unsigned long code = gApi.ERR_get_error();
+        fromRecord =
+            !(((code >> 23) & 0xFF) == kLibSsl && (code & 0x7FFFFF) == kReasonUnexpectedEof);
+      }
+      if (fromRecord) {
+        FConn->held = true;
+        FConn->heldError = e;
+        FConn->heldReturn = r;
+      }
       gApi.ERR_clear_error();
       return total;
     }
@@ -607,6 +637,7 @@ int TSSLOpenSSL::ReadData(char* buffer, int length) {
 
 int TSSLOpenSSL::PendingBytes() {
   if (!FConn || !FConn->ssl || !gLoaded) return 0;
+  if (FConn->held) return 1;
   return gApi.SSL_pending(FConn->ssl);
 }
 

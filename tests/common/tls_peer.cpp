@@ -22,7 +22,7 @@ long long NowMs() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-enum { kRead, kSend, kHalf, kSleep };
+enum { kRead, kSend, kHalf, kDamaged, kCloseNotify, kHangUp, kSleep };
 constexpr int kWantRead = 2;
 constexpr int kFiletypePem = 1;
 constexpr int kBioCtrlPending = 10;
@@ -46,6 +46,7 @@ struct TlsPeer::Tls {
   int (*SSL_read)(void*, void*, int) = nullptr;
   int (*SSL_write)(void*, const void*, int) = nullptr;
   int (*SSL_get_error)(void*, int) = nullptr;
+  int (*SSL_shutdown)(void*) = nullptr;
   void* (*BIO_s_mem)() = nullptr;
   void* (*BIO_new)(void*) = nullptr;
   int (*BIO_read)(void*, void*, int) = nullptr;
@@ -79,6 +80,7 @@ struct TlsPeer::Tls {
     bind(SSL_read, "SSL_read");
     bind(SSL_write, "SSL_write");
     bind(SSL_get_error, "SSL_get_error");
+    bind(SSL_shutdown, "SSL_shutdown");
     // libssl depends on libcrypto, so the BIO functions resolve through it.
     bind(BIO_s_mem, "BIO_s_mem");
     bind(BIO_new, "BIO_new");
@@ -124,6 +126,18 @@ TlsPeer& TlsPeer::Send(std::string plain) {
 }
 TlsPeer& TlsPeer::SendHalfRecord(std::string plain) {
   steps_.push_back({kHalf, std::move(plain), 0});
+  return *this;
+}
+TlsPeer& TlsPeer::SendWithDamagedRecord(std::string plain) {
+  steps_.push_back({kDamaged, std::move(plain), 0});
+  return *this;
+}
+TlsPeer& TlsPeer::SendWithCloseNotify(std::string plain) {
+  steps_.push_back({kCloseNotify, std::move(plain), 0});
+  return *this;
+}
+TlsPeer& TlsPeer::SendThenHangUp(std::string plain) {
+  steps_.push_back({kHangUp, std::move(plain), 0});
   return *this;
 }
 TlsPeer& TlsPeer::Sleep(int ms) {
@@ -271,6 +285,21 @@ void TlsPeer::Run() {
       std::string records = t.Output();
       if (s.kind == kHalf) records.resize(records.size() / 2);
       ok = sendAll(records);
+      if (!ok) fail("step " + std::to_string(i) + ": client gone");
+    } else if (s.kind == kDamaged || s.kind == kCloseNotify || s.kind == kHangUp) {
+      t.SSL_write(t.ssl, s.bytes.data(), static_cast<int>(s.bytes.size()));
+      std::string records = t.Output();
+      if (s.kind == kDamaged) {
+        t.SSL_write(t.ssl, s.bytes.data(), static_cast<int>(s.bytes.size()));
+        std::string damaged = t.Output();
+        if (!damaged.empty()) damaged.back() = static_cast<char>(damaged.back() ^ 0x01);
+        records += damaged;
+      } else if (s.kind == kCloseNotify) {
+        t.SSL_shutdown(t.ssl);
+        records += t.Output();
+      }
+      ok = sendAll(records);
+      if (ok && s.kind == kHangUp) ::shutdown(t.fd, SHUT_WR);
       if (!ok) fail("step " + std::to_string(i) + ": client gone");
     } else {
       const long long until = NowMs() + s.ms;

@@ -39,6 +39,15 @@ class TlsPeer {
   TlsPeer& ReadMessage();
   TlsPeer& Send(std::string plain);
   TlsPeer& SendHalfRecord(std::string plain);
+  // `plain` in one whole record and, in the same write (so that both arrive
+  // together), what ends the session:
+  //   SendWithDamagedRecord: a second record of the same octets with its last
+  //     octet (part of its integrity tag) flipped, as if damaged on the way;
+  //   SendWithCloseNotify: the TLS close_notify, the connection left open;
+  //   SendThenHangUp: no close_notify, the connection closed for writing.
+  TlsPeer& SendWithDamagedRecord(std::string plain);
+  TlsPeer& SendWithCloseNotify(std::string plain);
+  TlsPeer& SendThenHangUp(std::string plain);
   TlsPeer& Sleep(int ms);
 
   // Binds 127.0.0.1:0 and starts the thread; false when OpenSSL or the

@@ -121,6 +121,38 @@ TEST_F(Tls, RecordCutOffMidwayEndsTheSearchWithinTheTimeout) {
   }
 }
 
+TEST_F(Tls, WhatEndsTheSessionBehindAnEntryEndsTheSearchAtOnce) {
+  // An entry and what ends the session arrive together (and may be read in
+  // one call): the entry is kept and the search ends at once with the error
+  // the end calls for, not with a wait for octets the server will never send.
+  struct Case {
+    const char* what;
+    TlsPeer& (TlsPeer::*send)(std::string);
+    int32_t error;
+  } cases[] = {
+      {"a damaged record", &TlsPeer::SendWithDamagedRecord, 10091},
+      {"close_notify, the connection left open", &TlsPeer::SendWithCloseNotify, 10054},
+      {"the connection closed without close_notify", &TlsPeer::SendThenHangUp, 10054},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TlsPeer peer(Pem("good"), Key("good"));
+    (peer.ReadMessage().Send(kBindOk).ReadMessage().*c.send)(kEntry).Sleep(4000);
+    ASSERT_TRUE(peer.Start()) << peer.Error();
+    TLDAPSend ldap;
+    ldap.TargetPort = std::to_string(peer.Port());
+    ldap.FullSSL = true;
+    ldap.Timeout = 2000;
+    ASSERT_TRUE(ldap.Connect()) << ldap.Sock()->SSL()->LastErrorText();
+    ASSERT_TRUE(ldap.Bind());
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ldap.Search("dc=quorvel,dc=test", false, "(objectClass=*)", {"cn"}));
+    EXPECT_LT(ElapsedMs(t0), 1500);
+    EXPECT_EQ(ldap.Sock()->LastError(), c.error);
+    EXPECT_EQ(ldap.SearchResult().Count(), 1);
+  }
+}
+
 TEST_F(Tls, WriteToAPeerThatReadsNothingEndsWithinTheTimeout) {
   TlsPeer peer(Pem("good"), Key("good"));
   peer.Sleep(6000);
