@@ -126,9 +126,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     Files = LocateFiles(f);
   }
   if (!opened)
-    LogError(!Files.error.empty() ? "Error initializing application!\r\n" + Files.error
-             : ::data             ? StartupFailureText(*::data)
-                                  : std::string("Error initializing application!"));
+    LogError(StartupFailureText(::data));
   else if (::data->WorkingStore().recreated)
     AddMessage(1, ::data->WorkingStore().Notice(::data->temp.FullPath()));
   // 4. The export engine and its temporary folder.

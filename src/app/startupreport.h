@@ -8,9 +8,11 @@ class Tdata;
 
 namespace quorvel {
 
-// "Error initializing application!" followed by the file that could not be
-// opened (the engine library, the catalogue or the working store, whichever
-// step failed) and the reason the storage layer gave.
-std::string StartupFailureText(const Tdata& d);
+// "Error initializing application!" followed by what went wrong: the reason
+// the user data folder could not be prepared (Files.error), else the file
+// that could not be opened (the engine library, the catalogue or the working
+// store, whichever step failed) and the reason the storage layer gave. With no
+// data module (`d` null) and no folder error, the first line alone.
+std::string StartupFailureText(const Tdata* d);
 
 }  // namespace quorvel
