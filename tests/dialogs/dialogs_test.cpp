@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QTest>
 #include <functional>
-#include <memory>
 #include <stdexcept>
 #include <gtest/gtest.h>
 
@@ -39,9 +38,44 @@ class SeamSink : public TMessageSink {
   TMessageSink* prev_;
 };
 
+// An entry being edited (Tag set) with every checked field filled.
+void FillEdited(TServerForm& f) {
+  f.Tag = 7;
+  f.ed_name->setText("s");
+  f.ed_server->setText("h");
+  f.ed_port->setText("389");
+}
+void FillEdited(TProfileForm& f) {
+  f.Tag = 3;
+  f.ed_name->setText("p");
+  f.ed_base->setText("o=x");
+  f.ed_filter->setText("(cn=*)");
+}
+
 struct DialogTest : ::testing::Test {
   quorvel::test::TTestSeam seam;
   SeamSink sink;
+
+  // An edit whose `field` was cleared stays open with the same message as a
+  // new entry, and is not saved; filled again with `refill`, it saves.
+  template <class Form>
+  void ExpectEditChecked(QLineEdit* Form::*field, const char* refill, const char* message) {
+    SCOPED_TRACE(message);
+    Form f;
+    FillEdited(f);
+    (f.*field)->clear();
+    seam.Clear();
+    f.btnsave->click();
+    EXPECT_EQ(seam.Errors(), QStringList(message));
+    EXPECT_FALSE(f.Saved);
+    EXPECT_EQ(f.result(), QDialog::Rejected);
+    (f.*field)->setText(refill);
+    seam.Clear();
+    f.btnsave->click();
+    EXPECT_TRUE(seam.boxes.empty());
+    EXPECT_TRUE(f.Saved);
+    EXPECT_EQ(f.result(), QDialog::Accepted);
+  }
 };
 
 TEST_F(DialogTest, ServerFormDesignAndSslRewritesPort) {
@@ -85,66 +119,14 @@ TEST_F(DialogTest, NewServerChecksNameThenHostThenPort) {
 }
 
 TEST_F(DialogTest, EditingChecksLikeNewAndCancelSetsFlag) {
-  // An edit whose name (or any checked field) was cleared stays open with the
-  // same message as a new entry, and is not saved; filled again, it saves.
-  struct Case {
-    const char* what;
-    std::function<QDialog*()> make;
-    std::function<void(QDialog*)> clear, fill;
-    std::function<bool(QDialog*)> saved;
-    const char* message;
-  };
-  auto server = [](QDialog* d) { return static_cast<TServerForm*>(d); };
-  auto profile = [](QDialog* d) { return static_cast<TProfileForm*>(d); };
-  auto newServer = [] {
-    auto* f = new TServerForm;
-    f->ed_name->setText("s");
-    f->ed_server->setText("h");
-    f->ed_port->setText("389");
-    return static_cast<QDialog*>(f);
-  };
-  auto newProfile = [] {
-    auto* f = new TProfileForm;
-    f->ed_name->setText("p");
-    f->ed_base->setText("o=x");
-    f->ed_filter->setText("(cn=*)");
-    return static_cast<QDialog*>(f);
-  };
-  const Case cases[] = {
-      {"server name", newServer, [&](QDialog* d) { server(d)->ed_name->clear(); },
-       [&](QDialog* d) { server(d)->ed_name->setText("s2"); },
-       [&](QDialog* d) { return server(d)->Saved; },
-       "\"Name\" cannot be empty, please provide a name fot his server profile."},
-      {"server port", newServer, [&](QDialog* d) { server(d)->ed_port->clear(); },
-       [&](QDialog* d) { server(d)->ed_port->setText("636"); },
-       [&](QDialog* d) { return server(d)->Saved; },
-       "\"Port\" cannot be empty, please provide a valid server port number."},
-      {"profile name", newProfile, [&](QDialog* d) { profile(d)->ed_name->clear(); },
-       [&](QDialog* d) { profile(d)->ed_name->setText("p2"); },
-       [&](QDialog* d) { return profile(d)->Saved; },
-       "\"Name\" cannot be empty, please provide a name fot his search profile."},
-      {"profile filter", newProfile, [&](QDialog* d) { profile(d)->ed_filter->clear(); },
-       [&](QDialog* d) { profile(d)->ed_filter->setText("(o=*)"); },
-       [&](QDialog* d) { return profile(d)->Saved; },
-       "\"Filter\" cannot be empty, please provide a valid search filter."},
-  };
-  for (const Case& c : cases) {
-    std::unique_ptr<QDialog> d(c.make());
-    if (auto* f = qobject_cast<TServerForm*>(d.get())) f->Tag = 7;
-    if (auto* f = qobject_cast<TProfileForm*>(d.get())) f->Tag = 3;
-    c.clear(d.get());
-    seam.Clear();
-    d->findChild<QPushButton*>("btnsave")->click();
-    EXPECT_EQ(seam.Errors(), QStringList(c.message)) << c.what;
-    EXPECT_FALSE(c.saved(d.get())) << c.what;
-    EXPECT_EQ(d->result(), QDialog::Rejected) << c.what;
-    c.fill(d.get());
-    seam.Clear();
-    d->findChild<QPushButton*>("btnsave")->click();
-    EXPECT_TRUE(seam.boxes.empty()) << c.what;
-    EXPECT_TRUE(c.saved(d.get())) << c.what;
-    EXPECT_EQ(d->result(), QDialog::Accepted) << c.what;
-  }
+  ExpectEditChecked(&TServerForm::ed_name, "s2",
+                    "\"Name\" cannot be empty, please provide a name fot his server profile.");
+  ExpectEditChecked(&TServerForm::ed_port, "636",
+                    "\"Port\" cannot be empty, please provide a valid server port number.");
+  ExpectEditChecked(&TProfileForm::ed_name, "p2",
+                    "\"Name\" cannot be empty, please provide a name fot his search profile.");
+  ExpectEditChecked(&TProfileForm::ed_filter, "(o=*)",
+                    "\"Filter\" cannot be empty, please provide a valid search filter.");
   TServerForm g;
   g.btncancel->click();
   EXPECT_TRUE(g.Cancelled);
