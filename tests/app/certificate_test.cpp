@@ -3,10 +3,8 @@
 // fails like a refused connection with the reason in the pane, "Trust and
 // connect" remembers it for that server only, and the server dialog's Test
 // and Browse ask for another server again.
-#include <QApplication>
 #include <QLabel>
 #include <QTableView>
-#include <QLineEdit>
 #include <QPushButton>
 
 #include <cstdlib>

@@ -12,7 +12,6 @@ import re
 import struct
 import subprocess
 import time
-import zlib
 
 
 class Desktop:
@@ -220,14 +219,3 @@ class Image:
         than the background (lines of text); a list of (top, bottom)."""
         return spans((any(sum(background) - sum(p) > tolerance * 3 for p in self.rows[y][x0:x1])
                       for y in range(y0, y1)), y0)
-
-    def write_png(self, path):
-        raw = b"".join(b"\0" + bytes(c for p in r for c in p) for r in self.rows)
-        def chunk(kind, body):
-            return (struct.pack(">I", len(body)) + kind + body +
-                    struct.pack(">I", zlib.crc32(kind + body) & 0xffffffff))
-        with open(path, "wb") as f:
-            f.write(b"\x89PNG\r\n\x1a\n")
-            f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", self.width, self.height, 8, 2, 0, 0, 0)))
-            f.write(chunk(b"IDAT", zlib.compress(raw, 6)))
-            f.write(chunk(b"IEND", b""))
