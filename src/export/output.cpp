@@ -33,6 +33,19 @@ std::string BaseOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Writes all `size` bytes to `fd`, retrying interrupted and short writes.
+// 0 when done, else the error number of the write that failed.
+int WriteAll(int fd, const char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
 }  // namespace
 
 bool TStreamSink::Write(std::string_view bytes) {
@@ -105,16 +118,8 @@ void TAtomicFileSink::Fail(int err) {
 }
 
 bool TAtomicFileSink::Flush() {
-  std::size_t done = 0;
-  while (!failed_ && done < buffer_.size()) {
-    const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail(errno);
-    } else {
-      done += static_cast<std::size_t>(n);
-    }
-  }
+  if (!failed_)
+    if (const int err = WriteAll(fd_, buffer_.data(), buffer_.size())) Fail(err);
   buffer_.clear();
   return !failed_;
 }
@@ -135,7 +140,8 @@ bool TAtomicFileSink::Write(std::string_view bytes) {
 bool TAtomicFileSink::Commit() {
   if (failed_ || fd_ < 0) return false;
   if (!Flush()) return false;
-  if (::fsync(fd_) != 0 && errno != EINVAL) Fail(errno);
+  // A copy made in the temporary folder is synced where it lands, in CopyOver.
+  if (!overwrite_ && ::fsync(fd_) != 0 && errno != EINVAL) Fail(errno);
   if (!overwrite_) {
     if (::close(fd_) != 0 && !failed_) Fail(errno);
     fd_ = -1;
@@ -159,22 +165,16 @@ bool TAtomicFileSink::CopyOver() {
     return false;
   }
   if (::lseek(fd_, 0, SEEK_SET) != 0) Fail(errno);
-  std::string chunk(kBufferSize, '\0');
+  // The write buffer, empty after the last Flush, carries the chunks.
+  buffer_.resize(kBufferSize);
   while (!failed_) {
-    const ssize_t n = ::read(fd_, chunk.data(), chunk.size());
+    const ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) Fail(errno);
     if (n <= 0) break;
-    std::size_t done = 0;
-    while (!failed_ && done < static_cast<std::size_t>(n)) {
-      const ssize_t w = ::write(out, chunk.data() + done, static_cast<std::size_t>(n) - done);
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0)
-        Fail(errno);
-      else
-        done += static_cast<std::size_t>(w);
-    }
+    if (const int err = WriteAll(out, buffer_.data(), static_cast<std::size_t>(n))) Fail(err);
   }
+  buffer_.clear();
   if (!failed_ && ::fsync(out) != 0 && errno != EINVAL) Fail(errno);
   if (::close(out) != 0 && !failed_) Fail(errno);
   ::close(fd_);
