@@ -37,19 +37,19 @@ std::string TabCell(const std::string& text) {
 }
 
 // `text` on one line: every line break (CR LF, CR or LF) and, with `tabs`,
-// every TAB becomes one blank. True when anything was replaced.
-bool OneLine(std::string& text, bool tabs) {
+// every TAB becomes one blank. Returns `text` itself when there is nothing to
+// replace, else `scratch` holding the changed copy.
+const std::string& OneLine(const std::string& text, bool tabs, std::string& scratch) {
   const char* breaks = tabs ? "\t\r\n" : "\r\n";
   std::size_t i = text.find_first_of(breaks);
-  if (i == std::string::npos) return false;
-  std::string r(text, 0, i);
+  if (i == std::string::npos) return text;
+  scratch.assign(text, 0, i);
   for (; i < text.size(); ++i) {
     const char c = text[i];
     if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    r += (c == '\r' || c == '\n' || (tabs && c == '\t')) ? ' ' : c;
+    scratch += (c == '\r' || c == '\n' || (tabs && c == '\t')) ? ' ' : c;
   }
-  text = std::move(r);
-  return true;
+  return scratch;
 }
 
 std::string Base64(std::string_view s) {
@@ -164,27 +164,22 @@ class TPlainTextWriter : public TLinesWriter {
       if (!first) line_ += ' ';
       first = false;
       // Each row stays one line of fixed columns.
-      const std::string* text = &c.Text;
-      if (c.Text.find_first_of("\t\r\n") != std::string::npos) {
-        text_ = c.Text;
-        OneLine(text_, true);
-        text = &text_;
-      }
-      const std::size_t n = CharCount(*text);
+      const std::string& text = OneLine(c.Text, true, text_);
+      const std::size_t n = CharCount(text);
       const std::size_t w = c.Width > 0 ? static_cast<std::size_t>(c.Width) : 0;
       const std::size_t pad = n < w ? w - n : 0;
       switch (c.Alignment) {
         case 2:
           line_.append(pad, ' ');
-          line_ += *text;
+          line_ += text;
           break;
         case 3:
           line_.append(pad / 2, ' ');
-          line_ += *text;
+          line_ += text;
           line_.append(pad - pad / 2, ' ');
           break;
         default:
-          line_ += *text;
+          line_ += text;
           line_.append(pad, ' ');
       }
     }
@@ -302,10 +297,10 @@ class TDifWriter : public TLinesWriter {
       // A line break would end the string item and let the rest of the value
       // be read as items of its own (rows could be hidden that way): each one
       // is written as a blank and the cell counted for the closing message.
-      text_ = c.Text;
-      if (OneLine(text_, false)) ++ctx_.LineBreakCells;
+      const std::string& text = OneLine(c.Text, false, text_);
+      if (&text != &c.Text) ++ctx_.LineBreakCells;
       // Every string value is quoted, so that readers take it as a string.
-      out_.AddVerbatim(QuoteValue(text_, true));
+      out_.AddVerbatim(QuoteValue(text, true));
     }
   }
   std::string text_;
