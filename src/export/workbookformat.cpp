@@ -111,7 +111,9 @@ class TWorkbookWriter : public TFormatWriter {
     if (row.RowNumbers) Value(col++, row.RowNumber, 0, nullptr);
     for (const TCell& c : row.Cells) {
       const std::string& text = XmlText(c.Text, scratch_);
-      if (Utf16Length(text) > static_cast<std::size_t>(kWorkbookCellChars)) {
+      // A text no longer in bytes than the limit is within it in UTF-16 units.
+      if (text.size() > static_cast<std::size_t>(kWorkbookCellChars) &&
+          Utf16Length(text) > static_cast<std::size_t>(kWorkbookCellChars)) {
         std::string entry = row.Cells.empty() ? std::string() : row.Cells.front().Text;
         if (CharCount(entry) > 200) entry = std::string(CharPrefix(entry, 200)) + "...";
         throw TExportFailure("The value of the column \"" + ctx_.Titles[c.Index] +
