@@ -266,13 +266,9 @@ bool Tdata::PublishStagedExportTable() {
   if (!staged_ || !CommitExportBatch()) return false;
   export_insert_.reset();
   exp.Close();
-  std::vector<std::string> tables;
-  if (!Guard([&] { temp.GetTableNames(tables); })) return false;
-  bool exists = false;
-  for (const std::string& t : tables) exists = exists || t == "export";
   const bool ok = Guard([&] {
     temp.StartTransaction();
-    if (exists) temp.ExecDirect("DROP TABLE export");
+    temp.ExecDirect("DROP TABLE IF EXISTS export");
     temp.ExecDirect(std::string("ALTER TABLE ") + kStagedExportTable + " RENAME TO export");
     temp.Commit();
   });
