@@ -68,6 +68,12 @@ ScriptedDirectory::Request Decode(const std::string& m) {
 
 }  // namespace
 
+std::vector<std::string> Members(int n) {
+  std::vector<std::string> m;
+  for (int i = 0; i < n; ++i) m.push_back("uid=m" + std::to_string(i) + ",o=x");
+  return m;
+}
+
 std::string LdapMessage(int id, const std::string& operation, const std::string& controls) {
   return EncodeObject(EncodeObject(EncodeInteger(id), ASN1_INT) + operation + controls, ASN1_SEQ);
 }

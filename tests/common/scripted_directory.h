@@ -83,6 +83,10 @@ class ScriptedDirectory {
   std::vector<Request> requests_;
 };
 
+// `n` member DNs, "uid=m0,o=x" to "uid=m<n-1>,o=x": a value list long enough
+// to be sent in ranges.
+std::vector<std::string> Members(int n);
+
 // An LDAP message: envelope with id around operation (and controls).
 std::string LdapMessage(int id, const std::string& operation, const std::string& controls = "");
 // A SearchResultDone / BindResponse-like LDAPResult operation.

@@ -20,6 +20,7 @@
 
 using quorvel::test::FakeServer;
 using quorvel::test::Hex;
+using quorvel::test::Members;
 using quorvel::test::ScriptedDirectory;
 using quorvel::test::ToHex;
 
@@ -34,12 +35,6 @@ std::string Dn(int i) {
 // n people below kBase, in order.
 void People(ScriptedDirectory& dir, int n) {
   for (int i = 0; i < n; ++i) dir.Add(Dn(i), {{"cn", {"User " + std::to_string(i)}}});
-}
-
-std::vector<std::string> Members(int n) {
-  std::vector<std::string> m;
-  for (int i = 0; i < n; ++i) m.push_back("uid=m" + std::to_string(i) + ",o=x");
-  return m;
 }
 
 // The program's road to the scripted directory: ConnectServer, SearchProfile.

@@ -280,8 +280,7 @@ TEST_F(ReportTest, ExitStatuses) {
 // the harness, and a scripted directory that sends long value lists in ranges.
 TEST_F(ReportTest, CappedDirectoriesGiveEveryEntryAndEveryValue) {
   const auto& env = Slapd();
-  std::vector<std::string> members;
-  for (int i = 0; i < 3200; ++i) members.push_back("uid=m" + std::to_string(i) + ",o=x");
+  const std::vector<std::string> members = quorvel::test::Members(3200);
   quorvel::test::ScriptedDirectory ranged, broken;
   ranged.MaxValues = broken.MaxValues = 1500;
   ranged.Add("cn=big,o=x", {{"cn", {"big"}}, {"member", members}});

@@ -17,6 +17,7 @@
 #include "store/testcatalogue.h"
 
 using quorvel::test::FakeServer;
+using quorvel::test::Members;
 using quorvel::test::ScriptedDirectory;
 using quorvel::test::TempDir;
 
@@ -29,12 +30,6 @@ void People(ScriptedDirectory& dir, int n) {
   for (int i = n - 1; i >= 0; --i)
     dir.Add("uid=u" + std::to_string(i) + "," + kBase,
             {{"cn", {"User " + std::to_string(i)}}, {"mail", {"u" + std::to_string(i) + "@x"}}});
-}
-
-std::vector<std::string> Members(int n) {
-  std::vector<std::string> m;
-  for (int i = 0; i < n; ++i) m.push_back("uid=m" + std::to_string(i) + ",o=x");
-  return m;
 }
 
 // A catalogue and a working store of their own.
