@@ -11,9 +11,10 @@
 
 #include "sqlstore/dataset.h"
 
-const char* const kWorkingStorePragmas = "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF";
-
 namespace {
+
+// What every working-store connection runs after connecting.
+constexpr const char* kWorkingStorePragmas = "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF";
 
 // Sets the journal up and asks the engine whether the file is sound: empty
 // when it is, otherwise the engine's words. Only the engine's own errors are

@@ -39,6 +39,3 @@ struct TWorkingStoreOpen {
 
 // `temp` has its Database and DriverDLL set and is not connected.
 TWorkingStoreOpen OpenWorkingStore(TASQLite3DB& temp, const std::string& catalogue);
-
-// The pragmas every working-store connection runs after connecting.
-extern const char* const kWorkingStorePragmas;
