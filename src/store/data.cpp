@@ -47,8 +47,6 @@ std::vector<std::string> SplitColumns(const std::string& columns) {
   return names;
 }
 
-}  // namespace
-
 // The column definitions of the export table: every name quoted, all but
 // the last typed VARCHAR(1024).
 std::string ExportColumnDefinitions(const std::vector<std::string>& names) {
@@ -59,6 +57,8 @@ std::string ExportColumnDefinitions(const std::vector<std::string>& names) {
   }
   return defs;
 }
+
+}  // namespace
 
 // An identifier between double quotes, inner double quotes doubled.
 std::string QuoteIdentifier(const std::string& name) {
