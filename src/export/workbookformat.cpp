@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "export/cellnumber.h"
 #include "export/output.h"
@@ -142,11 +143,8 @@ class TWorkbookWriter : public TFormatWriter {
     if (first >= 0 && columns_ > 0)
       worksheet_autofilter(sheet_, static_cast<lxw_row_t>(first), 0, static_cast<lxw_row_t>(last),
                            static_cast<lxw_col_t>(columns_ - 1));
-    const lxw_error closed = workbook_close(book_);
-    book_ = nullptr;  // closed frees it, whatever the outcome
-    if (closed != LXW_NO_ERROR)
-      throw TExportFailure(std::string("The workbook could not be written: ") +
-                           lxw_strerror(closed));
+    // Closing frees the workbook, whatever the outcome.
+    Check(workbook_close(std::exchange(book_, nullptr)));
     CopyToSink();
   }
 
