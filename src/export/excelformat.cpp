@@ -125,13 +125,10 @@ class TExcelWriter : public TFormatWriter {
       x_.Alignment = kAlign[c.Alignment >= 0 && c.Alignment <= 3 ? c.Alignment : 0];
     x_.Borders = CellBorders();
     double number = 0;
-    if (ctx_.Engine->EXCEL.Options.Has(reCellsAsText)) {
-      x_.WriteLabel(Label(c.Text));
-    } else if (CellNumber(c.Text, number)) {
+    if (!ctx_.Engine->EXCEL.Options.Has(reCellsAsText) && CellNumber(c.Text, number))
       x_.WriteNumber(number);
-    } else {
+    else
       x_.WriteLabel(Label(c.Text));
-    }
     x_.Alignment = eaGeneral;
   }
 
