@@ -160,10 +160,10 @@ uint32_t TickDelta(uint32_t from, uint32_t to) {
   return to - from;
 }  // modulo 2^32
 
-// What is left of a time-out of timeout ms (>= 0) begun at start.
-int RemainingMs(uint32_t start, int timeout) {
+int TimeLeft(uint32_t start, int limit) {
+  if (limit < 0) return -1;
   const uint32_t spent = TickDelta(start, TickCount());
-  return spent >= static_cast<uint32_t>(timeout) ? 0 : timeout - static_cast<int>(spent);
+  return spent >= static_cast<uint32_t>(limit) ? 0 : limit - static_cast<int>(spent);
 }
 
 }  // namespace quorvel::net
@@ -385,14 +385,7 @@ int TBlockSocket::ConnectHandle(const void* addr, unsigned addrlen) {
       const uint32_t start = TickCount();
       int rc;
       for (;;) {
-        int left = -1;
-        if (bounded) {
-          uint32_t spent = TickDelta(start, TickCount());
-          left = spent >= static_cast<uint32_t>(ConnectionTimeout)
-                     ? 0
-                     : ConnectionTimeout - static_cast<int>(spent);
-        }
-        rc = ::poll(&p, 1, left);
+        rc = ::poll(&p, 1, TimeLeft(start, bounded ? ConnectionTimeout : -1));
         if (rc < 0 && errno == EINTR) continue;
         break;
       }
@@ -526,12 +519,7 @@ bool TBlockSocket::WaitReadable(int timeout) {
   const uint32_t start = TickCount();
   int rc;
   for (;;) {
-    int left = timeout;
-    if (timeout >= 0) {
-      uint32_t spent = TickDelta(start, TickCount());
-      left = spent >= static_cast<uint32_t>(timeout) ? 0 : timeout - static_cast<int>(spent);
-    }
-    rc = ::poll(&p, 1, left);
+    rc = ::poll(&p, 1, TimeLeft(start, timeout));
     if (rc < 0 && errno == EINTR) continue;
     break;
   }
@@ -580,8 +568,7 @@ std::string TBlockSocket::ReceivePacket(int timeout) {
     const uint32_t start = TickCount();
     if (n > 0) {
       result = ReadRaw(n);
-    } else if ((GatherReads && WaitGathered(timeout)) ||
-               WaitReadable(timeout < 0 ? timeout : RemainingMs(start, timeout))) {
+    } else if ((GatherReads && WaitGathered(timeout)) || WaitReadable(TimeLeft(start, timeout))) {
       n = AvailableBytes();
       if (n == 0) {
         // Readable with nothing to read: the peer closed the connection. With

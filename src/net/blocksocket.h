@@ -235,4 +235,7 @@ int32_t MapResolverError(int err);
 // 32-bit millisecond tick and the wrap-safe difference of two ticks.
 uint32_t TickCount();
 uint32_t TickDelta(uint32_t from, uint32_t to);
+// What is left of a limit of `limit` ms begun at tick `start`, for poll():
+// -1 (no limit) when the limit is negative, never below 0.
+int TimeLeft(uint32_t start, int limit);
 }  // namespace quorvel::net

@@ -140,14 +140,6 @@ class SigPipeGuard {
   bool wasPending_ = false;
 };
 
-// What is left of a `limit` in ms begun at `start`: -1 (no limit) when the
-// limit is negative, never below 0.
-int TimeLeft(uint32_t start, int limit) {
-  if (limit < 0) return -1;
-  const uint32_t spent = quorvel::net::TickDelta(start, quorvel::net::TickCount());
-  return spent >= static_cast<uint32_t>(limit) ? 0 : limit - static_cast<int>(spent);
-}
-
 const char kNotImplemented[] = "SLL is not implemented!";
 const char kTimedOut[] = "No TLS data within the time-out";
 const char kWriteTimedOut[] = "The server took no TLS data within the time-out";
@@ -444,7 +436,7 @@ bool TSSLOpenSSL::WaitSocket(bool forRead, int timeout) {
   pollfd p{FSocket ? FSocket->Socket() : -1, short(forRead ? POLLIN : POLLOUT), 0};
   const uint32_t start = quorvel::net::TickCount();
   for (;;) {
-    const int rc = ::poll(&p, 1, TimeLeft(start, timeout));
+    const int rc = ::poll(&p, 1, quorvel::net::TimeLeft(start, timeout));
     if (rc < 0 && errno == EINTR) continue;
     // Ready, or an error the next OpenSSL call will report.
     return rc != 0;
@@ -491,7 +483,7 @@ bool TSSLOpenSSL::ClientHandshake() {
     if (r == 1) break;
     const int e = gApi.SSL_get_error(FConn->ssl, r);
     if (e == kErrWantRead || e == kErrWantWrite) {
-      const int left = TimeLeft(start, Timeout);
+      const int left = quorvel::net::TimeLeft(start, Timeout);
       if (left != 0 && WaitSocket(e == kErrWantRead, left)) continue;
       gApi.ERR_clear_error();
       Release();
