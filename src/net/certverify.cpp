@@ -29,13 +29,6 @@ constexpr int kNidSubjectAltName = 85;
 constexpr int kCtrlSetTlsextHostname = 55;
 constexpr long kTlsextNametypeHostName = 0;
 
-std::string NameLine(SslPtr name) {
-  if (!name) return "";
-  char buf[4096] = {};
-  if (!gApi.X509_NAME_oneline(name, buf, sizeof buf)) return "";
-  return buf;
-}
-
 std::string TimeText(SslPtr asn1time) {
   std::tm tm{};
   if (!asn1time || gApi.ASN1_TIME_to_tm(asn1time, &tm) != 1) return "";
@@ -65,13 +58,6 @@ std::string AltNames(SslPtr cert) {
   return text;
 }
 
-std::string CommonName(const std::string& subject) {
-  auto p = subject.find("/CN=");
-  if (p == std::string::npos) return "";
-  std::string cn = subject.substr(p + 4);
-  return cn.substr(0, cn.find('/'));
-}
-
 std::string Fingerprint(SslPtr cert) {
   unsigned char md[64] = {};
   unsigned len = 0;
@@ -88,6 +74,25 @@ std::string Fingerprint(SslPtr cert) {
 }
 
 }  // namespace
+
+std::string NameLine(void* name) {
+  if (!name) return "";
+  char buf[4096] = {};
+  if (!gApi.X509_NAME_oneline(name, buf, sizeof buf)) return "";
+  return buf;
+}
+
+std::string CommonNameOf(const std::string& subject) {
+  auto p = subject.find("/CN=");
+  if (p == std::string::npos) return "";
+  std::string cn = subject.substr(p + 4);
+  cn = cn.substr(0, cn.find('/'));
+  const char* ws = " \t\r\n";
+  auto b = cn.find_first_not_of(ws);
+  if (b == std::string::npos) return "";
+  auto e = cn.find_last_not_of(ws);
+  return cn.substr(b, e - b + 1);
+}
 
 std::string NormalizeFingerprint(const std::string& input) {
   // The whole line of `openssl x509 -fingerprint -sha256` is accepted too.
@@ -168,7 +173,7 @@ bool ReadPeerCertificate(void* ssl, const std::string& host, TPeerCertificate& o
   out.notAfter = TimeText(gApi.X509_get0_notAfter(cert));
   out.names = AltNames(cert);
   if (out.names.empty()) {
-    const std::string cn = CommonName(out.subject);
+    const std::string cn = CommonNameOf(out.subject);
     if (!cn.empty()) out.names = "CN=" + cn;
   }
   out.fingerprint = Fingerprint(cert);

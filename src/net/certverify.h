@@ -78,10 +78,16 @@ std::string VerifyReason(int32_t code, const TPeerCertificate& cert);
 // True when text is an IPv4 or IPv6 address literal.
 bool IsAddressLiteral(const std::string& text);
 
+// The text after "/CN=" in a one-line subject, up to the next "/", trimmed.
+std::string CommonNameOf(const std::string& subject);
+
 // Internal to the TLS layer (ssl is an OpenSSL connection handle):
 // Asks the connection to verify the certificate against host (name or
 // address literal) and, for a name, to send it as the server name (SNI).
 bool ExpectHost(void* ssl, const std::string& host);
+// The one-line form of a certificate name ("/C=XX/O=Org/CN=ldap1"); empty for
+// none.
+std::string NameLine(void* name);
 // The peer certificate's details and verification outcome; false when the
 // server sent no certificate.
 bool ReadPeerCertificate(void* ssl, const std::string& host, TPeerCertificate& out);

@@ -322,13 +322,6 @@ int PasswordCallback(char* buf, int size, int, void* userdata) {
   buf[n] = '\0';
   return n;
 }
-
-std::string NameLine(SslPtr name) {
-  if (!name) return "";
-  char buf[4096] = {};
-  if (!gApi.X509_NAME_oneline(name, buf, sizeof buf)) return "";
-  return buf;
-}
 }  // namespace
 
 TSSLOpenSSL::TSSLOpenSSL(TTCPBlockSocket* socket) : TCustomSSL(socket) {
@@ -653,12 +646,13 @@ std::string WithPeerCert(quorvel::ssl::Connection* c, Fn fn) {
 }  // namespace
 
 std::string TSSLOpenSSL::PeerSubject() {
-  return WithPeerCert(FConn.get(),
-                      [](SslPtr c) { return NameLine(gApi.X509_get_subject_name(c)); });
+  return WithPeerCert(
+      FConn.get(), [](SslPtr c) { return quorvel::ssl::NameLine(gApi.X509_get_subject_name(c)); });
 }
 
 std::string TSSLOpenSSL::PeerIssuer() {
-  return WithPeerCert(FConn.get(), [](SslPtr c) { return NameLine(gApi.X509_get_issuer_name(c)); });
+  return WithPeerCert(
+      FConn.get(), [](SslPtr c) { return quorvel::ssl::NameLine(gApi.X509_get_issuer_name(c)); });
 }
 
 std::string TSSLOpenSSL::PeerCommonName() {
@@ -723,16 +717,4 @@ int TSSLOpenSSL::CipherAlgorithmBits() {
 int32_t TSSLOpenSSL::VerifyResult() {
   if (!FConn || !FConn->ssl || !gLoaded) return 1;
   return static_cast<int32_t>(gApi.SSL_get_verify_result(FConn->ssl));
-}
-
-std::string quorvel::ssl::CommonNameOf(const std::string& subject) {
-  auto p = subject.find("/CN=");
-  if (p == std::string::npos) return "";
-  std::string cn = subject.substr(p + 4);
-  cn = cn.substr(0, cn.find('/'));
-  const char* ws = " \t\r\n";
-  auto b = cn.find_first_not_of(ws);
-  if (b == std::string::npos) return "";
-  auto e = cn.find_last_not_of(ws);
-  return cn.substr(b, e - b + 1);
 }

@@ -116,8 +116,6 @@ class TSSLNone : public TCustomSSL {
 
 namespace quorvel::ssl {
 struct Connection;  // the OpenSSL context and connection handles
-// The text after "/CN=" in a one-line subject, up to the next "/", trimmed.
-std::string CommonNameOf(const std::string& subject);
 }  // namespace quorvel::ssl
 
 class TSSLOpenSSL : public TCustomSSL {
