@@ -1,6 +1,7 @@
 #include "ldap/pagingcodec.h"
 
 #include "ldap/ber.h"
+#include "ldap/results.h"
 
 namespace quorvel {
 
@@ -21,18 +22,6 @@ bool NextItem(std::string_view data, std::size_t& cursor, std::string_view& cont
   content = ReadItemView(data, cursor, tag, &complete);
   if (!complete) return false;
   if (tag & 0x20) cursor += content.size();
-  return true;
-}
-
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (Lower(text[i]) != prefix[i]) return false;
-  }
   return true;
 }
 
@@ -108,7 +97,7 @@ std::optional<TValueRange> ParseValueRange(std::string_view description) {
     const std::size_t end = description.find(';', start + 1);
     const std::string_view option = description.substr(
         start + 1, end == std::string_view::npos ? std::string_view::npos : end - start - 1);
-    if (StartsWithNoCase(option, kOption)) {
+    if (EqualsNoCaseAscii(option.substr(0, kOption.size()), kOption)) {
       const std::string_view bounds = option.substr(kOption.size());
       const std::size_t dash = bounds.find('-');
       if (dash == std::string_view::npos) return std::nullopt;
