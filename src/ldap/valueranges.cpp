@@ -18,9 +18,7 @@ class TValueRanges {
       const TLDAPAttributeList attrs = entry.Attributes();
       for (int k = 0; k < attrs.Count(); ++k) {
         TLDAPAttribute attr = attrs.Items(k);
-        const std::string_view description = attr.AttributeName();
-        if (description.find(';') == std::string_view::npos) continue;
-        const std::optional<TValueRange> range = ParseValueRange(description);
+        const std::optional<TValueRange> range = ParseValueRange(attr.AttributeName());
         if (!range) continue;
         std::vector<std::string> rest;
         if (!range->ToEnd && !ReadRest(s, std::string(entry.ObjectName()), *range, rest)) {
@@ -85,11 +83,8 @@ bool ReadRangedValues(TLDAPSend& session, TLDAPResultList& entries, TRangeFailur
 
 bool HasRangedValues(const TLDAPResult& entry) {
   const TLDAPAttributeList attrs = entry.Attributes();
-  for (int k = 0; k < attrs.Count(); ++k) {
-    const std::string_view description = attrs.Items(k).AttributeName();
-    if (description.find(';') != std::string_view::npos && ParseValueRange(description))
-      return true;
-  }
+  for (int k = 0; k < attrs.Count(); ++k)
+    if (ParseValueRange(attrs.Items(k).AttributeName())) return true;
   return false;
 }
 
