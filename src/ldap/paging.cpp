@@ -53,10 +53,8 @@ class TPagedSearch {
   static bool ListsPaging(TLDAPSend& s) {
     TOutcome kept;
     Keep(s, kept);
-    const TLDAPSearchScope scope = s.SearchScope;
-    s.SearchScope = SS_BaseObject;
-    const std::string op = s.SearchOperation("", false, "(objectClass=*)", {"supportedControl"});
-    s.SearchScope = scope;
+    const std::string op =
+        s.SearchOperation(SS_BaseObject, "", false, "(objectClass=*)", {"supportedControl"});
     TLDAPResultList dse;
     const bool listed = s.ExchangeSearch(op, {}, dse, false, nullptr) && quorvel::ListsPaging(dse);
     Restore(s, kept);
@@ -72,7 +70,7 @@ class TPagedSearch {
     Keep(s, first);
     if (events.Started) events.Started(first.entries.Count());
     s.FReferals.clear();
-    const std::string op = s.SearchOperation(base, types_only, filter, attributes);
+    const std::string op = s.SearchOperation(s.SearchScope, base, types_only, filter, attributes);
     std::string cookie, done;
     for (int page = 0;; ++page) {
       const int before = s.FSearchResult.Count();

@@ -167,11 +167,11 @@ bool TLDAPSend::Unbind() {
   return true;
 }
 
-std::string TLDAPSend::SearchOperation(const std::string& base, bool types_only,
-                                       const std::string& filter,
+std::string TLDAPSend::SearchOperation(TLDAPSearchScope scope, const std::string& base,
+                                       bool types_only, const std::string& filter,
                                        const std::vector<std::string>& attributes) const {
   std::string content = EncodeObject(base, ASN1_OCTSTR);
-  content += EncodeObject(EncodeInteger(SearchScope), ASN1_ENUM);
+  content += EncodeObject(EncodeInteger(scope), ASN1_ENUM);
   content += EncodeObject(EncodeInteger(SearchAliases), ASN1_ENUM);
   content += EncodeObject(EncodeInteger(SearchSizeLimit), ASN1_INT);
   content += EncodeObject(EncodeInteger(SearchTimeLimit), ASN1_INT);
@@ -188,8 +188,8 @@ bool TLDAPSend::Search(const std::string& base, bool types_only, const std::stri
                        const std::vector<std::string>& attributes) {
   FSearchResult.Clear();
   FReferals.clear();
-  return ExchangeSearch(SearchOperation(base, types_only, filter, attributes), {}, FSearchResult,
-                        true, nullptr);
+  return ExchangeSearch(SearchOperation(SearchScope, base, types_only, filter, attributes), {},
+                        FSearchResult, true, nullptr);
 }
 
 bool TLDAPSend::ExchangeSearch(std::string_view operation, std::string_view controls,

@@ -140,8 +140,9 @@ class TLDAPSend : public TNetClient {
   friend class quorvel::TValueRanges;
 
   // The SearchRequest operation (tag 0x63) for these arguments with the
-  // session's scope, aliases and limits.
-  std::string SearchOperation(const std::string& base, bool types_only, const std::string& filter,
+  // session's aliases and limits.
+  std::string SearchOperation(TLDAPSearchScope scope, const std::string& base, bool types_only,
+                              const std::string& filter,
                               const std::vector<std::string>& attributes) const;
   // Sends operation followed by controls (a whole [0] Controls item, or empty
   // for none) and reads the answers until the SearchResultDone: entries are

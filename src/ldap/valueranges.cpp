@@ -42,12 +42,10 @@ class TValueRanges {
   static bool ReadRest(TLDAPSend& s, const std::string& dn, const TValueRange& first,
                        std::vector<std::string>& out) {
     uint64_t next = first.High + 1;
-    const TLDAPSearchScope scope = s.SearchScope;
     for (;;) {
-      s.SearchScope = SS_BaseObject;
-      const std::string op = s.SearchOperation(
-          dn, false, "(objectClass=*)", {first.Name + ";range=" + std::to_string(next) + "-*"});
-      s.SearchScope = scope;
+      const std::string op =
+          s.SearchOperation(SS_BaseObject, dn, false, "(objectClass=*)",
+                            {first.Name + ";range=" + std::to_string(next) + "-*"});
       TLDAPResultList answer;
       if (!s.ExchangeSearch(op, {}, answer, false, nullptr)) return false;
       if (answer.Count() == 0) return Fail(s, kRangeEntryMissing);
