@@ -25,6 +25,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <mutex>
@@ -96,5 +97,12 @@ class FakeServer {
   std::vector<std::string> received_;
   std::string error_;
 };
+
+// Milliseconds since `since` (for bounding how long a client call took).
+inline long long ElapsedMs(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               since)
+      .count();
+}
 
 }  // namespace quorvel::test

@@ -15,6 +15,7 @@
 #include "net/blocksocket.h"
 #include "net/certverify.h"
 
+using quorvel::test::ElapsedMs;
 using quorvel::test::FakeServer;
 using quorvel::test::TestCertificates;
 using quorvel::test::TlsPeer;
@@ -30,12 +31,6 @@ const std::string kEntry = [] {
   std::string msg = std::string("\x02\x01\x02", 3) + op;
   return std::string("\x30", 1) + char(msg.size()) + msg;
 }();
-
-long long ElapsedMs(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               since)
-      .count();
-}
 
 // The SHA-256 fingerprint of a PEM file as the openssl CLI prints it.
 std::string CliFingerprint(const std::string& pem) {
