@@ -58,6 +58,12 @@ std::string AltNames(SslPtr cert) {
   return text;
 }
 
+// An IPv6 literal's zone ("fe80::1%eth0") names a local interface, which no
+// certificate lists.
+std::string WithoutZone(const std::string& host) {
+  return host.substr(0, host.find('%'));
+}
+
 std::string Fingerprint(SslPtr cert) {
   unsigned char md[64] = {};
   unsigned len = 0;
@@ -142,8 +148,7 @@ std::string VerifyReason(int32_t code, const TPeerCertificate& cert) {
 
 bool IsAddressLiteral(const std::string& text) {
   unsigned char buf[16];
-  std::string host = text;
-  if (auto pct = host.find('%'); pct != std::string::npos) host.resize(pct);
+  const std::string host = WithoutZone(text);
   return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
 }
 
@@ -151,11 +156,8 @@ bool ExpectHost(void* ssl, const std::string& host) {
   if (!ssl || host.empty()) return true;
   SslPtr param = gApi.SSL_get0_param(ssl);
   if (!param) return false;
-  if (IsAddressLiteral(host)) {
-    std::string ip = host;
-    if (auto pct = ip.find('%'); pct != std::string::npos) ip.resize(pct);
-    return gApi.X509_VERIFY_PARAM_set1_ip_asc(param, ip.c_str()) == 1;
-  }
+  if (IsAddressLiteral(host))
+    return gApi.X509_VERIFY_PARAM_set1_ip_asc(param, WithoutZone(host).c_str()) == 1;
   gApi.SSL_ctrl(ssl, kCtrlSetTlsextHostname, kTlsextNametypeHostName,
                 const_cast<char*>(host.c_str()));
   return gApi.X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size()) == 1;
