@@ -48,12 +48,8 @@ std::string AltNames(SslPtr cert) {
     if (bio) gApi.BIO_free(bio);
     return "";
   }
-  std::string text;
-  if (gApi.X509V3_EXT_print(bio, ext, 0, 0) == 1) {
-    char* data = nullptr;
-    long n = gApi.BIO_ctrl(bio, kBioCtrlInfo, 0, &data);
-    if (data && n > 0) text.assign(data, static_cast<size_t>(n));
-  }
+  const std::string text =
+      gApi.X509V3_EXT_print(bio, ext, 0, 0) == 1 ? MemoryBioText(bio) : std::string();
   gApi.BIO_free(bio);
   return text;
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <string>
 
 namespace quorvel::ssl {
 
@@ -75,5 +76,12 @@ extern OpenSslApi gApi;
 
 // BIO_ctrl command that hands out a memory BIO's data (BIO_get_mem_data).
 inline constexpr int kBioCtrlInfo = 3;
+
+// What a memory BIO holds (empty when nothing).
+inline std::string MemoryBioText(SslPtr bio) {
+  char* data = nullptr;
+  const long n = gApi.BIO_ctrl(bio, kBioCtrlInfo, 0, &data);
+  return data && n > 0 ? std::string(data, static_cast<size_t>(n)) : std::string();
+}
 
 }  // namespace quorvel::ssl

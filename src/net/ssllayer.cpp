@@ -23,7 +23,6 @@
 namespace {
 
 using quorvel::ssl::gApi;
-using quorvel::ssl::kBioCtrlInfo;
 using quorvel::ssl::OpenSslApi;
 using quorvel::ssl::SslPtr;
 
@@ -671,14 +670,9 @@ std::string TSSLOpenSSL::PeerFingerprint() {
 
 std::string TSSLOpenSSL::CertificateInfo() {
   return WithPeerCert(FConn.get(), [](SslPtr c) {
-    std::string text;
     SslPtr bio = gApi.BIO_new(gApi.BIO_s_mem());
-    if (!bio) return text;
-    if (gApi.X509_print(bio, c) == 1) {
-      char* data = nullptr;
-      long n = gApi.BIO_ctrl(bio, kBioCtrlInfo, 0, &data);
-      if (data && n > 0) text.assign(data, static_cast<size_t>(n));
-    }
+    if (!bio) return std::string();
+    const std::string text = gApi.X509_print(bio, c) == 1 ? quorvel::ssl::MemoryBioText(bio) : "";
     gApi.BIO_free(bio);
     std::string out;
     out.reserve(text.size() + text.size() / 32);
