@@ -137,8 +137,9 @@ int TrustCertificateCommand(Tdata& d, const std::string& name, const std::string
              ": nothing was stored. Check the fingerprint with the server's administrator.");
     return reConnect;
   }
-  if (!TrustCertificate(d, server->id, *cert)) {
-    LogError("The certificate could not be stored in the catalogue: " + d.LastError());
+  std::string reason;
+  if (!TrustCertificate(d, server->id, *cert, &reason)) {
+    LogError("The certificate could not be stored in the catalogue: " + reason);
     return reWrite;
   }
   LogInfo("The certificate " + cert->fingerprint + " (" + cert->subject +

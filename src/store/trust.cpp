@@ -8,6 +8,7 @@
 
 #include "ldap/session.h"
 #include "store/data.h"
+#include "store/messages.h"
 
 namespace {
 
@@ -29,9 +30,10 @@ std::string NowText() {
   return buf;
 }
 
-// Runs one statement on the catalogue with its own query object; false on any error.
+// Runs one statement on the catalogue with its own query object; false on any
+// error, whose text goes to `error` when given.
 bool Exec(Tdata& d, const std::string& text, const std::vector<std::string>& values,
-          TASQLite3Query* keep = nullptr) {
+          TASQLite3Query* keep = nullptr, std::string* error = nullptr) {
   try {
     TASQLite3Query local(&d.db);
     TASQLite3Query& q = keep ? *keep : local;
@@ -39,7 +41,8 @@ bool Exec(Tdata& d, const std::string& text, const std::vector<std::string>& val
     q.SetParamValues(values);
     q.ExecSQL();
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    if (error) *error = e.what();
     return false;
   }
 }
@@ -104,32 +107,39 @@ std::vector<TTrustedCertificate> TrustedCertificates(Tdata& d, int serverid) {
   return out;
 }
 
-bool TrustCertificate(Tdata& d, int serverid, const TPeerCertificate& cert) {
-  if (serverid <= 0 || cert.fingerprint.empty() || !EnsureTrustTable(d)) return false;
-  // Both statements or neither: a failed insert must not leave the server
-  // without the certificate it trusted before.
-  try {
-    d.db.StartTransaction();
-  } catch (const std::exception&) {
-    return false;
-  }
-  bool ok =
-      Exec(d, "DELETE FROM trusted_certificates WHERE serverid = " + std::to_string(serverid),
-           {}) &&
-      Exec(d,
-           "INSERT INTO trusted_certificates (serverid, fingerprint, subject, issuer, expiry, "
-           "trusted) VALUES (" +
-               std::to_string(serverid) + ", ?, ?, ?, ?, ?)",
-           {cert.fingerprint, cert.subject, cert.issuer, cert.notAfter, NowText()});
-  try {
-    if (ok)
-      d.db.Commit();
-    else
+bool TrustCertificate(Tdata& d, int serverid, const TPeerCertificate& cert, std::string* error) {
+  std::string reason;
+  if (serverid <= 0 || cert.fingerprint.empty()) {
+    reason = "the server or the certificate is unknown";
+  } else if (!EnsureTrustTable(d)) {
+    reason = "the table of trusted certificates could not be made";
+  } else {
+    // Both statements or neither: a failed insert must not leave the server
+    // without the certificate it trusted before.
+    try {
+      d.db.StartTransaction();
+      if (Exec(d, "DELETE FROM trusted_certificates WHERE serverid = " + std::to_string(serverid),
+               {}, nullptr, &reason) &&
+          Exec(d,
+               "INSERT INTO trusted_certificates (serverid, fingerprint, subject, issuer, expiry, "
+               "trusted) VALUES (" +
+                   std::to_string(serverid) + ", ?, ?, ?, ?, ?)",
+               {cert.fingerprint, cert.subject, cert.issuer, cert.notAfter, NowText()}, nullptr,
+               &reason)) {
+        d.db.Commit();
+        return true;
+      }
       d.db.RollBack();
-  } catch (const std::exception&) {
-    ok = false;
+    } catch (const std::exception& e) {
+      if (reason.empty()) reason = e.what();
+      try {
+        if (d.db.InTransaction()) d.db.RollBack();
+      } catch (const std::exception&) {
+      }
+    }
   }
-  return ok;
+  if (error) *error = reason;
+  return false;
 }
 
 bool ForgetCertificates(Tdata& d, int serverid) {
@@ -164,8 +174,14 @@ bool TTrustDecision::AcceptUnverified(const TPeerCertificate& cert, std::string&
   const TTrustAnswer answer = prompt ? prompt->Ask(question) : taCancel;
   lock.lock();
   if (answer == taTrust && question.canRemember) {
-    // Not being able to remember it does not stop the connection the user allowed.
-    TrustCertificate(*d, serverid_, cert);
+    // Not being able to remember it does not stop the connection the user
+    // allowed, but the user is told, since the question will come again.
+    std::string reason;
+    if (!TrustCertificate(*d, serverid_, cert, &reason)) {
+      lock.unlock();
+      LogError("The certificate of \"" + server_ + "\" could not be remembered (" + reason +
+               "); it is trusted for this connection only, and the question will come again.");
+    }
     return true;
   }
   if (answer == taTrust || answer == taOnce) return true;

@@ -69,8 +69,10 @@ inline constexpr const char* kTrustTable = "trusted_certificates";
 bool EnsureTrustTable(Tdata& d);
 // The certificates remembered for a server, oldest first.
 std::vector<TTrustedCertificate> TrustedCertificates(Tdata& d, int serverid);
-// Remembers cert for the server in place of what it had; false on failure.
-bool TrustCertificate(Tdata& d, int serverid, const TPeerCertificate& cert);
+// Remembers cert for the server in place of what it had; false on failure,
+// with the reason in `error` when given.
+bool TrustCertificate(Tdata& d, int serverid, const TPeerCertificate& cert,
+                      std::string* error = nullptr);
 // Forgets every certificate of the server (done when the server is deleted).
 bool ForgetCertificates(Tdata& d, int serverid);
 

@@ -173,6 +173,30 @@ TEST_F(TrustTest, TableMatchesTheSchemaAndGoesWithItsServer) {
   EXPECT_EQ(Fingerprints(first_), std::vector<std::string>{"CC:DD"});
   EXPECT_EQ(quorvel::TrustedCertificates(d_, first_).at(0).subject, cert.subject);
   EXPECT_FALSE(quorvel::TrustCertificate(d_, 0, cert));  // nothing to key it by
+  // A catalogue that refuses the row: the old certificate stays, and the
+  // failure says why.
+  d_.db.ExecDirect(
+      "CREATE TRIGGER refuse BEFORE INSERT ON trusted_certificates "
+      "BEGIN SELECT RAISE(ABORT, 'refused by the catalogue'); END");
+  std::string reason;
+  cert.fingerprint = "EE:FF";
+  EXPECT_FALSE(quorvel::TrustCertificate(d_, first_, cert, &reason));
+  EXPECT_EQ(reason, "SQLiteExecute error: 19");  // the storage layer's words for a refused row
+  EXPECT_EQ(Fingerprints(first_), std::vector<std::string>{"CC:DD"});
+  {
+    // "Trust and connect" still connects, and says the certificate was not remembered.
+    quorvel::test::RecordingSink sink;
+    ScriptedPrompt prompt;
+    prompt.answers = {taTrust};
+    quorvel::TTrustDecision decision(first_, "first");
+    std::string refusal;
+    EXPECT_TRUE(decision.AcceptUnverified(cert, refusal));
+    ASSERT_EQ(sink.errors.size(), 1u);
+    EXPECT_EQ(sink.errors[0],
+              "The certificate of \"first\" could not be remembered (SQLiteExecute error: 19); it "
+              "is trusted for this connection only, and the question will come again.");
+  }
+  d_.db.ExecDirect("DROP TRIGGER refuse");
 
   EXPECT_TRUE(d_.DeleteServer(std::to_string(first_)));
   EXPECT_TRUE(Fingerprints(first_).empty());
