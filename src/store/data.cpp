@@ -364,11 +364,7 @@ void Tdata::ReplayExportBatch() {
   for (const auto& r : rows) InsertExportValues(r);
 }
 
-bool Tdata::InsertExportRow(const std::vector<std::string>& values) {
-  return InsertExportRow(std::vector<std::string>(values));
-}
-
-bool Tdata::InsertExportRow(std::vector<std::string>&& values) {
+bool Tdata::InsertExportRow(std::vector<std::string> values) {
   if (export_columns_.empty() || values.size() > export_columns_.size()) {
     last_error_ = "no export table to insert into";
     return false;

@@ -70,8 +70,7 @@ class Tdata {
   // one, so a failing row loses only itself. Without Begin/End every row
   // commits on its own.
   bool BeginExportRows();
-  bool InsertExportRow(const std::vector<std::string>& values);
-  bool InsertExportRow(std::vector<std::string>&& values);  // kept without a copy
+  bool InsertExportRow(std::vector<std::string> values);  // kept for the batch without a copy
   bool EndExportRows();
 
   // A run's rows can be stored while its search is still arriving: into a

@@ -31,8 +31,7 @@ struct TExportRowStream::State {
   std::string att;
   std::vector<std::string> names;
   bool live = false;       // the staged table exists and every row so far is in it
-  int received = 0;        // entries of the present attempt seen
-  int stored = 0;          // of them, rows written
+  int received = 0;        // entries of the present attempt seen: stored, or waiting in `later`
   std::vector<int> later;  // of them, positions waiting for their ranged values
 
   // On the thread that runs the search.
@@ -45,7 +44,7 @@ struct TExportRowStream::State {
         live = false;
         return;
       }
-      received = stored = 0;
+      received = 0;
       later.clear();
     }
     ++received;
@@ -53,9 +52,7 @@ struct TExportRowStream::State {
       later.push_back(index);
       return;
     }
-    if (d->InsertExportRow(BuildExportRow(entry, names)))
-      ++stored;
-    else
+    if (!d->InsertExportRow(BuildExportRow(entry, names)))
       live = false;  // Finish fills the table anew, where a failing row is left out alone
   }
 };
@@ -92,7 +89,7 @@ bool TExportRowStream::Finish(const TLDAPResultList& results, const TRowProgress
                               int* written) {
   State& s = *state_;
   const int n = results.Count();
-  bool whole = s.live && s.received == n && s.stored + static_cast<int>(s.later.size()) == n;
+  bool whole = s.live && s.received == n;
   for (size_t k = 0; whole && k < s.later.size(); ++k) {
     const TLDAPResult* entry = results.Items(s.later[k]);
     whole = entry && s.d->InsertExportRow(BuildExportRow(*entry, s.names));
