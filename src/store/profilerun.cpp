@@ -9,10 +9,10 @@
 namespace quorvel {
 
 bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string& att,
-                     const TRowProgress& progress, int* written) {
+                     const TRowProgress& progress, int* written, bool readable) {
   if (written) *written = 0;
   if (!d.CreateExportTable("oid;" + att)) return false;
-  const std::vector<std::string> names = SplitAttributeList(att);
+  const std::vector<TRequestedColumn> names = RequestedColumns(att, readable);
   const int n = results.Count();
   int ok = 0;
   d.BeginExportRows();
@@ -29,7 +29,8 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
 struct TExportRowStream::State {
   Tdata* d = nullptr;
   std::string att;
-  std::vector<std::string> names;
+  bool readable = false;
+  std::vector<TRequestedColumn> names;
   bool live = false;       // the staged table exists and every row so far is in it
   int received = 0;        // entries of the present attempt seen: stored, or waiting in `later`
   std::vector<int> later;  // of them, positions waiting for their ranged values
@@ -57,11 +58,12 @@ struct TExportRowStream::State {
   }
 };
 
-TExportRowStream::TExportRowStream(Tdata& d, const std::string& att)
+TExportRowStream::TExportRowStream(Tdata& d, const std::string& att, bool readable)
     : state_(std::make_shared<State>()) {
   state_->d = &d;
   state_->att = att;
-  state_->names = SplitAttributeList(att);
+  state_->readable = readable;
+  state_->names = RequestedColumns(att, readable);
   state_->live = d.CreateStagedExportTable("oid;" + att) && d.BeginExportRows();
 }
 
@@ -98,7 +100,7 @@ bool TExportRowStream::Finish(const TLDAPResultList& results, const TRowProgress
   s.live = false;
   if (!whole) {
     s.d->DropStagedExportTable();
-    return FillExportTable(*s.d, results, s.att, progress, written);
+    return FillExportTable(*s.d, results, s.att, progress, written, s.readable);
   }
   if (progress)
     for (int i = 1; i <= n; ++i) progress(i, n);

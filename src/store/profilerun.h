@@ -21,11 +21,13 @@ inline constexpr const char* kExportRowsQuery = "SELECT * FROM export ORDER BY o
 using TRowProgress = std::function<void(int i, int n)>;
 
 // Re-creates `export` with "oid" and one column per piece of att, then writes one
-// row per entry in the order received. False when the table could not be made
+// row per entry in the order received, its values in their readable forms when
+// `readable` is set (store/rows.h). False when the table could not be made
 // (nothing is written then). A row whose insert fails is left out; the count of
 // rows written is returned through `written` when given.
 bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string& att,
-                     const TRowProgress& progress = nullptr, int* written = nullptr);
+                     const TRowProgress& progress = nullptr, int* written = nullptr,
+                     bool readable = false);
 
 // Stores a run's rows while its search is still arriving, so that storing
 // overlaps the wait for the server instead of following it. Made before the
@@ -38,13 +40,14 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
 // dropped without Finish (a failed search) drops its staged table: `export`
 // keeps the last run's rows.
 //
-//   TExportRowStream stream(d, profile.att);
+//   TExportRowStream stream(d, profile.att, profile.readable);
 //   stream.Attach(*ldap);
 //   results = SearchProfile(ldap, profile);
 //   if (results) stream.Finish(*results, progress);
 class TExportRowStream {
  public:
-  TExportRowStream(Tdata& d, const std::string& att);
+  // Rows as FillExportTable writes them for att and readable.
+  TExportRowStream(Tdata& d, const std::string& att, bool readable = false);
   ~TExportRowStream();
   TExportRowStream(const TExportRowStream&) = delete;
   TExportRowStream& operator=(const TExportRowStream&) = delete;

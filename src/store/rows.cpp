@@ -1,5 +1,7 @@
 #include "store/rows.h"
 
+#include <utility>
+
 namespace quorvel {
 
 namespace {
@@ -22,11 +24,17 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string ValueText(const TLDAPAttribute& attribute, bool binary, int i) {
-  const std::string_view value = attribute.Value(i);
-  return binary ? EncodeBase64(value) : std::string(TrimView(value));
-}
 }  // namespace
+
+std::string ValueCellText(std::string_view raw, bool binaryName, TValueForm form, bool* binary) {
+  const bool isBinary = binaryName || !IsTextValue(raw);
+  if (binary) *binary = isBinary;
+  std::string text;
+  if (form != vfPlain && ReadableText(form, raw, text)) return text;
+  // Binary octets are encoded whole: trimming bytes of code 32 or less off a
+  // SID or a photo would make its Base64 decode to other data.
+  return isBinary ? EncodeBase64(raw) : std::string(TrimView(raw));
+}
 
 std::string TrimControl(std::string_view text) {
   return std::string(TrimView(text));
@@ -56,58 +64,71 @@ TLDAPAttribute FindRequestedAttribute(const TLDAPResult& entry, std::string_view
   return TLDAPAttribute();
 }
 
-std::string AttributeCellText(const TLDAPAttribute& attribute) {
+std::string AttributeCellText(const TLDAPAttribute& attribute, TValueForm form) {
   const int count = attribute.Count();
   if (count == 0) return std::string();
-  const bool binary = attribute.IsBinary();
-  if (count == 1) return ValueText(attribute, binary, 0);
+  const bool binaryName = attribute.IsBinary();
+  if (count == 1) return ValueCellText(attribute.Value(0), binaryName, form);
   std::string cell;
   for (int i = 0; i < count; ++i) {
     cell.push_back('[');
-    cell += ValueText(attribute, binary, i);
+    cell += ValueCellText(attribute.Value(i), binaryName, form);
     cell.push_back(']');
   }
   return cell;
 }
 
-std::string RequestedCellText(const TLDAPResult& entry, std::string_view requested) {
+std::string RequestedCellText(const TLDAPResult& entry, std::string_view requested, bool readable) {
   const TLDAPAttribute a = FindRequestedAttribute(entry, requested);
-  return a ? AttributeCellText(a) : std::string();
+  return a ? AttributeCellText(a, readable ? ReadableForm(requested) : vfPlain) : std::string();
+}
+
+std::vector<TRequestedColumn> RequestedColumns(std::string_view att, bool readable) {
+  std::vector<TRequestedColumn> columns;
+  for (std::string& name : SplitAttributeList(att)) {
+    const TValueForm form = readable ? ReadableForm(name) : vfPlain;
+    columns.push_back({std::move(name), form});
+  }
+  return columns;
 }
 
 std::vector<std::string> BuildExportRow(const TLDAPResult& entry,
-                                        const std::vector<std::string>& requested) {
+                                        const std::vector<TRequestedColumn>& columns) {
   std::vector<std::string> row;
-  row.reserve(requested.size() + 1);
+  row.reserve(columns.size() + 1);
   row.emplace_back(entry.ObjectName());
-  for (const auto& name : requested) row.push_back(RequestedCellText(entry, name));
+  for (const TRequestedColumn& c : columns) {
+    const TLDAPAttribute a = FindRequestedAttribute(entry, c.name);
+    row.push_back(a ? AttributeCellText(a, c.form) : std::string());
+  }
   return row;
 }
 
-std::vector<std::string> BuildExportRow(const TLDAPResult& entry, std::string_view att) {
-  return BuildExportRow(entry, SplitAttributeList(att));
+std::vector<std::string> BuildExportRow(const TLDAPResult& entry, std::string_view att,
+                                        bool readable) {
+  return BuildExportRow(entry, RequestedColumns(att, readable));
 }
 
-TPropertyRow BuildPropertyRow(const TLDAPAttribute& attribute, int value_index) {
+TPropertyRow BuildPropertyRow(const TLDAPAttribute& attribute, int value_index, bool readable) {
   const std::string_view raw = attribute.Value(value_index);
-  const bool binary = attribute.IsBinary();
+  const std::string_view name = attribute.AttributeName();
+  bool binary = false;
   TPropertyRow row;
   row.Icon = "0";
-  row.Name = std::string(attribute.AttributeName());
-  // Binary octets are encoded whole: trimming bytes of code 32 or less off a
-  // certificate or photo would make its Base64 decode to other data.
-  row.Value = binary ? EncodeBase64(raw) : std::string(TrimView(raw));
+  row.Name = std::string(name);
+  row.Value =
+      ValueCellText(raw, attribute.IsBinary(), readable ? ReadableForm(name) : vfPlain, &binary);
   row.Type = binary ? "BINARY" : "TEXT";
   row.Size = std::to_string(raw.size());
   return row;
 }
 
-std::vector<TPropertyRow> BuildPropertyRows(const TLDAPResult& entry) {
+std::vector<TPropertyRow> BuildPropertyRows(const TLDAPResult& entry, bool readable) {
   std::vector<TPropertyRow> rows;
   const TLDAPAttributeList attrs = entry.Attributes();
   for (int i = 0; i < attrs.Count(); ++i) {
     const TLDAPAttribute a = attrs.Items(i);
-    for (int j = 0; j < a.Count(); ++j) rows.push_back(BuildPropertyRow(a, j));
+    for (int j = 0; j < a.Count(); ++j) rows.push_back(BuildPropertyRow(a, j, readable));
   }
   return rows;
 }

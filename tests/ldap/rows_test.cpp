@@ -74,3 +74,62 @@ TEST(LdapRows, PropertyRows) {
   EXPECT_EQ(rows[2].Type, "BINARY");
   EXPECT_EQ(rows[2].Size, "4");
 }
+
+// A value that is not text is binary whatever its attribute is called: Base64
+// of all its octets in the export cell and the property row; text values as
+// before. With readable values, the forms of ldap/valueforms.h, each value of
+// a multi-valued attribute on its own; what a form does not fit stays as it
+// would be without them.
+TEST(LdapRows, BinaryValuesAndReadableForms) {
+  const std::string guid = DecodeBase64("Hrz/HqNKnU+lCNTYHx9Ycw==");
+  const std::string nul("a\0b", 3);
+  TLDAPResult r;
+  r.SetObjectName("cn=Administrator,o=x");
+  AddAttribute(r, "description", {" text ", nul, "caf\xE9", " \x01\x02 "});
+  AddAttribute(r, "objectGUID", {guid});
+  AddAttribute(r, "sIDHistory",
+               {std::string("\x01\x01\x00\x00\x00\x00\x00\x05\x12\x00\x00\x00", 12),
+                std::string("\x01\x02\x00\x00", 4)});
+  AddAttribute(r, "pwdLastSet", {"134412250436290510"});
+  AddAttribute(r, "accountExpires", {"9223372036854775807"});
+  AddAttribute(r, "WhenCreated", {"20261208173723.0Z"});
+  AddAttribute(r, "whenChanged", {"yesterday"});
+
+  const std::string att =
+      "description;objectGUID;sIDHistory;pwdLastSet;accountExpires;"
+      "whenCreated;whenChanged";
+  const std::string description = "[text][" + EncodeBase64(nul) + "][" + EncodeBase64("caf\xE9") +
+                                  "][" + EncodeBase64(" \x01\x02 ") + "]";
+  EXPECT_EQ(
+      BuildExportRow(r, att, false),
+      (std::vector<std::string>{
+          "cn=Administrator,o=x", description, "Hrz/HqNKnU+lCNTYHx9Ycw==",
+          "[" + EncodeBase64(std::string("\x01\x01\x00\x00\x00\x00\x00\x05\x12\x00\x00\x00", 12)) +
+              "][AQIAAA==]",
+          "134412250436290510", "9223372036854775807", "20261208173723.0Z", "yesterday"}));
+  EXPECT_EQ(BuildExportRow(r, att, true),
+            (std::vector<std::string>{"cn=Administrator,o=x", description,
+                                      "1effbc1e-4aa3-4f9d-a508-d4d81f1f5873",
+                                      "[S-1-5-18][AQIAAA==]", "2026-12-08 17:37:23",
+                                      "9223372036854775807", "2026-12-08 17:37:23", "yesterday"}));
+  EXPECT_EQ(RequestedCellText(r, " OBJECTGUID ", true), "1effbc1e-4aa3-4f9d-a508-d4d81f1f5873");
+
+  // Properties: the type follows the value, the size stays the raw one.
+  const auto raw = BuildPropertyRows(r, false);
+  const auto readable = BuildPropertyRows(r, true);
+  ASSERT_EQ(raw.size(), 11u);
+  ASSERT_EQ(readable.size(), 11u);
+  EXPECT_EQ(raw[0].Type, "TEXT");
+  EXPECT_EQ(raw[1].Value, EncodeBase64(nul));
+  EXPECT_EQ(raw[1].Type, "BINARY");
+  EXPECT_EQ(raw[1].Size, "3");
+  EXPECT_EQ(raw[4].Value, "Hrz/HqNKnU+lCNTYHx9Ycw==");
+  EXPECT_EQ(readable[4].Value, "1effbc1e-4aa3-4f9d-a508-d4d81f1f5873");
+  EXPECT_EQ(readable[4].Type, "BINARY");
+  EXPECT_EQ(readable[4].Size, "16");
+  EXPECT_EQ(readable[5].Value, "S-1-5-18");
+  EXPECT_EQ(readable[7].Value, "2026-12-08 17:37:23");
+  EXPECT_EQ(readable[7].Type, "TEXT");
+  EXPECT_EQ(readable[7].Size, "18");
+  EXPECT_EQ(readable[9].Value, "2026-12-08 17:37:23");
+}
