@@ -35,9 +35,24 @@ What the directory holds (DNs the tests can rely on; B = dc=quorvel,dc=test):
   ou=empty,B                         an organizationalUnit without children
   ou=elsewhere,B                     a referral (objectClass referral + extensibleObject),
                                      ref: ldap://127.0.0.1:1/ou=elsewhere,dc=other,dc=test
-Entries in total: 3,019 (more than 1,000: a size limit of 1,000 answers result 4).
+  ou=ad,B                            values of a Windows domain (scripts/ad-values.schema),
+                                     organizationalRole + quorvelDomainAccount:
+    cn=Administrator                 sAMAccountName Administrator, objectSid
+                                     S-1-5-21-3623811015-3361044348-30300820-500, objectGUID
+                                     base64 Hrz/HqNKnU+lCNTYHx9Ycw== (1effbc1e-4aa3-4f9d-
+                                     a508-d4d81f1f5873), whenCreated 20261208173723.0Z,
+                                     pwdLastSet 134412250436290510, lastLogonTimestamp
+                                     134412250570500960, accountExpires 9223372036854775807,
+                                     sIDHistory S-1-5-21-1-2-3-1106 AND S-1-5-32-544
+    cn=Guest                         sAMAccountName Guest, a malformed objectSid (27 bytes),
+                                     a 15-byte objectGUID, accountExpires 0, pwdLastSet 0,
+                                     whenChanged 20261208173723+0200 (an offset)
+    cn=nul                           sAMAccountName nul, userParameters "a", NUL, "b"
+    cn=latin1                        sAMAccountName latin1, userParameters "caf" E9 (not UTF-8)
+Entries in total: 3,024 (more than 1,000: a size limit of 1,000 answers result 4).
 The admin (rootdn) is cn=admin,B; see scripts/slapd-harness.sh for the passwords.
 """
+import base64
 import os
 import subprocess
 import sys
@@ -77,6 +92,38 @@ def person(uid, cn, sn, given=None, extra=()):
         attrs.append(("givenName", given))
     attrs.extend(extra)
     return attrs
+
+
+def sid(authority, *subs):
+    return bytes([1, len(subs)]) + authority.to_bytes(6, "big") + b"".join(
+        s.to_bytes(4, "little") for s in subs)
+
+
+def ad_values(out):
+    """The entries below ou=ad: values with known readable forms."""
+    ad = "ou=ad," + B
+    entry(out, ad, [("objectClass", ["top", "organizationalUnit"]), ("ou", "ad")])
+    account = ["top", "organizationalRole", "quorvelDomainAccount"]
+    guid = base64.b64decode("Hrz/HqNKnU+lCNTYHx9Ycw==")
+    entry(out, "cn=Administrator," + ad,
+          [("objectClass", account), ("cn", "Administrator"),
+           ("sAMAccountName", "Administrator"),
+           ("objectSid", sid(5, 21, 3623811015, 3361044348, 30300820, 500)),
+           ("objectGUID", guid), ("whenCreated", "20261208173723.0Z"),
+           ("pwdLastSet", "134412250436290510"), ("lastLogonTimestamp", "134412250570500960"),
+           ("accountExpires", "9223372036854775807"),
+           ("sIDHistory", [sid(5, 21, 1, 2, 3, 1106), sid(5, 32, 544)])])
+    entry(out, "cn=Guest," + ad,
+          [("objectClass", account), ("cn", "Guest"), ("sAMAccountName", "Guest"),
+           ("objectSid", sid(5, 21, 3623811015, 3361044348, 30300820, 501)[:27]),
+           ("objectGUID", guid[:15]), ("accountExpires", "0"), ("pwdLastSet", "0"),
+           ("whenChanged", "20261208173723+0200")])
+    entry(out, "cn=nul," + ad,
+          [("objectClass", account), ("cn", "nul"), ("sAMAccountName", "nul"),
+           ("userParameters", b"a\x00b")])
+    entry(out, "cn=latin1," + ad,
+          [("objectClass", account), ("cn", "latin1"), ("sAMAccountName", "latin1"),
+           ("userParameters", b"caf\xe9")])
 
 
 def main():
@@ -141,6 +188,7 @@ def main():
           [("objectClass", ["top", "referral", "extensibleObject"]), ("ou", "elsewhere"),
            ("ref", "ldap://127.0.0.1:1/ou=elsewhere,dc=other,dc=test")])
 
+    ad_values(out)
     write_ldif(out, path)
 
 

@@ -9,7 +9,7 @@
 # dc=quorvel,dc=test, rootdn cn=admin,dc=quorvel,dc=test), a private
 # certificate authority (DIR/ca.pem) and a server certificate it signed
 # (CN=quorvel-test-server, for IP 127.0.0.1 and DNS localhost), loads the LDIF
-# with slapadd, and runs
+# with slapadd (the stock schemas and scripts/ad-values.schema), and runs
 # /usr/sbin/slapd on 127.0.0.1 with two free high ports: one in clear (StartTLS
 # accepted) and one LDAPS. The size limit (default 1000) binds every user except
 # the rootdn. Two more identities live in a small database of their own
@@ -50,6 +50,8 @@ TOTALCAP_PW="totalcap-secret"
 SLAPD=/usr/sbin/slapd
 SLAPADD=/usr/sbin/slapadd
 PY=/usr/bin/python3
+# The folder of this script, where the test schema lives.
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)
 
 die() { echo "slapd-harness: $*" >&2; exit 1; }
 
@@ -145,6 +147,7 @@ include /etc/ldap/schema/core.schema
 include /etc/ldap/schema/cosine.schema
 include /etc/ldap/schema/inetorgperson.schema
 include /etc/ldap/schema/nis.schema
+include $here/ad-values.schema
 modulepath /usr/lib/ldap
 moduleload back_mdb
 pidfile $dir/slapd.pid

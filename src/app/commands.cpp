@@ -48,6 +48,7 @@ TProfileNodeData ReadProfileDialog(const TProfileForm& f, int serverid) {
   p.scope = TextToScope(Trim32(f.cb_scope->currentText().toStdString()));
   p.filter = Trim32(Text(f.ed_filter));
   p.att = Trim32(Text(f.ed_att));
+  p.readable = f.ed_readable->isChecked();
   return p;
 }
 
@@ -199,7 +200,8 @@ void TMainForm::n_profileClick() {
       node->profile = std::make_unique<TProfileNodeData>(ReadProfileDialog(dlg, sd->id));
       const TProfileNodeData& p = *node->profile;
       node->id = ::data ? ::data->AddProfile(node->name, std::to_string(p.serverid), p.basedn,
-                                             std::to_string(p.scope), p.filter, p.att)
+                                             std::to_string(p.scope), p.filter, p.att,
+                                             p.readable ? "1" : "0")
                         : 0;
       const std::string name = node->name;
       if (node->id != 0) {
@@ -228,6 +230,7 @@ void TMainForm::e_profileClick() {
   dlg.btnrun->setEnabled(false);
   dlg.cb_scope->setEditText(Q(ScopeToText(d->profile->scope)));
   dlg.ed_filter->setText(Q(d->profile->filter));
+  dlg.ed_readable->setChecked(d->profile->readable);
   UiSeam().ExecDialog(dlg);
   if (dlg.Cancelled || !dlg.Saved) return;
 
@@ -235,8 +238,9 @@ void TMainForm::e_profileClick() {
   *d->profile = ReadProfileDialog(dlg, sd ? sd->id : d->profile->serverid);
   const TProfileNodeData& p = *d->profile;
   const bool ok =
-      ::data && ::data->UpdateProfile(std::to_string(d->id), d->name, std::to_string(p.serverid),
-                                      p.basedn, std::to_string(p.scope), p.filter, p.att);
+      ::data &&
+      ::data->UpdateProfile(std::to_string(d->id), d->name, std::to_string(p.serverid), p.basedn,
+                            std::to_string(p.scope), p.filter, p.att, p.readable ? "1" : "0");
   if (ok) {
     LogInfo("Search Profile Properties: " + d->name + " updated sucessfully...");
     sel->setText(0, Q(d->name));

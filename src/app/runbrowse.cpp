@@ -142,7 +142,7 @@ void TMainForm::run_profileClick() {
   } else {
     // The rows are stored while the entries arrive, on the thread that waits
     // for them; the window thread leaves the working store alone meanwhile.
-    if (::data) rows.emplace(*::data, profile.att).Attach(*ldap);
+    if (::data) rows.emplace(*::data, profile.att, profile.readable).Attach(*ldap);
     RunBusy([&] { results = SearchProfile(ldap.get(), profile); });
   }
   if (!results) {
@@ -337,7 +337,9 @@ void TMainForm::o_propertiesClick() {
           AddMessage(0, "Processing value(s) for Object: " + entryDn +
                             " Attribute: " + Str(attr.AttributeName()) + "...");
           for (int v = 0; v < attr.Count(); ++v) {
-            const TPropertyRow row = BuildPropertyRow(attr, v);
+            // An entry's properties always show the readable forms: no
+            // scheduled report depends on them.
+            const TPropertyRow row = BuildPropertyRow(attr, v, true);
             ::data->AddProperty(row.Icon, row.Name, row.Value, row.Type, row.Size);
           }
           painting.Tick();

@@ -1,5 +1,6 @@
 #include "dialogs/profileform.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCompleter>
 #include <QFormLayout>
@@ -40,6 +41,8 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   ed_att->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   ed_att->setFixedHeight(80);
   ed_att->setTabChangesFocus(true);
+  ed_readable = new QCheckBox("Readable Active Directory values (SIDs, GUIDs, times)", this);
+  ed_readable->setChecked(true);
   btnsave = new QPushButton("Save", this);
   btncancel = new QPushButton("Cancel", this);
   btnrun = new QPushButton("Run", this);
@@ -49,6 +52,7 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   cb_scope->setObjectName("cb_scope");
   ed_filter->setObjectName("ed_filter");
   ed_att->setObjectName("ed_att");
+  ed_readable->setObjectName("ed_readable");
   btnsave->setObjectName("btnsave");
   btncancel->setObjectName("btncancel");
   btnrun->setObjectName("btnrun");
@@ -63,6 +67,7 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   form->addRow(quorvel::BoldLabel("Scope: ", this), cb_scope);
   form->addRow(quorvel::BoldLabel("Filter: ", this), ed_filter);
   form->addRow(quorvel::BoldLabel("Attribute\nList: ", this), ed_att);
+  form->addRow(QString(), ed_readable);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(btnsave);

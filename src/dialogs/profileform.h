@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -20,6 +21,8 @@ class TProfileForm : public QDialog {
   QComboBox* cb_scope = nullptr;
   QLineEdit* ed_filter = nullptr;
   QPlainTextEdit* ed_att = nullptr;
+  // Directory values in their readable forms (on for a new profile).
+  QCheckBox* ed_readable = nullptr;
   QPushButton* btnsave = nullptr;
   QPushButton* btncancel = nullptr;
   QPushButton* btnrun = nullptr;

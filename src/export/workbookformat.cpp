@@ -14,6 +14,7 @@
 #include "export/cellnumber.h"
 #include "export/output.h"
 #include "export/textcodec.h"
+#include "export/timecells.h"
 
 namespace quorvel {
 namespace {
@@ -55,7 +56,7 @@ const std::string& XmlText(const std::string& text, std::string& scratch) {
 
 class TWorkbookWriter : public TFormatWriter {
  public:
-  explicit TWorkbookWriter(TWriterContext& ctx) : TFormatWriter(ctx) {}
+  explicit TWorkbookWriter(TWriterContext& ctx) : TFormatWriter(ctx), times_(ctx.Titles) {}
 
   ~TWorkbookWriter() override {
     if (book_ != nullptr) lxw_workbook_free(book_);
@@ -86,6 +87,12 @@ class TWorkbookWriter : public TFormatWriter {
     format_set_align(right_, LXW_ALIGN_RIGHT);
     centre_ = workbook_add_format(book_);
     format_set_align(centre_, LXW_ALIGN_CENTER);
+    for (int a = 0; a < 3; ++a) {
+      time_[a] = workbook_add_format(book_);
+      format_set_num_format(time_[a], kWorkbookTimeFormat);
+    }
+    format_set_align(time_[1], LXW_ALIGN_RIGHT);
+    format_set_align(time_[2], LXW_ALIGN_CENTER);
   }
 
   void HeaderText(const std::vector<std::string>& lines) override {
@@ -124,7 +131,11 @@ class TWorkbookWriter : public TFormatWriter {
                              " an Excel workbook cell holds. Nothing was written; choose "
                              "another format such as CSV or HTML.");
       }
-      Value(col++, text, c.Alignment, nullptr);
+      TCivilTime t;
+      if (times_.Time(row, c, t) && t.year >= kWorkbookFirstYear)
+        Time(col++, t, c.Alignment);
+      else
+        Value(col++, text, c.Alignment, nullptr);
     }
     lastData_ = row_;
     ++row_;
@@ -187,6 +198,14 @@ class TWorkbookWriter : public TFormatWriter {
       Text(row_, c, text, f);
   }
 
+  // A directory time as a date-time cell, aligned like any other cell.
+  void Time(lxw_col_t c, const TCivilTime& t, int alignment) {
+    lxw_datetime when{t.year, t.month, t.day, t.hour, t.minute, static_cast<double>(t.second)};
+    lxw_format* f = time_[0];
+    if (ctx_.Has(xoUseAlignments) && (alignment == 2 || alignment == 3)) f = time_[alignment - 1];
+    Check(worksheet_write_datetime(sheet_, row_, c, &when, f));
+  }
+
   static void Check(lxw_error e) {
     if (e != LXW_NO_ERROR)
       throw TExportFailure(std::string("The workbook could not be written: ") + lxw_strerror(e));
@@ -215,6 +234,8 @@ class TWorkbookWriter : public TFormatWriter {
   lxw_format* header_ = nullptr;
   lxw_format* right_ = nullptr;
   lxw_format* centre_ = nullptr;
+  lxw_format* time_[3] = {};  // time cells: no alignment, right, centre
+  TTimeCells times_;
   lxw_row_t row_ = 0;
   long long headerRow_ = -1, firstData_ = -1, lastData_ = -1;
   int columns_ = -1;

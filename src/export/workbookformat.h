@@ -12,7 +12,10 @@
 // (a byte that is not valid UTF-8 is taken as a Windows-1252 character, so
 // one stray byte cannot make the whole file unreadable); a text is a number
 // only by CellNumber (cellnumber.h), the rule the old Excel target follows
-// too; a text starting with "=" stays text.
+// too; a text starting with "=" stays text. A directory time in its readable
+// form (timecells.h) is a date-time cell with the number format
+// kWorkbookTimeFormat, so it sorts and filters as a date; one before
+// kWorkbookFirstYear, which the format's dates do not reach, stays text.
 //
 // Limits, each refused with a TExportFailure whose message says which limit,
 // so the engine reports the run as failed and leaves the destination as it was:
@@ -37,6 +40,8 @@ constexpr int kWorkbookDataRows = 1048575;  // below the header row
 constexpr int kWorkbookColumns = 16384;
 constexpr int kWorkbookCellChars = 32767;  // UTF-16 code units, as the format counts
 constexpr int kWorkbookColumnWidth = 60;   // widest column set from a layout width
+constexpr const char* kWorkbookTimeFormat = "yyyy-mm-dd hh:mm:ss";
+constexpr int kWorkbookFirstYear = 1900;
 // The header row's fill: the results grid's header colour.
 constexpr unsigned kWorkbookHeaderColour = 0xC8C8C8;
 

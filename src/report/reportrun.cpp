@@ -34,7 +34,7 @@ const char* kUsage =
     "Usage:\n"
     "  quorvel-report --list [--catalogue FILE]\n"
     "  quorvel-report --profile NAME --format FORMAT --output FILE\n"
-    "                 [--server NAME] [--catalogue FILE]\n"
+    "                 [--server NAME] [--values readable|raw] [--catalogue FILE]\n"
     "  quorvel-report --show-certificate --server NAME [--catalogue FILE]\n"
     "  quorvel-report --trust-certificate FINGERPRINT --server NAME [--catalogue FILE]\n"
     "  quorvel-report --help | --version\n"
@@ -50,6 +50,9 @@ const char* kUsage =
     "  --format FORMAT   ldif, html, xls, xlsx, doc, txt, csv, tab, rtf, dif or slk\n"
     "  --output FILE     where the report goes, whatever its extension; - writes it\n"
     "                    to standard output (every format but xls and xlsx)\n"
+    "  --values readable SIDs, GUIDs and times in readable forms (times in UTC)\n"
+    "  --values raw      every value as the directory sends it (binary as Base64)\n"
+    "                    (default: the profile's own setting)\n"
     "  --show-certificate        connect to the SSL server NAME and print its\n"
     "                            certificate and SHA-256 fingerprint (stores nothing)\n"
     "  --trust-certificate FP    trust the certificate of the SSL server NAME when it\n"
@@ -153,8 +156,9 @@ class TReportDesktop : public TkxHeadlessDesktop {
 
 struct TOptions {
   bool list = false, help = false, version = false;
-  std::string catalogue, profile, server, format, output;
+  std::string catalogue, profile, server, format, output, values;
   bool hasProfile = false, hasServer = false, hasFormat = false, hasOutput = false;
+  bool hasValues = false;
   bool showCertificate = false, hasTrust = false;
   std::string trustFingerprint;
 };
@@ -176,6 +180,7 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions&
       {"--server", {&o.server, &o.hasServer}},
       {"--format", {&o.format, &o.hasFormat}},
       {"--output", {&o.output, &o.hasOutput}},
+      {"--values", {&o.values, &o.hasValues}},
       {"--trust-certificate", {&o.trustFingerprint, &o.hasTrust}},
   };
   for (size_t i = 0; i < args.size(); ++i) {
@@ -283,7 +288,8 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
     return UsageError(text);
   }
   const TServerNodeData server = *found[0].first->server.server;
-  const TProfileNodeData profile = *found[0].second->profile;
+  TProfileNodeData profile = *found[0].second->profile;
+  if (o.hasValues) profile.readable = o.values == "readable";
 
   TProgressLine progress;
   progress.Show("Connecting to " + server.server + "...");
@@ -304,7 +310,7 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   }
 
   // The rows are stored while the entries arrive.
-  TExportRowStream rows(d, profile.att);
+  TExportRowStream rows(d, profile.att, profile.readable);
   rows.Attach(*ldap);
   progress.Show("Searching " + server.server + "...");
   ldap->OnSearchEntry = [&progress](int received) {
@@ -392,12 +398,12 @@ int RunReportCommand(const std::vector<std::string>& args) {
     if (o.showCertificate && o.hasTrust)
       return UsageError("choose one of --show-certificate and --trust-certificate");
     if (!o.hasServer) return UsageError("say which server with --server NAME");
-    if (o.list || o.hasProfile || o.hasFormat || o.hasOutput)
+    if (o.list || o.hasProfile || o.hasFormat || o.hasOutput || o.hasValues)
       return UsageError(
           "--show-certificate and --trust-certificate take only --server and "
           "--catalogue");
   } else if (o.list) {
-    if (o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer)
+    if (o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer || o.hasValues)
       return UsageError("--list takes no other option than --catalogue");
   } else {
     if (!o.hasProfile) return UsageError("say which profile to run with --profile NAME");
@@ -409,6 +415,8 @@ int RunReportCommand(const std::vector<std::string>& args) {
                         "' (use ldif, html, xls, xlsx, doc, txt, csv, tab, rtf, dif or slk)");
     if (o.output.empty())
       return UsageError("--output needs a file name (or - for standard output)");
+    if (o.hasValues && o.values != "readable" && o.values != "raw")
+      return UsageError("unknown --values '" + o.values + "' (use readable or raw)");
     if (o.output == "-" && (*type == xtExcel || *type == xtXLSX))
       return UsageError("an Excel report cannot go to standard output; give a file name");
   }

@@ -1,6 +1,7 @@
 -- The catalogue's tables. The build creates lib/quorvel.db with them when it is
--- absent; the program itself never alters them. It creates trusted_certificates
--- (the same statement, src/store/trust.cpp) in a catalogue made before it existed.
+-- absent. The program creates trusted_certificates (the same statement,
+-- src/store/trust.cpp) in a catalogue made before it existed, and adds the
+-- columns later versions read (src/store/catalogueupgrade.cpp) to an older one.
 CREATE TABLE servers (
   id INTEGER PRIMARY KEY AUTOINCREMENT,
   name VARCHAR(255),
@@ -18,7 +19,8 @@ CREATE TABLE profiles (
   basedn VARCHAR(1024),
   scope INTEGER,
   att VARCHAR(4096),
-  filter VARCHAR(4096)
+  filter VARCHAR(4096),
+  readable INTEGER DEFAULT 1
 );
 CREATE TABLE trusted_certificates (
   id INTEGER PRIMARY KEY AUTOINCREMENT,

@@ -7,6 +7,7 @@ namespace quorvel {
 std::vector<TCatalogueServer> ReadCatalogue(Tdata& d) {
   std::vector<TCatalogueServer> out;
   if (!d.servers.Active() || !d.profiles.Active()) return out;
+  const int readable = d.profiles.FieldIndex("readable");
   for (d.servers.First(); !d.servers.Eof(); d.servers.Next()) {
     TCatalogueServer entry;
     TNodeData& s = entry.server;
@@ -33,6 +34,8 @@ std::vector<TCatalogueServer> ReadCatalogue(Tdata& d) {
       p.profile->scope = d.profiles.FieldByName("scope").AsInteger();
       p.profile->filter = d.profiles.FieldByName("filter").AsString();
       p.profile->att = d.profiles.FieldByName("att").AsString();
+      // A catalogue that could not be given the column keeps the old forms.
+      p.profile->readable = readable >= 0 && d.profiles.FieldByName("readable").AsInteger() == 1;
       entry.profiles.push_back(std::move(p));
     }
     out.push_back(std::move(entry));

@@ -7,6 +7,7 @@
 #include <exception>
 #include <utility>
 
+#include "store/catalogueupgrade.h"
 #include "store/filelocations.h"
 #include "store/trust.h"
 #include "store/workingstore.h"
@@ -129,6 +130,10 @@ bool Tdata::Init(const std::string& catalogue, const std::string& working,
   return Guard([&] {
     if (!db.Connected()) db.Open();
     if (!db.Connected()) throw AsgError("Could not open " + catalogue);
+    // An older catalogue gets the columns this version reads; one that
+    // cannot be written is read as it is.
+    quorvel::UpgradeCatalogue(db);
+    readable_column_ = quorvel::HasColumn(db, "profiles", "readable");
     if (!servers.Active()) servers.Open();
     if (!profiles.Active()) profiles.Open();
     prop.TableName = "property";
@@ -174,11 +179,14 @@ bool Tdata::DeleteServer(const std::string& id) {
 
 int Tdata::AddProfile(const std::string& name, const std::string& serverid,
                       const std::string& basedn, const std::string& scope,
-                      const std::string& filter, const std::string& att) {
-  if (!IsNumber(serverid) || !IsNumber(scope)) return 0;
+                      const std::string& filter, const std::string& att,
+                      const std::string& readable) {
+  if (!IsNumber(serverid) || !IsNumber(scope) || !IsNumber(readable)) return 0;
+  const bool withReadable = readable_column_;
   if (!RunSql(sql,
-              "INSERT INTO profiles (name,serverid,basedn,scope,att,filter) VALUES (?," + serverid +
-                  ", ?, " + scope + ", ?, ?)",
+              std::string("INSERT INTO profiles (name,serverid,basedn,scope,att,filter") +
+                  (withReadable ? ",readable" : "") + ") VALUES (?," + serverid + ", ?, " + scope +
+                  ", ?, ?" + (withReadable ? ", " + readable : std::string()) + ")",
               {name, basedn, att, filter}))
     return 0;
   const int64_t id = db.LastInsertRowId();
@@ -189,11 +197,14 @@ int Tdata::AddProfile(const std::string& name, const std::string& serverid,
 bool Tdata::UpdateProfile(const std::string& id, const std::string& name,
                           const std::string& serverid, const std::string& basedn,
                           const std::string& scope, const std::string& filter,
-                          const std::string& att) {
+                          const std::string& att, const std::string& readable) {
   if (!IsNumber(id) || !IsNumber(serverid) || !IsNumber(scope)) return false;
+  if (!readable.empty() && !IsNumber(readable)) return false;
+  const std::string setReadable =
+      readable.empty() || !readable_column_ ? std::string() : ", readable = " + readable;
   return RunSql(sql,
-                "UPDATE profiles SET name = ?, serverid = " + serverid +
-                    ", basedn = ?, scope = " + scope + ", att = ?, filter = ? WHERE id = " + id,
+                "UPDATE profiles SET name = ?, serverid = " + serverid + ", basedn = ?, scope = " +
+                    scope + ", att = ?, filter = ?" + setReadable + " WHERE id = " + id,
                 {name, basedn, att, filter});
 }
 

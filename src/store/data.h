@@ -48,11 +48,16 @@ class Tdata {
                     const std::string& port, const std::string& ssl, const std::string& uid,
                     const std::string& pwd, const std::string& basedn);
   bool DeleteServer(const std::string& id);
+  // readable: "1" shows directory values in their readable forms, "0" as
+  // received (a new profile is on); UpdateProfile leaves it as stored when
+  // it is empty. A catalogue without the column (one that could not be
+  // upgraded) stores the other fields only.
   int AddProfile(const std::string& name, const std::string& serverid, const std::string& basedn,
-                 const std::string& scope, const std::string& filter, const std::string& att);
+                 const std::string& scope, const std::string& filter, const std::string& att,
+                 const std::string& readable = "1");
   bool UpdateProfile(const std::string& id, const std::string& name, const std::string& serverid,
                      const std::string& basedn, const std::string& scope, const std::string& filter,
-                     const std::string& att);
+                     const std::string& att, const std::string& readable = std::string());
   bool DeleteProfile(const std::string& id);
   // columns: "oid;" followed by the profile's attribute list.
   bool CreateExportTable(const std::string& columns);
@@ -113,6 +118,7 @@ class Tdata {
   std::vector<std::vector<std::string>> batch_;  // the open batch's rows
   std::string last_error_;
   TWorkingStoreOpen working_store_;
+  bool readable_column_ = false;  // the catalogue's profiles have `readable`
 };
 
 namespace quorvel {

@@ -21,6 +21,9 @@ struct TProfileNodeData {
   int scope = 2;  // 0 base object, 1 one level, 2 whole subtree, -1 unknown
   std::string filter;
   std::string att;  // requested attribute names separated by ";"
+  // Directory values in their readable forms (SIDs, GUIDs, times); see
+  // ldap/valueforms.h. New profiles have it on.
+  bool readable = true;
 };
 
 struct TNodeData {

@@ -20,7 +20,7 @@ search -D "$QUORVEL_LDAP_USER_DN" -w "$QUORVEL_LDAP_USER_PW" -b "$QUORVEL_LDAP_B
 check "size limit for the normal user" 4 $?
 n=$(search -D "$QUORVEL_LDAP_ADMIN_DN" -w "$QUORVEL_LDAP_ADMIN_PW" -b "$QUORVEL_LDAP_BASE" \
   '(objectClass=*)' dn | grep -c '^dn:')
-check "the admin reads every entry" 3018 "$n"
+check "the admin reads every entry" 3023 "$n"
 for who in CAPPED TOTALCAP; do
   dn_var=QUORVEL_LDAP_${who}_DN pw_var=QUORVEL_LDAP_${who}_PW
   search -D "${!dn_var}" -w "${!pw_var}" -b "$QUORVEL_LDAP_BASE" '(objectClass=*)' dn >/dev/null
@@ -28,7 +28,7 @@ for who in CAPPED TOTALCAP; do
 done
 n=$(search -D "$QUORVEL_LDAP_CAPPED_DN" -w "$QUORVEL_LDAP_CAPPED_PW" -b "$QUORVEL_LDAP_BASE" \
   -E pr=500/noprompt '(objectClass=*)' dn | grep -c '^dn:')
-check "a paged search of the capped identity reads every entry" 3018 "$n"
+check "a paged search of the capped identity reads every entry" 3023 "$n"
 search -D "$QUORVEL_LDAP_TOTALCAP_DN" -w "$QUORVEL_LDAP_TOTALCAP_PW" -b "$QUORVEL_LDAP_BASE" \
   -E pr=500/noprompt '(objectClass=*)' dn >/dev/null
 check "a paged search of the total-capped identity stops too" 4 $?

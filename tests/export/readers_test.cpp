@@ -318,4 +318,46 @@ TEST_F(ExportReaders, AHundredThousandRows) {
   EXPECT_FALSE(quorvel::FileExists(dir.File("big.xls")));
 }
 
+TEST_F(ExportReaders, ReadableDirectoryTimesAreDateCellsInAWorkbook) {
+  // Columns named after time attributes hold readable times (date-time cells)
+  // and other values (text or numbers as ever); the same text under another
+  // column, several times in one cell, raw values and a time before 1900
+  // stay as they were. The property table's Value cells follow their Name.
+  const std::vector<std::string> results = {"oid", "pwdLastSet", " WhenCreated", "description"};
+  const std::vector<TkxValues> resultRows = {
+      {"cn=a", "2026-12-08 17:37:23", "2026-12-08 15:37:23", "2026-12-08 17:37:23"},
+      {"cn=b", "9223372036854775807", "[2026-01-01 00:00:00][2026-01-02 00:00:00]", "x"},
+      {"cn=c", "0", "20261208173723.0Z", ""},
+      {"cn=d", "1601-01-01 00:00:00", "2026-02-30 00:00:00", "y"},
+      {"cn=e", "1900-03-01 00:00:01", "9999-12-31 23:59:59", "z"},
+  };
+  const std::vector<std::string> property = {"Icon", "Name", "Value", "Type", "Size"};
+  const std::vector<TkxValues> propertyRows = {
+      {"0", "cn", "2026-12-08 17:37:23", "TEXT", "19"},
+      {"0", "lastLogonTimestamp", "2026-12-08 17:37:37", "TEXT", "18"},
+      {"0", "objectGUID", "1effbc1e-4aa3-4f9d-a508-d4d81f1f5873", "BINARY", "16"},
+  };
+  struct Case {
+    const char* name;
+    const std::vector<std::string>& header;
+    const std::vector<TkxValues>& rows;
+    const char* times;
+  } cases[] = {
+      {"results", results, resultRows, "[[0,1],[0,2],[4,1],[4,2]]"},
+      {"property", property, propertyRows, "[[1,2]]"},
+  };
+  for (const Case& c : cases) {
+    auto src = Table(c.header, c.rows);
+    Exporter x(src, dir.Path());
+    x.engine.ExportType = xtXLSX;
+    const std::string report = dir.File(std::string(c.name) + ".xlsx");
+    ASSERT_TRUE(x.engine.ExportToPath(report)) << x.engine.LastRun().Message;
+    std::string j = "{\"header\":" + JsonRow(c.header) + ",\"times\":" + c.times + ",\"rows\":[";
+    for (std::size_t i = 0; i < c.rows.size(); ++i) j += (i ? "," : "") + JsonRow(c.rows[i]);
+    const std::string expected = dir.File(std::string(c.name) + ".json");
+    WriteAll(expected, j + "]}");
+    ExpectReads("xlsx", report, expected);
+  }
+}
+
 }  // namespace

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include "sqlstore/testutil.h"
+#include "store/catalogueupgrade.h"
+#include "store/cataloguereader.h"
 #include "store/data.h"
 #include "store/testcatalogue.h"
 
@@ -84,8 +86,9 @@ TEST_F(DataTest, ProfilesKeepAttributeAndFilterInTheirColumns) {
   const int s = d.AddServer("srv", "h", "389", "N", "", "", "");
   const int p = d.AddProfile(kHard, std::to_string(s), "ou=\"x\"", "2", "(cn=*\"*)", "cn;mail");
   EXPECT_GT(p, 0);
-  EXPECT_EQ(d.sql.SQL(), "INSERT INTO profiles (name,serverid,basedn,scope,att,filter) VALUES (?," +
-                             std::to_string(s) + ", ?, 2, ?, ?)");
+  EXPECT_EQ(d.sql.SQL(),
+            "INSERT INTO profiles (name,serverid,basedn,scope,att,filter,readable) VALUES (?," +
+                std::to_string(s) + ", ?, 2, ?, ?, 1)");
   EXPECT_EQ(
       Rows("select name, serverid, basedn, scope, att, filter from profiles"),
       std::vector<std::string>{kHard + "|" + std::to_string(s) + "|ou=\"x\"|2|cn;mail|(cn=*\"*)"});
@@ -96,6 +99,58 @@ TEST_F(DataTest, ProfilesKeepAttributeAndFilterInTheirColumns) {
   EXPECT_EQ(d.sql.SQL(), "DELETE FROM profiles WHERE id =" + std::to_string(p));
   EXPECT_TRUE(Rows("select * from profiles").empty());
   EXPECT_EQ(d.AddProfile("x", "abc", "", "2", "", ""), 0);
+}
+
+// Readable directory values per profile: a new profile has them on; a
+// catalogue from before the column existed gets it with 0 for every profile
+// it holds, so their reports do not change.
+TEST_F(DataTest, ReadableValuesPerProfileAndTheCatalogueUpgrade) {
+  const int s = d.AddServer("srv", "h", "389", "N", "", "", "");
+  const int on = d.AddProfile("on", std::to_string(s), "o=x", "2", "(cn=*)", "cn");
+  const int off = d.AddProfile("off", std::to_string(s), "o=x", "2", "(cn=*)", "cn", "0");
+  EXPECT_EQ(Rows("select name, readable from profiles order by id"),
+            (std::vector<std::string>{"on|1", "off|0"}));
+  EXPECT_TRUE(
+      d.UpdateProfile(std::to_string(on), "on", std::to_string(s), "o=x", "2", "(f)", "cn"));
+  EXPECT_TRUE(
+      d.UpdateProfile(std::to_string(off), "off", std::to_string(s), "o=x", "2", "(f)", "cn", "1"));
+  EXPECT_EQ(Rows("select name, readable from profiles order by id"),
+            (std::vector<std::string>{"on|1", "off|1"}));
+  EXPECT_EQ(d.AddProfile("bad", std::to_string(s), "o=x", "2", "(cn=*)", "cn", "yes"), 0);
+
+  // A catalogue made before the column: its profiles read as off, new ones on.
+  const std::string old = dir.Write("old.db", "");
+  {
+    TASQLite3DB db;
+    db.SetDriverDLL(kEngine);
+    db.SetDatabase(old);
+    db.Open();
+    db.ExecDirect(
+        "CREATE TABLE servers (id INTEGER PRIMARY KEY AUTOINCREMENT, name, server, port, ssl, "
+        "uid, pwd, basedn);"
+        "CREATE TABLE profiles (id INTEGER PRIMARY KEY AUTOINCREMENT, name, serverid, basedn, "
+        "scope, att, filter);"
+        "INSERT INTO servers (name,server,port,ssl) VALUES ('srv','h',389,'N');"
+        "INSERT INTO profiles (name,serverid,basedn,scope,att,filter) VALUES "
+        "('scheduled',1,'o=x',2,'objectSid','(cn=*)');");
+    db.Close();
+  }
+  Tdata upgraded;
+  ASSERT_TRUE(InitDatabases(upgraded, old, dir.Write("dump2.db", ""), kEngine))
+      << upgraded.LastError();
+  EXPECT_TRUE(quorvel::HasColumn(upgraded.db, "profiles", "readable"));
+  auto catalogue = quorvel::ReadCatalogue(upgraded);
+  ASSERT_EQ(catalogue.size(), 1u);
+  ASSERT_EQ(catalogue[0].profiles.size(), 1u);
+  EXPECT_FALSE(catalogue[0].profiles[0].profile->readable);
+  EXPECT_GT(upgraded.AddProfile("new", "1", "o=x", "2", "(cn=*)", "cn"), 0);
+  EXPECT_TRUE(quorvel::UpgradeCatalogue(upgraded.db));  // nothing left to do
+  TASQLite3Query q(&upgraded.db);
+  q.SetSQL("select name || '|' || readable from profiles order by id");
+  q.Open();
+  ASSERT_EQ(q.RecordCount(), 2);
+  EXPECT_EQ(q.CellText(0, 0), "scheduled|0");
+  EXPECT_EQ(q.CellText(1, 0), "new|1");
 }
 
 TEST_F(DataTest, ExportTableLayoutAndRows) {

@@ -4,11 +4,15 @@ with the expected table.
 
 usage: check_report.py FORMAT REPORT EXPECTED.json
 
-EXPECTED.json holds {"header": [...], "rows": [[...], ...], "widths": [...]}.
+EXPECTED.json holds {"header": [...], "rows": [[...], ...], "widths": [...]} and,
+for xlsx, optionally "times": [[row, column], ...], the data cells (counted from
+0 below the header) that must be date-time cells; their expected text is the
+"YYYY-MM-DD hh:mm:ss" the cell shows.
 Prints every difference and exits 1 when there is one.
 """
 import base64
 import csv
+import datetime
 import decimal
 import html.parser
 import json
@@ -155,13 +159,16 @@ CONTROL_ESCAPE = re.compile(r"_x(00[01][0-9A-Fa-f])_")
 
 
 def read_xlsx(path, exp):
-    """Every cell with its type: numbers exactly where the text is a number
+    """Every cell with its type: date-times exactly at the expected "times"
+    (shown as yyyy-mm-dd hh:mm:ss), numbers exactly where the text is a number
     text, strings everywhere else; the header row bold on the grid's header
     colour, frozen, and an autofilter over the used range."""
     import openpyxl
     book = openpyxl.load_workbook(path)
     sheet = book.worksheets[0]
     header, rows = exp["header"], exp["rows"]
+    times = {(r + 1, c) for r, c in exp.get("times", [])}
+    cells_of = list(sheet.iter_rows())
     ncols = len(header)
     assert sheet.freeze_panes == "A2", sheet.freeze_panes
     last = openpyxl.utils.get_column_letter(ncols)
@@ -173,7 +180,13 @@ def read_xlsx(path, exp):
     for r, row in enumerate(sheet.iter_rows(values_only=True)):
         cells = []
         for c, v in enumerate(row):
-            if v is None:
+            if (r, c) in times:
+                fmt = cells_of[r][c].number_format
+                if not isinstance(v, datetime.datetime) or fmt != "yyyy-mm-dd hh:mm:ss":
+                    print("row %d col %d: %r (format %r), expected a date-time" % (r, c, v, fmt))
+                    sys.exit(1)
+                cells.append(v.strftime("%Y-%m-%d %H:%M:%S"))
+            elif v is None:
                 cells.append("")
             elif isinstance(v, str):
                 # XML cannot carry a CR or other control character as it is:
