@@ -412,6 +412,121 @@ TEST_F(ReportTest, AKilledRunLeavesTheOldReportOrTheWholeNewOne) {
   EXPECT_TRUE(ReadFile(out) == complete);
 }
 
+std::string Json(const std::string& s) {
+  std::string r = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') r += '\\';
+    r += static_cast<char>(c);
+  }
+  return r + "\"";
+}
+
+std::string JsonRow(const std::vector<std::string>& row) {
+  std::string r = "[";
+  for (std::size_t i = 0; i < row.size(); ++i) r += (i ? "," : "") + Json(row[i]);
+  return r + "]";
+}
+
+// Values of a Windows domain's directory (the test directory's ou=ad): with
+// readable values the SIDs, GUIDs and times in the forms administrators read,
+// the same in every format, times as date-time cells in a workbook; with raw
+// values as the directory sends them. Values that are not text (a NUL byte,
+// bytes that are not UTF-8, a malformed SID, a 15-byte GUID) are Base64 of
+// their bytes either way. Each report is read back by an independent reader.
+TEST_F(ReportTest, DirectoryValuesReadableOrRawInEveryFormat) {
+  // A catalogue of its own, made from the schema the build uses.
+  const std::string catalogue = dir_ + "/ad.db";
+  const std::string att =
+      "sAMAccountName;objectSid;objectGUID;whenCreated;pwdLastSet;lastLogonTimestamp;"
+      "accountExpires;sIDHistory;whenChanged;userParameters";
+  const std::string sql =
+      "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn) VALUES "
+      "('Admin','127.0.0.1'," +
+      std::to_string(Slapd().port) + ",'N','" + Slapd().adminDn + "','" + Slapd().adminPw + "','" +
+      Slapd().base +
+      "');"
+      "INSERT INTO profiles (name,serverid,basedn,scope,att,filter,readable) "
+      "VALUES ('ad',1,'ou=ad," +
+      Slapd().base + "',1,'" + att +
+      "','(objectClass=quorvelDomainAccount)',1),"
+      "('ad raw',1,'ou=ad," +
+      Slapd().base + "',1,'" + att + "','(objectClass=quorvelDomainAccount)',0);";
+  const std::string make = "sqlite3 " + Quote(catalogue) + " <" +
+                           Quote(std::string(QUORVEL_SOURCE_DIR) + "/src/store/catalogue.sql") +
+                           " && sqlite3 " + Quote(catalogue) + " " + Quote(sql);
+  ASSERT_EQ(std::system(make.c_str()), 0);
+
+  const std::string ad = ",ou=ad," + Slapd().base;
+  const std::vector<std::string> header = {
+      "oid",         "sAMAccountName", "objectSid",          "objectGUID",
+      "whenCreated", "pwdLastSet",     "lastLogonTimestamp", "accountExpires",
+      "sIDHistory",  "whenChanged",    "userParameters"};
+  const std::string malformedSid = "AQUAAAAAAAUVAAAAx/f+13x3VciUWs4B9QEA";
+  const std::string shortGuid = "Hrz/HqNKnU+lCNTYHx9Y";
+  const std::vector<std::vector<std::string>> readable = {
+      {"cn=Administrator" + ad, "Administrator", "S-1-5-21-3623811015-3361044348-30300820-500",
+       "1effbc1e-4aa3-4f9d-a508-d4d81f1f5873", "2026-12-08 17:37:23", "2026-12-08 17:37:23",
+       "2026-12-08 17:37:37", "9223372036854775807", "[S-1-5-21-1-2-3-1106][S-1-5-32-544]", "", ""},
+      {"cn=Guest" + ad, "Guest", malformedSid, shortGuid, "", "0", "", "0", "",
+       "2026-12-08 15:37:23", ""},
+      {"cn=latin1" + ad, "latin1", "", "", "", "", "", "", "", "", "Y2Fm6Q=="},
+      {"cn=nul" + ad, "nul", "", "", "", "", "", "", "", "", "YQBi"},
+  };
+  std::vector<std::vector<std::string>> raw = readable;
+  raw[0][2] = "AQUAAAAAAAUVAAAAx/f+13x3VciUWs4B9AEAAA==";
+  raw[0][3] = "Hrz/HqNKnU+lCNTYHx9Ycw==";
+  raw[0][4] = "20261208173723.0Z";
+  raw[0][5] = "134412250436290510";
+  raw[0][6] = "134412250570500960";
+  raw[0][8] = "[AQUAAAAAAAUVAAAAAQAAAAIAAAADAAAAUgQAAA==][AQIAAAAAAAUgAAAAIAIAAA==]";
+  raw[1][9] = "20261208173723+0200";
+
+  auto expected = [&](const std::string& name, const std::vector<std::vector<std::string>>& rows,
+                      const std::string& times) {
+    std::string j = "{\"header\":" + JsonRow(header) + ",\"times\":" + times + ",\"rows\":[";
+    for (std::size_t i = 0; i < rows.size(); ++i) j += (i ? "," : "") + JsonRow(rows[i]);
+    const std::string path = dir_ + "/" + name + ".json";
+    std::ofstream(path, std::ios::binary) << j << "]}";
+    return path;
+  };
+  const std::string readableJson = expected("readable", readable, "[[0,4],[0,5],[0,6],[1,9]]");
+  const std::string rawJson = expected("raw", raw, "[]");
+  const std::string checker =
+      std::string(QUORVEL_SOURCE_DIR) + "/tests/export/readers/check_report.py";
+  const struct {
+    const char* profile;
+    const char* values;  // --values, or nullptr for the profile's own setting
+    const char* format;
+    const std::string& json;
+  } runs[] = {
+      {"ad", nullptr, "csv", readableJson},         {"ad", nullptr, "tab", readableJson},
+      {"ad", nullptr, "ldif", readableJson},        {"ad", nullptr, "html", readableJson},
+      {"ad", nullptr, "rtf", readableJson},         {"ad", nullptr, "xls", readableJson},
+      {"ad", nullptr, "xlsx", readableJson},        {"ad raw", nullptr, "csv", rawJson},
+      {"ad raw", nullptr, "xlsx", rawJson},         {"ad", "raw", "csv", rawJson},
+      {"ad raw", "readable", "xlsx", readableJson},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(std::string(run.profile) + " " + run.format);
+    const std::string out = dir_ + "/ad-" + run.profile + "." + run.format;
+    std::string args = "--catalogue " + Quote(catalogue) + " --profile " + Quote(run.profile) +
+                       " --format " + run.format + " --output " + Quote(out);
+    if (run.values) args += std::string(" --values ") + run.values;
+    RunOutput r = RunReport(args, dir_);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string check = "/usr/bin/python3 " + Quote(checker) + " " + run.format + " " +
+                              Quote(out) + " " + Quote(run.json) + " >" +
+                              Quote(dir_ + "/check.txt") + " 2>&1";
+    EXPECT_EQ(std::system(check.c_str()), 0) << ReadFile(dir_ + "/check.txt");
+  }
+  RunOutput bad = RunReport(
+      "--catalogue " + Quote(catalogue) + " --profile ad --format csv --output - --values pretty",
+      dir_);
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("unknown --values 'pretty' (use readable or raw)"), std::string::npos)
+      << bad.err;
+}
+
 TEST_F(ReportTest, HelpAndVersion) {
   RunOutput h = RunReport("--help", dir_);
   EXPECT_EQ(h.status, 0);
