@@ -322,6 +322,39 @@ TEST_F(RunTest, ConnectionTestFromTheServerDialog) {
   EXPECT_TRUE(errors[1].contains("ErrorCode: 10061")) << errors[1].toStdString();
 }
 
+TEST_F(RunTest, DirectoryValuesShowReadablyInTheGridAndProperties) {
+  // The grid shows what the profile's setting gives (on for a new profile);
+  // Properties lists every value readably, its type and raw size as ever.
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  const std::string ad = "ou=ad," + env_->base;
+  Catalogue({Admin("dir", ad)},
+            {{"ad", 0, ad, 1, "(cn=Administrator)", "objectSid;objectGUID;pwdLastSet;sIDHistory"}});
+  Start();
+  RunProfile({"dir", "ad"});
+  ASSERT_EQ(form_->grid->model()->rowCount(), 1);
+  EXPECT_EQ(Cell(0, 1), "S-1-5-21-3623811015-3361044348-30300820-500");
+  EXPECT_EQ(Cell(0, 2), "1effbc1e-4aa3-4f9d-a508-d4d81f1f5873");
+  EXPECT_EQ(Cell(0, 3), "2026-12-08 17:37:23");
+  EXPECT_EQ(Cell(0, 4), "[S-1-5-21-1-2-3-1106][S-1-5-32-544]");
+
+  form_->tabs->setCurrentIndex(1);
+  QApplication::processEvents();
+  auto* br = form_->tv_browse;
+  Click(br, Item(br, {"dir"}));
+  form_->o_browse->trigger();
+  const QString admin = QString::fromStdString("cn=Administrator," + ad);
+  ASSERT_NE(Item(br, {"dir", admin}), nullptr);
+  Click(br, Item(br, {"dir", admin}));
+  form_->o_properties->trigger();
+  QStringList rows;
+  for (int r = 0; r < form_->grid->model()->rowCount(); ++r)
+    if (Cell(r, 1) == "objectSid" || Cell(r, 1) == "objectGUID" || Cell(r, 1) == "whenCreated")
+      rows.append(Cell(r, 1) + "|" + Cell(r, 2) + "|" + Cell(r, 3) + "|" + Cell(r, 4));
+  EXPECT_EQ(rows, QStringList({"objectGUID|1effbc1e-4aa3-4f9d-a508-d4d81f1f5873|BINARY|16",
+                               "objectSid|S-1-5-21-3623811015-3361044348-30300820-500|BINARY|28",
+                               "whenCreated|2026-12-08 17:37:23|TEXT|17"}));
+}
+
 TEST_F(RunTest, BrowseTwoLevelsThenListProperties) {
   QUORVEL_REQUIRE_SLAPD(*env_);
   Catalogue({Admin("tree", "ou=tree," + env_->base), Admin("people", People())});

@@ -544,4 +544,48 @@ TEST_F(WorkspaceTest, AddProfileActsOnlyOnAServerNode) {
   EXPECT_EQ(seam_->dialogsShown, 0);
 }
 
+TEST_F(WorkspaceTest, ProfileKeepsItsReadableValuesSetting) {
+  // A new profile shows directory values readably unless the box is cleared;
+  // editing shows the stored setting and stores the changed one.
+  Catalogue({{"srv", "h", 389}}, {});
+  Start();
+  auto* tv = form_->tv_workspace;
+  Click(tv, Item(tv, {"srv"}));
+  bool shown = false;
+  QString text;
+  seam_->dialogs.push_back([&](QDialog& d) {
+    auto& f = static_cast<TProfileForm&>(d);
+    shown = f.ed_readable->isChecked();
+    text = f.ed_readable->text();
+    f.ed_name->setText("raw");
+    f.ed_readable->setChecked(false);
+    f.btnsave->click();
+  });
+  form_->n_profile->trigger();
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(text, "Readable Active Directory values (SIDs, GUIDs, times)");
+  EXPECT_EQ(CatalogueRows("profiles", "name,readable"),
+            std::vector<std::string>({"name=raw|readable=0"}));
+
+  Click(tv, Item(tv, {"srv", "raw"}));
+  seam_->dialogs.push_back([&](QDialog& d) {
+    auto& f = static_cast<TProfileForm&>(d);
+    shown = f.ed_readable->isChecked();
+    f.ed_readable->setChecked(true);
+    f.btnsave->click();
+  });
+  form_->mnu_edit_object->trigger();
+  EXPECT_FALSE(shown);
+  EXPECT_EQ(CatalogueRows("profiles", "name,readable"),
+            std::vector<std::string>({"name=raw|readable=1"}));
+  // The tree's record follows: the next edit shows it on.
+  seam_->dialogs.push_back([&](QDialog& d) {
+    auto& f = static_cast<TProfileForm&>(d);
+    shown = f.ed_readable->isChecked();
+    f.btncancel->click();
+  });
+  form_->mnu_edit_object->trigger();
+  EXPECT_TRUE(shown);
+}
+
 }  // namespace
