@@ -11,7 +11,12 @@
 # then reads the rest in pages, and the reference is
 # `ldapsearch -E pr=1000/noprompt`.
 #
-#   bench/end_to_end.sh [-n N] [--build DIR] [--repeat R] [--capped]
+# --readable gives every person a domain account's values as well (SID, GUID,
+# whenCreated and three 100-ns times, all in the profile) and compares
+# `quorvel-report --values readable` with `--values raw` over the same
+# entries, alternating. Target: readable at most 5% slower (ratio 1.05).
+#
+#   bench/end_to_end.sh [-n N] [--build DIR] [--repeat R] [--capped | --readable]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -19,13 +24,15 @@ n=100000
 build="$root/build"
 repeat=3
 capped=0
+readable=0
 while [ $# -gt 0 ]; do
   case "$1" in
     -n) n=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --repeat) repeat=$2; shift 2 ;;
     --capped) capped=1; shift ;;
-    *) echo "usage: bench/end_to_end.sh [-n N] [--build DIR] [--repeat R] [--capped]" >&2; exit 1 ;;
+    --readable) readable=1; shift ;;
+    *) echo "usage: bench/end_to_end.sh [-n N] [--build DIR] [--repeat R] [--capped | --readable]" >&2; exit 1 ;;
   esac
 done
 
@@ -40,7 +47,11 @@ cleanup() {
 trap cleanup EXIT
 
 echo "== directory of $n people"
-start_bench_directory "$work/slapd" "$n"
+if [ "$readable" = 1 ]; then
+  start_bench_directory "$work/slapd" "$n" --ad
+else
+  start_bench_directory "$work/slapd" "$n"
+fi
 bind_dn=$QUORVEL_LDAP_ADMIN_DN bind_pw=$QUORVEL_LDAP_ADMIN_PW
 reference=("${bench_ldapsearch[@]}")
 reference_name="ldapsearch -x -LLL"
@@ -58,6 +69,8 @@ sqlite3 "$work/catalogue.db" "INSERT INTO servers (name,server,port,ssl,uid,pwd,
 
 ldif_size=$("${reference[@]}" | wc -c)
 
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
 # Runs a command under /usr/bin/time -v; prints "seconds kilobytes".
 measure() {
   /usr/bin/time -v "$@" >/dev/null 2>"$work/time.txt" || { cat "$work/time.txt" >&2; return 1; }
@@ -65,7 +78,29 @@ measure() {
               /Maximum resident set size/ { kb = $2 } END { printf "%.3f %d\n", s, kb }' "$work/time.txt"
 }
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+if [ "$readable" = 1 ]; then
+  raw_t=(); read_t=(); read_m=()
+  for i in $(seq "$repeat"); do
+    read -r t m < <(measure "$build/quorvel-report" --catalogue "$work/catalogue.db" \
+      --profile bench --format csv --output "$work/raw.csv" --values raw)
+    raw_t+=("$t")
+    read -r t m < <(measure "$build/quorvel-report" --catalogue "$work/catalogue.db" \
+      --profile bench --format csv --output "$work/readable.csv" --values readable)
+    read_t+=("$t"); read_m+=("$m")
+  done
+  wt=$(printf '%s\n' "${raw_t[@]}" | median); rt=$(printf '%s\n' "${read_t[@]}" | median)
+  rm_=$(printf '%s\n' "${read_m[@]}" | median)
+  rows=$(($(wc -l < "$work/readable.csv") - 1))
+  [ "$rows" = "$n" ] || echo "WARNING: the report holds $rows entries, not $n" >&2
+  echo "entries in the report:      $rows"
+  echo "LDIF size of the result:    $ldif_size bytes"
+  echo "sample row (readable):      $(sed -n 2p "$work/readable.csv")"
+  echo "--values raw:               ${wt} s"
+  echo "--values readable:          ${rt} s, peak ${rm_} KiB"
+  awk -v r="$rt" -v w="$wt" 'BEGIN { printf "readable/raw ratio (median): %.3f (target at most 1.05)\n", (w > 0) ? r / w : 0 }'
+  exit 0
+fi
+
 ours_t=(); ours_m=(); ref_t=(); ref_m=()
 for i in $(seq "$repeat"); do
   read -r t m < <(measure "${reference[@]}")
