@@ -47,7 +47,8 @@ What the directory holds (DNs the tests can rely on; B = dc=quorvel,dc=test):
     cn=Guest                         sAMAccountName Guest, a malformed objectSid (27 bytes),
                                      a 15-byte objectGUID, accountExpires 0, pwdLastSet 0,
                                      whenChanged 20261208173723+0200 (an offset)
-    cn=nul                           sAMAccountName nul, userParameters "a", NUL, "b"
+    cn=nul                           sAMAccountName nul, userParameters "a", NUL, "b",
+                                     description "line one", LF, "line two"
     cn=latin1                        sAMAccountName latin1, userParameters "caf" E9 (not UTF-8)
 Entries in total: 3,024 (more than 1,000: a size limit of 1,000 answers result 4).
 The admin (rootdn) is cn=admin,B; see scripts/slapd-harness.sh for the passwords.
@@ -120,7 +121,7 @@ def ad_values(out):
            ("whenChanged", "20261208173723+0200")])
     entry(out, "cn=nul," + ad,
           [("objectClass", account), ("cn", "nul"), ("sAMAccountName", "nul"),
-           ("userParameters", b"a\x00b")])
+           ("userParameters", b"a\x00b"), ("description", "line one\nline two")])
     entry(out, "cn=latin1," + ad,
           [("objectClass", account), ("cn", "latin1"), ("sAMAccountName", "latin1"),
            ("userParameters", b"caf\xe9")])
