@@ -16,6 +16,7 @@ PKGS=(
   libreoffice-calc-nogui libreoffice-writer-nogui
   xvfb xauth time procps
   openbox xdotool x11-utils x11-apps
+  at-spi2-core dbus python3-pyatspi
   fonts-dejavu-core
   dpkg-dev fakeroot file lintian desktop-file-utils appstream util-linux
 )

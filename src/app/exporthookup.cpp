@@ -53,17 +53,41 @@ TkxDBGridExport& TExportHookup::Engine() {
   return impl_->engine;
 }
 
+bool TExportHookup::ReportedFailure() {
+  TkxDBGridExport& e = impl_->engine;
+  const TkxRunResult& r = e.LastRun();
+  if (r.Result != TkxRunResult::roFailed && (!impl_->failed || r.Result == TkxRunResult::roDone))
+    return false;
+  const std::string target = r.Destination.empty() ? e.FileName : r.Destination;
+  LogError("Error exporting the report" +
+           (target.empty() ? std::string() : " to \"" + target + "\"") + ": " +
+           (r.Message.empty() ? std::string("the report could not be written.") : r.Message));
+  return true;
+}
+
+void TExportHookup::CopyToClipboard() {
+  TkxDBGridExport& e = impl_->engine;
+  impl_->source.SetDataset(impl_->form.gridModel->Dataset());
+  impl_->failed = false;
+  // The clipboard format without the selection window. The format and style
+  // chosen for "Export Report" stay as they were; no file name is needed.
+  const TkxExportType type = e.ExportType;
+  const TkxExportStyle style = e.ExportStyle;
+  e.ExportType = xtClipboard;
+  e.ExportStyle = xsView;
+  e.ExportToTarget();
+  e.ExportType = type;
+  e.ExportStyle = style;
+  ReportedFailure();
+}
+
 void TExportHookup::Run() {
   TkxDBGridExport& e = impl_->engine;
   impl_->source.SetDataset(impl_->form.gridModel->Dataset());
   impl_->failed = false;
   e.RunExportDialog();
   const TkxRunResult& r = e.LastRun();
-  if (r.Result == TkxRunResult::roFailed || (impl_->failed && r.Result != TkxRunResult::roDone)) {
-    const std::string target = r.Destination.empty() ? e.FileName : r.Destination;
-    LogError("Error exporting the report" +
-             (target.empty() ? std::string() : " to \"" + target + "\"") + ": " +
-             (r.Message.empty() ? std::string("the report could not be written.") : r.Message));
+  if (ReportedFailure()) {
     // The engine reuses a chosen name without asking again; after a failure the
     // next export asks anew, so a bad destination does not trap the user.
     e.FileName.clear();

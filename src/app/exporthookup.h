@@ -18,9 +18,15 @@ class TExportHookup {
   // nothing after a cancel, an error naming the file and the reason after a
   // failure, the success line only once the file or clipboard was written.
   void Run();
+  // Ctrl+C: the results as the clipboard format writes them, without asking
+  // anything; a failure is reported as for Run.
+  void CopyToClipboard();
   TkxDBGridExport& Engine();
 
  private:
+  // Reports a failed last run (LogError naming the file and the reason); false
+  // when it did not fail.
+  bool ReportedFailure();
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

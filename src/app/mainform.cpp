@@ -24,6 +24,7 @@
 #include "app/gridmodel.h"
 #include "app/helpviewer.h"
 #include "app/icons.h"
+#include "app/keyboard.h"
 #include "app/messagepane.h"
 #include "app/splash.h"
 #include "app/startupreport.h"
@@ -93,6 +94,8 @@ QAction* ToolButton(QToolBar* bar, const char* name, const QString& tip, int ima
   QAction* a = bar->addAction(ImageListIcon(image), QString());
   a->setObjectName(name);
   a->setToolTip(tip);
+  // The button shows only its picture; a screen reader says its tool tip's caption.
+  if (QWidget* button = bar->widgetForAction(a)) button->setAccessibleName(tip);
   return a;
 }
 
@@ -142,6 +145,11 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   tabs->setCurrentIndex(0);
   // 10.
   SizeStatusPanels();
+  // The keyboard starts in the workspace tree, with no node selected yet: the
+  // first arrow key selects the root (taking the focus would otherwise make
+  // the root current, as if it had been clicked).
+  tv_workspace->setCurrentIndex(QModelIndex());
+  tv_workspace->setFocus(Qt::OtherFocusReason);
 }
 
 TMainForm::~TMainForm() {
@@ -156,21 +164,21 @@ void TMainForm::BuildWindow() {
   resize(760, 598);
 
   // Menu.
-  QMenu* file = menuBar()->addMenu("File");
-  mnu_file_exit = MenuEntry(file, "mnu_file_exit", "Exit", imgExit);
-  QMenu* edit = menuBar()->addMenu("Edit");
-  mnu_edit_object = MenuEntry(edit, "mnu_edit_object", "Current Profile", imgEdit);
-  QMenu* actions = menuBar()->addMenu("Actions");
-  mnu_actions_test = MenuEntry(actions, "mnu_actions_test", "Test Connection", imgTest);
-  mnu_actions_run = MenuEntry(actions, "mnu_actions_run", "Run Report", imgRun);
+  QMenu* file = menuBar()->addMenu("&File");
+  mnu_file_exit = MenuEntry(file, "mnu_file_exit", "E&xit", imgExit);
+  QMenu* edit = menuBar()->addMenu("&Edit");
+  mnu_edit_object = MenuEntry(edit, "mnu_edit_object", "&Current Profile", imgEdit);
+  QMenu* actions = menuBar()->addMenu("&Actions");
+  mnu_actions_test = MenuEntry(actions, "mnu_actions_test", "&Test Connection", imgTest);
+  mnu_actions_run = MenuEntry(actions, "mnu_actions_run", "&Run Report", imgRun);
   actions->addSeparator();
-  mnu_action_report = MenuEntry(actions, "mnu_action_report", "Export Report", imgSave);
+  mnu_action_report = MenuEntry(actions, "mnu_action_report", "&Export Report", imgSave);
   mnu_action_report->setEnabled(false);
-  QMenu* help = menuBar()->addMenu("Help");
-  mnu_help_file = MenuEntry(help, "mnu_help_file", "Table of Contents", imgHelp);
+  QMenu* help = menuBar()->addMenu("&Help");
+  mnu_help_file = MenuEntry(help, "mnu_help_file", "&Table of Contents", imgHelp);
   help->addSeparator();
-  mnu_visit_website = MenuEntry(help, "mnu_visit_website", "Visit Website", imgWebsite);
-  mnu_help_about = MenuEntry(help, "mnu_help_about", "About", imgAbout);
+  mnu_visit_website = MenuEntry(help, "mnu_visit_website", "&Visit Website", imgWebsite);
+  mnu_help_about = MenuEntry(help, "mnu_help_about", "&About", imgAbout);
 
   // Toolbar.
   QToolBar* bar = addToolBar("Toolbar");
@@ -200,7 +208,9 @@ void TMainForm::BuildWindow() {
   tabs->setObjectName("tabs");
   tabs->setFont(QFont("Tahoma", 8));
   tv_workspace = MakeTree(tabs, "tv_workspace");
+  tv_workspace->setAccessibleName("Workspace");
   tv_browse = MakeTree(tabs, "tv_browse");
+  tv_browse->setAccessibleName("Browser");
   tabs->addTab(tv_workspace, "Workspace");
   tabs->addTab(tv_browse, "Browser");
   tabs->tabBar()->setStyleSheet(
@@ -224,6 +234,9 @@ void TMainForm::BuildWindow() {
   title->setStyleSheet("QLabel { color: maroon; background-color: silver; }");
   grid = new QTableView(top);
   grid->setObjectName("grid");
+  grid->setAccessibleName("Results");
+  // Tab leaves the grid for the message pane; the arrow keys move in it.
+  grid->setTabKeyNavigation(false);
   grid->setFrameShape(QFrame::NoFrame);
   grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grid->setFont(QFont("Tahoma", 8));
@@ -240,6 +253,7 @@ void TMainForm::BuildWindow() {
   topLay->addWidget(grid, 1);
   rt_msg = new TMessagePane(right);
   rt_msg->setObjectName("rt_msg");
+  rt_msg->setAccessibleName("Messages");
   rt_msg->setFrameShape(QFrame::NoFrame);
   rt_msg->setFont(QFont("Tahoma", 8));
   {
@@ -270,21 +284,21 @@ void TMainForm::BuildWindow() {
   // Popups.
   Popup = new QMenu(this);
   Popup->setObjectName("Popup");
-  a_server = MenuEntry(Popup, "a_server", "New Server", imgServer);
-  e_server = MenuEntry(Popup, "e_server", "Edit Server", imgEdit);
-  d_server = MenuEntry(Popup, "d_server", "Delete Server", imgDeleteServer);
+  a_server = MenuEntry(Popup, "a_server", "&New Server", imgServer);
+  e_server = MenuEntry(Popup, "e_server", "&Edit Server", imgEdit);
+  d_server = MenuEntry(Popup, "d_server", "&Delete Server", imgDeleteServer);
   sec_server = Popup->addSeparator();
   sec_server->setObjectName("sec_server");
-  n_profile = MenuEntry(Popup, "n_profile", "New Profile", imgRun);
-  e_profile = MenuEntry(Popup, "e_profile", "Edit Profile", imgEdit);
-  d_profile = MenuEntry(Popup, "d_profile", "Delete Profile", imgDeleteProfile);
+  n_profile = MenuEntry(Popup, "n_profile", "New &Profile", imgRun);
+  e_profile = MenuEntry(Popup, "e_profile", "Ed&it Profile", imgEdit);
+  d_profile = MenuEntry(Popup, "d_profile", "De&lete Profile", imgDeleteProfile);
   sec_profile = Popup->addSeparator();
   sec_profile->setObjectName("sec_profile");
-  run_profile = MenuEntry(Popup, "run_profile", "Run", imgRun);
+  run_profile = MenuEntry(Popup, "run_profile", "&Run", imgRun);
   pop_browse = new QMenu(this);
   pop_browse->setObjectName("pop_browse");
-  o_browse = MenuEntry(pop_browse, "o_browse", "Browse", imgBrowse);
-  o_properties = MenuEntry(pop_browse, "o_properties", "Properties", imgEdit);
+  o_browse = MenuEntry(pop_browse, "o_browse", "&Browse", imgBrowse);
+  o_properties = MenuEntry(pop_browse, "o_properties", "&Properties", imgEdit);
 
   // Wiring.
   auto on = [this](QAction* a, void (TMainForm::*handler)()) {
@@ -315,6 +329,19 @@ void TMainForm::BuildWindow() {
   on(run_profile, &TMainForm::run_profileClick);
   on(o_browse, &TMainForm::o_browseClick);
   on(o_properties, &TMainForm::o_propertiesClick);
+  // Copies the results as the clipboard format of "Export Report" does; a
+  // key only (Ctrl+C), enabled with the export commands.
+  copy_results = new QAction("Copy Results", this);
+  copy_results->setObjectName("copy_results");
+  copy_results->setEnabled(false);
+  addAction(copy_results);
+  on(copy_results, &TMainForm::copy_resultsClick);
+  InstallKeyBindings(*this);
+  // Tab and Shift+Tab go round the tabs, the shown tree, the grid and the pane.
+  setTabOrder(tabs->tabBar(), tv_workspace);
+  setTabOrder(tv_workspace, tv_browse);
+  setTabOrder(tv_browse, grid);
+  setTabOrder(grid, rt_msg);
   connect(Popup, &QMenu::aboutToShow, this, [this] { PopupPopup(); });
   connect(pop_browse, &QMenu::aboutToShow, this, [this] { pop_browsePopup(); });
 
@@ -396,14 +423,14 @@ void TMainForm::AddMessage(int kind, const std::string& text) {
   // most every few tens of milliseconds, so long runs are not slowed down.
   if (sinceFlush_.elapsed() >= kRepaintIntervalMs) {
     FlushPane();
-    Status->repaint();
+    RefreshStatus(true);
   }
   if (!flushScheduled_) {
     flushScheduled_ = true;
     QTimer::singleShot(0, this, [this] {
       flushScheduled_ = false;
       FlushPane();
-      Status->update();
+      RefreshStatus(false);
     });
   }
 }
@@ -411,7 +438,17 @@ void TMainForm::AddMessage(int kind, const std::string& text) {
 void TMainForm::ShowConnectionStatus(const TServerNodeData& server) {
   StatusUser = server.uid.empty() ? "Anonymous" : server.uid;
   StatusHost = server.server;
-  Status->repaint();
+  RefreshStatus(true);
+}
+
+void TMainForm::RefreshStatus(bool now) {
+  int panel = 0;
+  for (const std::string* text : {&StatusMessage, &StatusHost, &StatusUser})
+    Status->SetPanelText(panel++, QString::fromStdString(*text));
+  if (now)
+    Status->repaint();
+  else
+    Status->update();
 }
 
 QString TMainForm::StatusPanelText(int panel) const {
@@ -598,4 +635,8 @@ void TMainForm::mnu_help_aboutClick() {
 
 void TMainForm::mnu_action_reportClick() {
   export_->Run();
+}
+
+void TMainForm::copy_resultsClick() {
+  export_->CopyToClipboard();
 }

@@ -85,6 +85,8 @@ class TMainForm : public QMainWindow {
   QMenu* pop_browse = nullptr;
   QAction* o_browse = nullptr;
   QAction* o_properties = nullptr;
+  // Ctrl+C: the results to the clipboard (no menu entry).
+  QAction* copy_results = nullptr;
 
   QTabWidget* tabs = nullptr;
   QTreeWidget* tv_workspace = nullptr;
@@ -127,6 +129,7 @@ class TMainForm : public QMainWindow {
   void mnu_actions_testClick();
   void mnu_actions_runClick();
   void mnu_action_reportClick();
+  void copy_resultsClick();
   void mnu_help_fileClick();
   void mnu_visit_websiteClick();
   void mnu_help_aboutClick();
@@ -151,6 +154,9 @@ class TMainForm : public QMainWindow {
   void StatusDrawPanel(QPainter& p, int panel, const QRect& r);
   void PaneLine(const std::string& line);
   void RepaintStatusThrottled();
+  // Repaints the status bar (at once, or at the next paint) with the panels'
+  // texts readable by assistive technology.
+  void RefreshStatus(bool now);
   void SetRunCommandsEnabled(bool on);
   void SetExportEnabled(bool on);
   void ShowDataset(bool hideFirstColumn);

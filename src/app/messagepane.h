@@ -1,37 +1,81 @@
-// The message pane: a read-only list of text lines that only grows at the
-// end. Lines are kept as plain strings and only the visible ones are painted,
-// so a run that posts a hundred thousand progress lines stays fast.
+// The message pane: a read-only list of text lines that only grows at the end.
+//
+// Every line is kept, in the order written, and costs little: the text is
+// stored as UTF-8 in large blocks with 8 bytes of index per line, and the
+// list view shows it with one row height for all lines, so nothing is laid
+// out or kept per line beyond that. A run that writes a million progress
+// lines holds them in tens of megabytes and stays as fast as a short one.
+//
+// Each line is a row of a list model, which is how assistive technology reads
+// the lines (and how the arrow keys walk them). Ctrl+C and Select All copy the
+// whole text, as does the context menu's "Copy All".
+//
+// Typical use:
+//   pane->AppendLines({" MSG: Please wait..."});  // scrolls to the new last line
+//   pane->Line(pane->LineCount() - 1);            // " MSG: Please wait..."
 #pragma once
 
-#include <QAbstractScrollArea>
+#include <QAbstractListModel>
+#include <QListView>
 #include <QStringList>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvel {
 
-class TMessagePane : public QAbstractScrollArea {
+// The lines, compactly stored, as a list model (one row per line).
+class TMessageLines : public QAbstractListModel {
+  Q_OBJECT
+ public:
+  using QAbstractListModel::QAbstractListModel;
+  // Appends lines at the end, in order.
+  void Append(const QStringList& lines);
+  int Count() const { return static_cast<int>(index_.size()); }
+  // Line i (0 <= i < Count()) as stored, in UTF-8.
+  std::string_view Utf8(int i) const;
+  QString Line(int i) const;
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+ private:
+  // Where a line starts: its block and its offset there. A line never spans
+  // two blocks; it ends where the next line of its block starts, or at the
+  // block's end.
+  struct TSpan {
+    std::uint32_t block;
+    std::uint32_t offset;
+  };
+  void Store(std::string_view utf8);
+  std::vector<std::string> blocks_;
+  std::deque<TSpan> index_;  // grows without moving what it holds
+};
+
+class TMessagePane : public QListView {
   Q_OBJECT
  public:
   explicit TMessagePane(QWidget* parent = nullptr);
   // Appends lines and scrolls to the last one.
   void AppendLines(const QStringList& lines);
-  int LineCount() const { return static_cast<int>(lines_.size()); }
-  const QString& Line(int i) const { return lines_[static_cast<std::size_t>(i)]; }
+  int LineCount() const { return lines_->Count(); }
+  QString Line(int i) const { return lines_->Line(i); }
   QStringList Lines() const;
   // Every line, joined by line breaks.
   QString Text() const;
+  // The widest line measured so far, in pixels (the rows are this wide).
+  int Widest() const { return widest_; }
 
  protected:
-  void paintEvent(QPaintEvent*) override;
-  void resizeEvent(QResizeEvent*) override;
+  bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
-  void UpdateScrollBars();
-  int LineHeight() const;
-  std::vector<QString> lines_;
-  int widest_ = 0;  // widest line measured so far, in pixels
+  TMessageLines* lines_;
+  int widest_ = 0;
 };
 
 }  // namespace quorvel

@@ -60,6 +60,7 @@ void TMainForm::SetRunCommandsEnabled(bool on) {
 void TMainForm::SetExportEnabled(bool on) {
   tb_export->setEnabled(on);
   mnu_action_report->setEnabled(on);
+  copy_results->setEnabled(on);
 }
 
 void TMainForm::ShowDataset(bool hideFirstColumn) {

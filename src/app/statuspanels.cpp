@@ -1,5 +1,6 @@
 #include "app/statuspanels.h"
 
+#include <QLabel>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
@@ -18,15 +19,56 @@ QString ShortenPanelText(const QString& text, int width) {
   return text.left(keep) + "...";
 }
 
+namespace {
+// A label that paints nothing: the panel draws itself; the label carries its
+// text for assistive technology.
+class TPanelText : public QLabel {
+ public:
+  using QLabel::QLabel;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {}
+};
+const char* const kPanelNames[3] = {"Message", "Host", "User"};
+}  // namespace
+
 TStatusPanels::TStatusPanels(DrawPanel draw, QWidget* parent)
     : QWidget(parent), draw_(std::move(draw)) {
   setObjectName("Status");
+  setAccessibleName("Status");
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  for (int i = 0; i < 3; ++i) {
+    auto* label = new TPanelText(this);
+    label->setObjectName(QString("Status_") + kPanelNames[i]);
+    label->setAccessibleDescription(kPanelNames[i]);
+    label->setTextFormat(Qt::PlainText);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    texts_[static_cast<std::size_t>(i)] = label;
+  }
 }
 
 void TStatusPanels::SetPanelWidth(int panel, int width) {
   widths_[static_cast<std::size_t>(panel)] = width;
+  PlaceTexts();
   update();
+}
+
+void TStatusPanels::SetPanelText(int panel, const QString& text) {
+  QLabel* label = texts_[static_cast<std::size_t>(panel)];
+  if (label->text() != text) label->setText(text);
+}
+
+QString TStatusPanels::PanelText(int panel) const {
+  return texts_[static_cast<std::size_t>(panel)]->text();
+}
+
+void TStatusPanels::PlaceTexts() {
+  for (int i = 0; i < 3; ++i) texts_[static_cast<std::size_t>(i)]->setGeometry(PanelRect(i));
+}
+
+void TStatusPanels::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  PlaceTexts();
 }
 
 QRect TStatusPanels::PanelRect(int panel) const {

@@ -6,6 +6,7 @@
 #include <array>
 #include <functional>
 
+class QLabel;
 class QPainter;
 
 namespace quorvel {
@@ -25,13 +26,22 @@ class TStatusPanels : public QWidget {
   int PanelWidth(int panel) const { return widths_[static_cast<std::size_t>(panel)]; }
   QRect PanelRect(int panel) const;
   QSize sizeHint() const override;
+  // The text assistive technology reads for a panel: the panel's whole text,
+  // whatever the painted one is shortened to.
+  void SetPanelText(int panel, const QString& text);
+  QString PanelText(int panel) const;
 
  protected:
   void paintEvent(QPaintEvent*) override;
+  void resizeEvent(QResizeEvent*) override;
 
  private:
+  void PlaceTexts();
   DrawPanel draw_;
   std::array<int, 3> widths_{0, 0, 0};
+  // One unpainted label per panel, where the panel is: what a screen reader
+  // finds there.
+  std::array<QLabel*, 3> texts_{};
 };
 
 }  // namespace quorvel

@@ -10,6 +10,7 @@
 
 #include "app/apptool.h"
 #include "app/gridmodel.h"
+#include "app/keyboard.h"
 #include "app/splash.h"
 #include "common/slapd_env.h"
 #include "sqlstore/dataset.h"
@@ -97,7 +98,7 @@ QStringList TGuiTest::OpenPopup(QTreeWidget* tv, QTreeWidgetItem* item) {
   }
   QStringList visible;
   for (QAction* a : menu->actions())
-    if (a->isVisible()) visible.append(a->isSeparator() ? "-" : a->text());
+    if (a->isVisible()) visible.append(a->isSeparator() ? "-" : WithoutMnemonic(a->text()));
   menu->close();
   return visible;
 }

@@ -14,10 +14,12 @@
 #include <QPlainTextEdit>
 #include <QTableView>
 #include <QPushButton>
+#include <QToolBar>
 
 #include "app/gridmodel.h"
 #include "app/guifixture.h"
 #include "app/helpviewer.h"
+#include "app/keyboard.h"
 #include "app/statuspanels.h"
 #include "dialogs/profileform.h"
 #include "dialogs/serverform.h"
@@ -67,8 +69,12 @@ TEST_F(WorkspaceTest, StartsWithDesignedCommandsAndEmptyTrees) {
       {f.tb_help, "About", true},
       {f.tb_exit, "Exit", true},
   };
+  auto* bar = f.findChild<QToolBar*>("ToolBar");
   for (const Row& r : rows) {
-    const QString shown = r.action->text().isEmpty() ? r.action->toolTip() : r.action->text();
+    // Menu entries show their caption with its mnemonic; a tool button shows
+    // its picture and is named by its caption.
+    QWidget* button = bar->widgetForAction(r.action);
+    const QString shown = button ? button->accessibleName() : WithoutMnemonic(r.action->text());
     EXPECT_EQ(shown, r.text);
     EXPECT_EQ(r.action->isEnabled(), r.enabled) << r.text;
   }
