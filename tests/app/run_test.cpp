@@ -10,6 +10,7 @@
 #include <QTableView>
 
 #include "app/guifixture.h"
+#include "app/messagepane.h"
 #include "common/slapd_env.h"
 #include "app/exporthookup.h"
 #include "dialogs/serverform.h"
@@ -178,6 +179,31 @@ TEST_F(RunTest, ExportReportsOnlyWhatReallyHappened) {
   EXPECT_TRUE(lastLine().contains("CSV or HTML")) << lastLine().toStdString();
   EXPECT_TRUE(form_->PaneLines().contains(" MSG: Exported successfuly to \"" +
                                           QString::fromStdString(folder_) + "data/r.xls\""));
+}
+
+TEST_F(RunTest, CtrlCCopiesTheResultsAndInThePaneItsLines) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  Catalogue({Admin("dir")}, {{"two", 0, People(), 2, "(|(uid=tuser)(uid=smithj))", "cn;sn"}});
+  Start();
+  form_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  // Nothing to copy before a run.
+  EXPECT_FALSE(form_->copy_results->isEnabled());
+  RunProfile({"dir", "two"});
+  ASSERT_EQ(form_->grid->model()->rowCount(), 2);
+  seam_->Clear();
+  form_->grid->setFocus();
+  QTest::keyClick(form_->grid, Qt::Key_C, Qt::ControlModifier);
+  // The clipboard format, as "Export Report" writes it; the format chosen
+  // there is left alone.
+  EXPECT_TRUE(seam_->clipboard.contains("Test User")) << seam_->clipboard.toStdString();
+  EXPECT_TRUE(seam_->clipboard.contains("\r\n"));
+  EXPECT_EQ(seam_->Infos(), QStringList("Data was copied to clipboard!"));
+  EXPECT_EQ(form_->ExportHookup().Engine().ExportType, xtExcel);
+  // In the message pane Ctrl+C copies the pane's lines.
+  form_->rt_msg->setFocus();
+  QTest::keyClick(form_->rt_msg, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(seam_->clipboard, form_->PaneLines().join('\n'));
 }
 
 TEST_F(RunTest, ZeroEntriesAndSizeLimitAreReportedButEnableExport) {
