@@ -5,12 +5,21 @@
 
 namespace quorvel {
 
-QLabel* BoldLabel(const QString& text, QWidget* parent) {
+QLabel* BoldLabel(const QString& text, QWidget* parent, QWidget* buddy) {
   auto* label = new QLabel(text, parent);
+  if (buddy) label->setBuddy(buddy);
   QFont f = label->font();
   f.setBold(true);
   label->setFont(f);
   return label;
+}
+
+void ChainTabOrder(std::initializer_list<QWidget*> widgets) {
+  const QWidget* previous = nullptr;
+  for (QWidget* w : widgets) {
+    if (previous) QWidget::setTabOrder(const_cast<QWidget*>(previous), w);
+    previous = w;
+  }
 }
 
 void MakeFixedDialog(QDialog& dialog) {

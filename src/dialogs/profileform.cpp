@@ -43,9 +43,9 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   ed_att->setTabChangesFocus(true);
   ed_readable = new QCheckBox("Readable Active Directory values (SIDs, GUIDs, times)", this);
   ed_readable->setChecked(true);
-  btnsave = new QPushButton("Save", this);
-  btncancel = new QPushButton("Cancel", this);
-  btnrun = new QPushButton("Run", this);
+  btnsave = new QPushButton("&Save", this);
+  btncancel = new QPushButton("&Cancel", this);
+  btnrun = new QPushButton("&Run", this);
   ed_server->setObjectName("ed_server");
   ed_name->setObjectName("ed_name");
   ed_base->setObjectName("ed_base");
@@ -61,12 +61,12 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   btnrun->setAutoDefault(false);
 
   auto* form = new QFormLayout;
-  form->addRow(quorvel::BoldLabel("Server: ", this), ed_server);
-  form->addRow(quorvel::BoldLabel("Name: ", this), ed_name);
-  form->addRow(quorvel::BoldLabel("Base DN:", this), ed_base);
-  form->addRow(quorvel::BoldLabel("Scope: ", this), cb_scope);
-  form->addRow(quorvel::BoldLabel("Filter: ", this), ed_filter);
-  form->addRow(quorvel::BoldLabel("Attribute\nList: ", this), ed_att);
+  form->addRow(quorvel::BoldLabel("Server: ", this, ed_server), ed_server);
+  form->addRow(quorvel::BoldLabel("&Name: ", this, ed_name), ed_name);
+  form->addRow(quorvel::BoldLabel("&Base DN:", this, ed_base), ed_base);
+  form->addRow(quorvel::BoldLabel("Sc&ope: ", this, cb_scope), cb_scope);
+  form->addRow(quorvel::BoldLabel("&Filter: ", this, ed_filter), ed_filter);
+  form->addRow(quorvel::BoldLabel("&Attribute\nList: ", this, ed_att), ed_att);
   form->addRow(QString(), ed_readable);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
@@ -78,8 +78,17 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   top->addLayout(buttons);
   setFixedSize(sizeHint().expandedTo(QSize(420, 0)));
 
+  TabOrder();
+  // The server's name is shown, not typed: the name is the first field.
+  ed_name->setFocus();
+
   connect(btnsave, &QPushButton::clicked, this, &TProfileForm::btnsaveClick);
   connect(btncancel, &QPushButton::clicked, this, &TProfileForm::btncancelClick);
+}
+
+void TProfileForm::TabOrder() {
+  quorvel::ChainTabOrder({ed_server, ed_name, ed_base, cb_scope, ed_filter, ed_att, ed_readable,
+                          btnsave, btncancel, btnrun});
 }
 
 void TProfileForm::btnsaveClick() {

@@ -36,4 +36,8 @@ class TProfileForm : public QDialog {
 
  protected:
   void reject() override;
+
+ private:
+  // Tab goes through the fields and buttons as they are laid out.
+  void TabOrder();
 };

@@ -29,9 +29,9 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
   ed_pwd->setEchoMode(QLineEdit::Password);
   // One "*" per character, whatever the platform style's own mask is.
   ed_pwd->setStyleSheet("QLineEdit { lineedit-password-character: 42; }");
-  btnsave = new QPushButton("Save", this);
-  btncancel = new QPushButton("Cancel", this);
-  btntest = new QPushButton("Test", this);
+  btnsave = new QPushButton("&Save", this);
+  btncancel = new QPushButton("&Cancel", this);
+  btntest = new QPushButton("&Test", this);
   ed_name->setObjectName("ed_name");
   ed_server->setObjectName("ed_server");
   ed_port->setObjectName("ed_port");
@@ -47,13 +47,13 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
   btntest->setAutoDefault(false);
 
   auto* form = new QFormLayout;
-  form->addRow(quorvel::BoldLabel("Name: ", this), ed_name);
-  form->addRow(quorvel::BoldLabel("Host IP: ", this), ed_server);
-  form->addRow(quorvel::BoldLabel("Port: ", this), ed_port);
-  form->addRow(quorvel::BoldLabel("SSL: ", this), ed_ssl);
-  form->addRow(quorvel::BoldLabel("Base DN: ", this), ed_basedn);
-  form->addRow(quorvel::BoldLabel("User DN: ", this), ed_uid);
-  form->addRow(quorvel::BoldLabel("Password: ", this), ed_pwd);
+  form->addRow(quorvel::BoldLabel("&Name: ", this, ed_name), ed_name);
+  form->addRow(quorvel::BoldLabel("&Host IP: ", this, ed_server), ed_server);
+  form->addRow(quorvel::BoldLabel("&Port: ", this, ed_port), ed_port);
+  form->addRow(quorvel::BoldLabel("SS&L: ", this, ed_ssl), ed_ssl);
+  form->addRow(quorvel::BoldLabel("&Base DN: ", this, ed_basedn), ed_basedn);
+  form->addRow(quorvel::BoldLabel("&User DN: ", this, ed_uid), ed_uid);
+  form->addRow(quorvel::BoldLabel("Pass&word: ", this, ed_pwd), ed_pwd);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(btnsave);
@@ -65,10 +65,18 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
   setMinimumWidth(380);
   setFixedSize(sizeHint().expandedTo(QSize(380, 0)));
 
+  TabOrder();
+  ed_name->setFocus();
+
   connect(btnsave, &QPushButton::clicked, this, &TServerForm::btnsaveClick);
   connect(btncancel, &QPushButton::clicked, this, &TServerForm::btncancelClick);
   connect(btntest, &QPushButton::clicked, this, &TServerForm::btntestClick);
   connect(ed_ssl, &QCheckBox::toggled, this, &TServerForm::ed_sslClick);
+}
+
+void TServerForm::TabOrder() {
+  quorvel::ChainTabOrder({ed_name, ed_server, ed_port, ed_ssl, ed_basedn, ed_uid, ed_pwd, btnsave,
+                          btncancel, btntest});
 }
 
 void TServerForm::btnsaveClick() {

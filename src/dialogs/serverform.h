@@ -37,4 +37,8 @@ class TServerForm : public QDialog {
  protected:
   // Escape and the window manager's close request act as Cancel.
   void reject() override;
+
+ private:
+  // Tab goes through the fields and buttons as they are laid out.
+  void TabOrder();
 };

@@ -1,6 +1,8 @@
 // The two property dialogs: field checks in their order, the SSL box and the
 // flags the caller reads.
+#include <QAccessible>
 #include <QApplication>
+#include <QLabel>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -199,3 +201,82 @@ TEST_F(DialogTest, WorkOffTheWindowThreadMeetsTheUserOnTheWindowThread) {
 }
 
 }  // namespace
+
+namespace {
+
+// Shows a dialog, waits for it to be active and returns the widgets the focus
+// visits: where it starts, then after each Tab until it is back there.
+QList<QWidget*> TabRound(QDialog& d) {
+  d.show();
+  d.activateWindow();
+  if (!QTest::qWaitForWindowActive(&d)) return {};
+  QList<QWidget*> seen{QApplication::focusWidget()};
+  for (int i = 0; i < 30; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    if (QApplication::focusWidget() == seen.first()) break;
+    seen.append(QApplication::focusWidget());
+  }
+  return seen;
+}
+
+QStringList Names(const QList<QWidget*>& widgets) {
+  QStringList out;
+  for (QWidget* w : widgets) out.append(w ? w->objectName() : "(none)");
+  return out;
+}
+
+}  // namespace
+
+TEST_F(DialogTest, FocusStartsAtTheFirstFieldAndTabFollowsTheLayout) {
+  // Enter saves wherever the focus is in a one-line field, Escape cancels.
+  {
+    TServerForm f;
+    EXPECT_EQ(Names(TabRound(f)),
+              QStringList({"ed_name", "ed_server", "ed_port", "ed_ssl", "ed_basedn", "ed_uid",
+                           "ed_pwd", "btnsave", "btncancel", "btntest"}));
+    EXPECT_TRUE(f.btnsave->isDefault());
+    f.ed_uid->setFocus();
+    QTest::keyClick(f.ed_uid, Qt::Key_Return);
+    EXPECT_EQ(seam.Errors().size(), 1);  // Save was pressed: the empty name is refused
+    QTest::keyClick(f.ed_uid, Qt::Key_Escape);
+    EXPECT_TRUE(f.Cancelled);
+    EXPECT_FALSE(f.isVisible());
+  }
+  {
+    TProfileForm f;
+    f.ed_server->setText("srv");
+    // The server's name is shown, not typed: Tab passes it by.
+    EXPECT_EQ(Names(TabRound(f)),
+              QStringList({"ed_name", "ed_base", "cb_scope", "ed_filter", "ed_att", "ed_readable",
+                           "btnsave", "btncancel", "btnrun"}));
+    EXPECT_TRUE(f.btnsave->isDefault());
+    QTest::keyClick(f.ed_filter, Qt::Key_Escape);
+    EXPECT_TRUE(f.Cancelled);
+  }
+}
+
+TEST_F(DialogTest, FieldsAreNamedByTheirLabelsWithAMnemonicEach) {
+  TServerForm s;
+  TProfileForm p;
+  for (QDialog* d : QList<QDialog*>{&s, &p}) {
+    QSet<QChar> seen;
+    for (QLabel* label : d->findChildren<QLabel*>()) {
+      if (!label->buddy() || !label->buddy()->isEnabled()) continue;
+      const int amp = label->text().indexOf('&');
+      ASSERT_GE(amp, 0) << label->text().toStdString();
+      EXPECT_FALSE(seen.contains(label->text()[amp + 1].toLower())) << label->text().toStdString();
+      seen.insert(label->text()[amp + 1].toLower());
+    }
+    for (QPushButton* b : d->findChildren<QPushButton*>()) {
+      const int amp = b->text().indexOf('&');
+      ASSERT_GE(amp, 0) << b->text().toStdString();
+      EXPECT_FALSE(seen.contains(b->text()[amp + 1].toLower())) << b->text().toStdString();
+      seen.insert(b->text()[amp + 1].toLower());
+    }
+  }
+  // A screen reader names a field by its label.
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(s.ed_port)->text(QAccessible::Name).trimmed(),
+            "Port:");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(p.ed_filter)->text(QAccessible::Name).trimmed(),
+            "Filter:");
+}

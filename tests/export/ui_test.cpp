@@ -136,6 +136,31 @@ TEST_F(ExportUi, EnterExportsAndEscapeCancels) {
   EXPECT_FALSE(form.Execute(engine));
 }
 
+TEST_F(ExportUi, KeyboardStartsAtTheListAndTabsInTheLayoutsOrder) {
+  Tfrm_Selection form;
+  QStringList visited;
+  auto walk = [&] {
+    if (!QTest::qWaitForWindowActive(&form)) return;
+    visited = {QApplication::focusWidget()->objectName()};
+    for (int i = 0; i < 4; ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      visited.append(QApplication::focusWidget()->objectName());
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+  };
+  form.FormatList->setObjectName("FormatList");
+  // The two choices are one stop (the arrow keys move between them).
+  const QStringList expected{"FormatList", "rdo_View", "btn_Selection", "btn_Cancel", "FormatList"};
+  QTimer::singleShot(0, &form, walk);
+  EXPECT_FALSE(form.Execute(engine));
+  EXPECT_EQ(visited, expected);
+  // The next time it starts at the list again, wherever the focus was left.
+  form.btn_Cancel->setFocus();
+  QTimer::singleShot(0, &form, walk);
+  EXPECT_FALSE(form.Execute(engine));
+  EXPECT_EQ(visited, expected);
+}
+
 TEST_F(ExportUi, ProgressWindowGeometry) {
   Tfrm_ProgressForm form;
   TkxMessagesOptions m;

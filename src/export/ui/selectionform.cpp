@@ -92,6 +92,14 @@ Tfrm_Selection::Tfrm_Selection(QWidget* parent)
   btn_Cancel->setGeometry(240, 40, 75, 25);
   btn_Cancel->setAutoDefault(false);
 
+  // Tab in the order the controls are laid out: the group box's list and
+  // choices, then the buttons beside it.
+  for (auto [from, to] : {std::pair<QWidget*, QWidget*>{FormatList, rdo_View},
+                          {rdo_View, rdo_File},
+                          {rdo_File, btn_Selection},
+                          {btn_Selection, btn_Cancel}})
+    setTabOrder(from, to);
+
   connect(btn_Selection, &QPushButton::clicked, this, &QDialog::accept);
   connect(btn_Cancel, &QPushButton::clicked, this, &QDialog::reject);
   connect(FormatList, &QComboBox::currentIndexChanged, this, [this] { FormatChanged(); });
@@ -131,6 +139,8 @@ void Tfrm_Selection::Prepare(TkxCustomExport& engine) {
   rdo_File->setChecked(engine.ExportStyle == xsFile);
   engine_ = &engine;
   FormatChanged();
+  // The window is kept between exports; each one starts at the format list.
+  FormatList->setFocus();
 }
 
 void Tfrm_Selection::FormatChanged() {
