@@ -98,7 +98,10 @@ bool TDesktopSeam::MessageBox(QWidget* parent, BoxKind kind, const QString& titl
   }
   if (kind == bkQuestion) {
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-    box.setDefaultButton(QMessageBox::No);
+    // Enter answers Yes: the question follows a command the user just gave
+    // (Ctrl+Q then Enter exits, F5 then Enter runs); Escape and No decline.
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
   }
   box.setStandardButtons(QMessageBox::Ok);

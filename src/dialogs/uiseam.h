@@ -21,7 +21,8 @@ class TUiSeam {
   virtual ~TUiSeam() = default;
 
   // A modal message box. For bkQuestion the buttons are Yes and No and the
-  // result is true for Yes; every other kind has one OK button and returns true.
+  // result is true for Yes (the default button; Escape answers No); every
+  // other kind has one OK button and returns true.
   virtual bool MessageBox(QWidget* parent, BoxKind kind, const QString& title,
                           const QString& text) = 0;
   // The save-file dialog; returns the chosen path, or an empty text when cancelled.

@@ -7,10 +7,14 @@ xdotool, xprop, xwininfo and xwd, so what is seen is what a user's window
 manager sees: stacking order, mapped state, titles, window geometry, pixels.
 """
 import itertools
+import json
 import os
 import re
+import shutil
+import signal
 import struct
 import subprocess
+import tempfile
 import time
 
 
@@ -219,3 +223,72 @@ class Image:
         than the background (lines of text); a list of (top, bottom)."""
         return spans((any(sum(background) - sum(p) > tolerance * 3 for p in self.rows[y][x0:x1])
                       for y in range(y0, y1)), y0)
+
+
+class AccessibilityBus:
+    """A private D-Bus session bus with the AT-SPI accessibility bus on it, as
+    a desktop session has for screen readers. `env` runs programs on it with
+    the toolkit's accessibility bridge on; dump() reads what assistive
+    technology sees of an application (atspi_dump.py, through the system's
+    Python, which has the AT-SPI bindings). close() stops the buses and
+    everything they started (their own process group)."""
+
+    PYTHON = "/usr/bin/python3"
+
+    def __init__(self, env):
+        self.runtime = tempfile.mkdtemp(prefix="quorvel-a11y-")
+        self.env = dict(env, XDG_RUNTIME_DIR=self.runtime,
+                        QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        self.env.pop("NO_AT_BRIDGE", None)
+        self.bus = subprocess.Popen(
+            ["dbus-daemon", "--session", "--nofork", "--print-address=1"], env=self.env,
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
+        address = self.bus.stdout.readline().decode().strip()
+        if not address:
+            self.close()
+            raise RuntimeError("dbus-daemon did not start")
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = address
+        # The accessibility bus is started on demand; a program started
+        # before it is there would never join it.
+        r = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus",
+                            "/org/a11y/bus", "org.a11y.Bus.GetAddress"], env=self.env,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=20)
+        if r.returncode != 0:
+            self.close()
+            raise RuntimeError("no accessibility bus: " + r.stderr.decode(errors="replace"))
+
+    def dump(self, app_name, timeout=15):
+        """The application's accessible objects (dicts: path, role, name, keys,
+        states), once it is registered and has a window; [] if it never is."""
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "atspi_dump.py")
+        end = time.monotonic() + timeout
+        while True:
+            try:
+                r = subprocess.run([self.PYTHON, script, app_name], env=self.env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   timeout=max(5, end - time.monotonic()))
+                rows = [json.loads(line) for line in r.stdout.decode().splitlines() if line]
+            except subprocess.TimeoutExpired:
+                rows = []
+            if any(row["role"] == "frame" for row in rows) or time.monotonic() >= end:
+                return rows
+            time.sleep(0.3)
+
+    def close(self):
+        if self.bus.poll() is None:
+            try:
+                os.killpg(self.bus.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+            try:
+                self.bus.wait(5)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.bus.pid, signal.SIGKILL)
+                self.bus.wait()
+        # What the bus started lives in its process group: stopped with it.
+        try:
+            os.killpg(self.bus.pid, signal.SIGKILL)
+        except (ProcessLookupError, PermissionError):
+            pass
+        self.bus.stdout.close()
+        shutil.rmtree(self.runtime, ignore_errors=True)

@@ -18,6 +18,7 @@ scripted on 127.0.0.1 in this process: one that accepts and never answers (as
 a server behind a stalled firewall or an overloaded one does), and one that
 answers a bind and a search with a fixed entry.
 """
+import csv
 import os
 import re
 import shutil
@@ -31,7 +32,7 @@ import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from desktop import Desktop  # noqa: E402
+from desktop import AccessibilityBus, Desktop  # noqa: E402
 
 MAIN_TITLE = re.compile(r"^Quorvel by Ferrowin \(Version \d+\.\d+ Build \d+\)$")
 TREE_GREEN = (0xE6, 0xF5, 0xE0)
@@ -442,6 +443,159 @@ def test_main_window_fits_a_scaled_screen(desk, build):
         p.close()
 
 
+# ---------------------------------------------------------------- assistive technology
+
+APP_NAME = "Quorvel"  # the application's name on the accessibility bus
+BUTTONS = {"push button", "toggle button", "radio button", "check box"}
+
+
+def below(rows, path):
+    """The objects inside the object at `path`."""
+    return [r for r in rows if r["path"][:len(path)] == path and r["path"] != path]
+
+
+def window(rows, role, name):
+    """The path of the top-level window with this role and name, or None."""
+    for r in rows:
+        if len(r["path"]) == 1 and r["role"] == role and r["name"] == name:
+            return r["path"]
+    return None
+
+
+def unnamed_controls(rows):
+    """Buttons and fields a screen reader would announce without a name."""
+    return ["%s at %s" % (r["role"], r["path"]) for r in rows
+            if r["role"] in BUTTONS | {"text", "password text", "combo box"}
+            and "showing" in r["states"] and not r["name"].strip()]
+
+
+def test_screen_readers_find_every_control_named(desk, build):
+    """With the accessibility bridge on, as a screen reader reads it: every
+    button and menu entry is named, every menu entry has a key (its mnemonic
+    or its shortcut; mnemonics unique within their menu), the trees, grid and
+    pane are named, and the pane's lines and the status texts are there. The
+    server dialog opened from the keyboard names its fields and buttons."""
+    bus = AccessibilityBus(desk.env)
+    p = None
+    try:
+        p = Program(desk, build, servers=[("srv", 389)], profiles=[(1, "prof")], env=bus.env)
+        p.wait_main()
+        rows = bus.dump(APP_NAME)
+        main = window(rows, "frame", desk.title(p.main))
+        check(main, "the main window is not on the accessibility bus: %s" % rows[:3])
+        inside = below(rows, main)
+        check(not unnamed_controls(inside), "unnamed: %s" % unnamed_controls(inside))
+        tools = [r["name"] for r in inside if r["role"] == "push button" and
+                 "showing" in r["states"]]
+        check(tools[:3] == ["Add Server", "Add Profile", "Edit Selection"],
+              "tool buttons read as %s" % tools)
+        menus = [r for r in inside if r["role"] == "menu item"]
+        check(len(menus) == 12, "%d menu entries, expected 4 menus and 8 entries" % len(menus))
+        by_menu = {}
+        for r in menus:
+            check(r["name"].strip(), "a menu entry without a name at %s" % r["path"])
+            check(r["keys"], "the menu entry %r has no key" % r["name"])
+            if r["keys"].startswith("Alt+"):
+                parent = tuple(r["path"][:-1])
+                check(r["keys"] not in by_menu.setdefault(parent, []),
+                      "the mnemonic %s of %r is used twice in its menu" % (r["keys"], r["name"]))
+                by_menu[parent].append(r["keys"])
+        keys = {r["name"]: r["keys"] for r in menus}
+        check(keys.get("Run Report") == "F5" and keys.get("Exit") == "Ctrl+Q" and
+              keys.get("Export Report") == "Ctrl+E" and keys.get("File") == "Alt+F",
+              "menu keys read as %s" % keys)
+        named = {(r["role"], r["name"]) for r in inside}
+        for want in [("tree", "Workspace"), ("tree", "Browser"), ("table", "Results"),
+                     ("list", "Messages"), ("list item", " MSG: Application initialized..."),
+                     ("label", "MSG: Application initialized...")]:
+            check(want in named, "no %s named %r" % want)
+
+        # The server dialog, from the keyboard: arrows to the server, F2.
+        desk.key("Down", "Down", "F2", win=p.main)
+        dlg = desk.find("Server Properties: srv", 10)
+        check(dlg, "F2 opened no server dialog; windows: %s" % desk.windows())
+        rows = bus.dump(APP_NAME)
+        form = window(rows, "dialog", "Server Properties: srv")
+        check(form, "the dialog is not on the accessibility bus")
+        inside = below(rows, form)
+        check(not unnamed_controls(inside), "unnamed in the dialog: %s" % unnamed_controls(inside))
+        fields = [r["name"].strip() for r in inside if r["role"] in ("text", "password text")]
+        check(fields[:2] == ["Name:", "Host IP:"], "the dialog's fields read as %s" % fields)
+        focused = [r["name"].strip() for r in inside if "focused" in r["states"]]
+        check(focused == ["Name:"], "the focus is on %s, not the name field" % focused)
+        desk.key("Escape", win=dlg)
+        check(desk.wait(lambda: desk.find("Server Properties: srv", 0) is None, 5),
+              "Escape did not close the dialog")
+    finally:
+        if p:
+            p.close()
+        bus.close()
+
+
+def test_keyboard_alone_runs_a_profile_and_writes_the_report(desk, build):
+    """The whole job without the mouse: the workspace tree has the focus at
+    start, the arrows reach the profile, F5 and Enter run it, Ctrl+E opens the
+    export window, the arrows choose CSV, Enter exports, the path is typed
+    into the save dialog and Enter writes it; Ctrl+Q and Enter exit."""
+    entries = [("cn=%s,o=x" % n, {"cn": [n]}) for n in ("ann", "bob", "cid")]
+    srv = AnsweringServer(entries)
+    bus = AccessibilityBus(desk.env)
+    p = None
+    try:
+        p = Program(desk, build, servers=[("srv", srv.port)], profiles=[(1, "prof")],
+                    env=bus.env)
+        p.wait_main()
+        report = os.path.join(p.dir, "data", "people.csv")
+        rows = bus.dump(APP_NAME)
+        focused = [r for r in rows if "focused" in r["states"] and r["role"] == "tree"]
+        check([r["name"] for r in focused] == ["Workspace"],
+              "at start the focus is not in the workspace tree: %s" % focused)
+        desk.key("Down", "Down", "Down", "F5", win=p.main)
+        ask = desk.find("Confirm", 10)
+        check(ask, "F5 asked nothing; windows: %s" % desk.windows())
+        desk.key("Return", win=ask)
+        info = desk.find("Information", 15)
+        check(info, "the run did not finish; windows: %s" % desk.windows())
+        desk.key("Return", win=info)
+        check(desk.wait(lambda: desk.find("Information", 0) is None, 5), "the box stayed")
+
+        desk.key("ctrl+e", win=p.main)
+        sel = desk.find("Exporting DBGrid", 10)
+        check(sel, "Ctrl+E opened no export window; windows: %s" % desk.windows())
+        # From "Microsoft Excel" down to "Comma-Separated Text".
+        desk.key("Down", "Down", "Down", "Down", win=sel)
+        rows = bus.dump(APP_NAME)
+        combo = [r["name"] for r in rows if r["role"] == "combo box" and "focused" in r["states"]]
+        check(combo == ["Comma-Separated Text"], "the format list reads %s" % combo)
+        desk.key("Return", win=sel)
+        save = desk.find("Save document", 10)
+        check(save, "no save dialog; windows: %s" % desk.windows())
+        desk.run("xdotool", "windowactivate", "--sync", str(save), check=False)
+        desk.run("xdotool", "type", "--delay", "20", report, check=True)
+        time.sleep(0.3)
+        desk.key("Return", win=save)
+        check(desk.wait(lambda: os.path.exists(report), 10), "no report at %s" % report)
+        with open(report, newline="", encoding="utf-8") as f:
+            written = [row for row in csv.reader(f) if row]
+        check(written == [["oid", "cn"]] + [[dn, a["cn"][0]] for dn, a in entries],
+              "the report holds %s" % written)
+
+        desk.key("ctrl+q", win=p.main)
+        ask = desk.find("Confirm", 10)
+        check(ask, "Ctrl+Q asked nothing; windows: %s" % desk.windows())
+        desk.key("Return", win=ask)
+        try:
+            p.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            raise CheckFailed("Ctrl+Q and Enter did not end the program")
+        check(p.proc.returncode == 0, "the program ended with %d" % p.proc.returncode)
+    finally:
+        if p:
+            p.close()
+        bus.close()
+        srv.close()
+
+
 TESTS = [v for k, v in list(globals().items()) if k.startswith("test_")]
 
 
@@ -451,7 +605,8 @@ def main():
         return 2
     build = os.path.abspath(sys.argv[1])
     wanted = sys.argv[2:]
-    for tool in ("Xvfb", "openbox", "xdotool", "xprop", "xwininfo", "xwd", "xmessage", "sqlite3"):
+    for tool in ("Xvfb", "openbox", "xdotool", "xprop", "xwininfo", "xwd", "xmessage", "sqlite3",
+                 "dbus-daemon", "dbus-send", AccessibilityBus.PYTHON):
         if not shutil.which(tool):
             print("wm_test: %s is missing (scripts/install-deps.sh installs it)" % tool)
             return 1
