@@ -1,5 +1,6 @@
 #include "app/messagepane.h"
 
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -14,6 +15,9 @@ namespace quorvel {
 namespace {
 
 constexpr int kMargin = 3;
+// The rows are never made wider than this (the view's column widths are
+// limited); the end of a longer line is cut off on screen, not in the text.
+constexpr int kWidestShown = 500000;
 // Lines are stored in blocks of this size (a longer line gets a block of its own).
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
@@ -106,15 +110,22 @@ QVariant TMessageLines::data(const QModelIndex& index, int role) const {
 
 // ---------------------------------------------------------------- the view
 
-TMessagePane::TMessagePane(QWidget* parent) : QListView(parent), lines_(new TMessageLines(this)) {
+TMessagePane::TMessagePane(QWidget* parent) : QTableView(parent), lines_(new TMessageLines(this)) {
   setModel(lines_);
   setItemDelegate(new TLineDelegate(*this));
-  // One height for every row: nothing is measured or laid out per line.
-  setUniformItemSizes(true);
+  // One fixed height for every row: nothing is measured or laid out per line.
+  horizontalHeader()->hide();
+  verticalHeader()->hide();
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().lineSpacing());
+  horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  setShowGrid(false);
+  setTabKeyNavigation(false);
   setWordWrap(false);
   setTextElideMode(Qt::ElideNone);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -130,10 +141,11 @@ void TMessagePane::AppendLines(const QStringList& lines) {
   const qsizetype n = lines.size();
   for (qsizetype i = 0; i < n; ++i) {
     if (i >= 8 && i < n - 8) i = n - 8;
-    widest_ = std::max(widest_, fm.horizontalAdvance(lines[i]));
+    widest_ = std::min(kWidestShown, std::max(widest_, fm.horizontalAdvance(lines[i])));
   }
-  // The view lays the rows out again, measuring their one size anew.
   lines_->Append(lines);
+  const int width = widest_ + 2 * kMargin;
+  if (columnWidth(0) != width) setColumnWidth(0, width);
   scrollToBottom();
 }
 
@@ -154,7 +166,9 @@ bool TMessagePane::event(QEvent* event) {
     event->accept();
     return true;
   }
-  return QListView::event(event);
+  if (event->type() == QEvent::FontChange)
+    verticalHeader()->setDefaultSectionSize(fontMetrics().lineSpacing());
+  return QTableView::event(event);
 }
 
 void TMessagePane::keyPressEvent(QKeyEvent* event) {
@@ -162,7 +176,7 @@ void TMessagePane::keyPressEvent(QKeyEvent* event) {
     UiSeam().SetClipboardText(Text());
     return;
   }
-  QListView::keyPressEvent(event);
+  QTableView::keyPressEvent(event);
 }
 
 void TMessagePane::contextMenuEvent(QContextMenuEvent* event) {

@@ -1,10 +1,10 @@
 // The message pane: a read-only list of text lines that only grows at the end.
 //
 // Every line is kept, in the order written, and costs little: the text is
-// stored as UTF-8 in large blocks with 8 bytes of index per line, and the
-// list view shows it with one row height for all lines, so nothing is laid
-// out or kept per line beyond that. A run that writes a million progress
-// lines holds them in tens of megabytes and stays as fast as a short one.
+// stored as UTF-8 in large blocks with 8 bytes of index per line, and a
+// one-column table view shows it with one fixed row height (a list view would
+// lay every row out again at each append: quadratic over a long run). A run
+// that writes a million progress lines holds them in tens of megabytes.
 //
 // Each line is a row of a list model, which is how assistive technology reads
 // the lines (and how the arrow keys walk them). Ctrl+C and Select All copy the
@@ -16,7 +16,7 @@
 #pragma once
 
 #include <QAbstractListModel>
-#include <QListView>
+#include <QTableView>
 #include <QStringList>
 #include <cstdint>
 #include <deque>
@@ -54,7 +54,7 @@ class TMessageLines : public QAbstractListModel {
   std::deque<TSpan> index_;  // grows without moving what it holds
 };
 
-class TMessagePane : public QListView {
+class TMessagePane : public QTableView {
   Q_OBJECT
  public:
   explicit TMessagePane(QWidget* parent = nullptr);
@@ -65,7 +65,8 @@ class TMessagePane : public QListView {
   QStringList Lines() const;
   // Every line, joined by line breaks.
   QString Text() const;
-  // The widest line measured so far, in pixels (the rows are this wide).
+  // The widest line measured so far, in pixels, at most 500,000 (the rows are
+  // this wide).
   int Widest() const { return widest_; }
 
  protected:

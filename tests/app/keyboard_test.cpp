@@ -215,8 +215,7 @@ TEST_F(KeyboardTest, PaneLinesAndStatusTextsAreReadByAssistiveTechnology) {
   EXPECT_EQ(pane->text(QAccessible::Name), "Messages");
   QStringList read;
   for (int i = 0; i < pane->childCount(); ++i)
-    if (QAccessibleInterface* c = pane->child(i);
-        c && c->role() != QAccessible::ColumnHeader && c->role() != QAccessible::RowHeader)
+    if (QAccessibleInterface* c = pane->child(i); c && c->role() == QAccessible::Cell)
       read.append(c->text(QAccessible::Name));
   EXPECT_EQ(read, f.PaneLines());
   EXPECT_EQ(read.last(), QString::fromUtf8(" ERR: \xc3\xa9t\xc3\xa9 <b>not bold</b>"));
@@ -257,7 +256,7 @@ TEST(MessagePane, KeepsEveryLineInOrderAcrossBlocksAndCopiesThemAll) {
   ASSERT_EQ(pane.LineCount(), all.size());
   // The rows are as wide as the widest line: it can be scrolled into view.
   EXPECT_GE(pane.horizontalScrollBar()->maximum(), pane.Widest() - 300);
-  EXPECT_GT(pane.Widest(), 1000000);
+  EXPECT_GT(pane.Widest(), 100000);
   EXPECT_EQ(pane.Lines(), all);
   EXPECT_EQ(pane.model()->data(pane.model()->index(2002, 0)).toString(), long1);
   EXPECT_EQ(pane.Text(), all.join('\n'));

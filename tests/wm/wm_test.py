@@ -506,7 +506,7 @@ def test_screen_readers_find_every_control_named(desk, build):
               "menu keys read as %s" % keys)
         named = {(r["role"], r["name"]) for r in inside}
         for want in [("tree", "Workspace"), ("tree", "Browser"), ("table", "Results"),
-                     ("list", "Messages"), ("list item", " MSG: Application initialized..."),
+                     ("table", "Messages"), ("table cell", " MSG: Application initialized..."),
                      ("label", "MSG: Application initialized...")]:
             check(want in named, "no %s named %r" % want)
 
