@@ -23,6 +23,9 @@ THelpViewer::THelpViewer(const QString& indexFile, QWidget* parent) : QWidget(pa
   page = new QTextBrowser(split);
   page->setObjectName("page");
   page->setOpenExternalLinks(false);
+  // Named for screen readers: the chapters, and the chapter shown.
+  contents->setAccessibleName("Contents");
+  page->setAccessibleName("Quorvel Help");
   split->setStretchFactor(1, 1);
   split->setSizes({200, 560});
   auto* lay = new QHBoxLayout(this);
