@@ -163,8 +163,8 @@ void TMainForm::d_serverClick() {
   QTreeWidgetItem* sel = tv_workspace->currentItem();
   TNodeData* d = NodeData(sel);
   if (!sel || !d) return;
-  if (!Confirm("Are you sure that you want to delete the server profile \"" +
-               sel->text(0).toStdString() + "\"?"))
+  if (!ConfirmDelete("Are you sure that you want to delete the server profile \"" +
+                     sel->text(0).toStdString() + "\"?"))
     return;
   const QString caption = sel->text(0);
   QList<QTreeWidgetItem*> children;
@@ -253,8 +253,8 @@ void TMainForm::d_profileClick() {
   QTreeWidgetItem* sel = tv_workspace->currentItem();
   TNodeData* d = NodeData(sel);
   if (!sel || !d) return;
-  if (!Confirm("Are you sure that you want to delete the export profile \"" +
-               sel->text(0).toStdString() + "\"?"))
+  if (!ConfirmDelete("Are you sure that you want to delete the export profile \"" +
+                     sel->text(0).toStdString() + "\"?"))
     return;
   if (::data && ::data->DeleteProfile(std::to_string(d->id))) delete sel;
   tv_workspace->viewport()->repaint();

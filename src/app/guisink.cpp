@@ -56,6 +56,11 @@ void TGuiMessageSink::Notice(const std::string& text) {
   PostToGuiThread(parent_, [this, text] { Lines(" MSG: ", text); });
 }
 
+bool TGuiMessageSink::AskBeforeDeleting(const std::string& text) {
+  return AnswerOnGuiThread(
+      [&] { return UiSeam().QuestionDefaultNo(Owner(), "Confirm", QString::fromStdString(text)); });
+}
+
 bool TGuiMessageSink::Ask(const std::string& text) {
   return AnswerOnGuiThread([&] {
     return UiSeam().MessageBox(Owner(), TUiSeam::bkQuestion, "Confirm",

@@ -24,6 +24,7 @@ class TGuiMessageSink : public TMessageSink {
   void Error(const std::string& text) override;
   void Info(const std::string& text) override;
   bool Ask(const std::string& text) override;
+  bool AskBeforeDeleting(const std::string& text) override;
   // No box: the line " MSG: " + text in the pane.
   void Notice(const std::string& text) override;
 

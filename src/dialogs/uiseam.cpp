@@ -71,10 +71,11 @@ class TSplashAside {
   std::vector<QWidget*> hidden_;
 };
 
-}  // namespace
-
-bool TDesktopSeam::MessageBox(QWidget* parent, BoxKind kind, const QString& title,
-                              const QString& text) {
+// Every box of the desktop seam; a question's default button (the answer to
+// Enter) is `question_default`.
+bool ShowBox(QWidget* parent, TUiSeam::BoxKind kind, const QString& title, const QString& text,
+             QMessageBox::StandardButton question_default) {
+  using enum TUiSeam::BoxKind;
   TSplashAside aside;
   QMessageBox box(parent);
   box.setWindowTitle(title);
@@ -98,15 +99,26 @@ bool TDesktopSeam::MessageBox(QWidget* parent, BoxKind kind, const QString& titl
   }
   if (kind == bkQuestion) {
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-    // Enter answers Yes: the question follows a command the user just gave
-    // (Ctrl+Q then Enter exits, F5 then Enter runs); Escape and No decline.
-    box.setDefaultButton(QMessageBox::Yes);
+    box.setDefaultButton(question_default);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
   }
   box.setStandardButtons(QMessageBox::Ok);
   box.exec();
   return true;
+}
+
+}  // namespace
+
+bool TDesktopSeam::MessageBox(QWidget* parent, BoxKind kind, const QString& title,
+                              const QString& text) {
+  // Enter answers Yes: the question follows a command the user just gave
+  // (Ctrl+Q then Enter exits, F5 then Enter runs); Escape and No decline.
+  return ShowBox(parent, kind, title, text, QMessageBox::Yes);
+}
+
+bool TDesktopSeam::QuestionDefaultNo(QWidget* parent, const QString& title, const QString& text) {
+  return ShowBox(parent, bkQuestion, title, text, QMessageBox::No);
 }
 
 QString TDesktopSeam::SaveFileName(QWidget* parent, const QString& title, const QString& filter,

@@ -25,6 +25,12 @@ class TUiSeam {
   // other kind has one OK button and returns true.
   virtual bool MessageBox(QWidget* parent, BoxKind kind, const QString& title,
                           const QString& text) = 0;
+  // A bkQuestion box whose default button is No, for questions before a
+  // deletion; this default asks through MessageBox, so a seam that answers
+  // questions answers this one too.
+  virtual bool QuestionDefaultNo(QWidget* parent, const QString& title, const QString& text) {
+    return MessageBox(parent, bkQuestion, title, text);
+  }
   // The save-file dialog; returns the chosen path, or an empty text when cancelled.
   virtual QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,
                                const QString& defaultExt, const QString& initialDir) = 0;
@@ -41,6 +47,7 @@ class TDesktopSeam : public TUiSeam {
  public:
   bool MessageBox(QWidget* parent, BoxKind kind, const QString& title,
                   const QString& text) override;
+  bool QuestionDefaultNo(QWidget* parent, const QString& title, const QString& text) override;
   QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,
                        const QString& defaultExt, const QString& initialDir) override;
   bool SetClipboardText(const QString& text) override;

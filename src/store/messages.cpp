@@ -61,3 +61,6 @@ void LogNotice(const std::string& text) {
 bool Confirm(const std::string& text) {
   return CurrentMessageSink().Ask(text);
 }
+bool ConfirmDelete(const std::string& text) {
+  return CurrentMessageSink().AskBeforeDeleting(text);
+}

@@ -15,6 +15,10 @@ class TMessageSink {
   virtual void Info(const std::string& text) = 0;
   // A Yes/No question titled "Confirm"; true only when Yes was chosen.
   virtual bool Ask(const std::string& text) = 0;
+  // The same question before something is deleted: a window answers No to a
+  // stray Enter there. Sinks that answer questions themselves may keep this
+  // default, which asks as Ask does.
+  virtual bool AskBeforeDeleting(const std::string& text) { return Ask(text); }
   // A progress line without a box: the line " MSG: " + text in the message
   // pane. Sinks that show no progress may keep this default, which drops it.
   virtual void Notice(const std::string& text) { (void)text; }
@@ -39,3 +43,5 @@ void LogInfo(const std::string& text);
 // Tells the user something while a command goes on, without a box.
 void LogNotice(const std::string& text);
 bool Confirm(const std::string& text);
+// Confirm for a deletion: Enter alone never deletes (No is the default button).
+bool ConfirmDelete(const std::string& text);

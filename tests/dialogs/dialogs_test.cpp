@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <functional>
 #include <stdexcept>
 #include <gtest/gtest.h>
@@ -279,4 +280,30 @@ TEST_F(DialogTest, FieldsAreNamedByTheirLabelsWithAMnemonicEach) {
             "Port:");
   EXPECT_EQ(QAccessible::queryAccessibleInterface(p.ed_filter)->text(QAccessible::Name).trimmed(),
             "Filter:");
+}
+
+TEST_F(DialogTest, EnterAnswersYesToAQuestionButNeverDeletes) {
+  // The desktop's own boxes: Enter takes the default button.
+  TDesktopSeam desktop;
+  struct Case {
+    const char* what;
+    std::function<bool()> ask;
+    bool enter_answers;
+  } cases[] = {
+      {"question",
+       [&] { return desktop.MessageBox(nullptr, TUiSeam::bkQuestion, "Confirm", "Go on?"); }, true},
+      {"before deleting",
+       [&] { return desktop.QuestionDefaultNo(nullptr, "Confirm", "Delete it?"); }, false},
+  };
+  for (const Case& c : cases) {
+    bool pressed = false;
+    QTimer::singleShot(0, [&] {
+      if (QWidget* box = QApplication::activeModalWidget()) {
+        QTest::keyClick(box, Qt::Key_Return);
+        pressed = true;
+      }
+    });
+    EXPECT_EQ(c.ask(), c.enter_answers) << c.what;
+    EXPECT_TRUE(pressed) << c.what;
+  }
 }
