@@ -255,6 +255,12 @@ TLDAPResult* TLDAPResultList::Add() {
   return items_.back().get();
 }
 
+TLDAPResult* TLDAPResultList::Adopt(std::unique_ptr<TLDAPResult> entry) {
+  if (!entry) return nullptr;
+  items_.push_back(std::move(entry));
+  return items_.back().get();
+}
+
 void TLDAPResultList::Clear() {
   while (!items_.empty()) items_.pop_back();
   items_.shrink_to_fit();

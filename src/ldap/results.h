@@ -182,6 +182,8 @@ class TLDAPResultList {
   TLDAPResult* operator[](int index) const { return Items(index); }
   // Appends a new empty entry and returns it.
   TLDAPResult* Add();
+  // Appends an entry made elsewhere (ignored when null) and returns it.
+  TLDAPResult* Adopt(std::unique_ptr<TLDAPResult> entry);
   // Destroys every entry, from the last to the first.
   void Clear();
   // Exchanges the entries of the two lists.

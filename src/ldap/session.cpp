@@ -1,5 +1,8 @@
 #include "ldap/session.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "ldap/ber.h"
 #include "ldap/filter.h"
 #include "ldap/response.h"
@@ -72,8 +75,9 @@ bool TLDAPSend::Fill(std::size_t count) {
       FRx.erase(0, FRxPos);
       FRxPos = 0;
     }
-    std::string packet = FSock->ReceivePacket(Timeout);
-    if (FSock->LastError() != 0) return false;
+    std::string packet = ReceiveSome();
+    // Empty without an error: cancelled.
+    if (FSock->LastError() != 0 || packet.empty()) return false;
     if (FRx.empty()) {
       FRx = std::move(packet);
     } else {
@@ -81,6 +85,25 @@ bool TLDAPSend::Fill(std::size_t count) {
     }
   }
   return true;
+}
+
+std::string TLDAPSend::ReceiveSome() {
+  if (!CancelFlag || Timeout == 0) return FSock->ReceivePacket(Timeout);
+  // The same wait cut into slices: a time-out of a slice within Timeout is
+  // only a look at the flag.
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    if (Cancelled()) return std::string();
+    int slice = kCancelSliceMs;
+    if (Timeout > 0) {
+      const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
+      slice = static_cast<int>(std::clamp<long long>(Timeout - spent, 0, kCancelSliceMs));
+    }
+    std::string packet = FSock->ReceivePacket(slice);
+    if (FSock->LastError() != 10060 || slice < kCancelSliceMs) return packet;
+  }
 }
 
 // Taken octets stay in the buffer until the next Fill, so that a message view
@@ -187,27 +210,30 @@ std::string TLDAPSend::SearchOperation(TLDAPSearchScope scope, const std::string
 bool TLDAPSend::Search(const std::string& base, bool types_only, const std::string& filter,
                        const std::vector<std::string>& attributes) {
   FSearchResult.Clear();
-  FReferals.clear();
-  return ExchangeSearch(SearchOperation(SearchScope, base, types_only, filter, attributes), {},
-                        FSearchResult, true, nullptr);
+  return SearchRequest(SearchScope, base, types_only, filter, attributes, {},
+                       [this](std::unique_ptr<TLDAPResult> entry) {
+                         FSearchResult.Adopt(std::move(entry));
+                         if (OnSearchEntry) OnSearchEntry(FSearchResult.Count());
+                         return true;
+                       });
 }
 
-bool TLDAPSend::ExchangeSearch(std::string_view operation, std::string_view controls,
-                               TLDAPResultList& into, bool progress, std::string* done_rest) {
-  if (controls.empty()) {
-    FSock->SendBytes(WrapMessage(operation));
-  } else {
-    std::string op(operation);
-    op += controls;
-    FSock->SendBytes(WrapMessage(op));
-  }
-  if (done_rest) done_rest->clear();
+bool TLDAPSend::SearchRequest(TLDAPSearchScope scope, const std::string& base, bool types_only,
+                              const std::string& filter,
+                              const std::vector<std::string>& attributes,
+                              std::string_view controls, const TEntryHandler& on_entry,
+                              std::string* done_controls) {
+  std::string operation = SearchOperation(scope, base, types_only, filter, attributes);
+  operation += controls;
+  FSock->SendBytes(WrapMessage(operation));
+  if (done_controls) done_controls->clear();
+  FReferals.clear();
   FInSearch = true;
   int entries = 0;
   FResultCode = -1;
   FResultString.clear();
   FResponseTag = -1;
-  while (FSock->LastError() == 0) {
+  while (FSock->LastError() == 0 && !Cancelled()) {
     std::string_view message;
     if (!ReadMessage(message)) {
       Decode(std::string_view());
@@ -218,23 +244,39 @@ bool TLDAPSend::ExchangeSearch(std::string_view operation, std::string_view cont
     }
     const std::string_view rest = Decode(message);
     if (FResponseTag == 0x64) {
-      TLDAPResult& entry = *into.Add();
-      quorvel::ParseSearchEntry(rest, entry);
-      if (progress && OnSearchEntryReceived) OnSearchEntryReceived(entry, into.Count() - 1);
+      auto entry = std::make_unique<TLDAPResult>();
+      quorvel::ParseSearchEntry(rest, *entry);
       // Past the first few entries the response is a stream: let it arrive in
       // bursts rather than waking for every entry the server writes.
       if (++entries == kGatherAfterEntries) FSock->GatherReads = true;
-      if (progress && OnSearchEntry) OnSearchEntry(into.Count());
+      if (!on_entry(std::move(entry))) {
+        FResultCode = -1;
+        FResultString.clear();
+        FResponseTag = -1;
+        break;
+      }
     } else if (FResponseTag == 0x73) {
       quorvel::ParseSearchReference(rest, FReferals);
     } else if (FResponseTag == 0x65) {
-      if (done_rest) done_rest->assign(rest);
+      if (done_controls) done_controls->assign(rest);
       break;
     }
   }
   FInSearch = false;
   FSock->GatherReads = false;
   return FResultCode == 0;
+}
+
+bool TLDAPSend::Abandon(int32_t id) {
+  FSock->SendBytes(WrapMessage(EncodeObject(EncodeInteger(id), 0x50)));
+  return FSock->LastError() == 0;
+}
+
+void TLDAPSend::SetSearchOutcome(int32_t code, std::string text,
+                                 std::vector<std::string> referrals) {
+  FResultCode = code;
+  FResultString = std::move(text);
+  FReferals = std::move(referrals);
 }
 
 bool TLDAPSend::ExtendedOperation(const std::string& name, const std::string& value) {

@@ -18,14 +18,21 @@
 // kept). One response message may be at most kMaxResponseSize octets; a larger
 // one fails its operation and closes the connection.
 //
-// Search sends exactly one request without controls; reading past a server's
-// size limit in pages and completing attributes sent in value ranges are
-// SearchAllPages (ldap/paging.h) and ReadRangedValues (ldap/valueranges.h).
+// Search sends exactly one request without controls; a search that takes
+// several requests (reading past a server's size limit in pages, completing
+// attributes sent in value ranges, cancelling) is the search driver's
+// (ldap/searchdriver.h), which sends them with SearchRequest.
+//
+// Cancelling: while CancelFlag points to a flag that is true, every wait for
+// the server's answer ends within kCancelSliceMs (between messages at once):
+// the operation fails with ResultCode -1 and Cancelled() is true. Set the
+// flag from any thread; the session itself is used by one thread.
 //
 // The object owns its socket, SearchResult() and Referals(); destroying it
 // closes the socket without sending anything.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,8 +45,7 @@
 class TTCPBlockSocket;
 class TCertificateCheck;
 namespace quorvel {
-class TPagedSearch;
-class TValueRanges;
+class TSearchSink;
 }  // namespace quorvel
 
 enum TLDAPSearchScope { SS_BaseObject = 0, SS_SingleLevel = 1, SS_WholeSubtree = 2 };
@@ -64,6 +70,8 @@ class TNetClient {
 
 class TLDAPSend : public TNetClient {
  public:
+  // Longest a wait for the server goes without looking at CancelFlag (ms).
+  static constexpr int kCancelSliceMs = 100;
   // Largest response message accepted (256 MiB).
   static constexpr std::size_t kMaxResponseSize = 256u * 1024 * 1024;
   // Text left in ResultString when a response exceeds kMaxResponseSize.
@@ -83,13 +91,15 @@ class TLDAPSend : public TNetClient {
   int32_t SearchTimeLimit = 0;  // seconds, 0: none
   // Called after each entry a search receives, with the count so far (for
   // progress displays; a search read in pages counts on from page to page);
-  // may be left empty.
+  // may be left empty. SearchRequest leaves it to its caller.
   std::function<void(int)> OnSearchEntry;
-  // Called for the same entries as OnSearchEntry, just before it, with the
-  // entry as it stands in the result list and its position there: work done
-  // here overlaps the arrival of the rest. A search read again in pages
-  // starts again at position 0. May be left empty.
-  std::function<void(const TLDAPResult& entry, int index)> OnSearchEntryReceived;
+  // Searches that the search driver runs on this session for the program
+  // (SearchAllPages, SearchProfile) also tell their events here, before the
+  // session's own result list gets them (a row stream storing rows as the
+  // entries arrive). May be left empty; it must not keep the entries.
+  std::shared_ptr<quorvel::TSearchSink> SearchListener;
+  // See "Cancelling" above; nullptr (the default) waits as Timeout says.
+  const std::atomic<bool>* CancelFlag = nullptr;
   // Every TLS handshake (FullSSL, StartTLS) verifies the server's certificate
   // against the system's trust store and TargetHost, and waits at most
   // Timeout ms. A certificate that fails goes to this check (see
@@ -106,6 +116,28 @@ class TLDAPSend : public TNetClient {
   // True when ResultCode is 0; entries received before a failure are kept.
   bool Search(const std::string& base, bool types_only, const std::string& filter,
               const std::vector<std::string>& attributes);
+  // One SearchRequest and its answers, nothing kept: sends the request for
+  // these arguments (with the session's aliases and limits) followed by
+  // controls (a whole [0] Controls item, or empty for none) and reads until
+  // its SearchResultDone. Each entry goes to on_entry as it arrives (which
+  // may keep it; false stops reading at once, the request left outstanding);
+  // reference URLs go to Referals(), which is cleared first. done_controls,
+  // when given, receives what follows the done message's error text (where
+  // its controls are). ResultCode()/ResultString() tell the done message, or
+  // -1 when it never came. True when ResultCode is 0.
+  using TEntryHandler = std::function<bool(std::unique_ptr<TLDAPResult> entry)>;
+  bool SearchRequest(TLDAPSearchScope scope, const std::string& base, bool types_only,
+                     const std::string& filter, const std::vector<std::string>& attributes,
+                     std::string_view controls, const TEntryHandler& on_entry,
+                     std::string* done_controls = nullptr);
+  // Sends an AbandonRequest for the request with message id `id`; no answer
+  // comes. False when it could not be sent.
+  bool Abandon(int32_t id);
+  // Makes ResultCode(), ResultString() and Referals() tell the outcome of a
+  // search that took several requests, as Search leaves its own.
+  void SetSearchOutcome(int32_t code, std::string text, std::vector<std::string> referrals);
+  // True when CancelFlag is set and true.
+  bool Cancelled() const { return CancelFlag && CancelFlag->load(); }
   bool ExtendedOperation(const std::string& name, const std::string& value);
   // StartTLS extended request, then the TLS handshake on the open connection.
   bool StartTLS();
@@ -134,26 +166,16 @@ class TLDAPSend : public TNetClient {
   std::string DecodeResponse(std::string_view message);
 
  private:
-  // Reading past a size limit and value ranges (ldap/paging.h,
-  // ldap/valueranges.h) send further searches on this session.
-  friend class quorvel::TPagedSearch;
-  friend class quorvel::TValueRanges;
-
   // The SearchRequest operation (tag 0x63) for these arguments with the
   // session's aliases and limits.
   std::string SearchOperation(TLDAPSearchScope scope, const std::string& base, bool types_only,
                               const std::string& filter,
                               const std::vector<std::string>& attributes) const;
-  // Sends operation followed by controls (a whole [0] Controls item, or empty
-  // for none) and reads the answers until the SearchResultDone: entries are
-  // appended to `into` (OnSearchEntry told of each when progress is set),
-  // reference URLs to Referals(); nothing is cleared first. done_rest, when
-  // given, receives what follows the done message's error text (where its
-  // controls are). True when ResultCode is 0.
-  bool ExchangeSearch(std::string_view operation, std::string_view controls, TLDAPResultList& into,
-                      bool progress, std::string* done_rest);
   bool ReadMessage(std::string_view& message);
   bool Fill(std::size_t count);
+  // One receive of Fill: whatever arrives next, within Timeout, in slices
+  // that look at CancelFlag when one is set.
+  std::string ReceiveSome();
   void Consume(std::size_t count);
   std::string_view Decode(std::string_view message);
   bool SendAndDecode(std::string_view operation, std::string_view& rest);

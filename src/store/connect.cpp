@@ -2,8 +2,7 @@
 
 #include <exception>
 
-#include "ldap/paging.h"
-#include "ldap/valueranges.h"
+#include "ldap/searchdriver.h"
 #include "net/blocksocket.h"
 #include "store/messages.h"
 #include "store/rows.h"
@@ -14,17 +13,27 @@
 // response could be read) and the connection itself failed, the socket's
 // number and text say what went wrong; for an SSL/TLS failure the SSL layer's
 // own text follows in parentheses.
-std::string ErrorLines(const TLDAPSend& session) {
-  int32_t code = session.ResultCode();
-  std::string text = session.ResultString();
-  const TTCPBlockSocket* sock = session.Sock();
-  if ((code == 0 || code == -1) && sock->LastError() != 0) {
-    code = sock->LastError();
-    text = sock->LastErrorText();
-    const std::string& ssl_text = sock->SSL()->LastErrorText();
+namespace {
+std::string ErrorLinesOf(int32_t code, std::string text, int32_t socket_error,
+                         const std::string& socket_text, const std::string& ssl_text) {
+  if ((code == 0 || code == -1) && socket_error != 0) {
+    code = socket_error;
+    text = socket_text;
     if (code == 10091 && !ssl_text.empty()) text += " (" + ssl_text + ")";
   }
   return "\r\n    ErrorCode: " + std::to_string(code) + "\r\n    ErrorDesc: " + text;
+}
+}  // namespace
+
+std::string ErrorLines(const TLDAPSend& session) {
+  const TTCPBlockSocket* sock = session.Sock();
+  return ErrorLinesOf(session.ResultCode(), session.ResultString(), sock->LastError(),
+                      sock->LastErrorText(), sock->SSL()->LastErrorText());
+}
+
+std::string ErrorLines(const quorvel::TSearchOutcome& outcome) {
+  return ErrorLinesOf(outcome.Code, outcome.Text, outcome.SocketError, outcome.SocketErrorText,
+                      outcome.SslErrorText);
 }
 
 std::string ConnectErrorText(const TLDAPSend& session) {
@@ -50,7 +59,8 @@ std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server) {
   return nullptr;
 }
 
-TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile) {
+TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
+                               quorvel::TSearchOutcome* outcome) {
   if (!session) return nullptr;
   switch (profile.scope) {
     case 0:
@@ -69,48 +79,46 @@ TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile) {
   const std::string& host = session->TargetHost;
   // A directory that caps plain searches gives the rest in pages; the user is
   // told, since that reads the entries a second time.
-  int paged_after = -1;
-  quorvel::TPagingEvents events;
-  events.Started = [&](int received) {
-    paged_after = received;
+  quorvel::TResultListSink list(&session->SearchResult());
+  quorvel::TSearchTee tee(session->SearchListener.get(), &list);
+  quorvel::TSearchDriver driver(*session, tee);
+  driver.Events.Started = [&](int received) {
     LogNotice("The size limit of \"" + host + "\" was reached after " + std::to_string(received) +
               " entries; the rest is read in pages of " + std::to_string(quorvel::kPageSize) +
               " entries...");
   };
-  events.Refused = [&](int32_t code, const std::string& text) {
-    paged_after = -1;
+  driver.Events.Refused = [&](int32_t code, const std::string& text) {
     LogNotice("\"" + host +
               "\" refused to send the entries in pages (ErrorCode: " + std::to_string(code) +
               ", ErrorDesc: " + text + "); only the entries of its size limit are kept.");
   };
-  const bool ok =
-      quorvel::SearchAllPages(*session, profile.basedn, false, profile.filter, names, events);
-  const int32_t code = session->ResultCode();
-  if (ok || code == 4) {
-    // Attributes sent in ranges get all their values, or the search fails:
-    // a cell is never silently short.
-    quorvel::TRangeFailure failure;
-    if (quorvel::ReadRangedValues(*session, session->SearchResult(), &failure))
-      return &session->SearchResult();
-    LogError("Error querying \"" + host + "\": the values of attribute \"" + failure.Attribute +
-             "\" of entry \"" + failure.DN + "\" could not be read in full " +
-             ErrorLines(*session));
-    return nullptr;
+  const quorvel::TSearchOutcome& out =
+      driver.Run({profile.basedn, profile.filter, names, session->SearchScope, false});
+  session->SetSearchOutcome(out.Code, out.Text, out.Referrals);
+  if (outcome) *outcome = out;
+  if (out.Delivers()) return &session->SearchResult();
+  switch (out.Failure) {
+    case quorvel::sfCancelled:
+      break;  // the user's own doing: the caller says so
+    case quorvel::sfRange:
+      // A cell is never silently short.
+      LogError("Error querying \"" + host + "\": the values of attribute \"" +
+               out.RangeAttribute + "\" of entry \"" + out.RangeDN +
+               "\" could not be read in full " + ErrorLines(out));
+      break;
+    default:
+      if (out.Code == 10) {
+        std::string urls;
+        for (const auto& url : out.Referrals) urls += url + "\r\n";
+        LogError("Error querying \"" + host + "\", a referal has been encountered to: \r\n" +
+                 urls + ErrorLines(out));
+      } else if (out.PagedAfter >= 0) {
+        LogError("Error querying \"" + host + "\" while reading the entries in pages (" +
+                 std::to_string(out.Received) + " received) " + ErrorLines(out));
+      } else {
+        LogError("Error querying \"" + host + "\" " + ErrorLines(out));
+      }
   }
-  if (code == 10) {
-    std::string urls;
-    for (const auto& url : session->Referals()) urls += url + "\r\n";
-    LogError("Error querying \"" + host + "\", a referal has been encountered to: \r\n" + urls +
-             ErrorLines(*session));
-    return nullptr;
-  }
-  if (paged_after >= 0) {
-    LogError("Error querying \"" + host + "\" while reading the entries in pages (" +
-             std::to_string(session->SearchResult().Count()) + " received) " +
-             ErrorLines(*session));
-    return nullptr;
-  }
-  LogError("Error querying \"" + host + "\" " + ErrorLines(*session));
   return nullptr;
 }
 

@@ -17,21 +17,33 @@
 // the trust store for server.id (store/trust.h).
 std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server);
 
-// Runs the profile's search on session: the session's SearchResult() (owned by
-// the session, valid until it searches again or is destroyed), or nullptr when
-// session is nullptr or the search failed (the failure has been reported). A
-// search ended by the size limit (code 4) still gives its entries, unreported.
-// When a plain search meets the size limit and the server offers paged results,
-// the entries are read again in pages (ldap/paging.h; a LogNotice line says
-// so), and attributes sent in ranges are completed (ldap/valueranges.h); a
-// failed follow-up search is a search failure naming the entry and attribute.
-TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile);
+namespace quorvel {
+struct TSearchOutcome;
+}
+
+// Runs the profile's search on session through the search driver
+// (ldap/searchdriver.h): the session's SearchResult() (owned by the session,
+// valid until it searches again or is destroyed), or nullptr when session is
+// nullptr or the search failed (the failure has been reported, except a
+// cancel, which the caller tells). A search ended by the size limit (code 4)
+// still gives its entries, unreported. When a plain search meets the size
+// limit and the server offers paged results, the entries are read again in
+// pages (a LogNotice line says so); paging that would never end is a search
+// failure. Attributes sent in ranges are completed; a failed follow-up search
+// is a search failure naming the entry and attribute. The session's
+// SearchListener gets the events too, and its CancelFlag cancels; afterwards
+// ResultCode(), ResultString() and Referals() tell the search's outcome,
+// which `outcome` receives in full when given.
+TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
+                               quorvel::TSearchOutcome* outcome = nullptr);
 
 // The two closing lines of every error box about a failed session step:
 // "\r\n    ErrorCode: n\r\n    ErrorDesc: text", with the socket's (or the SSL
 // layer's) number and text when the failure happened below LDAP. Every box
 // about a connection, a bind or a search uses it.
 std::string ErrorLines(const TLDAPSend& session);
+// The same lines for a search's outcome, from the numbers and texts it kept.
+std::string ErrorLines(const quorvel::TSearchOutcome& outcome);
 // "Error connecting to \"host\" " + ErrorLines(session): the report of a failed
 // connect or bind, the same for a run, a browse and the server dialog's Test.
 std::string ConnectErrorText(const TLDAPSend& session);

@@ -3,7 +3,7 @@
 #include <exception>
 #include <vector>
 
-#include "ldap/valueranges.h"
+#include "ldap/searchdriver.h"
 #include "store/rows.h"
 
 namespace quorvel {
@@ -26,43 +26,40 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
   return true;
 }
 
-struct TExportRowStream::State {
+// The stream's half of the search: it stores each complete entry as it is
+// told, starts over on a restart, and notes how the search ended.
+struct TExportRowStream::State : TSearchSink {
   Tdata* d = nullptr;
-  std::string att;
-  bool readable = false;
   std::vector<TRequestedColumn> names;
-  bool live = false;       // the staged table exists and every row so far is in it
-  int received = 0;        // entries of the present attempt seen: stored, or waiting in `later`
-  std::vector<int> later;  // of them, positions waiting for their ranged values
+  bool live = false;      // the staged table exists and every row so far is in it
+  bool ended = false;     // End was told...
+  bool delivers = false;  // ...of a search that gives its entries
 
   // On the thread that runs the search.
-  void Entry(const TLDAPResult& entry, int index) {
-    if (!live) return;
-    if (index != received) {
-      // Position 0 again: the entries so far were dropped (the search is read
-      // again in pages). Anything else is not followed: Finish fills anew.
-      if (index != 0 || !d->ClearStagedExportRows()) {
-        live = false;
-        return;
-      }
-      received = 0;
-      later.clear();
+  bool Entry(std::unique_ptr<TLDAPResult>& entry, int) override {
+    if (!live) return true;
+    // Nothing may escape into the search; a row that could not be stored (or
+    // even built) leaves the table to Finish, which fills it anew and leaves
+    // out a failing row alone.
+    try {
+      if (!d->InsertExportRow(BuildExportRow(*entry, names))) live = false;
+    } catch (...) {
+      live = false;
     }
-    ++received;
-    if (HasRangedValues(entry)) {
-      later.push_back(index);
-      return;
-    }
-    if (!d->InsertExportRow(BuildExportRow(entry, names)))
-      live = false;  // Finish fills the table anew, where a failing row is left out alone
+    return true;
+  }
+  void Restart() override {
+    if (live && !d->ClearStagedExportRows()) live = false;
+  }
+  void End(const TSearchOutcome& outcome) override {
+    ended = true;
+    delivers = outcome.Delivers();
   }
 };
 
 TExportRowStream::TExportRowStream(Tdata& d, const std::string& att, bool readable)
-    : state_(std::make_shared<State>()) {
+    : att_(att), readable_(readable), state_(std::make_shared<State>()) {
   state_->d = &d;
-  state_->att = att;
-  state_->readable = readable;
   state_->names = RequestedColumns(att, readable);
   state_->live = d.CreateStagedExportTable("oid;" + att) && d.BeginExportRows();
 }
@@ -74,33 +71,26 @@ TExportRowStream::~TExportRowStream() {
   state_->d->DropStagedExportTable();
 }
 
+std::shared_ptr<TSearchSink> TExportRowStream::Sink() {
+  return state_;
+}
+
 void TExportRowStream::Attach(TLDAPSend& session) {
-  std::shared_ptr<State> state = state_;
-  session.OnSearchEntryReceived = [state](const TLDAPResult& entry, int index) {
-    // Nothing may escape into the search; a row that could not even be built
-    // leaves the table to Finish.
-    try {
-      state->Entry(entry, index);
-    } catch (...) {
-      state->live = false;
-    }
-  };
+  session.SearchListener = state_;
 }
 
 bool TExportRowStream::Finish(const TLDAPResultList& results, const TRowProgress& progress,
                               int* written) {
   State& s = *state_;
   const int n = results.Count();
-  bool whole = s.live && s.received == n;
-  for (size_t k = 0; whole && k < s.later.size(); ++k) {
-    const TLDAPResult* entry = results.Items(s.later[k]);
-    whole = entry && s.d->InsertExportRow(BuildExportRow(*entry, s.names));
-  }
-  whole = whole && s.d->EndExportRows() && s.d->PublishStagedExportTable();
+  // Every entry of the search was told and stored: the staged table is the
+  // result's.
+  const bool whole = s.live && s.ended && s.delivers && s.d->EndExportRows() &&
+                     s.d->PublishStagedExportTable();
   s.live = false;
   if (!whole) {
     s.d->DropStagedExportTable();
-    return FillExportTable(*s.d, results, s.att, progress, written, s.readable);
+    return FillExportTable(*s.d, results, att_, progress, written, readable_);
   }
   if (progress)
     for (int i = 1; i <= n; ++i) progress(i, n);

@@ -14,6 +14,8 @@
 
 namespace quorvel {
 
+class TSearchSink;
+
 // The statement whose rows the results grid shows and the reports are made of.
 inline constexpr const char* kExportRowsQuery = "SELECT * FROM export ORDER BY oid ASC";
 
@@ -30,15 +32,15 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
                      bool readable = false);
 
 // Stores a run's rows while its search is still arriving, so that storing
-// overlaps the wait for the server instead of following it. Made before the
-// search and attached to its session, it writes each entry's row into a
-// staged table as the entry arrives (an entry with values in ranges waits for
-// them, see ldap/valueranges.h; a search read again in pages starts over).
-// Finish then leaves exactly what FillExportTable would for the final
-// results: it publishes the staged table when the rows stored are those
-// results, and otherwise falls back to FillExportTable itself. A stream
-// dropped without Finish (a failed search) drops its staged table: `export`
-// keeps the last run's rows.
+// overlaps the wait for the server instead of following it. It is a sink of
+// the search driver (ldap/searchdriver.h): each complete entry it is told
+// becomes a row of a staged table at once, a restart clears the rows so far,
+// and the end says whether the search gives its entries. Finish then leaves
+// exactly what FillExportTable would for the final results: it publishes the
+// staged table when every entry told was stored and the search delivered,
+// and otherwise falls back to FillExportTable itself. A stream dropped
+// without Finish (a failed or cancelled search) drops its staged table:
+// `export` keeps the last run's rows.
 //
 //   TExportRowStream stream(d, profile.att, profile.readable);
 //   stream.Attach(*ldap);
@@ -52,16 +54,20 @@ class TExportRowStream {
   TExportRowStream(const TExportRowStream&) = delete;
   TExportRowStream& operator=(const TExportRowStream&) = delete;
 
-  // Rows are stored from the entries this session's searches receive from now
-  // on (replacing its OnSearchEntryReceived). The stream may end before the
-  // session: what it leaves there then does nothing.
+  // Rows are stored from the entries of the searches the driver runs on this
+  // session from now on (it becomes the session's SearchListener). The stream
+  // may end before the session: what it leaves there then does nothing.
   void Attach(TLDAPSend& session);
+  // The same sink, for a driver run directly; it outlives the stream safely.
+  std::shared_ptr<TSearchSink> Sink();
   // FillExportTable's contract for `results`; progress is told of every row.
   bool Finish(const TLDAPResultList& results, const TRowProgress& progress = nullptr,
               int* written = nullptr);
 
  private:
   struct State;
+  std::string att_;
+  bool readable_ = false;
   std::shared_ptr<State> state_;
 };
 
