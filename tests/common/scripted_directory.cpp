@@ -53,6 +53,7 @@ ScriptedDirectory::Request Decode(const std::string& m) {
       r.pageSize = std::atoi(ReadItem(value, v, t).c_str());
     }
   }
+  if (r.tag == 0x50) r.abandoned = DecodeSignedContent(op);
   if (r.tag != 0x63) return r;
   std::size_t c = 0;
   r.base = ReadItem(op, c, tag);
@@ -124,6 +125,11 @@ std::string ScriptedDirectory::EntryMessage(int id, const Entry& e,
     if (asked) {
       if (FailRangeRequest == rangeRequests_++) failed_range = true;
       const std::size_t lo = static_cast<std::size_t>(asked->Low);
+      if (EndlessRanges) {
+        const std::string n = std::to_string(lo);
+        put(name + ";" + RangeOption + "=" + n + "-" + n, values, 0, 0);
+        continue;
+      }
       put(ranged(name, lo, values.size()), values, lo, lo + max);
     } else if (all) {
       if (values.size() > max)
@@ -147,6 +153,19 @@ bool ScriptedDirectory::Answer(const std::string& message, std::string& reply) {
   }
   if (r.tag != 0x63) return true;  // unbind and the rest: no answer
   const std::string done_tag_ok = LdapResult(0x65, 0);
+  const bool stall = searches_++ == StallSearch;
+  // Sends the first StallAfter entries of a stalled search's reply, then nothing.
+  auto stalled = [&](std::string& out) {
+    std::size_t at = 0;
+    for (int i = 0; i < StallAfter && at < out.size(); ++i) {
+      std::size_t item = 0;
+      int tag = 0;
+      const std::string_view message = ReadItemView(std::string_view(out).substr(at), item, tag);
+      at += item + message.size();  // the envelope's header, then its content
+    }
+    out.resize(std::min(at, out.size()));
+    return true;
+  };
   if (r.base.empty() && r.scope == 0) {
     std::vector<std::string> controls = {"1.3.6.1.1.12"};
     if (ListsPaging) controls.push_back(kPagedResultsOid);
@@ -157,7 +176,7 @@ bool ScriptedDirectory::Answer(const std::string& message, std::string& reply) {
     reply =
         LdapMessage(r.id, EncodeObject(EncodeObject("", 4) + EncodeObject(attr, ASN1_SEQ), 0x64));
     reply += LdapMessage(r.id, done_tag_ok);
-    return true;
+    return stall ? stalled(reply) : true;
   }
   std::vector<const Entry*> found;
   for (const auto& e : entries_) {
@@ -170,9 +189,19 @@ bool ScriptedDirectory::Answer(const std::string& message, std::string& reply) {
       reply = LdapMessage(r.id, LdapResult(0x65, RefusePagingWith));
       return true;
     }
+    if (r.pageSize == 0) {  // the client lets go of the paged search
+      reply = LdapMessage(r.id, done_tag_ok, EncodePagedResultsControl(0, ""));
+      return true;
+    }
     const int page = pages_++;
-    const std::size_t from = r.cookie.empty() ? 0 : std::stoul(r.cookie);
-    const std::size_t to = std::min(found.size(), from + static_cast<std::size_t>(r.pageSize));
+    std::size_t from = 0;
+    if (Paging == pfOneCookieMoving) {
+      from = moving_;
+    } else if (Paging == pfNone && !r.cookie.empty()) {
+      from = std::strtoul(r.cookie.c_str(), nullptr, 10);
+    }
+    std::size_t to = std::min(found.size(), from + static_cast<std::size_t>(r.pageSize));
+    if (Paging == pfEmptyPages) to = from;
     bool fault = page == FailPage;
     const std::size_t end = fault ? from + (to - from) / 2 : to;
     bool failed_range = false;
@@ -183,10 +212,27 @@ bool ScriptedDirectory::Answer(const std::string& message, std::string& reply) {
       reply += LdapMessage(r.id, LdapResult(0x65, FailPageWith, "page failed"));
       return true;
     }
-    const std::string cookie = to < found.size() ? std::to_string(to) : std::string();
+    std::string cookie = to < found.size() ? std::to_string(to) : std::string();
+    switch (Paging) {
+      case pfConstantCookie:
+        cookie = "c";
+        break;
+      case pfEmptyPages:
+        cookie = "e" + std::to_string(page);
+        break;
+      case pfAlternating:
+        cookie = page % 2 ? "B" : "A";
+        break;
+      case pfOneCookieMoving:
+        moving_ = to;
+        if (!cookie.empty()) cookie = "0";
+        break;
+      case pfNone:
+        break;
+    }
     // The done message carries the control back: same shape as a request's.
     reply += LdapMessage(r.id, done_tag_ok, EncodePagedResultsControl(0, cookie));
-    return true;
+    return stall ? stalled(reply) : true;
   }
   const std::size_t limit = SizeLimit > 0 ? static_cast<std::size_t>(SizeLimit) : SIZE_MAX;
   bool failed_range = false;
@@ -201,7 +247,7 @@ bool ScriptedDirectory::Answer(const std::string& message, std::string& reply) {
     return true;
   }
   reply += LdapMessage(r.id, found.size() > limit ? LdapResult(0x65, 4) : done_tag_ok);
-  return true;
+  return stall ? stalled(reply) : true;
 }
 
 }  // namespace quorvel::test

@@ -13,6 +13,17 @@
 //     NAME;range=0-(MaxValues-1); asking for NAME;range=LO-* gives the next
 //     MaxValues values as NAME;range=LO-HI, or NAME;range=LO-* for the last.
 //
+// Faults of directories that would keep a client reading for ever, and of a
+// silent one (each bounded: FakeServer's own time limit ends the script):
+//   Paging       how paged searches move on (PagingFault below); a paged
+//                search with page size 0 (the client's release) is answered
+//                with no entry and an empty cookie.
+//   EndlessRanges  every follow-up NAME;range=N-* is answered with
+//                NAME;range=N-N and no value.
+//   StallSearch  the search request (0 first, counting every search: plain,
+//                root DSE, pages, follow-ups) that sends StallAfter entries
+//                and then nothing at all, as a server that went silent.
+//
 // Base scope finds the entry whose DN equals the base, the other scopes every
 // entry whose DN ends in the base (all of them for an empty base); filters are
 // not looked at. Every request is recorded, decoded, in Requests().
@@ -52,6 +63,15 @@ class ScriptedDirectory {
     bool paged = false;
     int pageSize = 0;
     std::string cookie;
+    int abandoned = 0;  // an AbandonRequest's message id
+  };
+  enum PagingFault {
+    pfNone,             // cookies are the offset of the next entry
+    pfConstantCookie,   // every page: cookie "c" and the first page's entries
+    pfEmptyPages,       // every page: no entry, a fresh cookie
+    pfAlternating,      // cookies "A", "B", "A", ... each with the first page's entries
+    pfOneCookieMoving,  // one cookie "0" for the whole search, entries moving on
+                        // (a real directory may do this: not a fault)
   };
 
   void Add(std::string dn, std::vector<Attribute> attributes);
@@ -66,6 +86,10 @@ class ScriptedDirectory {
   int FailPageWith = 0;       // ...with this result, or 0: the connection closes
   int FailRangeRequest = -1;  // the range follow-up (0 first) answered with...
   int FailRangeWith = 1;      // ...this result, or 0: the connection closes
+  PagingFault Paging = pfNone;
+  bool EndlessRanges = false;
+  int StallSearch = -1;
+  int StallAfter = 0;
 
   // Adds the Serve step answering every request to srv.
   void ServeOn(FakeServer& srv);
@@ -79,6 +103,8 @@ class ScriptedDirectory {
   std::vector<Entry> entries_;
   int pages_ = 0;
   int rangeRequests_ = 0;
+  int searches_ = 0;
+  std::size_t moving_ = 0;  // pfOneCookieMoving: the next entry
   mutable std::mutex mu_;
   std::vector<Request> requests_;
 };
