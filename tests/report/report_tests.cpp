@@ -349,6 +349,33 @@ TEST_F(ReportTest, CappedDirectoriesGiveEveryEntryAndEveryValue) {
   broken_srv.Finish();
 }
 
+// A directory whose paging never ends (the same cookie and page again): a
+// search failure, the destination untouched.
+TEST_F(ReportTest, PagingWithoutEndIsASearchFailure) {
+  quorvel::test::ScriptedDirectory endless;
+  endless.SizeLimit = 2;
+  endless.Paging = quorvel::test::ScriptedDirectory::pfConstantCookie;
+  for (int i = 0; i < 5; ++i) endless.Add("uid=u" + std::to_string(i) + ",o=x", {{"cn", {"u"}}});
+  quorvel::test::FakeServer srv;
+  endless.ServeOn(srv);
+  ASSERT_TRUE(srv.Start());
+  const std::string sql =
+      "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn) VALUES ('Endless','127.0.0.1'," +
+      std::to_string(srv.Port()) +
+      ",'N','','','');"
+      "INSERT INTO profiles (name,serverid,basedn,scope,att,filter) SELECT 'endless',id,'o=x',2,"
+      "'cn','(objectClass=*)' FROM servers WHERE name='Endless';";
+  ASSERT_EQ(std::system(("sqlite3 " + Quote(catalogue_) + " " + Quote(sql)).c_str()), 0);
+  const std::string out = dir_ + "/endless.csv";
+  { std::ofstream(out) << "old"; }
+  RunOutput r = Report("--profile endless --format csv --output " + Quote(out));
+  EXPECT_EQ(r.status, 4) << r.err;
+  EXPECT_NE(r.err.find("ErrorDesc: The server kept paging without end"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(ReadFile(out), "old");
+  srv.Finish();
+}
+
 TEST_F(ReportTest, UnwritableDestinationLeavesNoFile) {
   const std::string locked = dir_ + "/locked";
   fs::create_directory(locked);
