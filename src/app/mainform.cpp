@@ -26,6 +26,7 @@
 #include "app/icons.h"
 #include "app/keyboard.h"
 #include "app/messagepane.h"
+#include "app/runstop.h"
 #include "app/splash.h"
 #include "app/startupreport.h"
 #include "app/statuspanels.h"
@@ -199,6 +200,9 @@ void TMainForm::BuildWindow() {
   ToolSeparator(bar);
   tb_exit = ToolButton(bar, "tb_exit", "Exit", imgExit);
   for (QAction* a : {tb_add_profile, tb_edit, tb_test, tb_run, tb_export}) a->setEnabled(false);
+  // Stop, in the Actions menu and beside Run on the toolbar, while a search runs.
+  runStop_ = new TRunStop(this, actions, bar, tb_export);
+  mnu_actions_stop = runStop_->Action();
 
   // Left: the two trees on two tabs.
   auto* split = new QSplitter(Qt::Horizontal, this);

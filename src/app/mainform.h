@@ -27,6 +27,7 @@ class TMessagePane;
 class TResultsModel;
 class TStatusPanels;
 class TExportHookup;
+class TRunStop;
 
 // A tree node that owns its record (the two roots carry none).
 class TNodeItem : public QTreeWidgetItem {
@@ -58,6 +59,8 @@ class TMainForm : public QMainWindow {
   QAction* mnu_actions_test = nullptr;
   QAction* mnu_actions_run = nullptr;
   QAction* mnu_action_report = nullptr;
+  // Shown only while a search runs (app/runstop.h); Esc does the same.
+  QAction* mnu_actions_stop = nullptr;
   QAction* mnu_help_file = nullptr;
   QAction* mnu_visit_website = nullptr;
   QAction* mnu_help_about = nullptr;
@@ -173,4 +176,5 @@ class TMainForm : public QMainWindow {
   bool flushScheduled_ = false;
   bool shownOnce_ = false;
   std::unique_ptr<quorvel::TExportHookup> export_;
+  quorvel::TRunStop* runStop_ = nullptr;  // owned by the window
 };

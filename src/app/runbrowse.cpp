@@ -10,8 +10,10 @@
 #include "app/gridmodel.h"
 #include "app/icons.h"
 #include "app/mainform.h"
+#include "app/runstop.h"
 #include "dialogs/busywork.h"
 #include "ldap/filter.h"
+#include "ldap/searchdriver.h"
 #include "store/connect.h"
 #include "store/data.h"
 #include "store/profilerun.h"
@@ -48,6 +50,12 @@ std::string Str(std::string_view v) {
 }
 
 constexpr int kTreeRepaintMs = 50;
+
+// The pane line of a search the user stopped.
+std::string CancelledLine(const std::string& what, int entries) {
+  return "MSG: " + what + " cancelled after " + std::to_string(entries) +
+         (entries == 1 ? " entry" : " entries") + "...";
+}
 
 }  // namespace
 
@@ -96,7 +104,12 @@ void TMainForm::run_profileClick() {
   if (!Confirm("This process may take several minutes depending on your query, do you want to "
                "proceed?"))
     return;
-  // 2.
+  // 2. What the grid and the export commands showed comes back if the run is
+  // cancelled.
+  const bool gridShown = gridModel->Attached() && ::data;
+  const bool gridProperties = gridShown && ::data->run.SQL() != kExportRowsQuery;
+  const bool exportButtonOn = tb_export->isEnabled();
+  const bool exportMenuOn = mnu_action_report->isEnabled();
   gridModel->Detach();
   mnu_file_exit->setEnabled(false);
   SetExportEnabled(false);
@@ -120,16 +133,31 @@ void TMainForm::run_profileClick() {
   // 6.
   AddMessage(0, "MSG: Connecting to " + server.server + "...");
   // 7. The waits on the server run off the window thread: the window keeps
-  // painting (the lines above show at once) and input stays held back.
+  // painting (the lines above show at once) and input is ignored, but for
+  // Stop and Esc.
+  TRunStop::TScope stop(*runStop_);
+  auto cancelled = [&](int entries) {
+    stop.End();
+    AddMessage(1, CancelledLine("Run", entries));
+    if (gridShown) ShowDataset(gridProperties);
+    tb_export->setEnabled(exportButtonOn);
+    mnu_action_report->setEnabled(exportMenuOn);
+    SetRunCommandsEnabled(true);
+    busy.Restore();
+    FlushPane();
+  };
   std::unique_ptr<TLDAPSend> ldap;
-  RunBusy([&] { ldap = ConnectServer(server); });
+  RunBusy([&] { ldap = ConnectServer(server); }, true);
   if (!ldap) {
+    stop.End();
     AddMessage(2, "ERR: Error connecting to " + server.server + "...");
     SetRunCommandsEnabled(true);
     busy.Restore();
     FlushPane();
     return;
   }
+  if (stop.Stopped()) return cancelled(0);
+  ldap->CancelFlag = &stop.Flag();
   // 8.
   AddMessage(0, "MSG: Connected to " + server.server + "...");
   // 9. A filter that cannot be translated at all would go out as an empty
@@ -137,14 +165,23 @@ void TMainForm::run_profileClick() {
   // filter at all is fine: the search then asks for every object.
   TLDAPResultList* results = nullptr;
   std::optional<TExportRowStream> rows;
+  TSearchOutcome outcome;
   if (!profile.filter.empty() && EncodeFilter(profile.filter).empty()) {
+    stop.End();
     LogError("Error querying \"" + server.server + "\": the filter \"" + profile.filter +
              "\" is not a valid search filter.");
   } else {
     // The rows are stored while the entries arrive, on the thread that waits
     // for them; the window thread leaves the working store alone meanwhile.
     if (::data) rows.emplace(*::data, profile.att, profile.readable).Attach(*ldap);
-    RunBusy([&] { results = SearchProfile(ldap.get(), profile); });
+    RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome); }, true);
+    stop.End();
+    if (outcome.Failure == sfCancelled) {
+      // The stream goes with its staged rows: `export` keeps the last run's.
+      rows.reset();
+      ldap.reset();
+      return cancelled(outcome.Received);
+    }
   }
   if (!results) {
     AddMessage(1, "MSG: No objects found...");
@@ -235,9 +272,19 @@ void TMainForm::o_browseClick() {
   profile.att = "";
   // 8.
   AddMessage(0, "Querying " + record.server + "...");
-  // 9.
+  // 9. Stop and Esc cancel the listing; the node stays without children.
   TLDAPResultList* results = nullptr;
-  RunBusy([&] { results = SearchProfile(ldap.get(), profile); });
+  TSearchOutcome outcome;
+  {
+    TRunStop::TScope stop(*runStop_);
+    ldap->CancelFlag = &stop.Flag();
+    RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome); }, true);
+  }
+  if (outcome.Failure == sfCancelled) {
+    AddMessage(1, CancelledLine("Browse", outcome.Received));
+    FlushPane();
+    return;
+  }
   if (!results) {
     AddMessage(0, "No Objects found...");
     FlushPane();
@@ -304,6 +351,8 @@ void TMainForm::o_propertiesClick() {
   }
   // 4.
   AddMessage(0, "Connected to " + record.server + "...");
+  const bool gridShown = gridModel->Attached() && ::data;
+  const bool gridProperties = gridShown && ::data->run.SQL() != kExportRowsQuery;
   gridModel->Detach();
   // 5.
   TProfileNodeData profile;
@@ -314,9 +363,20 @@ void TMainForm::o_propertiesClick() {
   profile.att = "*;+";
   // 6.
   AddMessage(0, "Querying " + record.server + "...");
-  // 7.
+  // 7. Stop and Esc cancel the listing; the grid shows what it showed.
   TLDAPResultList* results = nullptr;
-  RunBusy([&] { results = SearchProfile(ldap.get(), profile); });
+  TSearchOutcome outcome;
+  {
+    TRunStop::TScope stop(*runStop_);
+    ldap->CancelFlag = &stop.Flag();
+    RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome); }, true);
+  }
+  if (outcome.Failure == sfCancelled) {
+    AddMessage(1, CancelledLine("Properties", outcome.Received));
+    if (gridShown) ShowDataset(gridProperties);
+    FlushPane();
+    return;
+  }
   // 8.
   if (::data && ::data->CreatePropertyTable()) {
     if (!results) {

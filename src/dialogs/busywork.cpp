@@ -25,7 +25,7 @@ bool BusyWorkRunning() {
   return g_busyDepth > 0;
 }
 
-void RunBusy(const std::function<void()>& work) {
+void RunBusy(const std::function<void()>& work, bool serveInput) {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app || !OnGuiThread()) {
     work();
@@ -51,13 +51,14 @@ void RunBusy(const std::function<void()>& work) {
         },
         Qt::QueuedConnection);
   });
+  const QEventLoop::ProcessEventsFlags input =
+      serveInput ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents;
   // The quit may have been posted already: it is queued, so exec() still sees it.
-  loop.exec(QEventLoop::ExcludeUserInputEvents);
+  loop.exec(input);
   // A nested loop (a box opened on the worker's behalf) can make exec() return
   // early only through quit(), which only the worker asks for; wait for the end
   // regardless, still serving the window.
-  while (!done)
-    loop.processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+  while (!done) loop.processEvents(input | QEventLoop::WaitForMoreEvents);
   worker.join();
   --g_busyDepth;
   if (failure) std::rethrow_exception(failure);

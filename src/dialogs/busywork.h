@@ -32,7 +32,10 @@ class QObject;
 namespace quorvel {
 
 // Runs `work` on a worker thread; returns when it has finished (see above).
-void RunBusy(const std::function<void()>& work);
+// With serveInput the window thread serves keyboard and mouse input too: the
+// caller has installed an event filter that lets through only what may act
+// during the work (a Stop command) and swallows the rest.
+void RunBusy(const std::function<void()>& work, bool serveInput = false);
 
 // True while the calling thread is the application's (window) thread, or when
 // there is no application object at all.

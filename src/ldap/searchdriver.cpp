@@ -111,8 +111,8 @@ void TSearchDriver::RunSteps(const TSearchRequest& r) {
 
 bool TSearchDriver::Request(TLDAPSearchScope scope, const std::string& base, bool types_only,
                             const std::string& filter, const std::vector<std::string>& attributes,
-                            const std::string& controls, std::string* done_controls,
-                            bool search, bool release) {
+                            const std::string& controls, std::string* done_controls, bool search,
+                            bool release) {
   sent_ = outstanding_ = false;
   request_entries_ = 0;
   page_print_ = 0;
@@ -293,9 +293,9 @@ bool TSearchDriver::ReadRest(const std::string& dn, const TValueRange& first,
                              std::vector<std::string>& out) {
   uint64_t next = first.High + 1;
   for (;;) {
-    const bool ok = Request(SS_BaseObject, dn, false, "(objectClass=*)",
-                            {first.Name + ";range=" + std::to_string(next) + "-*"}, {}, nullptr,
-                            false);
+    const bool ok =
+        Request(SS_BaseObject, dn, false, "(objectClass=*)",
+                {first.Name + ";range=" + std::to_string(next) + "-*"}, {}, nullptr, false);
     if (Interrupted()) {
       Interrupt({});
       return false;
@@ -323,9 +323,8 @@ bool TSearchDriver::ReadRest(const std::string& dn, const TValueRange& first,
     if (!got) return true;  // no further values
     // A part that starts elsewhere, or that is not the last and brings no
     // value (or could have no successor), would have the reading go on for ever.
-    if (got->Low != next ||
-        (!got->ToEnd &&
-         (values.Count() == 0 || got->High == std::numeric_limits<uint64_t>::max()))) {
+    if (got->Low != next || (!got->ToEnd && (values.Count() == 0 ||
+                                             got->High == std::numeric_limits<uint64_t>::max()))) {
       Fail(sfRange, kRangeNotAdvancing);
       return false;
     }

@@ -89,13 +89,13 @@ inline constexpr const char* kSearchStopped = "The search was stopped";
 
 // What ended a search that did not end well.
 enum TSearchFailure {
-  sfNone = 0,        // the server's result (0, or 4: size limit) ends the search
-  sfServer,          // the server answered with another result
-  sfConnection,      // no answer: the connection failed, went silent or sent no LDAP
-  sfPagingEndless,   // step 5
-  sfRange,           // step 6
-  sfCancelled,       // the Cancel flag
-  sfStopped,         // a sink's Entry returned false
+  sfNone = 0,       // the server's result (0, or 4: size limit) ends the search
+  sfServer,         // the server answered with another result
+  sfConnection,     // no answer: the connection failed, went silent or sent no LDAP
+  sfPagingEndless,  // step 5
+  sfRange,          // step 6
+  sfCancelled,      // the Cancel flag
+  sfStopped,        // a sink's Entry returned false
 };
 
 struct TSearchOutcome {
@@ -218,12 +218,12 @@ class TSearchDriver {
   const TSearchRequest* request_ = nullptr;
   bool paging_ = false;  // the paged search is under way
   bool restarted_ = false;
-  bool stopped_ = false;      // the sink asked to stop
-  bool sent_ = false;         // the last request was sent
-  bool outstanding_ = false;  // ... and its done message not read
-  int received_ = 0;          // entries of the present attempt
-  int request_entries_ = 0;   // entries of the last request
-  uint64_t page_print_ = 0;   // the DNs of the last request's entries, hashed
+  bool stopped_ = false;           // the sink asked to stop
+  bool sent_ = false;              // the last request was sent
+  bool outstanding_ = false;       // ... and its done message not read
+  int received_ = 0;               // entries of the present attempt
+  int request_entries_ = 0;        // entries of the last request
+  uint64_t page_print_ = 0;        // the DNs of the last request's entries, hashed
   std::vector<TPending> pending_;  // entries waiting for their ranged values
   std::vector<std::unique_ptr<TLDAPResult>> answer_;  // entries of a request of the driver's own
 };

@@ -219,8 +219,7 @@ bool TLDAPSend::Search(const std::string& base, bool types_only, const std::stri
 }
 
 bool TLDAPSend::SearchRequest(TLDAPSearchScope scope, const std::string& base, bool types_only,
-                              const std::string& filter,
-                              const std::vector<std::string>& attributes,
+                              const std::string& filter, const std::vector<std::string>& attributes,
                               std::string_view controls, const TEntryHandler& on_entry,
                               std::string* done_controls) {
   std::string operation = SearchOperation(scope, base, types_only, filter, attributes);

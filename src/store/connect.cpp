@@ -102,16 +102,15 @@ TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
       break;  // the user's own doing: the caller says so
     case quorvel::sfRange:
       // A cell is never silently short.
-      LogError("Error querying \"" + host + "\": the values of attribute \"" +
-               out.RangeAttribute + "\" of entry \"" + out.RangeDN +
-               "\" could not be read in full " + ErrorLines(out));
+      LogError("Error querying \"" + host + "\": the values of attribute \"" + out.RangeAttribute +
+               "\" of entry \"" + out.RangeDN + "\" could not be read in full " + ErrorLines(out));
       break;
     default:
       if (out.Code == 10) {
         std::string urls;
         for (const auto& url : out.Referrals) urls += url + "\r\n";
-        LogError("Error querying \"" + host + "\", a referal has been encountered to: \r\n" +
-                 urls + ErrorLines(out));
+        LogError("Error querying \"" + host + "\", a referal has been encountered to: \r\n" + urls +
+                 ErrorLines(out));
       } else if (out.PagedAfter >= 0) {
         LogError("Error querying \"" + host + "\" while reading the entries in pages (" +
                  std::to_string(out.Received) + " received) " + ErrorLines(out));

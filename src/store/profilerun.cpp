@@ -85,8 +85,8 @@ bool TExportRowStream::Finish(const TLDAPResultList& results, const TRowProgress
   const int n = results.Count();
   // Every entry of the search was told and stored: the staged table is the
   // result's.
-  const bool whole = s.live && s.ended && s.delivers && s.d->EndExportRows() &&
-                     s.d->PublishStagedExportTable();
+  const bool whole =
+      s.live && s.ended && s.delivers && s.d->EndExportRows() && s.d->PublishStagedExportTable();
   s.live = false;
   if (!whole) {
     s.d->DropStagedExportTable();

@@ -82,8 +82,8 @@ TEST(SearchDriver, PagingThatNeverEndsFailsAndReleasesTheSearch) {
   struct Case {
     const char* what;
     ScriptedDirectory::PagingFault fault;
-    std::size_t pages;    // paged requests before the release
-    const char* cookie;   // the cookie released
+    std::size_t pages;   // paged requests before the release
+    const char* cookie;  // the cookie released
     const char* text;
   } cases[] = {
       {"the same cookie and entries", ScriptedDirectory::pfConstantCookie, 2, "c",
@@ -161,8 +161,8 @@ TEST(SearchDriver, ValueRangesThatNeverEndFailNamingEntryAndAttribute) {
   ASSERT_NE(session, nullptr);
   EXPECT_EQ(SearchProfile(session.get(), Profile("member")), nullptr);
   ASSERT_EQ(messages.errors.size(), 1u);
-  EXPECT_NE(messages.errors[0].find("the values of attribute \"member\" of entry \"cn=big," + kBase +
-                                    "\" could not be read in full"),
+  EXPECT_NE(messages.errors[0].find("the values of attribute \"member\" of entry \"cn=big," +
+                                    kBase + "\" could not be read in full"),
             std::string::npos)
       << messages.errors[0];
   EXPECT_NE(messages.errors[0].find(quorvel::kRangeNotAdvancing), std::string::npos);
