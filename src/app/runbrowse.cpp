@@ -147,7 +147,8 @@ void TMainForm::run_profileClick() {
     FlushPane();
   };
   std::unique_ptr<TLDAPSend> ldap;
-  RunBusy([&] { ldap = ConnectServer(server); }, true);
+  RunBusy([&] { ldap = ConnectServer(server, &stop.Flag()); }, true);
+  if (!ldap && stop.Stopped()) return cancelled(0);
   if (!ldap) {
     stop.End();
     AddMessage(2, "ERR: Error connecting to " + server.server + "...");
@@ -157,7 +158,6 @@ void TMainForm::run_profileClick() {
     return;
   }
   if (stop.Stopped()) return cancelled(0);
-  ldap->CancelFlag = &stop.Flag();
   // 8.
   AddMessage(0, "MSG: Connected to " + server.server + "...");
   // 9. A filter that cannot be translated at all would go out as an empty

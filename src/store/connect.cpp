@@ -40,8 +40,9 @@ std::string ConnectErrorText(const TLDAPSend& session) {
   return "Error connecting to \"" + session.TargetHost + "\" " + ErrorLines(session);
 }
 
-std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server) {
+std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, const std::atomic<bool>* cancel) {
   auto session = std::make_unique<TLDAPSend>();
+  session->CancelFlag = cancel;
   session->TargetHost = server.server;
   session->TargetPort = std::to_string(server.port);
   session->UserName = server.uid;
@@ -55,6 +56,7 @@ std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server) {
     ok = false;
   }
   if (ok) return session;
+  if (session->Cancelled()) return nullptr;  // the user's own doing: the caller says so
   LogError(ConnectErrorText(*session));
   return nullptr;
 }

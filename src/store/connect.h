@@ -4,6 +4,7 @@
 // the error number and its text, so callers only add their own progress lines.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,7 +16,10 @@
 // failure has been reported. Never unbinds. ssl "Y" (exactly) asks for SSL from
 // the first byte; a certificate that fails verification is decided about by
 // the trust store for server.id (store/trust.h).
-std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server);
+// With `cancel`, the session's CancelFlag is that flag from the start: a set
+// flag ends the wait for the bind, and nothing is reported then.
+std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server,
+                                         const std::atomic<bool>* cancel = nullptr);
 
 namespace quorvel {
 struct TSearchOutcome;

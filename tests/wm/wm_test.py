@@ -138,6 +138,42 @@ class AnsweringServer(SilentServer):
             threading.Thread(target=self._serve, args=(c,), daemon=True).start()
 
 
+class StallingServer(AnsweringServer):
+    """Answers a bind; answers a search with its entries and then goes silent,
+    as a hung or overloaded directory does. Records the operation tag of every
+    message it reads, in `ops`."""
+
+    def __init__(self, entries):
+        self.ops = []
+        super().__init__(entries)
+
+    def _serve(self, c):
+        c.settimeout(30)
+        try:
+            while True:
+                body = self._read_message(c)
+                msgid = ber(0x02, body[2:2 + body[1]])
+                op = body[2 + body[1]]
+                self.ops.append(op)
+                done = ber(0x0A, b"\x00") + ber(0x04, b"") + ber(0x04, b"")
+                if op == 0x60:
+                    c.sendall(ber(0x30, msgid + ber(0x61, done)))
+                elif op == 0x63:
+                    for dn, attrs in self.entries:
+                        al = b"".join(
+                            ber(0x30, ber(0x04, a.encode()) +
+                                ber(0x31, b"".join(ber(0x04, v.encode()) for v in vs)))
+                            for a, vs in attrs.items())
+                        c.sendall(ber(0x30, msgid + ber(0x64, ber(0x04, dn.encode()) +
+                                                         ber(0x30, al))))
+                elif op == 0x42:
+                    return
+        except (EOFError, OSError):
+            pass
+        finally:
+            c.close()
+
+
 # ---------------------------------------------------------------- the program
 
 class Program:
@@ -353,6 +389,33 @@ def test_window_keeps_painting_while_connecting(desk, build):
         stale = sum(1 for y in range(grid[1], grid[3]) for x in range(grid[0], grid[2], 3)
                     if g.pixel(x, y) != CREAM)
         check(stale == 0, "%d pixels of the covering window stay burnt into the grid" % stale)
+    finally:
+        p.close()
+        srv.close()
+
+
+def test_esc_stops_a_run_that_waits_on_a_silent_server(desk, build):
+    """A server that sends two entries and then nothing: Esc, pressed as the
+    user does, ends the run at once; the server sees the search abandoned and
+    the connection unbound, and the program goes on."""
+    srv = StallingServer([("cn=a,o=x", {"cn": ["a"]}), ("cn=b,o=x", {"cn": ["b"]})])
+    p = Program(desk, build, servers=[("srv", srv.port)], profiles=[(1, "prof")])
+    try:
+        p.wait_main()
+        p.click_row(2)
+        p.click_row(2, button=3)
+        desk.key("Down", "Down", "Down", "Return")  # "Run"
+        ask = desk.find("Confirm", 10)
+        check(ask, "no confirmation; windows: %s" % desk.windows())
+        desk.key("y", win=ask)
+        check(desk.wait(lambda: 0x63 in srv.ops, 10), "the search never reached the server")
+        time.sleep(0.5)
+        desk.key("Escape", win=p.main)
+        check(desk.wait(lambda: srv.ops[-2:] == [0x50, 0x42], 5),
+              "after Esc the server read %s, expected the abandon (0x50) and the unbind (0x42)"
+              % [hex(o) for o in srv.ops])
+        check(p.proc.poll() is None, "the program ended")
+        check(desk.find("Error", 1) is None, "an error box opened: %s" % desk.windows())
     finally:
         p.close()
         srv.close()
