@@ -4,6 +4,8 @@
 // how many entries, and the server sees the abandon and the unbind. Every
 // other input stays ignored while the search runs.
 #include <QAction>
+#include <QApplication>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QToolBar>
@@ -32,6 +34,14 @@ class StopTest : public TGuiTest {
   // `act` runs inside the run's wait (as the user's input would).
   void RunAndAct(const QStringList& path, ScriptedDirectory& dir,
                  const std::function<void()>& act) {
+    ActWhenSilent(dir, act, [&] {
+      Click(form_->tv_workspace, Item(form_->tv_workspace, path));
+      form_->tb_run->trigger();
+    });
+  }
+  // Gives `command`; `act` runs once the server has its search and went silent.
+  void ActWhenSilent(ScriptedDirectory& dir, const std::function<void()>& act,
+                     const std::function<void()>& command) {
     QTimer poll;
     const auto start = std::chrono::steady_clock::now();
     bool acted = false;
@@ -44,8 +54,7 @@ class StopTest : public TGuiTest {
       QTimer::singleShot(400, act);
     });
     poll.start(20);
-    Click(form_->tv_workspace, Item(form_->tv_workspace, path));
-    form_->tb_run->trigger();
+    command();
   }
   QWidget* Button(QAction* a) const {
     return form_->findChild<QToolBar*>("ToolBar")->widgetForAction(a);
@@ -125,4 +134,30 @@ TEST_F(StopTest, StopAndEscEndARunAndKeepTheLastRowsInTheGrid) {
     EXPECT_EQ(req[2].abandoned, req[1].id);
     EXPECT_EQ(req[3].tag, 0x42);
   }
+}
+
+TEST_F(StopTest, EscEndsABrowseOnASilentServer) {
+  ScriptedDirectory silent;
+  People(silent, 10);
+  silent.StallSearch = 0;
+  silent.StallAfter = 2;
+  FakeServer srv;
+  silent.ServeOn(srv);
+  ASSERT_TRUE(srv.Start());
+  Catalogue({TServerRow("silent", "127.0.0.1", srv.Port(), "N", "", "", kBase)});
+  Start();
+  form_->tabs->setCurrentIndex(1);
+  QApplication::processEvents();
+  auto* br = form_->tv_browse;
+  Click(br, Item(br, {"silent"}));
+  ActWhenSilent(
+      silent, [&] { QTest::keyClick(br, Qt::Key_Escape); }, [&] { form_->o_browse->trigger(); });
+  EXPECT_EQ(form_->PaneLines().last().trimmed(), "MSG: Browse cancelled after 2 entries...");
+  EXPECT_EQ(Item(br, {"silent"})->childCount(), 0);
+  EXPECT_TRUE(seam_->Errors().isEmpty());
+  EXPECT_TRUE(srv.Finish()) << srv.Error();
+  const auto req = silent.Requests();
+  ASSERT_EQ(req.size(), 4u);  // bind, search, abandon, unbind
+  EXPECT_EQ(req[2].tag, 0x50);
+  EXPECT_EQ(req[3].tag, 0x42);
 }
