@@ -101,6 +101,12 @@ const QList<TKeyBinding>& KeyBindings() {
        {},
        {&F::tb_export}},
       {ksWindow, Standard(QKeySequence::Copy), {&F::copy_results}, {}, {}},
+      // Shown and enabled only while a search runs (app/runstop.h).
+      {ksWindow,
+       {QKeySequence(Qt::Key_Escape)},
+       {&F::mnu_actions_stop},
+       {},
+       {&F::mnu_actions_stop}},
       {ksWindow,
        Standard(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)),
        {&F::mnu_file_exit},

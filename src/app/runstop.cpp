@@ -53,15 +53,15 @@ bool IsEscape(QEvent* event) {
 
 TRunStop::TRunStop(QMainWindow* window, QMenu* menu, QToolBar* bar, QAction* before)
     : QObject(window), window_(window), bar_(bar) {
-  action_ = new QAction(ImageListIcon(imgError), "Stop", window);
+  // Its key (Esc) is in the window's table of keys (app/keyboard.h).
+  action_ = new QAction(ImageListIcon(imgError), "&Stop", window);
   action_->setObjectName("mnu_actions_stop");
-  action_->setToolTip("Stop the search");
-  action_->setShortcut(QKeySequence(Qt::Key_Escape));
-  action_->setShortcutContext(Qt::WindowShortcut);
+  action_->setToolTip("Stop");
   action_->setVisible(false);
   action_->setEnabled(false);
   menu->addAction(action_);
   bar->insertAction(before, action_);
+  if (QWidget* button = bar->widgetForAction(action_)) button->setAccessibleName("Stop");
   connect(action_, &QAction::triggered, this, [this] { Stop(); });
 }
 
