@@ -553,7 +553,8 @@ def test_screen_readers_find_every_control_named(desk, build):
         check(tools[:3] == ["Add Server", "Add Profile", "Edit Selection"],
               "tool buttons read as %s" % tools)
         menus = [r for r in inside if r["role"] == "menu item"]
-        check(len(menus) == 12, "%d menu entries, expected 4 menus and 8 entries" % len(menus))
+        # 4 menus, 8 entries, and Stop (hidden until a search runs).
+        check(len(menus) == 13, "%d menu entries, expected 4 menus and 9 entries" % len(menus))
         by_menu = {}
         for r in menus:
             check(r["name"].strip(), "a menu entry without a name at %s" % r["path"])
@@ -564,6 +565,7 @@ def test_screen_readers_find_every_control_named(desk, build):
                       "the mnemonic %s of %r is used twice in its menu" % (r["keys"], r["name"]))
                 by_menu[parent].append(r["keys"])
         keys = {r["name"]: r["keys"] for r in menus}
+        check("Stop" in keys, "no Stop entry among %s" % keys)
         check(keys.get("Run Report") == "F5" and keys.get("Exit") == "Ctrl+Q" and
               keys.get("Export Report") == "Ctrl+E" and keys.get("File") == "Alt+F",
               "menu keys read as %s" % keys)
