@@ -66,13 +66,22 @@ void TMainForm::SetExportEnabled(bool on) {
 void TMainForm::ShowDataset(bool hideFirstColumn) {
   gridModel->Detach();
   if (!::data) return;
-  try {
-    ::data->run.Close();
-    ::data->run.SetSQL(hideFirstColumn ? "SELECT * FROM property ORDER BY name ASC"
-                                       : kExportRowsQuery);
-    ::data->run.Open();
-  } catch (const std::exception& e) {
-    LogError(std::string("Error reading the results: ") + e.what());
+  std::string error;
+  bool open = false;
+  if (hideFirstColumn) {
+    try {
+      ::data->run.Close();
+      ::data->run.SetSQL("SELECT * FROM property ORDER BY name ASC");
+      ::data->run.Open();
+      open = true;
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+  } else {
+    open = OpenExportRows(*::data, &error);
+  }
+  if (!open) {
+    LogError("Error reading the results: " + error);
     return;
   }
   gridModel->Attach(&::data->run);

@@ -79,6 +79,7 @@ void TkxGridRowSource::ReadRow(TkxValues& values) {
     return;
   }
   for (int i = 0; i < n; ++i) values[i].assign(dataset_->CellText(row_, Logical(i)));
+  ThrowOnReadError(*dataset_);
   ++row_;
 }
 
