@@ -43,11 +43,15 @@ TkxColumnInfo DatasetColumnInfo(const TFieldDef& def) {
 }
 
 void TkxDatasetRowSource::BeginWalk() {
-  if (IsReady()) savedRecNo_ = dataset_->RecNo();
+  if (!IsReady()) return;
+  savedRecNo_ = dataset_->RecNo();
+  dataset_->BeginRowWalk();
 }
 
 void TkxDatasetRowSource::EndWalk() {
-  if (IsReady() && savedRecNo_ > 0) dataset_->SetRecNo(savedRecNo_);
+  if (!IsReady()) return;
+  dataset_->EndRowWalk();
+  if (savedRecNo_ > 0) dataset_->SetRecNo(savedRecNo_);
 }
 
 bool TkxDatasetRowSource::AtEnd(int visited) const {

@@ -131,12 +131,12 @@ const char* TFResult::Store(const std::vector<std::string_view>& cells) {
   char* dst;
   if (total > kChunkSize / 4) {
     // A large row gets a chunk of its own; the current chunk keeps filling.
-    chunks_.insert(chunks_.begin(), std::make_unique<char[]>(total));
+    chunks_.insert(chunks_.begin(), std::unique_ptr<char[]>(new char[total]));
     chunk_total_ += total;
     dst = chunks_.front().get();
   } else {
     if (chunks_.empty() || chunk_used_ + total > chunk_size_) {
-      chunks_.push_back(std::make_unique<char[]>(kChunkSize));
+      chunks_.push_back(std::unique_ptr<char[]>(new char[kChunkSize]));  // written before read: not zeroed
       chunk_size_ = kChunkSize;
       chunk_used_ = 0;
       chunk_total_ += kChunkSize;
@@ -324,6 +324,14 @@ std::string_view TASQLite3BaseQuery::CellText(int row, int col) const {
 
 int64_t TASQLite3BaseQuery::RowId(int row) const {
   return inplace_ ? inplace_->RowId(row) : result_.GetRowId(row);
+}
+
+void TASQLite3BaseQuery::BeginRowWalk() const {
+  if (inplace_) inplace_->BeginWalk();
+}
+
+void TASQLite3BaseQuery::EndRowWalk() const {
+  if (inplace_) inplace_->EndWalk();
 }
 
 const std::string& TASQLite3BaseQuery::ReadError() const {

@@ -178,6 +178,12 @@ class TASQLite3BaseQuery {
   // Whether the open dataset reads its rows in place (SetInPlaceSQL, and the
   // table allowed it).
   bool ReadsInPlace() const { return inplace_ != nullptr; }
+  // A walk over every row in order from the first (an export): rows read in
+  // place come meanwhile from one sorted read of the table, much faster than
+  // reading them through the key's index; EndRowWalk lets the table go (so
+  // does reading the last row). Nothing changes for a dataset read whole.
+  void BeginRowWalk() const;
+  void EndRowWalk() const;
   // Why a row read in place could not be read, empty while every read
   // succeeded; kept until the dataset closes. Always empty for a dataset
   // read whole, which fails at open instead.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 
 #include "sqlstore/engine.h"
 
@@ -9,8 +10,6 @@ namespace quorvel {
 namespace {
 
 constexpr int kIntegerType = 1;
-constexpr int kFloatType = 2;
-constexpr int kTextType = 3;
 
 std::string Quoted(const std::string& name) {
   std::string q = "\"";
@@ -77,6 +76,7 @@ void TInPlaceRows::Prepare(Statement& s, const std::string& text) {
 
 bool TInPlaceRows::Prepare(const std::string& table, const std::string& key) {
   table_ = table;
+  key_ = key;
   const std::string qt = Quoted(table), qk = Quoted(key);
   std::vector<std::string> names;
   {
@@ -93,83 +93,110 @@ bool TInPlaceRows::Prepare(const std::string& table, const std::string& key) {
     if (SameName(names[c], key)) keyColumn_ = static_cast<int>(c);
   if (keyColumn_ < 0) return false;
   // The rowid under a name no column of the table hides.
-  std::string rowid;
   for (const char* alias : {"rowid", "_rowid_", "oid"})
     if (std::none_of(names.begin(), names.end(),
                      [&](const std::string& n) { return SameName(n, alias); })) {
-      rowid = alias;
+      rowid_ = alias;
       break;
     }
-  if (rowid.empty()) return false;
-  if (!EnsureIndex(table, key)) return false;
-
-  // One walk of the index: the count, and the keys that let a window start
-  // anywhere without counting from the first row.
+  if (rowid_.empty()) return false;
+  // The walk's sorted read; preparing it also tells a view or a table
+  // without rowid, neither of which has one to read by.
+  Prepare(walk_, "SELECT *, " + rowid_ + " FROM " + qt + " ORDER BY +" + qk + ", " + rowid_);
+  if (api_->column_count(walk_.stmt) != static_cast<int>(names.size()) + 1) return false;
+  // The count, and whether every key can be bound back and compared: NULL
+  // never compares greater than a key, and a floating-point key would need
+  // binding as one.
   {
     Statement s;
-    Prepare(s, "SELECT " + qk + ", " + rowid + " FROM " + qt + " ORDER BY " + qk + ", " + rowid);
-    int64_t n = 0;
-    int rc;
-    while ((rc = api_->step(s.stmt)) == kEngineRow) {
-      if (!KeyTypeUsable(api_->column_type(s.stmt, 0)) || n >= INT_MAX) return false;
-      ++n;
-      if (n % kAnchorRows == 0) anchors_.push_back(ReadKey(s.stmt, 0, 1));
-    }
-    if (rc != kEngineDone) db_.RaiseDatabaseError();
+    Prepare(s, "SELECT count(*), ifnull(sum(typeof(" + qk +
+                   ") NOT IN ('integer', 'text', 'blob')), 0) FROM " + qt);
+    if (api_->step(s.stmt) != kEngineRow) db_.RaiseDatabaseError();
+    const int64_t n = api_->column_int64(s.stmt, 0);
+    if (n > INT_MAX || api_->column_int64(s.stmt, 1) != 0) return false;
     count_ = static_cast<int>(n);
   }
-  const std::string select = "SELECT *, " + rowid + " FROM " + qt;
-  const std::string order = " ORDER BY " + qk + ", " + rowid;
-  Prepare(head_, select + order + " LIMIT ?1 OFFSET ?2");
-  Prepare(after_, select + " WHERE (" + qk + ", " + rowid + ") > (?1, ?2)" + order +
-                      " LIMIT ?3 OFFSET ?4");
-  if (api_->column_count(head_.stmt) != static_cast<int>(names.size()) + 1) return false;
   Prepare(cookie_, "PRAGMA schema_version");
   Prepare(schema_,
           "SELECT type, rootpage, sql FROM sqlite_master WHERE name = ?1 COLLATE NOCASE "
           "AND type = 'table'");
+  // Only a table of the main schema (not a view, not a temporary table) is
+  // sure to have rowids that stay put.
   schemaEntry_ = SchemaEntry();
+  if (schemaEntry_.empty()) return false;
   for (Window& w : windows_) w.rows.SetColumns(dataset_.FieldCount());
   return true;
 }
 
-bool TInPlaceRows::EnsureIndex(const std::string& table, const std::string& key) {
-  {
-    Statement s;
-    Prepare(s,
-            "SELECT 1 FROM pragma_index_list(?1) AS l, pragma_index_xinfo(l.name) AS i "
-            "WHERE i.seqno = 0 AND i.name = ?2 COLLATE NOCASE AND i.desc = 0 AND l.partial = 0 "
-            "LIMIT 1");
-    api_->bind_text(s.stmt, 1, table.data(), static_cast<int>(table.size()), EngineTransient());
-    api_->bind_text(s.stmt, 2, key.data(), static_cast<int>(key.size()), EngineTransient());
-    const int rc = api_->step(s.stmt);
-    if (rc == kEngineRow) return true;
-    if (rc != kEngineDone) db_.RaiseDatabaseError();
-  }
-  // A free name: an index keeps its name when its table is renamed, so the
-  // obvious one may belong to another table already.
-  Statement taken;
-  Prepare(taken, "SELECT 1 FROM sqlite_master WHERE name = ?1 COLLATE NOCASE");
-  const std::string base = table + "_" + key + "_order";
-  for (int k = 0; k < 100; ++k) {
-    const std::string name = k == 0 ? base : base + "_" + std::to_string(k);
-    api_->reset(taken.stmt);
-    api_->bind_text(taken.stmt, 1, name.data(), static_cast<int>(name.size()), EngineTransient());
-    const int rc = api_->step(taken.stmt);
-    if (rc == kEngineRow) continue;
-    if (rc != kEngineDone) db_.RaiseDatabaseError();
-    api_->reset(taken.stmt);
-    db_.ExecDirect("CREATE INDEX " + Quoted(name) + " ON " + Quoted(table) + " (" + Quoted(key) +
-                   ")");
-    return true;
-  }
-  return false;
+void TInPlaceRows::PrepareSeeks() {
+  if (seeks_) return;
+  EnsureIndex();
+  const std::string select = "SELECT *, " + rowid_ + " FROM " + Quoted(table_);
+  const std::string order = " ORDER BY " + Quoted(key_) + ", " + rowid_;
+  Prepare(head_, select + order + " LIMIT ?1 OFFSET ?2");
+  Prepare(after_, select + " WHERE (" + Quoted(key_) + ", " + rowid_ + ") > (?1, ?2)" + order +
+                      " LIMIT ?3 OFFSET ?4");
+  seeks_ = true;
 }
 
-bool TInPlaceRows::KeyTypeUsable(int type) {
-  // NULL never compares greater than a key, and a floating-point key would
-  // need binding as one: such a table is read whole.
-  return type == kIntegerType || type == kTextType || type == kEngineBlobType;
+void TInPlaceRows::NoteKeys() {
+  if (noted_) return;
+  // One walk of the index, for the keys that let a window start anywhere
+  // without counting from the first row.
+  const std::string qk = Quoted(key_);
+  Statement s;
+  Prepare(s, "SELECT " + qk + ", " + rowid_ + " FROM " + Quoted(table_) + " ORDER BY " + qk +
+                 ", " + rowid_);
+  std::vector<Key> anchors;
+  int64_t n = 0;
+  int rc;
+  while ((rc = api_->step(s.stmt)) == kEngineRow)
+    if (++n % kAnchorRows == 0) anchors.push_back(ReadKey(s.stmt, 0, 1));
+  if (rc != kEngineDone) db_.RaiseDatabaseError();
+  if (n != count_)
+    throw AsgError("the table " + table_ + " holds other rows than when it was opened");
+  anchors_ = std::move(anchors);
+  noted_ = true;
+}
+
+void TInPlaceRows::EnsureIndex() {
+  try {
+    {
+      Statement s;
+      Prepare(s,
+              "SELECT 1 FROM pragma_index_list(?1) AS l, pragma_index_xinfo(l.name) AS i "
+              "WHERE i.seqno = 0 AND i.name = ?2 COLLATE NOCASE AND i.desc = 0 "
+              "AND l.partial = 0 LIMIT 1");
+      api_->bind_text(s.stmt, 1, table_.data(), static_cast<int>(table_.size()),
+                      EngineTransient());
+      api_->bind_text(s.stmt, 2, key_.data(), static_cast<int>(key_.size()), EngineTransient());
+      const int rc = api_->step(s.stmt);
+      if (rc == kEngineRow) return;
+      if (rc != kEngineDone) db_.RaiseDatabaseError();
+    }
+    // A free name: an index keeps its name when its table is renamed, so the
+    // obvious one may belong to another table already.
+    Statement taken;
+    Prepare(taken, "SELECT 1 FROM sqlite_master WHERE name = ?1 COLLATE NOCASE");
+    const std::string base = table_ + "_" + key_ + "_order";
+    for (int k = 0; k < 100; ++k) {
+      const std::string name = k == 0 ? base : base + "_" + std::to_string(k);
+      api_->reset(taken.stmt);
+      api_->bind_text(taken.stmt, 1, name.data(), static_cast<int>(name.size()),
+                      EngineTransient());
+      const int rc = api_->step(taken.stmt);
+      if (rc == kEngineRow) continue;
+      if (rc != kEngineDone) db_.RaiseDatabaseError();
+      api_->reset(taken.stmt);
+      db_.ExecDirect("CREATE INDEX " + Quoted(name) + " ON " + Quoted(table_) + " (" +
+                     Quoted(key_) + ")");
+      // Our own change of the schema is no replacement of the table.
+      schemaEntry_ = SchemaEntry();
+      return;
+    }
+  } catch (const std::exception&) {
+    // Without the index every window sorts the table anew: slow, still right.
+  }
 }
 
 TInPlaceRows::Key TInPlaceRows::ReadKey(void* stmt, int keyColumn, int rowidColumn) const {
@@ -254,59 +281,105 @@ TInPlaceRows::Window* TInPlaceRows::Find(int row) {
   return nullptr;
 }
 
-TInPlaceRows::Window& TInPlaceRows::Fetch(int row) {
-  CheckSchema();
-  const int start = row - row % kWindowRows;
-  const int wanted = std::min(kWindowRows, count_ - start);
-  // Start from the row before the window: the end of a window held (the
-  // next window of a walk in order), else the noted key nearest below.
-  const Key* from = nullptr;
-  int offset = start;
-  for (const Window& w : windows_)
-    if (w.start >= 0 && w.rows.Count() > 0 && w.start + w.rows.Count() == start) {
-      from = &w.last;
-      offset = 0;
-    }
-  if (!from && start >= kAnchorRows) {
-    const int block = start / kAnchorRows;
-    from = &anchors_[block - 1];
-    offset = start - block * kAnchorRows;
-  }
-  // The window to fill: an unused one, else the least recently used.
+
+TInPlaceRows::Window& TInPlaceRows::Target() {
+  // An unused window, else the least recently used.
   Window* target = &windows_[0];
   for (Window& w : windows_)
     if (w.start < 0 || w.used < target->used) target = &w;
-  const Key resume = from ? *from : Key();  // the target may be the window `from` points into
   target->start = -1;
   target->rows.SetColumns(dataset_.FieldCount());
+  return *target;
+}
 
+void TInPlaceRows::Fill(Window& w, void* stmt, int start, int wanted) {
+  const int rowidColumn = static_cast<int>(map_.fieldOfColumn.size());
+  int rc = kEngineRow;
+  while (w.rows.Count() < wanted && (rc = api_->step(stmt)) == kEngineRow) {
+    AppendRow(*api_, stmt, map_, dataset_, start + w.rows.Count(), scratch_, w.rows);
+    if (w.rows.Count() == wanted) w.last = ReadKey(stmt, keyColumn_, rowidColumn);
+  }
+  if (rc != kEngineRow && rc != kEngineDone) db_.RaiseDatabaseError();
+  if (w.rows.Count() < wanted)
+    throw AsgError("the table " + table_ + " holds fewer rows than when it was opened");
+  w.start = start;
+  w.used = ++clock_;
+}
+
+TInPlaceRows::Window& TInPlaceRows::Fetch(int row) {
+  const int start = row - row % kWindowRows;
+  const int wanted = std::min(kWindowRows, count_ - start);
+
+  // A walk in order: the next window of the one sorted read.
+  if (walking_ && start == walkNext_) {
+    if (start == 0) {
+      CheckSchema();
+      api_->reset(walk_.stmt);
+    }
+    Window& w = Target();
+    try {
+      Fill(w, walk_.stmt, start, wanted);
+    } catch (...) {
+      api_->reset(walk_.stmt);
+      walkNext_ = 0;
+      throw;
+    }
+    walkNext_ = start + wanted;
+    if (walkNext_ >= count_) {
+      // The last row: the read ends and lets the table go.
+      api_->reset(walk_.stmt);
+      walkNext_ = 0;
+    }
+    return w;
+  }
+
+  CheckSchema();
+  PrepareSeeks();
+  // Start from the row before the window: the end of a window held (the
+  // next window of a walk in order), else the noted key nearest below.
+  std::optional<Key> from;
+  int offset = start;
+  for (const Window& w : windows_)
+    if (w.start >= 0 && w.rows.Count() > 0 && w.start + w.rows.Count() == start) {
+      from = w.last;
+      offset = 0;
+    }
+  if (!from && start >= kAnchorRows) {
+    NoteKeys();
+    const int block = start / kAnchorRows;
+    from = anchors_[block - 1];
+    offset = start - block * kAnchorRows;
+  }
+  Window& w = Target();
   void* stmt = from ? after_.stmt : head_.stmt;
   api_->reset(stmt);
-  int rc = kEngineOk;
   int next = 1;
   if (from) {
-    BindKey(stmt, 1, resume);
+    BindKey(stmt, 1, *from);
     next = 3;
   }
-  rc = api_->bind_int64(stmt, next, wanted);
+  int rc = api_->bind_int64(stmt, next, wanted);
   if (rc == kEngineOk) rc = api_->bind_int64(stmt, next + 1, offset);
   if (rc != kEngineOk) db_.RaiseDatabaseError();
-  const int rowidColumn = static_cast<int>(map_.fieldOfColumn.size());
   struct Reset {
     const EngineApi* api;
     void* stmt;
     ~Reset() { api->reset(stmt); }
   } reset{api_, stmt};
-  while ((rc = api_->step(stmt)) == kEngineRow) {
-    AppendRow(*api_, stmt, map_, dataset_, start + target->rows.Count(), scratch_, target->rows);
-    if (target->rows.Count() == wanted) target->last = ReadKey(stmt, keyColumn_, rowidColumn);
-  }
-  if (rc != kEngineDone) db_.RaiseDatabaseError();
-  if (target->rows.Count() < wanted)
-    throw AsgError("the table " + table_ + " holds fewer rows than when it was opened");
-  target->start = start;
-  target->used = ++clock_;
-  return *target;
+  Fill(w, stmt, start, wanted);
+  return w;
+}
+
+void TInPlaceRows::BeginWalk() {
+  api_->reset(walk_.stmt);
+  walking_ = true;
+  walkNext_ = 0;
+}
+
+void TInPlaceRows::EndWalk() {
+  api_->reset(walk_.stmt);
+  walking_ = false;
+  walkNext_ = 0;
 }
 
 std::string_view TInPlaceRows::Cell(int row, int col) {

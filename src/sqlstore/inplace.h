@@ -6,23 +6,30 @@
 // What it does:
 //  - Open prepares the dataset's fields from the dataset's own statement
 //    ("SELECT * FROM <table> ORDER BY <key> ASC"), exactly as the whole read
-//    would, makes sure an index orders the table by the key (creating one
-//    when none does), and walks that index once to count the rows and note
-//    the key of every 4096th row.
-//  - Cell(row, col) reads rows in windows of 256, each by the key of the row
-//    before it (the last row of the window before, or the noted key nearest
-//    below), and keeps the last four windows. Ties of the key come in rowid
-//    order, which is also the order the whole read gives them in.
-//    Memory therefore stays a few windows whatever the row count; reading
-//    the rows in order, or the rows a grid shows, touches each row once.
+//    would, and counts the rows once.
+//  - Cell(row, col) reads rows in windows of 256 and keeps the last four
+//    windows, so memory stays a few windows whatever the row count. A window
+//    is read by the key of the row before it (the last row of the window
+//    before, or a key noted every 4096 rows) through an index on the key,
+//    which the first such read makes when the table has none. This is the
+//    way of a grid that shows a few rows anywhere in the table.
+//  - Between BeginWalk and EndWalk (an export: every row once, in order from
+//    the first) the windows come instead from one sorted read of the whole
+//    table, which the engine sorts in bounded memory (spilling to temporary
+//    files): far faster over a large table than seeking each row through
+//    the index. The read holds the table open until the walk ends or reaches
+//    the last row; rows read out of order meanwhile use the index as above.
+//  - Ties of the key come in rowid order both ways, which is also the order
+//    the whole read gives them in.
 //
 // How it fails:
 //  - Open raises like the whole read when the statement cannot be prepared
 //    or a column's type is not supported. It returns nullptr, for the caller
 //    to read the rows whole, when the table cannot be read this way: a
-//    WITHOUT ROWID table or a view, every rowid alias taken by a column, a
-//    key that is NULL or a floating-point number in some row, or no ordering
-//    index (the store is read-only or locked).
+//    WITHOUT ROWID table or a view, every rowid alias taken by a column, or a
+//    key that is NULL or a floating-point number in some row.
+//  - An index that cannot be made (a read-only or locked store) only makes
+//    reading out of order slower: each window then sorts the table anew.
 //  - Cell never raises: a window that cannot be read (the engine's error, a
 //    table dropped or re-created since Open, fewer rows than counted) gives
 //    empty cells, and Error() keeps the first reason until the dataset is
@@ -31,8 +38,11 @@
 //  - A view returned by Cell stays valid until a later Cell reads a window
 //    that evicts the one it points into: copy it before reading another row.
 //
-//   auto rows = TInPlaceRows::Open(db, "export", "oid", dataset, statement);
-//   if (rows) for (int r = 0; r < rows->Count(); ++r) use(rows->Cell(r, 0));
+//   auto rows = TInPlaceRows::Open(db, statement, "export", "oid", dataset);
+//   if (!rows) ...read whole...
+//   rows->BeginWalk();
+//   for (int r = 0; r < rows->Count(); ++r) use(rows->Cell(r, 0));
+//   rows->EndWalk();
 #pragma once
 
 #include <cstdint>
@@ -62,6 +72,8 @@ class TInPlaceRows {
   TInPlaceRows& operator=(const TInPlaceRows&) = delete;
 
   int Count() const { return count_; }
+  void BeginWalk();
+  void EndWalk();
   // Row 0..Count()-1, column 0..FieldCount()-1; empty outside.
   std::string_view Cell(int row, int col);
   int64_t RowId(int row);
@@ -91,27 +103,35 @@ class TInPlaceRows {
 
   TInPlaceRows(TASQLite3DB& db, TASQLite3BaseQuery& dataset) : db_(db), dataset_(dataset) {}
   bool Prepare(const std::string& table, const std::string& key);
-  bool EnsureIndex(const std::string& table, const std::string& key);
   void Prepare(Statement& s, const std::string& text);
+  // The index on the key and the statements that read through it, made at
+  // the first read out of order; the noted keys at the first far jump.
+  void PrepareSeeks();
+  void NoteKeys();
+  void EnsureIndex();
   Key ReadKey(void* stmt, int keyColumn, int rowidColumn) const;
-  // Whether a key of this engine type can be bound back and compared.
-  static bool KeyTypeUsable(int type);
   void BindKey(void* stmt, int first, const Key& key);
   // The table's schema entry, to tell whether the table was replaced.
   std::string SchemaEntry();
   void CheckSchema();
   Window& Fetch(int row);
   Window* Find(int row);
+  Window& Target();
+  // Steps `stmt` for the rows of a window starting at `start`.
+  void Fill(Window& w, void* stmt, int start, int wanted);
 
   TASQLite3DB& db_;
   TASQLite3BaseQuery& dataset_;
   const EngineApi* api_ = nullptr;
-  std::string table_;
+  std::string table_, key_, rowid_;
   TColumnMap map_;
   int keyColumn_ = -1;  // of the table's columns
   int count_ = 0;
+  bool seeks_ = false, noted_ = false;
   std::vector<Key> anchors_;  // anchors_[j]: key of row (j + 1) * kAnchorRows - 1
-  Statement head_, after_, cookie_, schema_;
+  Statement head_, after_, cookie_, schema_, walk_;
+  bool walking_ = false;  // between BeginWalk and EndWalk
+  int walkNext_ = 0;      // the row walk_ gives next; 0 while walk_ is not running
   int64_t schemaVersion_ = 0;
   std::string schemaEntry_;
   Window windows_[kWindows];

@@ -22,6 +22,8 @@ class WorkingTable {
     db.SetDriverDLL("libsqlite3.so.0");
     db.SetDatabase(file);
     db.Open();
+    // As the working store runs: readers and one writer side by side.
+    db.ExecDirect("PRAGMA journal_mode=WAL");
     db.ExecDirect("CREATE TABLE export (\"oid\" VARCHAR(1024),\"cn\" VARCHAR(1024),\"mail\")");
     TASQLite3Query insert(&db);
     insert.SetSQL("INSERT INTO export VALUES (?,?,?)");
@@ -65,26 +67,39 @@ TEST(ExportInPlace, ReportsAreTheBytesOfTheWholeRead) {
   }
 }
 
-TEST(ExportInPlace, RowsReplacedDuringTheWalkFailTheReportAndLeaveNoFile) {
+TEST(ExportInPlace, RowsReplacedByAnotherRunFailTheReportOrStayOutOfIt) {
   ExportTempDir dir;
   WorkingTable t(dir.File("dump.db"), 1500);
+  const std::string replace =
+      "CREATE TABLE staged AS SELECT 'cn=other' AS oid, cn, mail FROM export; "
+      "DROP TABLE export; ALTER TABLE staged RENAME TO export";
   TASQLite3Query q(&t.db);
   q.SetInPlaceSQL("export", "oid");
   q.Open();
   ASSERT_TRUE(q.ReadsInPlace());
   TkxDatasetRowSource source(&q);
   Exporter x(source, dir.Path());
-  // Past the first window, another run's rows take the table's place.
-  x.engine.OnExport = [&](TkxCustomExport&, int current, int, TkxValues&, bool&) {
-    if (current == 300)
-      t.db.ExecDirect(
-          "CREATE TABLE staged AS SELECT * FROM export; DROP TABLE export; "
-          "ALTER TABLE staged RENAME TO export");
-  };
   x.engine.ExportType = xtCSV;
-  EXPECT_FALSE(x.engine.ExportToPath(dir.File("r.csv")));
+  const std::string before = x.Write(xtCSV, dir.File("before.csv"));
+  ASSERT_NE(before.find("cn=u1,o=x"), std::string::npos);
+
+  // Another program's run replaces the table during the walk: the report is
+  // the one read the walk began with, none of the other rows mixed in.
+  TASQLite3DB other;
+  other.SetDriverDLL("libsqlite3.so.0");
+  other.SetDatabase(dir.File("dump.db"));
+  other.Open();
+  x.engine.OnExport = [&](TkxCustomExport&, int current, int, TkxValues&, bool&) {
+    if (current == 300) other.ExecDirect(replace);
+  };
+  EXPECT_EQ(x.Write(xtCSV, dir.File("during.csv")), before);
+  x.engine.OnExport = nullptr;
+
+  // Once replaced, the rows the grid shows are gone: the next report fails
+  // and leaves no file, rather than holding the other run's rows.
+  EXPECT_FALSE(x.engine.ExportToPath(dir.File("after.csv")));
   EXPECT_NE(x.engine.LastRun().Message.find("could not be read from the working store"),
             std::string::npos)
       << x.engine.LastRun().Message;
-  EXPECT_FALSE(quorvel::FileExists(dir.File("r.csv")));
+  EXPECT_FALSE(quorvel::FileExists(dir.File("after.csv")));
 }
