@@ -136,7 +136,8 @@ const char* TFResult::Store(const std::vector<std::string_view>& cells) {
     dst = chunks_.front().get();
   } else {
     if (chunks_.empty() || chunk_used_ + total > chunk_size_) {
-      chunks_.push_back(std::unique_ptr<char[]>(new char[kChunkSize]));  // written before read: not zeroed
+      // Written before it is read: not zeroed.
+      chunks_.push_back(std::unique_ptr<char[]>(new char[kChunkSize]));
       chunk_size_ = kChunkSize;
       chunk_used_ = 0;
       chunk_total_ += kChunkSize;

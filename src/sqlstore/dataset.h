@@ -205,9 +205,7 @@ class TASQLite3BaseQuery {
   // Parameters bound when the statement runs (queries only).
   virtual const std::vector<TParam>* BoundParams() const { return nullptr; }
   // The table and key column to read in place; false to read whole.
-  virtual bool InPlaceSource(std::string& /*table*/, std::string& /*key*/) const {
-    return false;
-  }
+  virtual bool InPlaceSource(std::string& /*table*/, std::string& /*key*/) const { return false; }
 
   // Filled by the connection while the statement runs.
   std::vector<TFieldDef>& MutableFields() { return fields_; }

@@ -145,8 +145,8 @@ void TInPlaceRows::NoteKeys() {
   // without counting from the first row.
   const std::string qk = Quoted(key_);
   Statement s;
-  Prepare(s, "SELECT " + qk + ", " + rowid_ + " FROM " + Quoted(table_) + " ORDER BY " + qk +
-                 ", " + rowid_);
+  Prepare(s, "SELECT " + qk + ", " + rowid_ + " FROM " + Quoted(table_) + " ORDER BY " + qk + ", " +
+                 rowid_);
   std::vector<Key> anchors;
   int64_t n = 0;
   int rc;
@@ -167,8 +167,7 @@ void TInPlaceRows::EnsureIndex() {
               "SELECT 1 FROM pragma_index_list(?1) AS l, pragma_index_xinfo(l.name) AS i "
               "WHERE i.seqno = 0 AND i.name = ?2 COLLATE NOCASE AND i.desc = 0 "
               "AND l.partial = 0 LIMIT 1");
-      api_->bind_text(s.stmt, 1, table_.data(), static_cast<int>(table_.size()),
-                      EngineTransient());
+      api_->bind_text(s.stmt, 1, table_.data(), static_cast<int>(table_.size()), EngineTransient());
       api_->bind_text(s.stmt, 2, key_.data(), static_cast<int>(key_.size()), EngineTransient());
       const int rc = api_->step(s.stmt);
       if (rc == kEngineRow) return;
@@ -182,8 +181,7 @@ void TInPlaceRows::EnsureIndex() {
     for (int k = 0; k < 100; ++k) {
       const std::string name = k == 0 ? base : base + "_" + std::to_string(k);
       api_->reset(taken.stmt);
-      api_->bind_text(taken.stmt, 1, name.data(), static_cast<int>(name.size()),
-                      EngineTransient());
+      api_->bind_text(taken.stmt, 1, name.data(), static_cast<int>(name.size()), EngineTransient());
       const int rc = api_->step(taken.stmt);
       if (rc == kEngineRow) continue;
       if (rc != kEngineDone) db_.RaiseDatabaseError();
@@ -237,8 +235,8 @@ std::string TInPlaceRows::SchemaEntry() {
   std::string entry;
   int rc;
   while ((rc = api_->step(schema_.stmt)) == kEngineRow)
-    entry += ColumnText(*api_, schema_.stmt, 0) + '\n' + ColumnText(*api_, schema_.stmt, 1) +
-             '\n' + ColumnText(*api_, schema_.stmt, 2) + '\n';
+    entry += ColumnText(*api_, schema_.stmt, 0) + '\n' + ColumnText(*api_, schema_.stmt, 1) + '\n' +
+             ColumnText(*api_, schema_.stmt, 2) + '\n';
   if (rc != kEngineDone) {
     std::string msg = api_->errmsg(db_.Handle());
     api_->reset(schema_.stmt);
@@ -280,7 +278,6 @@ TInPlaceRows::Window* TInPlaceRows::Find(int row) {
     }
   return nullptr;
 }
-
 
 TInPlaceRows::Window& TInPlaceRows::Target() {
   // An unused window, else the least recently used.

@@ -153,8 +153,9 @@ TEST_F(InPlaceTest, TablesThatCannotBeReadInPlaceAreReadWhole) {
       {"every rowid alias taken",
        "CREATE TABLE t (k, rowid, _rowid_, oid); INSERT INTO t VALUES ('b',1,2,3),('a',4,5,6)", "t",
        "k", false},
-      {"a view", "CREATE TABLE u (k, v); INSERT INTO u VALUES ('b','2'); CREATE VIEW t AS "
-                 "SELECT * FROM u",
+      {"a view",
+       "CREATE TABLE u (k, v); INSERT INTO u VALUES ('b','2'); CREATE VIEW t AS "
+       "SELECT * FROM u",
        "t", "k", false},
       {"no rowid", "CREATE TABLE t (k PRIMARY KEY, v) WITHOUT ROWID; INSERT INTO t VALUES ('b',1)",
        "t", "k", false},
