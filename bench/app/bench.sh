@@ -4,11 +4,15 @@
 #   run:    "Run" of a profile returning 100,000 entries with five attributes,
 #           until the rows are shown, against `ldapsearch -x -LLL` of the same
 #           search, alternating (target: median within 1.5x);
-#   browse: "Browse" of a node with 10,000 children (target: under 3 s).
+#   browse: "Browse" of a node with 10,000 children (target: under 3 s);
+#   memory: with QUORVEL_BENCH_MEMORY=N (N above 100,000, e.g. 1000000), the
+#           window's peak memory for "Run" of 100,000 of N people (uid b0000001
+#           to b0100000) and of all N, from one directory, and their ratio
+#           (target: at most 3). Each run's peak is also printed.
 #
 #   bench/app/bench.sh [BUILD_DIR]       (default: <repo>/build)
 #   QUORVEL_BENCH_ENTRIES (default 100000), QUORVEL_BENCH_CHILDREN (default 10000),
-#   QUORVEL_BENCH_RUNS (default 7)
+#   QUORVEL_BENCH_RUNS (default 7), QUORVEL_BENCH_MEMORY (default 0: not measured)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
@@ -16,6 +20,7 @@ build=${1:-$root/build}
 entries=${QUORVEL_BENCH_ENTRIES:-100000}
 children=${QUORVEL_BENCH_CHILDREN:-10000}
 runs=${QUORVEL_BENCH_RUNS:-7}
+memory=${QUORVEL_BENCH_MEMORY:-0}
 
 cmake -S "$root" -B "$build" -G Ninja >/dev/null
 cmake --build "$build" --target bench_app -j 2 >/dev/null
@@ -28,6 +33,7 @@ work=$(mktemp -d)
 cleanup() {
   stop_bench_directory "$work/run"
   stop_bench_directory "$work/browse"
+  stop_bench_directory "$work/memory"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -45,9 +51,10 @@ for i in $(seq 1 "$runs"); do
   "${bench_ldapsearch[@]}" >/dev/null
   t=$(awk -v s="$start" -v e="$(date +%s.%N)" 'BEGIN{print e - s}')
   echo "$t" >>"$work/ls.times"
-  line=$("$prog" "$build" "$root" "$work/run" run "$bench_base" "$bench_filter" "$bench_att" 2>/dev/null | tail -1)
+  line=$(/usr/bin/time -f %M -o "$work/peak" "$prog" "$build" "$root" "$work/run" run \
+    "$bench_base" "$bench_filter" "$bench_att" 2>/dev/null | tail -1)
   seconds run_seconds <<<"$line" >>"$work/ours.times"
-  printf 'run %d: ldapsearch %.3f s; window: %s\n' "$i" "$t" "$line"
+  printf 'run %d: ldapsearch %.3f s; window: %s peak_kib=%s\n' "$i" "$t" "$line" "$(cat "$work/peak")"
 done
 # best and median of a column of numbers
 stats() { sort -n "$1" | awk '{ v[NR] = $1 } END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2; print v[1], m }'; }
@@ -69,3 +76,20 @@ for i in $(seq 1 "$runs"); do
   echo "browse $i: $line"
 done
 awk -v b="$best" 'BEGIN { printf "browse of the node: %.3f s (target < 3.00)\n", b }'
+
+if [ "$memory" -gt 100000 ]; then
+  echo "== memory: 100,000 of $memory entries against all of them"
+  start_bench_directory "$work/memory" "$memory"
+  # the window's peak resident memory in KiB for "Run" of the filter $1
+  peak() {
+    /usr/bin/time -f %M -o "$work/peak" "$prog" "$build" "$root" "$work/memory" run \
+      "$bench_base" "$1" "$bench_att" >"$work/line" 2>/dev/null
+    echo "$(cat "$work/peak") $(tail -1 "$work/line")"
+  }
+  read -r subset subset_line < <(peak "(&$bench_filter(|(uid=b00*)(uid=b0100000)))")
+  read -r full full_line < <(peak "$bench_filter")
+  echo "100,000 entries: peak $subset KiB ($subset_line)"
+  echo "$memory entries: peak $full KiB ($full_line)"
+  awk -v f="$full" -v s="$subset" 'BEGIN {
+    printf "peak memory ratio %.2f (target <= 3.00)\n", (s > 0) ? f / s : 0 }'
+fi

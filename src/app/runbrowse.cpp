@@ -24,6 +24,10 @@ using namespace quorvel;
 
 namespace {
 
+// The statement of an entry's properties in the grid; a cancelled command
+// tells by it which rows the grid showed before.
+constexpr const char* kPropertyRowsQuery = "SELECT * FROM property ORDER BY name ASC";
+
 // The busy cursor for the length of a command; restored early or at scope end.
 class TBusyCursor {
  public:
@@ -74,13 +78,22 @@ void TMainForm::SetExportEnabled(bool on) {
 void TMainForm::ShowDataset(bool hideFirstColumn) {
   gridModel->Detach();
   if (!::data) return;
-  try {
-    ::data->run.Close();
-    ::data->run.SetSQL(hideFirstColumn ? "SELECT * FROM property ORDER BY name ASC"
-                                       : kExportRowsQuery);
-    ::data->run.Open();
-  } catch (const std::exception& e) {
-    LogError(std::string("Error reading the results: ") + e.what());
+  std::string error;
+  bool open = false;
+  if (hideFirstColumn) {
+    try {
+      ::data->run.Close();
+      ::data->run.SetSQL(kPropertyRowsQuery);
+      ::data->run.Open();
+      open = true;
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+  } else {
+    open = OpenExportRows(*::data, &error);
+  }
+  if (!open) {
+    LogError("Error reading the results: " + error);
     return;
   }
   gridModel->Attach(&::data->run);
@@ -107,7 +120,7 @@ void TMainForm::run_profileClick() {
   // 2. What the grid and the export commands showed comes back if the run is
   // cancelled.
   const bool gridShown = gridModel->Attached() && ::data;
-  const bool gridProperties = gridShown && ::data->run.SQL() != kExportRowsQuery;
+  const bool gridProperties = gridShown && ::data->run.SQL() == kPropertyRowsQuery;
   const bool exportButtonOn = tb_export->isEnabled();
   const bool exportMenuOn = mnu_action_report->isEnabled();
   gridModel->Detach();
@@ -352,7 +365,7 @@ void TMainForm::o_propertiesClick() {
   // 4.
   AddMessage(0, "Connected to " + record.server + "...");
   const bool gridShown = gridModel->Attached() && ::data;
-  const bool gridProperties = gridShown && ::data->run.SQL() != kExportRowsQuery;
+  const bool gridProperties = gridShown && ::data->run.SQL() == kPropertyRowsQuery;
   gridModel->Detach();
   // 5.
   TProfileNodeData profile;

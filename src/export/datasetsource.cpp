@@ -1,5 +1,7 @@
 #include "export/datasetsource.h"
 
+#include <stdexcept>
+
 TkxColumnInfo DatasetColumnInfo(const TFieldDef& def) {
   TkxColumnInfo c;
   c.FieldName = def.name;
@@ -41,11 +43,15 @@ TkxColumnInfo DatasetColumnInfo(const TFieldDef& def) {
 }
 
 void TkxDatasetRowSource::BeginWalk() {
-  if (IsReady()) savedRecNo_ = dataset_->RecNo();
+  if (!IsReady()) return;
+  savedRecNo_ = dataset_->RecNo();
+  dataset_->BeginRowWalk();
 }
 
 void TkxDatasetRowSource::EndWalk() {
-  if (IsReady() && savedRecNo_ > 0) dataset_->SetRecNo(savedRecNo_);
+  if (!IsReady()) return;
+  dataset_->EndRowWalk();
+  if (savedRecNo_ > 0) dataset_->SetRecNo(savedRecNo_);
 }
 
 bool TkxDatasetRowSource::AtEnd(int visited) const {
@@ -62,7 +68,16 @@ void TkxDatasetRowSource::ReadRow(TkxValues& values) {
     return;
   }
   for (int i = 0; i < n; ++i) values[i].assign(dataset_->CellText(row_, i));
+  ThrowOnReadError(*dataset_);
   ++row_;
+}
+
+void ThrowOnReadError(const TASQLite3BaseQuery& dataset) {
+  // A row read in place that could not be read has empty cells: the report
+  // must fail rather than hold them.
+  if (!dataset.ReadError().empty())
+    throw std::runtime_error("the rows could not be read from the working store: " +
+                             dataset.ReadError());
 }
 
 int TkxDatasetRowSource::CountRows() {

@@ -8,6 +8,10 @@
 // The layout facts of a dataset field: its kind and declared size.
 TkxColumnInfo DatasetColumnInfo(const TFieldDef& def);
 
+// Raises std::runtime_error when a row of the dataset (read in place) could
+// not be read, so that the export fails instead of writing empty cells.
+void ThrowOnReadError(const TASQLite3BaseQuery& dataset);
+
 class TkxDatasetRowSource : public TkxRowSource {
  public:
   explicit TkxDatasetRowSource(TASQLite3BaseQuery* dataset) : dataset_(dataset) {}

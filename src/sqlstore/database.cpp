@@ -51,7 +51,8 @@ bool LookupAll(void* lib, EngineApi& a) {
          Lookup(lib, "sqlite3_bind_null", a.bind_null) &&
          Lookup(lib, "sqlite3_bind_parameter_count", a.bind_parameter_count) &&
          Lookup(lib, "sqlite3_clear_bindings", a.clear_bindings) &&
-         Lookup(lib, "sqlite3_get_autocommit", a.get_autocommit);
+         Lookup(lib, "sqlite3_get_autocommit", a.get_autocommit) &&
+         Lookup(lib, "sqlite3_bind_int64", a.bind_int64);
 }
 
 // The platform's debug output: stderr, only when QUORVEL_DEBUG is set.
@@ -213,6 +214,10 @@ void TASQLite3DB::DBDisconnect() {
   if (lib_) {
     quorvel::DebugOutput("freeing sqlite dll");
     if (BeforeDisconnect) BeforeDisconnect(*this);
+    // Datasets that read their rows in place keep statements on the handle:
+    // they close first, or the engine would refuse to close it.
+    for (TASQLite3BaseQuery* q : std::vector<TASQLite3BaseQuery*>(queries_))
+      if (q->ReadsInPlace()) q->Close();
     if (handle_) api_->close(handle_);
     handle_ = nullptr;
     FreeLibs();

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "sqlstore/engine.h"
+#include "sqlstore/inplace.h"
+#include "sqlstore/queryrows.h"
 
 namespace quorvel {
 namespace {
@@ -129,12 +131,13 @@ const char* TFResult::Store(const std::vector<std::string_view>& cells) {
   char* dst;
   if (total > kChunkSize / 4) {
     // A large row gets a chunk of its own; the current chunk keeps filling.
-    chunks_.insert(chunks_.begin(), std::make_unique<char[]>(total));
+    chunks_.insert(chunks_.begin(), std::unique_ptr<char[]>(new char[total]));
     chunk_total_ += total;
     dst = chunks_.front().get();
   } else {
     if (chunks_.empty() || chunk_used_ + total > chunk_size_) {
-      chunks_.push_back(std::make_unique<char[]>(kChunkSize));
+      // Written before it is read: not zeroed.
+      chunks_.push_back(std::unique_ptr<char[]>(new char[kChunkSize]));
       chunk_size_ = kChunkSize;
       chunk_used_ = 0;
       chunk_total_ += kChunkSize;
@@ -222,6 +225,7 @@ void TASQLite3BaseQuery::Open() {
 }
 
 void TASQLite3BaseQuery::Close() {
+  inplace_.reset();
   active_ = false;
   fields_.clear();
   result_.SetColumns(0);
@@ -236,7 +240,13 @@ void TASQLite3BaseQuery::InternalOpen() {
   fields_.clear();
   result_.SetColumns(0);
   try {
-    if (connection_->Connected()) connection_->ExecuteQuery(statement, *this);
+    if (connection_->Connected()) {
+      std::string table, key;
+      if (InPlaceSource(table, key) && MaxResults == 0 && StartResult == 0 &&
+          !(Filtered && !Filter.empty()))
+        inplace_ = TInPlaceRows::Open(*connection_, statement, table, key, *this);
+      if (!inplace_) connection_->ExecuteQuery(statement, *this);
+    }
   } catch (...) {
     // Rows read before the failure go with the dataset.
     Close();
@@ -305,6 +315,31 @@ void TASQLite3BaseQuery::Last() {
   bof_ = RecordCount() == 0;
 }
 
+int TASQLite3BaseQuery::RecordCount() const {
+  return inplace_ ? inplace_->Count() : result_.Count();
+}
+
+std::string_view TASQLite3BaseQuery::CellText(int row, int col) const {
+  return inplace_ ? inplace_->Cell(row, col) : result_.Cell(row, col);
+}
+
+int64_t TASQLite3BaseQuery::RowId(int row) const {
+  return inplace_ ? inplace_->RowId(row) : result_.GetRowId(row);
+}
+
+void TASQLite3BaseQuery::BeginRowWalk() const {
+  if (inplace_) inplace_->BeginWalk();
+}
+
+void TASQLite3BaseQuery::EndRowWalk() const {
+  if (inplace_) inplace_->EndWalk();
+}
+
+const std::string& TASQLite3BaseQuery::ReadError() const {
+  static const std::string none;
+  return inplace_ ? inplace_->Error() : none;
+}
+
 void TASQLite3BaseQuery::SetRecNo(int recno) {
   if (RecordCount() == 0) return;
   cur_ = std::clamp(recno - 1, 0, RecordCount() - 1);
@@ -320,7 +355,7 @@ int TASQLite3BaseQuery::FieldIndex(const std::string& name) const {
 TFieldValue TASQLite3BaseQuery::FieldByName(const std::string& name) const {
   const int i = FieldIndex(name);
   if (i < 0) throw AsgError("Field '" + name + "' not found");
-  return TFieldValue(&fields_[i], RecordCount() ? result_.Cell(cur_, i) : std::string_view());
+  return TFieldValue(&fields_[i], RecordCount() ? CellText(cur_, i) : std::string_view());
 }
 
 bool TASQLite3BaseQuery::Locate(const std::string& fields, const std::string& values) {
@@ -345,7 +380,7 @@ bool TASQLite3BaseQuery::Locate(const std::string& fields, const std::string& va
   for (int r = 0; r < RecordCount(); ++r) {
     bool match = true;
     for (size_t k = 0; k < idx.size() && match; ++k)
-      match = result_.Cell(r, idx[k]) == (k < vals.size() ? vals[k] : std::string());
+      match = CellText(r, idx[k]) == (k < vals.size() ? vals[k] : std::string());
     if (match) {
       SetRecNo(r + 1);
       return true;
@@ -422,6 +457,8 @@ void TASQLite3BaseQuery::DeleteRecord() {
 
 void TASQLite3Query::SetSQL(const std::string& text) {
   Close();
+  inPlaceTable_.clear();
+  inPlaceKey_.clear();
   sql_ = text;
   params_.clear();
   parsed_.clear();
@@ -464,6 +501,30 @@ void TASQLite3Query::SetSQL(const std::string& text) {
       parsed_ += c;
     }
   }
+}
+
+namespace {
+std::string QuotedName(const std::string& name) {
+  std::string q = "\"";
+  for (char c : name) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+}  // namespace
+
+void TASQLite3Query::SetInPlaceSQL(const std::string& table, const std::string& key) {
+  SetSQL("SELECT * FROM " + QuotedName(table) + " ORDER BY " + QuotedName(key) + " ASC");
+  inPlaceTable_ = table;
+  inPlaceKey_ = key;
+}
+
+bool TASQLite3Query::InPlaceSource(std::string& table, std::string& key) const {
+  if (inPlaceTable_.empty()) return false;
+  table = inPlaceTable_;
+  key = inPlaceKey_;
+  return true;
 }
 
 void TASQLite3Query::SetParamValues(const std::vector<std::string>& values) {
@@ -550,6 +611,82 @@ bool IsByteStream(TFieldType t) {
 
 }  // namespace
 
+namespace quorvel {
+
+TColumnMap DescribeColumns(const EngineApi& api, void* stmt, TASQLite3BaseQuery& dataset) {
+  const int ncols = api.column_count(stmt);
+  TColumnMap map;
+  map.fieldOfColumn.assign(ncols, -1);
+  if (ncols == 0) return map;
+  std::vector<TFieldDef>& fields = dataset.MutableFields();
+  fields.clear();
+  for (int c = 0; c < ncols; ++c) {
+    const char* cname = api.column_name(stmt, c);
+    std::string name = cname ? cname : "";
+    if (SameText(name, "rowid")) {
+      map.rowidColumn = c;
+      continue;
+    }
+    auto taken = [&](const std::string& n) {
+      return std::any_of(fields.begin(), fields.end(),
+                         [&](const TFieldDef& f) { return SameText(f.name, n); });
+    };
+    if (taken(name)) {
+      std::string candidate;
+      for (int k = 1;; ++k) {
+        candidate = name + "_" + std::to_string(k);
+        if (!taken(candidate)) break;
+      }
+      name = candidate;
+    }
+    const char* decl = api.column_decltype(stmt, c);
+    TFieldDef f;
+    f.name = name;
+    f.declared = decl && *decl ? decl : "string";
+    const TFieldTypeInfo info = GetFieldInfo(f.declared);
+    f.type = dataset.TypeLess ? ftString : info.type;
+    f.size = info.size;
+    f.precision = info.precision;
+    if (!Supported(f.type)) throw AsgError("Fieldtype of Field \"" + f.name + "\" not supported!");
+    map.fieldOfColumn[c] = static_cast<int>(fields.size());
+    fields.push_back(std::move(f));
+  }
+  dataset.MutableResult().SetColumns(static_cast<int>(fields.size()));
+  return map;
+}
+
+void AppendRow(const EngineApi& api, void* stmt, const TColumnMap& map,
+               const TASQLite3BaseQuery& dataset, int64_t position, TRowScratch& scratch,
+               TFResult& result) {
+  const std::vector<TFieldDef>& fields = dataset.FieldDefs();
+  scratch.cells.resize(fields.size());
+  scratch.texts.resize(fields.size());
+  int64_t rowid = position;
+  const int ncols = static_cast<int>(map.fieldOfColumn.size());
+  for (int c = 0; c < ncols; ++c) {
+    if (c == map.rowidColumn) {
+      rowid = api.column_int64(stmt, c);
+      continue;
+    }
+    const int fi = map.fieldOfColumn[c];
+    const TFieldDef& f = fields[fi];
+    std::string_view text;
+    if (IsByteStream(f.type) && !dataset.TypeLess) {
+      const void* p = api.column_blob(stmt, c);
+      const int n = api.column_bytes(stmt, c);
+      if (p && n > 0) text = std::string_view(static_cast<const char*>(p), n);
+    } else {
+      const unsigned char* p = api.column_text(stmt, c);
+      const int n = api.column_bytes(stmt, c);
+      if (p && n > 0) text = std::string_view(reinterpret_cast<const char*>(p), n);
+    }
+    scratch.cells[fi] = Normalize(f, text, scratch.texts[fi]);
+  }
+  result.Add(scratch.cells, rowid);
+}
+
+}  // namespace quorvel
+
 void TASQLite3DB::ExecuteQuery(const std::string& statement, TASQLite3BaseQuery& dataset) {
   if (!connected_ || !handle_) throw AsgError("no database connection");
   const EngineApi& api = *api_;
@@ -580,75 +717,12 @@ void TASQLite3DB::ExecuteQuery(const std::string& statement, TASQLite3BaseQuery&
     }
   }
 
-  const int ncols = api.column_count(stmt);
-  std::vector<int> fieldOfColumn(ncols, -1);  // -1: the rowid column
-  int rowidColumn = -1;
-  if (ncols > 0) {
-    std::vector<TFieldDef>& fields = dataset.MutableFields();
-    fields.clear();
-    for (int c = 0; c < ncols; ++c) {
-      const char* cname = api.column_name(stmt, c);
-      std::string name = cname ? cname : "";
-      if (SameText(name, "rowid")) {
-        rowidColumn = c;
-        continue;
-      }
-      auto taken = [&](const std::string& n) {
-        return std::any_of(fields.begin(), fields.end(),
-                           [&](const TFieldDef& f) { return SameText(f.name, n); });
-      };
-      if (taken(name)) {
-        std::string candidate;
-        for (int k = 1;; ++k) {
-          candidate = name + "_" + std::to_string(k);
-          if (!taken(candidate)) break;
-        }
-        name = candidate;
-      }
-      const char* decl = api.column_decltype(stmt, c);
-      TFieldDef f;
-      f.name = name;
-      f.declared = decl && *decl ? decl : "string";
-      const TFieldTypeInfo info = GetFieldInfo(f.declared);
-      f.type = dataset.TypeLess ? ftString : info.type;
-      f.size = info.size;
-      f.precision = info.precision;
-      if (!Supported(f.type))
-        throw AsgError("Fieldtype of Field \"" + f.name + "\" not supported!");
-      fieldOfColumn[c] = static_cast<int>(fields.size());
-      fields.push_back(std::move(f));
-    }
-    dataset.MutableResult().SetColumns(static_cast<int>(fields.size()));
-  }
-
-  const std::vector<TFieldDef>& fields = dataset.MutableFields();
+  const TColumnMap map = DescribeColumns(api, stmt, dataset);
   TFResult& result = dataset.MutableResult();
-  std::vector<std::string_view> cells(fields.size());
-  std::vector<std::string> scratch(fields.size());
+  TRowScratch scratch;
   int rc;
-  while ((rc = api.step(stmt)) == kEngineRow) {
-    int64_t rowid = result.Count();
-    for (int c = 0; c < ncols; ++c) {
-      if (c == rowidColumn) {
-        rowid = api.column_int64(stmt, c);
-        continue;
-      }
-      const int fi = fieldOfColumn[c];
-      const TFieldDef& f = fields[fi];
-      std::string_view text;
-      if (IsByteStream(f.type) && !dataset.TypeLess) {
-        const void* p = api.column_blob(stmt, c);
-        const int n = api.column_bytes(stmt, c);
-        if (p && n > 0) text = std::string_view(static_cast<const char*>(p), n);
-      } else {
-        const unsigned char* p = api.column_text(stmt, c);
-        const int n = api.column_bytes(stmt, c);
-        if (p && n > 0) text = std::string_view(reinterpret_cast<const char*>(p), n);
-      }
-      cells[fi] = Normalize(f, text, scratch[fi]);
-    }
-    result.Add(cells, rowid);
-  }
+  while ((rc = api.step(stmt)) == kEngineRow)
+    AppendRow(api, stmt, map, dataset, result.Count(), scratch, result);
   if (rc != kEngineDone) {
     // A failed step (busy after the time-out, constraint, disk full, corrupt
     // page, ...): the finalize code names it, as the layer has always reported.

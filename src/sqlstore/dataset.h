@@ -1,5 +1,8 @@
-// Query and table datasets: a statement's result read whole at open and kept
-// in memory with named, typed columns; navigation never touches the engine.
+// Query and table datasets: a statement's result with named, typed columns.
+// A dataset reads its result whole at open and keeps it in memory, so that
+// navigation never touches the engine; a query set with SetInPlaceSQL instead
+// reads the rows of one table in place, a few windows at a time, so that a
+// result of millions of rows costs no more memory than one of hundreds.
 #pragma once
 
 #include <cstdint>
@@ -109,6 +112,10 @@ class TFieldValue {
   std::string_view text_;
 };
 
+namespace quorvel {
+class TInPlaceRows;
+}
+
 class TASQLite3BaseQuery {
  public:
   explicit TASQLite3BaseQuery(TASQLite3DB* connection = nullptr);
@@ -146,9 +153,9 @@ class TASQLite3BaseQuery {
   void Last();
   bool Eof() const { return eof_; }
   bool Bof() const { return bof_; }
-  int RecordCount() const { return result_.Count(); }
+  int RecordCount() const;
   // 1-based; 0 on an empty result. Setting it moves the cursor.
-  int RecNo() const { return result_.Count() ? cur_ + 1 : 0; }
+  int RecNo() const { return RecordCount() ? cur_ + 1 : 0; }
   void SetRecNo(int recno);
 
   int FieldCount() const { return static_cast<int>(fields_.size()); }
@@ -160,9 +167,27 @@ class TASQLite3BaseQuery {
   TFieldValue FieldByName(const std::string& name) const;
 
   // Random access without copying: row 0..RecordCount()-1, col 0..FieldCount()-1.
-  std::string_view CellText(int row, int col) const { return result_.Cell(row, col); }
-  int64_t RowId(int row) const { return result_.GetRowId(row); }
+  // Of a dataset reading in place, the view lasts until another row is read
+  // (copy it first), and a row that could not be read gives empty cells and
+  // sets ReadError.
+  std::string_view CellText(int row, int col) const;
+  int64_t RowId(int row) const;
+  // The rows held in memory (none while reading in place).
   const TFResult& Result() const { return result_; }
+
+  // Whether the open dataset reads its rows in place (SetInPlaceSQL, and the
+  // table allowed it).
+  bool ReadsInPlace() const { return inplace_ != nullptr; }
+  // A walk over every row in order from the first (an export): rows read in
+  // place come meanwhile from one sorted read of the table, much faster than
+  // reading them through the key's index; EndRowWalk lets the table go (so
+  // does reading the last row). Nothing changes for a dataset read whole.
+  void BeginRowWalk() const;
+  void EndRowWalk() const;
+  // Why a row read in place could not be read, empty while every read
+  // succeeded; kept until the dataset closes. Always empty for a dataset
+  // read whole, which fails at open instead.
+  const std::string& ReadError() const;
 
   // Finds the first row whose ";"-separated fields hold the ";"-separated
   // values and moves the cursor there.
@@ -179,6 +204,8 @@ class TASQLite3BaseQuery {
   virtual std::string BuildStatement() = 0;
   // Parameters bound when the statement runs (queries only).
   virtual const std::vector<TParam>* BoundParams() const { return nullptr; }
+  // The table and key column to read in place; false to read whole.
+  virtual bool InPlaceSource(std::string& /*table*/, std::string& /*key*/) const { return false; }
 
   // Filled by the connection while the statement runs.
   std::vector<TFieldDef>& MutableFields() { return fields_; }
@@ -195,6 +222,7 @@ class TASQLite3BaseQuery {
   bool active_ = false;
   std::vector<TFieldDef> fields_;
   TFResult result_;
+  std::unique_ptr<quorvel::TInPlaceRows> inplace_;
   int cur_ = 0;
   bool eof_ = true, bof_ = true;
 };
@@ -208,6 +236,15 @@ class TASQLite3Query : public TASQLite3BaseQuery {
 
   // Setting the statement text closes the query and finds its parameters.
   void SetSQL(const std::string& text);
+  // Sets the statement SELECT * FROM "<table>" ORDER BY "<key>" ASC and has Open read
+  // the rows in place: the same fields, rows, order and texts as the whole
+  // read, read from the table as they are asked for (RecordCount counts them
+  // once at open). Ties of the key come in rowid order. The first open makes
+  // an index on the key when the table has none. A table that cannot be read
+  // so (a view, no rowid, keys that are NULL or floating-point, a store that
+  // cannot take the index) is read whole, as by SetSQL; ReadsInPlace tells.
+  // Filter, MaxResults and StartResult also make it read whole.
+  void SetInPlaceSQL(const std::string& table, const std::string& key);
   const std::string& SQL() const { return sql_; }
   std::vector<TParam>& Params() { return params_; }
   // Sets the values of the parameters in order (the text's "?" or ":name").
@@ -217,10 +254,12 @@ class TASQLite3Query : public TASQLite3BaseQuery {
 
   std::string BuildStatement() override;
   const std::vector<TParam>* BoundParams() const override { return &params_; }
+  bool InPlaceSource(std::string& table, std::string& key) const override;
 
  private:
   std::string sql_, parsed_;
   std::vector<TParam> params_;
+  std::string inPlaceTable_, inPlaceKey_;  // set by SetInPlaceSQL
 };
 
 class TASQLite3Table : public TASQLite3BaseQuery {

@@ -58,6 +58,8 @@ struct EngineApi {
   int (*bind_parameter_count)(void*);
   int (*clear_bindings)(void*);
   int (*get_autocommit)(void*);
+  // Added for rows read in place: keys bound by value.
+  int (*bind_int64)(void*, int, int64_t);
 };
 
 // The engine copies bound values before the call returns.

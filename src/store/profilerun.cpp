@@ -101,7 +101,7 @@ bool TExportRowStream::Finish(const TLDAPResultList& results, const TRowProgress
 bool OpenExportRows(Tdata& d, std::string* error) {
   try {
     d.run.Close();
-    d.run.SetSQL(kExportRowsQuery);
+    d.run.SetInPlaceSQL("export", "oid");
     d.run.Open();
     return true;
   } catch (const std::exception& e) {

@@ -16,9 +16,6 @@ namespace quorvel {
 
 class TSearchSink;
 
-// The statement whose rows the results grid shows and the reports are made of.
-inline constexpr const char* kExportRowsQuery = "SELECT * FROM export ORDER BY oid ASC";
-
 // Called before each entry is written: i counts from 1 to n.
 using TRowProgress = std::function<void(int i, int n)>;
 
@@ -71,8 +68,11 @@ class TExportRowStream {
   std::shared_ptr<State> state_;
 };
 
-// Opens d.run on the export rows in "oid" order. False (with the reason in
-// `error`) when the statement failed.
+// Opens d.run on the export rows in "oid" order (SELECT * FROM "export"
+// ORDER BY "oid" ASC), read in place: the results grid and the reports read
+// them from the working table as they need them, so that no run's rows are
+// all held in memory. False (with the reason in `error`) when the statement
+// failed.
 bool OpenExportRows(Tdata& d, std::string* error = nullptr);
 
 }  // namespace quorvel

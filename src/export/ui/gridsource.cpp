@@ -19,10 +19,12 @@ void TkxGridRowSource::BeginWalk() {
   savedColumn_ = cur.isValid() ? cur.column() : 0;
   updates_ = grid_->updatesEnabled();
   grid_->setUpdatesEnabled(false);
+  if (IsReady()) dataset_->BeginRowWalk();
 }
 
 void TkxGridRowSource::EndWalk() {
   if (grid_ == nullptr) return;
+  if (IsReady()) dataset_->EndRowWalk();
   if (savedRow_ >= 0 && grid_->model() != nullptr) {
     const QModelIndex idx = grid_->model()->index(savedRow_, savedColumn_);
     if (idx.isValid() && grid_->selectionModel() != nullptr)
@@ -79,6 +81,7 @@ void TkxGridRowSource::ReadRow(TkxValues& values) {
     return;
   }
   for (int i = 0; i < n; ++i) values[i].assign(dataset_->CellText(row_, Logical(i)));
+  ThrowOnReadError(*dataset_);
   ++row_;
 }
 

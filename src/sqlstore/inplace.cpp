@@ -1,0 +1,406 @@
+#include "sqlstore/inplace.h"
+
+#include <algorithm>
+#include <climits>
+#include <optional>
+
+#include "sqlstore/engine.h"
+
+namespace quorvel {
+namespace {
+
+constexpr int kIntegerType = 1;
+
+std::string Quoted(const std::string& name) {
+  std::string q = "\"";
+  for (char c : name) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string ColumnText(const EngineApi& api, void* stmt, int c) {
+  const unsigned char* p = api.column_text(stmt, c);
+  const int n = api.column_bytes(stmt, c);
+  return p && n > 0 ? std::string(reinterpret_cast<const char*>(p), n) : std::string();
+}
+
+}  // namespace
+
+TInPlaceRows::Statement::~Statement() {
+  if (stmt) api->finalize(stmt);
+}
+
+std::unique_ptr<TInPlaceRows> TInPlaceRows::Open(TASQLite3DB& db, const std::string& statement,
+                                                 const std::string& table, const std::string& key,
+                                                 TASQLite3BaseQuery& dataset) {
+  std::unique_ptr<TInPlaceRows> rows(new TInPlaceRows(db, dataset));
+  rows->api_ = db.Api();
+  // The fields come from the dataset's own statement, as the whole read
+  // makes them; its failures are the whole read's.
+  {
+    Statement s;
+    s.api = rows->api_;
+    if (rows->api_->prepare_v2(db.Handle(), statement.c_str(), -1, &s.stmt, nullptr) != kEngineOk)
+      db.RaiseDatabaseError();
+    if (!s.stmt) return nullptr;
+    rows->map_ = DescribeColumns(*rows->api_, s.stmt, dataset);
+  }
+  try {
+    if (rows->Prepare(table, key)) return rows;
+  } catch (const std::exception&) {
+    // Whatever stands in the way, the whole read still gives the rows.
+  }
+  return nullptr;
+}
+
+TInPlaceRows::~TInPlaceRows() = default;
+
+void TInPlaceRows::Prepare(Statement& s, const std::string& text) {
+  s.api = api_;
+  if (api_->prepare_v2(db_.Handle(), text.c_str(), -1, &s.stmt, nullptr) != kEngineOk || !s.stmt)
+    db_.RaiseDatabaseError();
+}
+
+bool TInPlaceRows::Prepare(const std::string& table, const std::string& key) {
+  table_ = table;
+  key_ = key;
+  const std::string qt = Quoted(table), qk = Quoted(key);
+  std::vector<std::string> names;
+  {
+    Statement s;
+    Prepare(s, "SELECT * FROM " + qt + " LIMIT 0");
+    const int n = api_->column_count(s.stmt);
+    for (int c = 0; c < n; ++c) {
+      const char* name = api_->column_name(s.stmt, c);
+      names.emplace_back(name ? name : "");
+    }
+  }
+  if (names.size() != map_.fieldOfColumn.size()) return false;
+  for (size_t c = 0; c < names.size(); ++c)
+    if (SameName(names[c], key)) keyColumn_ = static_cast<int>(c);
+  if (keyColumn_ < 0) return false;
+  // The rowid under a name no column of the table hides.
+  for (const char* alias : {"rowid", "_rowid_", "oid"})
+    if (std::none_of(names.begin(), names.end(),
+                     [&](const std::string& n) { return SameName(n, alias); })) {
+      rowid_ = alias;
+      break;
+    }
+  if (rowid_.empty()) return false;
+  // The walk's sorted read; preparing it also tells a view or a table
+  // without rowid, neither of which has one to read by.
+  Prepare(walk_, "SELECT *, " + rowid_ + " FROM " + qt + " ORDER BY +" + qk + ", " + rowid_);
+  if (api_->column_count(walk_.stmt) != static_cast<int>(names.size()) + 1) return false;
+  // The count, and whether every key can be bound back and compared: NULL
+  // never compares greater than a key, and a floating-point key would need
+  // binding as one.
+  {
+    Statement s;
+    Prepare(s, "SELECT count(*), ifnull(sum(typeof(" + qk +
+                   ") NOT IN ('integer', 'text', 'blob')), 0) FROM " + qt);
+    if (api_->step(s.stmt) != kEngineRow) db_.RaiseDatabaseError();
+    const int64_t n = api_->column_int64(s.stmt, 0);
+    if (n > INT_MAX || api_->column_int64(s.stmt, 1) != 0) return false;
+    count_ = static_cast<int>(n);
+  }
+  Prepare(cookie_, "PRAGMA schema_version");
+  Prepare(schema_,
+          "SELECT type, rootpage, sql FROM sqlite_master WHERE name = ?1 COLLATE NOCASE "
+          "AND type = 'table'");
+  // Only a table of the main schema (not a view, not a temporary table) is
+  // sure to have rowids that stay put.
+  schemaEntry_ = SchemaEntry();
+  if (schemaEntry_.empty()) return false;
+  for (Window& w : windows_) w.rows.SetColumns(dataset_.FieldCount());
+  return true;
+}
+
+void TInPlaceRows::PrepareSeeks() {
+  if (seeks_) return;
+  EnsureIndex();
+  const std::string select = "SELECT *, " + rowid_ + " FROM " + Quoted(table_);
+  const std::string order = " ORDER BY " + Quoted(key_) + ", " + rowid_;
+  Prepare(head_, select + order + " LIMIT ?1 OFFSET ?2");
+  Prepare(after_, select + " WHERE (" + Quoted(key_) + ", " + rowid_ + ") > (?1, ?2)" + order +
+                      " LIMIT ?3 OFFSET ?4");
+  seeks_ = true;
+}
+
+void TInPlaceRows::NoteKeys() {
+  if (noted_) return;
+  // One walk of the index, for the keys that let a window start anywhere
+  // without counting from the first row.
+  const std::string qk = Quoted(key_);
+  Statement s;
+  Prepare(s, "SELECT " + qk + ", " + rowid_ + " FROM " + Quoted(table_) + " ORDER BY " + qk + ", " +
+                 rowid_);
+  std::vector<Key> anchors;
+  int64_t n = 0;
+  int rc;
+  while ((rc = api_->step(s.stmt)) == kEngineRow)
+    if (++n % kAnchorRows == 0) anchors.push_back(ReadKey(s.stmt, 0, 1));
+  if (rc != kEngineDone) db_.RaiseDatabaseError();
+  if (n != count_)
+    throw AsgError("the table " + table_ + " holds other rows than when it was opened");
+  anchors_ = std::move(anchors);
+  noted_ = true;
+}
+
+void TInPlaceRows::EnsureIndex() {
+  try {
+    {
+      Statement s;
+      Prepare(s,
+              "SELECT 1 FROM pragma_index_list(?1) AS l, pragma_index_xinfo(l.name) AS i "
+              "WHERE i.seqno = 0 AND i.name = ?2 COLLATE NOCASE AND i.desc = 0 "
+              "AND l.partial = 0 LIMIT 1");
+      api_->bind_text(s.stmt, 1, table_.data(), static_cast<int>(table_.size()), EngineTransient());
+      api_->bind_text(s.stmt, 2, key_.data(), static_cast<int>(key_.size()), EngineTransient());
+      const int rc = api_->step(s.stmt);
+      if (rc == kEngineRow) return;
+      if (rc != kEngineDone) db_.RaiseDatabaseError();
+    }
+    // A free name: an index keeps its name when its table is renamed, so the
+    // obvious one may belong to another table already.
+    Statement taken;
+    Prepare(taken, "SELECT 1 FROM sqlite_master WHERE name = ?1 COLLATE NOCASE");
+    const std::string base = table_ + "_" + key_ + "_order";
+    for (int k = 0; k < 100; ++k) {
+      const std::string name = k == 0 ? base : base + "_" + std::to_string(k);
+      api_->reset(taken.stmt);
+      api_->bind_text(taken.stmt, 1, name.data(), static_cast<int>(name.size()), EngineTransient());
+      const int rc = api_->step(taken.stmt);
+      if (rc == kEngineRow) continue;
+      if (rc != kEngineDone) db_.RaiseDatabaseError();
+      api_->reset(taken.stmt);
+      db_.ExecDirect("CREATE INDEX " + Quoted(name) + " ON " + Quoted(table_) + " (" +
+                     Quoted(key_) + ")");
+      // Our own change of the schema is no replacement of the table.
+      schemaEntry_ = SchemaEntry();
+      return;
+    }
+  } catch (const std::exception&) {
+    // Without the index every window sorts the table anew: slow, still right.
+  }
+}
+
+TInPlaceRows::Key TInPlaceRows::ReadKey(void* stmt, int keyColumn, int rowidColumn) const {
+  Key k;
+  k.type = api_->column_type(stmt, keyColumn);
+  if (k.type == kIntegerType) {
+    k.integer = api_->column_int64(stmt, keyColumn);
+  } else if (k.type == kEngineBlobType) {
+    const void* p = api_->column_blob(stmt, keyColumn);
+    const int n = api_->column_bytes(stmt, keyColumn);
+    if (p && n > 0) k.bytes.assign(static_cast<const char*>(p), n);
+  } else {
+    k.bytes = ColumnText(*api_, stmt, keyColumn);
+  }
+  k.rowid = api_->column_int64(stmt, rowidColumn);
+  return k;
+}
+
+void TInPlaceRows::BindKey(void* stmt, int first, const Key& key) {
+  int rc;
+  if (key.type == kIntegerType)
+    rc = api_->bind_int64(stmt, first, key.integer);
+  else if (key.type == kEngineBlobType)
+    // A zero-length blob is still a blob, never NULL: the pointer must not be null.
+    rc = api_->bind_blob(stmt, first, key.bytes.data(), static_cast<int>(key.bytes.size()),
+                         EngineTransient());
+  else
+    rc = api_->bind_text(stmt, first, key.bytes.data(), static_cast<int>(key.bytes.size()),
+                         EngineTransient());
+  if (rc == kEngineOk) rc = api_->bind_int64(stmt, first + 1, key.rowid);
+  if (rc != kEngineOk) db_.RaiseDatabaseError();
+}
+
+std::string TInPlaceRows::SchemaEntry() {
+  api_->reset(schema_.stmt);
+  api_->bind_text(schema_.stmt, 1, table_.data(), static_cast<int>(table_.size()),
+                  EngineTransient());
+  std::string entry;
+  int rc;
+  while ((rc = api_->step(schema_.stmt)) == kEngineRow)
+    entry += ColumnText(*api_, schema_.stmt, 0) + '\n' + ColumnText(*api_, schema_.stmt, 1) + '\n' +
+             ColumnText(*api_, schema_.stmt, 2) + '\n';
+  if (rc != kEngineDone) {
+    std::string msg = api_->errmsg(db_.Handle());
+    api_->reset(schema_.stmt);
+    throw EDatabaseError(msg);
+  }
+  api_->reset(schema_.stmt);
+  api_->reset(cookie_.stmt);
+  if (api_->step(cookie_.stmt) != kEngineRow) {
+    std::string msg = api_->errmsg(db_.Handle());
+    api_->reset(cookie_.stmt);
+    throw EDatabaseError(msg);
+  }
+  schemaVersion_ = api_->column_int64(cookie_.stmt, 0);
+  api_->reset(cookie_.stmt);
+  return entry;
+}
+
+void TInPlaceRows::CheckSchema() {
+  // Any change of the file's schema bumps its version; only one that
+  // dropped or re-created this table (or renamed another over it) matters.
+  api_->reset(cookie_.stmt);
+  if (api_->step(cookie_.stmt) != kEngineRow) {
+    std::string msg = api_->errmsg(db_.Handle());
+    api_->reset(cookie_.stmt);
+    throw EDatabaseError(msg);
+  }
+  const int64_t version = api_->column_int64(cookie_.stmt, 0);
+  api_->reset(cookie_.stmt);
+  if (version == schemaVersion_) return;
+  if (SchemaEntry() != schemaEntry_)
+    throw AsgError("the table " + table_ + " was replaced while its rows were being read");
+}
+
+TInPlaceRows::Window* TInPlaceRows::Find(int row) {
+  for (Window& w : windows_)
+    if (w.start >= 0 && row >= w.start && row < w.start + w.rows.Count()) {
+      w.used = ++clock_;
+      return &w;
+    }
+  return nullptr;
+}
+
+TInPlaceRows::Window& TInPlaceRows::Target() {
+  // An unused window, else the least recently used.
+  Window* target = &windows_[0];
+  for (Window& w : windows_)
+    if (w.start < 0 || w.used < target->used) target = &w;
+  target->start = -1;
+  target->rows.SetColumns(dataset_.FieldCount());
+  return *target;
+}
+
+void TInPlaceRows::Fill(Window& w, void* stmt, int start, int wanted) {
+  const int rowidColumn = static_cast<int>(map_.fieldOfColumn.size());
+  int rc = kEngineRow;
+  while (w.rows.Count() < wanted && (rc = api_->step(stmt)) == kEngineRow) {
+    AppendRow(*api_, stmt, map_, dataset_, start + w.rows.Count(), scratch_, w.rows);
+    if (w.rows.Count() == wanted) w.last = ReadKey(stmt, keyColumn_, rowidColumn);
+  }
+  if (rc != kEngineRow && rc != kEngineDone) db_.RaiseDatabaseError();
+  if (w.rows.Count() < wanted)
+    throw AsgError("the table " + table_ + " holds fewer rows than when it was opened");
+  w.start = start;
+  w.used = ++clock_;
+}
+
+TInPlaceRows::Window& TInPlaceRows::Fetch(int row) {
+  const int start = row - row % kWindowRows;
+  const int wanted = std::min(kWindowRows, count_ - start);
+
+  // A walk in order: the next window of the one sorted read.
+  if (walking_ && start == walkNext_) {
+    if (start == 0) {
+      CheckSchema();
+      api_->reset(walk_.stmt);
+    }
+    Window& w = Target();
+    try {
+      Fill(w, walk_.stmt, start, wanted);
+    } catch (...) {
+      api_->reset(walk_.stmt);
+      walkNext_ = 0;
+      throw;
+    }
+    walkNext_ = start + wanted;
+    if (walkNext_ >= count_) {
+      // The last row: the read ends and lets the table go.
+      api_->reset(walk_.stmt);
+      walkNext_ = 0;
+    }
+    return w;
+  }
+
+  CheckSchema();
+  PrepareSeeks();
+  // Start from the row before the window: the end of a window held (the
+  // next window of a walk in order), else the noted key nearest below.
+  std::optional<Key> from;
+  int offset = start;
+  for (const Window& w : windows_)
+    if (w.start >= 0 && w.rows.Count() > 0 && w.start + w.rows.Count() == start) {
+      from = w.last;
+      offset = 0;
+    }
+  if (!from && start >= kAnchorRows) {
+    NoteKeys();
+    const int block = start / kAnchorRows;
+    from = anchors_[block - 1];
+    offset = start - block * kAnchorRows;
+  }
+  Window& w = Target();
+  void* stmt = from ? after_.stmt : head_.stmt;
+  api_->reset(stmt);
+  int next = 1;
+  if (from) {
+    BindKey(stmt, 1, *from);
+    next = 3;
+  }
+  int rc = api_->bind_int64(stmt, next, wanted);
+  if (rc == kEngineOk) rc = api_->bind_int64(stmt, next + 1, offset);
+  if (rc != kEngineOk) db_.RaiseDatabaseError();
+  struct Reset {
+    const EngineApi* api;
+    void* stmt;
+    ~Reset() { api->reset(stmt); }
+  } reset{api_, stmt};
+  Fill(w, stmt, start, wanted);
+  return w;
+}
+
+void TInPlaceRows::BeginWalk() {
+  api_->reset(walk_.stmt);
+  walking_ = true;
+  walkNext_ = 0;
+}
+
+void TInPlaceRows::EndWalk() {
+  api_->reset(walk_.stmt);
+  walking_ = false;
+  walkNext_ = 0;
+}
+
+std::string_view TInPlaceRows::Cell(int row, int col) {
+  if (row < 0 || row >= count_ || col < 0 || col >= dataset_.FieldCount()) return {};
+  try {
+    Window* w = Find(row);
+    if (!w) w = &Fetch(row);
+    return w->rows.Cell(row - w->start, col);
+  } catch (const std::exception& e) {
+    if (error_.empty()) error_ = e.what();
+    return {};
+  }
+}
+
+int64_t TInPlaceRows::RowId(int row) {
+  if (row < 0 || row >= count_) return 0;
+  try {
+    Window* w = Find(row);
+    if (!w) w = &Fetch(row);
+    return w->rows.GetRowId(row - w->start);
+  } catch (const std::exception& e) {
+    if (error_.empty()) error_ = e.what();
+    return 0;
+  }
+}
+
+}  // namespace quorvel
