@@ -56,9 +56,11 @@ TEST(ExportInPlace, ReportsAreTheBytesOfTheWholeRead) {
   const struct {
     TkxExportType type;
     const char* name;
-  } formats[] = {{xtCSV, "r.csv"},   {xtTAB, "r.tab"},  {xtTXT, "r.txt"},  {xtLDIF, "r.ldif"},
-                 {xtHTML, "r.html"}, {xtWord, "r.doc"}, {xtRTF, "r.rtf"},  {xtExcel, "r.xls"},
-                 {xtSYLK, "r.slk"},  {xtDIF, "r.dif"},  {xtXLSX, "r.xlsx"}};
+  } formats[] = {{xtCSV, "r.csv"},   {xtTAB, "r.tab"},  {xtTXT, "r.txt"}, {xtLDIF, "r.ldif"},
+                 {xtHTML, "r.html"}, {xtWord, "r.doc"}, {xtRTF, "r.rtf"}, {xtExcel, "r.xls"},
+                 {xtSYLK, "r.slk"},  {xtDIF, "r.dif"}};
+  // The workbook (.xlsx) is left out: it stamps the time of writing into its
+  // document properties, so two writes differ when a second passes between them.
   for (const auto& f : formats) {
     const std::string expected = xa.Write(f.type, dir.File(std::string("whole-") + f.name));
     const std::string got = xb.Write(f.type, dir.File(std::string("inplace-") + f.name));
