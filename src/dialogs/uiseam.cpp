@@ -79,6 +79,7 @@ bool ShowBox(QWidget* parent, TUiSeam::BoxKind kind, const QString& title, const
   TSplashAside aside;
   QMessageBox box(parent);
   box.setWindowTitle(title);
+  box.setTextFormat(Qt::PlainText);  // texts from servers and entries are never mark-up
   box.setText(text);
   switch (kind) {
     case bkError:
