@@ -159,7 +159,9 @@ class TMainForm : public QMainWindow {
   void RefreshStatus(bool now);
   void SetRunCommandsEnabled(bool on);
   void SetExportEnabled(bool on);
-  void ShowDataset(bool hideFirstColumn);
+  // Binds the grid to the rows of `query` (the property rows when
+  // hideFirstColumn, the export rows when no query is given).
+  void ShowDataset(bool hideFirstColumn, const std::string& query = std::string());
   void AddServerNode(QTreeWidgetItem* root, const QString& caption, std::unique_ptr<TNodeData> d,
                      int selectedImage);
   void FormClose();

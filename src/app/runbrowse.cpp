@@ -63,13 +63,14 @@ void TMainForm::SetExportEnabled(bool on) {
   copy_results->setEnabled(on);
 }
 
-void TMainForm::ShowDataset(bool hideFirstColumn) {
+void TMainForm::ShowDataset(bool hideFirstColumn, const std::string& query) {
   gridModel->Detach();
   if (!::data) return;
   try {
     ::data->run.Close();
-    ::data->run.SetSQL(hideFirstColumn ? "SELECT * FROM property ORDER BY name ASC"
-                                       : kExportRowsQuery);
+    ::data->run.SetSQL(!query.empty()    ? query
+                       : hideFirstColumn ? "SELECT * FROM property ORDER BY name ASC"
+                                         : kExportRowsQuery);
     ::data->run.Open();
   } catch (const std::exception& e) {
     LogError(std::string("Error reading the results: ") + e.what());
@@ -143,7 +144,9 @@ void TMainForm::run_profileClick() {
   } else {
     // The rows are stored while the entries arrive, on the thread that waits
     // for them; the window thread leaves the working store alone meanwhile.
-    if (::data) rows.emplace(*::data, profile.att, profile.readable).Attach(*ldap);
+    // The run keeps its own table while its rows are read into the grid, so
+    // another window publishing meanwhile cannot change what this one shows.
+    if (::data) rows.emplace(*::data, profile.att, profile.readable, true).Attach(*ldap);
     RunBusy([&] { results = SearchProfile(ldap.get(), profile); });
   }
   if (!results) {
@@ -180,11 +183,21 @@ void TMainForm::run_profileClick() {
     // the entries arrived; here they take the place of `export` (or are
     // written now, on the window thread, which keeps painting).
     TBusyPainting painting;
-    if (rows && rows->Finish(*results, [&](int i, int) {
-          AddMessage(0, "MSG: Processing object " + std::to_string(i) + " of " + count + "...");
-          painting.Tick();
-        }))
-      ShowDataset(false);
+    const bool stored = rows && rows->Finish(*results, [&](int i, int) {
+      AddMessage(0, "MSG: Processing object " + std::to_string(i) + " of " + count + "...");
+      painting.Tick();
+    });
+    if (!stored && rows) {
+      // A row that could not be stored fails the run: nothing is shown as
+      // found, and `export` keeps the last run's rows.
+      AddMessage(2, "ERR: " + rows->Error() + ". The last run's rows are kept.");
+      ldap.reset();
+      SetRunCommandsEnabled(true);
+      busy.Restore();
+      FlushPane();
+      return;
+    }
+    if (stored) ShowDataset(false, rows->RowsQuery());
     // 15.
     if (ldap->ResultCode() != 0)
       LogError("Search complete but an error was encountered!!\r\n\r\n" + QueryErrorText(*ldap));

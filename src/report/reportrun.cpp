@@ -330,7 +330,8 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
         progress.Show("Storing entries: " + std::to_string(i) + " of " + std::to_string(total));
       })) {
     progress.Done();
-    LogError("The working table for the rows could not be created: " + d.LastError());
+    LogError(rows.Error() + "; the report was not written (the working store is a temporary " +
+             "file in " + TemporaryFolder() + "; TMPDIR chooses another folder).");
     return reWrite;
   }
   progress.Done();

@@ -5,31 +5,48 @@
 
 #include "ldap/valueranges.h"
 #include "store/rows.h"
+#include "store/stagedtable.h"
 
 namespace quorvel {
 
-bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string& att,
-                     const TRowProgress& progress, int* written, bool readable) {
-  if (written) *written = 0;
-  if (!d.CreateExportTable("oid;" + att)) return false;
-  const std::vector<TRequestedColumn> names = RequestedColumns(att, readable);
+namespace {
+
+// Appends a row per entry of `results` to `stage`; false at the first row
+// that could not be stored.
+bool AppendAll(TStagedExportTable& stage, const TLDAPResultList& results,
+               const std::vector<TRequestedColumn>& names, const TRowProgress& progress) {
   const int n = results.Count();
-  int ok = 0;
-  d.BeginExportRows();
   for (int i = 0; i < n; ++i) {
     if (progress) progress(i + 1, n);
     const TLDAPResult* entry = results.Items(i);
-    if (entry && d.InsertExportRow(BuildExportRow(*entry, names))) ++ok;
+    if (entry && !stage.Append(BuildExportRow(*entry, names))) return false;
   }
-  d.EndExportRows();
-  if (written) *written = ok;
+  return true;
+}
+
+}  // namespace
+
+bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string& att,
+                     const TRowProgress& progress, int* written, bool readable,
+                     std::string* error) {
+  if (written) *written = 0;
+  TStagedExportTable stage(d.temp);
+  d.exp.Close();
+  const bool ok = stage.Create("oid;" + att) &&
+                  AppendAll(stage, results, RequestedColumns(att, readable), progress) &&
+                  stage.Publish(TStagedExportTable::psMove);
+  if (!ok) {
+    if (error) *error = stage.Error();
+    return false;
+  }
+  if (written) *written = static_cast<int>(stage.Rows());
   return true;
 }
 
 struct TExportRowStream::State {
   Tdata* d = nullptr;
-  std::string att;
-  bool readable = false;
+  std::unique_ptr<TStagedExportTable> stage;
+  bool keep = false;  // publish a copy and keep the run's own table
   std::vector<TRequestedColumn> names;
   bool live = false;       // the staged table exists and every row so far is in it
   int received = 0;        // entries of the present attempt seen: stored, or waiting in `later`
@@ -41,7 +58,7 @@ struct TExportRowStream::State {
     if (index != received) {
       // Position 0 again: the entries so far were dropped (the search is read
       // again in pages). Anything else is not followed: Finish fills anew.
-      if (index != 0 || !d->ClearStagedExportRows()) {
+      if (index != 0 || !stage->Clear()) {
         live = false;
         return;
       }
@@ -53,25 +70,26 @@ struct TExportRowStream::State {
       later.push_back(index);
       return;
     }
-    if (!d->InsertExportRow(BuildExportRow(entry, names)))
-      live = false;  // Finish fills the table anew, where a failing row is left out alone
+    // A row that could not be stored fails the staging; Finish says so.
+    if (!stage->Append(BuildExportRow(entry, names))) live = false;
   }
 };
 
-TExportRowStream::TExportRowStream(Tdata& d, const std::string& att, bool readable)
+TExportRowStream::TExportRowStream(Tdata& d, const std::string& att, bool readable,
+                                   bool keepOwnRows)
     : state_(std::make_shared<State>()) {
   state_->d = &d;
-  state_->att = att;
-  state_->readable = readable;
+  state_->stage = std::make_unique<TStagedExportTable>(d.temp);
+  state_->keep = keepOwnRows;
   state_->names = RequestedColumns(att, readable);
-  state_->live = d.CreateStagedExportTable("oid;" + att) && d.BeginExportRows();
+  state_->live = state_->stage->Create("oid;" + att);
 }
 
 TExportRowStream::~TExportRowStream() {
-  // Whatever is still staged (a failed search, or rows given up on) goes;
-  // after Finish nothing is.
+  // Whatever is still staged (a failed search, or rows given up on) goes,
+  // and so does the run's own table kept after Finish.
   state_->live = false;
-  state_->d->DropStagedExportTable();
+  state_->stage->Discard();
 }
 
 void TExportRowStream::Attach(TLDAPSend& session) {
@@ -90,22 +108,36 @@ void TExportRowStream::Attach(TLDAPSend& session) {
 bool TExportRowStream::Finish(const TLDAPResultList& results, const TRowProgress& progress,
                               int* written) {
   State& s = *state_;
+  TStagedExportTable& stage = *s.stage;
+  if (written) *written = 0;
   const int n = results.Count();
   bool whole = s.live && s.received == n;
   for (size_t k = 0; whole && k < s.later.size(); ++k) {
     const TLDAPResult* entry = results.Items(s.later[k]);
-    whole = entry && s.d->InsertExportRow(BuildExportRow(*entry, s.names));
+    whole = entry && stage.Append(BuildExportRow(*entry, s.names));
   }
-  whole = whole && s.d->EndExportRows() && s.d->PublishStagedExportTable();
   s.live = false;
-  if (!whole) {
-    s.d->DropStagedExportTable();
-    return FillExportTable(*s.d, results, s.att, progress, written, s.readable);
-  }
-  if (progress)
+  // Rows not followed as they arrived are stored anew from the results; a
+  // staging that failed to store a row fails the run.
+  if (!whole && (stage.Failed() || !stage.Clear() || !AppendAll(stage, results, s.names, progress)))
+    return false;
+  s.d->exp.Close();
+  if (!stage.Publish(s.keep ? TStagedExportTable::psCopy : TStagedExportTable::psMove))
+    return false;
+  if (whole && progress)
     for (int i = 1; i <= n; ++i) progress(i, n);
-  if (written) *written = n;
+  if (written) *written = static_cast<int>(stage.Rows());
   return true;
+}
+
+const std::string& TExportRowStream::Error() const {
+  return state_->stage->Error();
+}
+
+std::string TExportRowStream::RowsQuery() const {
+  const std::string& own = state_->stage->Name();
+  if (own.empty()) return kExportRowsQuery;
+  return "SELECT * FROM " + QuoteIdentifier(own) + " ORDER BY oid ASC";
 }
 
 bool OpenExportRows(Tdata& d, std::string* error) {

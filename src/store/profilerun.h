@@ -20,14 +20,16 @@ inline constexpr const char* kExportRowsQuery = "SELECT * FROM export ORDER BY o
 // Called before each entry is written: i counts from 1 to n.
 using TRowProgress = std::function<void(int i, int n)>;
 
-// Re-creates `export` with "oid" and one column per piece of att, then writes one
+// Makes `export` anew with "oid" and one column per piece of att, holding one
 // row per entry in the order received, its values in their readable forms when
-// `readable` is set (store/rows.h). False when the table could not be made
-// (nothing is written then). A row whose insert fails is left out; the count of
-// rows written is returned through `written` when given.
+// `readable` is set (store/rows.h). The rows are staged first
+// (store/stagedtable.h), so that `export` is only ever replaced by every row.
+// False when any row could not be stored, with the reason in `error` when
+// given: `export` then keeps the last run's rows. The count of rows written
+// goes to `written` when given.
 bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string& att,
                      const TRowProgress& progress = nullptr, int* written = nullptr,
-                     bool readable = false);
+                     bool readable = false, std::string* error = nullptr);
 
 // Stores a run's rows while its search is still arriving, so that storing
 // overlaps the wait for the server instead of following it. Made before the
@@ -36,9 +38,17 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
 // them, see ldap/valueranges.h; a search read again in pages starts over).
 // Finish then leaves exactly what FillExportTable would for the final
 // results: it publishes the staged table when the rows stored are those
-// results, and otherwise falls back to FillExportTable itself. A stream
+// results, and otherwise stores them anew from the results. A row that could
+// not be stored fails the run (Finish false, the reason in Error()). A stream
 // dropped without Finish (a failed search) drops its staged table: `export`
 // keeps the last run's rows.
+//
+// The staged table is this run's own (other programs on the same working
+// store stage and publish theirs meanwhile). With keepOwnRows, Finish
+// publishes a copy as `export` and the run's own table stays until the
+// stream is destroyed: RowsQuery() reads exactly this run's rows even when
+// another program has published `export` since (the window's grid). Without
+// it the table itself becomes `export` (the headless runner's private store).
 //
 //   TExportRowStream stream(d, profile.att, profile.readable);
 //   stream.Attach(*ldap);
@@ -47,7 +57,8 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
 class TExportRowStream {
  public:
   // Rows as FillExportTable writes them for att and readable.
-  TExportRowStream(Tdata& d, const std::string& att, bool readable = false);
+  TExportRowStream(Tdata& d, const std::string& att, bool readable = false,
+                   bool keepOwnRows = false);
   ~TExportRowStream();
   TExportRowStream(const TExportRowStream&) = delete;
   TExportRowStream& operator=(const TExportRowStream&) = delete;
@@ -59,6 +70,11 @@ class TExportRowStream {
   // FillExportTable's contract for `results`; progress is told of every row.
   bool Finish(const TLDAPResultList& results, const TRowProgress& progress = nullptr,
               int* written = nullptr);
+  // Why Finish failed (names the working store and the engine's reason).
+  const std::string& Error() const;
+  // After a Finish that succeeded: the statement that reads this run's rows
+  // in "oid" order (kExportRowsQuery without keepOwnRows).
+  std::string RowsQuery() const;
 
  private:
   struct State;

@@ -90,8 +90,13 @@ struct StreamedRun {
     rows.Attach(*session);
     session->OnSearchEntry = [&](int received) {
       if (received != 200) return;
+      // The run's own staged table, the only one in this store.
       TASQLite3Query q(&store.d.temp);
-      q.SetSQL("SELECT count(*) FROM export_staged");
+      q.SetSQL("SELECT name FROM sqlite_master WHERE name LIKE 'export\\_staged\\_%' ESCAPE '\\'");
+      q.Open();
+      if (q.RecordCount() != 1) return;
+      const std::string table(q.CellText(0, 0));
+      q.SetSQL("SELECT count(*) FROM \"" + table + "\"");
       q.Open();
       stored_at_200 = std::stol(std::string(q.CellText(0, 0)));
     };
