@@ -280,6 +280,54 @@ TEST_F(RunTest, FailedRunsSayWhatFailedAndLeaveTheWindowUsable) {
   }
 }
 
+// A working store that runs out of room while a run stores its rows: the run
+// fails with a pane line naming the store and the reason, nothing is shown as
+// found, and `export` keeps the last run's rows.
+TEST_F(RunTest, AFullWorkingStoreFailsTheRunAndKeepsTheLastRows) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  Catalogue({Admin("dir")}, {{"few", 0, People(), 2, "(|(uid=tuser)(uid=juergen))", "cn"},
+                             {"many", 0, People(), 2, "(objectClass=person)", "cn;mail;sn"}});
+  Start();
+  RunProfile({"dir", "few"});
+  ASSERT_EQ(form_->grid->model()->rowCount(), 2);
+  auto exportRows = [&] {
+    TASQLite3Query q(&module_->temp);
+    q.SetSQL("SELECT oid FROM export ORDER BY oid");
+    q.Open();
+    std::vector<std::string> rows;
+    for (int r = 0; r < q.RecordCount(); ++r) rows.emplace_back(q.CellText(r, 0));
+    return rows;
+  };
+  const std::vector<std::string> last = exportRows();
+  ASSERT_EQ(last.size(), 2u);
+  // A size cap on the file stands in for a full disk.
+  TASQLite3Query pages(&module_->temp);
+  pages.SetSQL("PRAGMA page_count");
+  pages.Open();
+  const int count = std::stoi(std::string(pages.CellText(0, 0)));
+  pages.Close();
+  module_->temp.ExecDirect("PRAGMA max_page_count = " + std::to_string(count + 3));
+
+  seam_->Clear();
+  RunProfile({"dir", "many"});
+  const std::string line = "ERR: The rows could not be stored in the working store " + folder_ +
+                           "lib/dump.db: database or disk is full. The last run's rows are kept.";
+  EXPECT_EQ(form_->StatusMessage, line);
+  EXPECT_EQ(form_->StatusKind, 2);
+  EXPECT_TRUE(seam_->Infos().isEmpty()) << seam_->Infos().join("\n").toStdString();
+  EXPECT_EQ(form_->PaneLines().count(" MSG: Search completed..."), 1);  // the first run's
+  EXPECT_FALSE(form_->mnu_action_report->isEnabled());
+  EXPECT_TRUE(form_->mnu_actions_run->isEnabled());
+  EXPECT_EQ(form_->grid->model()->columnCount(), 0);
+  EXPECT_EQ(exportRows(), last);
+
+  // With room again the next run stores every row.
+  module_->temp.ExecDirect("PRAGMA max_page_count = 1000000");
+  RunProfile({"dir", "many"});
+  EXPECT_GT(form_->grid->model()->rowCount(), 3000);
+  EXPECT_EQ(form_->StatusMessage, "MSG: Search completed...");
+}
+
 TEST_F(RunTest, AProfileWithoutAFilterAsksForEveryObject) {
   QUORVEL_REQUIRE_SLAPD(*env_);
   Catalogue({Admin("dir")}, {{"nofilter", 0, "uid=tuser," + People(), 0, "", "cn"}});

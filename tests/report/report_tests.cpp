@@ -2,6 +2,7 @@
 // the program is run as a separate process on a catalogue of its own, and its
 // reports are compared with what the export engine writes for the same rows.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -538,6 +539,64 @@ TEST_F(ReportTest, DirectoryValuesReadableOrRawInEveryFormat) {
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.err.find("unknown --values 'pretty' (use readable or raw)"), std::string::npos)
       << bad.err;
+}
+
+// Runs quorvel-report in a child process with TMPDIR set and `prepare` run in
+// the child first (limits, signal dispositions); returns its pid, with its
+// standard error going to `err`.
+template <class F>
+pid_t StartReport(const std::vector<std::string>& args, const std::string& tmp,
+                  const std::string& err, F prepare) {
+  const std::string exe = quorvel::test::BinaryDir() + "/quorvel-report";
+  const pid_t child = fork();
+  if (child != 0) return child;
+  setenv("TMPDIR", tmp.c_str(), 1);
+  if (!freopen(err.c_str(), "w", stderr)) _exit(126);
+  prepare();
+  std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(exe.c_str(), argv.data());
+  _exit(127);
+}
+
+// The names in a folder, hidden ones included.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A temporary folder that runs out of room while the rows are stored (a file
+// size limit, as a full disk answers): exit 5 with a message naming the
+// working store and the reason; the destination and the folder are untouched.
+TEST_F(ReportTest, AWorkingStoreWithoutRoomFailsTheRunAndKeepsTheReport) {
+  const std::string out = dir_ + "/people.csv", tmp = dir_ + "/tmp", err = dir_ + "/err.txt";
+  fs::create_directory(tmp);
+  { std::ofstream(out) << "old"; }
+  const pid_t child = StartReport({"--profile", "people", "--server", "Admin", "--format", "csv",
+                                   "--output", out, "--catalogue", catalogue_},
+                                  tmp, err, [] {
+                                    signal(SIGXFSZ, SIG_IGN);
+                                    const rlimit limit{256 * 1024, 256 * 1024};
+                                    setrlimit(RLIMIT_FSIZE, &limit);
+                                  });
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  const std::string text = ReadFile(err);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 5) << text;
+  EXPECT_NE(text.find("quorvel-report: error: The rows could not be stored in the working store " +
+                      tmp + "/quorvel-report."),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("the report was not written"), std::string::npos) << text;
+  EXPECT_EQ(ReadFile(out), "old");
+  EXPECT_EQ(Names(tmp), std::vector<std::string>{});
+  EXPECT_EQ(Names(dir_),
+            (std::vector<std::string>{"catalogue.db", "err.txt", "people.csv", "tmp"}));
 }
 
 TEST_F(ReportTest, HelpAndVersion) {
