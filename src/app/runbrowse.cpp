@@ -49,6 +49,40 @@ std::string Str(std::string_view v) {
 
 constexpr int kTreeRepaintMs = 50;
 
+// One write transaction on the working store for a scope, committed at its
+// end. The property listing is made and read back inside one, so another
+// window listing an entry at the same moment can neither drop nor fill this
+// one's `property` table in between. Should the store stay busy past its
+// time-out, the listing goes on without (as it always did).
+class TWorkingTransaction {
+ public:
+  explicit TWorkingTransaction(Tdata* d) : d_(d) {
+    if (!d_) return;
+    try {
+      d_->temp.StartTransaction("IMMEDIATE");
+      open_ = true;
+    } catch (const std::exception&) {
+    }
+  }
+  ~TWorkingTransaction() {
+    if (!open_) return;
+    try {
+      if (d_->temp.InTransaction()) d_->temp.Commit();
+    } catch (const std::exception&) {
+      try {
+        if (d_->temp.InTransaction()) d_->temp.RollBack();
+      } catch (const std::exception&) {
+      }
+    }
+  }
+  TWorkingTransaction(const TWorkingTransaction&) = delete;
+  TWorkingTransaction& operator=(const TWorkingTransaction&) = delete;
+
+ private:
+  Tdata* d_;
+  bool open_ = false;
+};
+
 }  // namespace
 
 void TMainForm::SetRunCommandsEnabled(bool on) {
@@ -331,6 +365,7 @@ void TMainForm::o_propertiesClick() {
   TLDAPResultList* results = nullptr;
   RunBusy([&] { results = SearchProfile(ldap.get(), profile); });
   // 8.
+  TWorkingTransaction listing(::data);
   if (::data && ::data->CreatePropertyTable()) {
     if (!results) {
       // 9.

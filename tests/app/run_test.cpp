@@ -8,6 +8,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "app/guifixture.h"
 #include "app/messagepane.h"
@@ -490,6 +493,57 @@ TEST_F(RunTest, BrowseTwoLevelsThenListProperties) {
   EXPECT_TRUE(certSeen);
   EXPECT_EQ(phones, QStringList({"+1 555 1000", "+1 555 1001"}));
   EXPECT_EQ(form_->StatusMessage, "Process complete...");
+}
+
+// Another program on the same working store lists entries over and over
+// (its own connection replacing `property` with rows of its own): every
+// listing of this window shows exactly its entry's attributes.
+TEST_F(RunTest, AnotherProgramListingAtTheSameTimeNeverMixesTheProperties) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  const std::string a = "ou=a,ou=tree," + env_->base;
+  Catalogue({Admin("a", a)});
+  Start();
+  form_->tabs->setCurrentIndex(1);
+  auto* br = form_->tv_browse;
+  Click(br, Item(br, {"a"}));
+  form_->o_browse->trigger();
+  const QString leaf = QString::fromStdString("cn=leaf1," + a);
+  ASSERT_NE(Item(br, {"a", leaf}), nullptr);
+  Click(br, Item(br, {"a", leaf}));
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> rounds{0};
+  std::thread other([&] {
+    TASQLite3DB c;
+    c.SetDriverDLL(folder_ + "lib/quorvel.so");
+    c.SetDatabase(folder_ + "lib/dump.db");
+    c.BusyTimeout = kWorkingStoreBusyMs;
+    c.Open();
+    while (!stop) {
+      try {
+        c.ExecDirect(
+            "DROP TABLE IF EXISTS property; CREATE TABLE property (Icon,Name,Value,Type,Size)");
+        for (int k = 0; k < 5; ++k)
+          c.ExecDirect("INSERT INTO property VALUES ('0','foreign','x','TEXT','1')");
+        ++rounds;
+      } catch (const std::exception&) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  QStringList first;
+  for (int i = 0; i < 12; ++i) {
+    form_->o_properties->trigger();
+    QStringList names;
+    for (int r = 0; r < form_->grid->model()->rowCount(); ++r) names.append(Cell(r, 1));
+    if (i == 0) first = names;
+    EXPECT_EQ(names.join(",").toStdString(), first.join(",").toStdString()) << "listing " << i;
+  }
+  stop = true;
+  other.join();
+  EXPECT_GT(rounds.load(), 0);
+  EXPECT_TRUE(first.contains("cn")) << first.join(",").toStdString();
+  EXPECT_FALSE(first.contains("foreign"));
 }
 
 TEST_F(RunTest, BrowseOfAnUnreachableServerLeavesTheNodeEmpty) {
