@@ -80,17 +80,15 @@ bool Abandoned(const std::string& table) {
   if (pidValue == 0 || pidValue > 0x7fffffff) return false;
   const pid_t pid = static_cast<pid_t>(pidValue);
   const unsigned long long start = std::strtoull(startText.c_str(), nullptr, 10);
+  // Without /proc every process would look gone: only one that is not there
+  // at all is then known to have ended.
+  static const bool proc = ::access("/proc/self/stat", R_OK) == 0;
+  if (!proc) return ::kill(pid, 0) != 0 && errno == ESRCH;
   bool gone = false;
   const unsigned long long now = StartTime(pid, &gone);
   if (gone) return true;
   if (now != 0 && start != 0) return now != start;
-  // No start time to compare (no /proc): only a process that is not there
-  // at all is known to have ended.
   return ::kill(pid, 0) != 0 && errno == ESRCH;
-}
-
-std::string Reason(const std::exception& e) {
-  return e.what();
 }
 
 }  // namespace
@@ -143,7 +141,7 @@ bool TStagedExportTable::Create(const std::string& columns) {
     working_.ExecDirect("CREATE TABLE " + QuoteIdentifier(name) + " (" +
                         ExportColumnDefinitions(names) + ")");
   } catch (const std::exception& e) {
-    return Fail(Reason(e));
+    return Fail(e.what());
   }
   name_ = name;
   columns_ = names;
@@ -186,7 +184,7 @@ bool TStagedExportTable::Flush() {
     }
     working_.Commit();
   } catch (const std::exception& e) {
-    const std::string reason = Reason(e);
+    const std::string reason = e.what();
     try {
       if (working_.InTransaction()) working_.RollBack();
     } catch (...) {
@@ -205,7 +203,7 @@ bool TStagedExportTable::Clear() {
   try {
     working_.ExecDirect("DELETE FROM " + QuoteIdentifier(name_));
   } catch (const std::exception& e) {
-    return Fail(Reason(e));
+    return Fail(e.what());
   }
   written_ = 0;
   return true;
@@ -237,7 +235,7 @@ bool TStagedExportTable::Publish(TPublish how) {
     }
     working_.Commit();
   } catch (const std::exception& e) {
-    const std::string reason = Reason(e);
+    const std::string reason = e.what();
     try {
       if (working_.InTransaction()) working_.RollBack();
     } catch (...) {
