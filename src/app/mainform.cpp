@@ -37,6 +37,7 @@
 #include "store/cataloguereader.h"
 #include "store/data.h"
 #include "store/filelocations.h"
+#include "store/profilerun.h"
 
 using namespace quorvel;
 
@@ -157,6 +158,17 @@ TMainForm::~TMainForm() {
   // Hand LogError and friends back to whoever had them before this window.
   if (&CurrentMessageSink() == &sink_) SetMessageSink(previousSink_);
   SetTrustPrompt(previousTrustPrompt_);
+  // The grid lets go of the last run's table before it is dropped.
+  if (shownRows_) {
+    gridModel->Detach();
+    if (::data) {
+      try {
+        ::data->run.Close();
+      } catch (const std::exception&) {
+      }
+    }
+    shownRows_.reset();
+  }
 }
 
 void TMainForm::BuildWindow() {

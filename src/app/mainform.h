@@ -28,6 +28,7 @@ class TResultsModel;
 class TStatusPanels;
 class TExportHookup;
 class TRunStop;
+class TExportRowStream;
 
 // A tree node that owns its record (the two roots carry none).
 class TNodeItem : public QTreeWidgetItem {
@@ -162,7 +163,11 @@ class TMainForm : public QMainWindow {
   void RefreshStatus(bool now);
   void SetRunCommandsEnabled(bool on);
   void SetExportEnabled(bool on);
-  void ShowDataset(bool hideFirstColumn);
+  // Binds the grid to the rows of `query` (the property rows when
+  // hideFirstColumn, the export rows when no query is given).
+  // Binds the grid to the property rows when hideFirstColumn, else to the
+  // run's rows in `table` (by default those shown last).
+  void ShowDataset(bool hideFirstColumn, const std::string& table = std::string());
   void AddServerNode(QTreeWidgetItem* root, const QString& caption, std::unique_ptr<TNodeData> d,
                      int selectedImage);
   void FormClose();
@@ -177,4 +182,7 @@ class TMainForm : public QMainWindow {
   bool shownOnce_ = false;
   std::unique_ptr<quorvel::TExportHookup> export_;
   quorvel::TRunStop* runStop_ = nullptr;  // owned by the window
+  // The last run's rows: its own table in the working store, read in place by
+  // the grid, lives as long as this stream.
+  std::unique_ptr<quorvel::TExportRowStream> shownRows_;
 };

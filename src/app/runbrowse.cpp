@@ -60,6 +60,39 @@ std::string CancelledLine(const std::string& what, int entries) {
   return "MSG: " + what + " cancelled after " + std::to_string(entries) +
          (entries == 1 ? " entry" : " entries") + "...";
 }
+// One write transaction on the working store for a scope, committed at its
+// end. The property listing is made and read back inside one, so another
+// window listing an entry at the same moment can neither drop nor fill this
+// one's `property` table in between. Should the store stay busy past its
+// time-out, the listing goes on without (as it always did).
+class TWorkingTransaction {
+ public:
+  explicit TWorkingTransaction(Tdata* d) : d_(d) {
+    if (!d_) return;
+    try {
+      d_->temp.StartTransaction("IMMEDIATE");
+      open_ = true;
+    } catch (const std::exception&) {
+    }
+  }
+  ~TWorkingTransaction() {
+    if (!open_) return;
+    try {
+      if (d_->temp.InTransaction()) d_->temp.Commit();
+    } catch (const std::exception&) {
+      try {
+        if (d_->temp.InTransaction()) d_->temp.RollBack();
+      } catch (const std::exception&) {
+      }
+    }
+  }
+  TWorkingTransaction(const TWorkingTransaction&) = delete;
+  TWorkingTransaction& operator=(const TWorkingTransaction&) = delete;
+
+ private:
+  Tdata* d_;
+  bool open_ = false;
+};
 
 }  // namespace
 
@@ -75,7 +108,7 @@ void TMainForm::SetExportEnabled(bool on) {
   copy_results->setEnabled(on);
 }
 
-void TMainForm::ShowDataset(bool hideFirstColumn) {
+void TMainForm::ShowDataset(bool hideFirstColumn, const std::string& table) {
   gridModel->Detach();
   if (!::data) return;
   std::string error;
@@ -90,7 +123,12 @@ void TMainForm::ShowDataset(bool hideFirstColumn) {
       error = e.what();
     }
   } else {
-    open = OpenExportRows(*::data, &error);
+    // Without a table named: the run's rows shown last (its own table while
+    // its stream lives), else the published ones.
+    const std::string rowsTable = !table.empty() ? table
+                                  : shownRows_   ? shownRows_->RowsTable()
+                                                 : std::string("export");
+    open = OpenExportRows(*::data, &error, rowsTable);
   }
   if (!open) {
     LogError("Error reading the results: " + error);
@@ -149,12 +187,16 @@ void TMainForm::run_profileClick() {
   // painting (the lines above show at once) and input is ignored, but for
   // Stop and Esc.
   TRunStop::TScope stop(*runStop_);
-  auto cancelled = [&](int entries) {
-    stop.End();
-    AddMessage(1, CancelledLine("Run", entries));
+  auto restoreGrid = [&] {
     if (gridShown) ShowDataset(gridProperties);
     tb_export->setEnabled(exportButtonOn);
     mnu_action_report->setEnabled(exportMenuOn);
+    copy_results->setEnabled(exportMenuOn);
+  };
+  auto cancelled = [&](int entries) {
+    stop.End();
+    AddMessage(1, CancelledLine("Run", entries));
+    restoreGrid();
     SetRunCommandsEnabled(true);
     busy.Restore();
     FlushPane();
@@ -177,7 +219,7 @@ void TMainForm::run_profileClick() {
   // filter and come back as "nothing found"; say what is wrong instead. No
   // filter at all is fine: the search then asks for every object.
   TLDAPResultList* results = nullptr;
-  std::optional<TExportRowStream> rows;
+  std::unique_ptr<TExportRowStream> rows;
   TSearchOutcome outcome;
   if (!profile.filter.empty() && EncodeFilter(profile.filter).empty()) {
     stop.End();
@@ -186,7 +228,12 @@ void TMainForm::run_profileClick() {
   } else {
     // The rows are stored while the entries arrive, on the thread that waits
     // for them; the window thread leaves the working store alone meanwhile.
-    if (::data) rows.emplace(*::data, profile.att, profile.readable).Attach(*ldap);
+    // The run keeps its own table while the grid reads its rows in place, so
+    // another window publishing meanwhile cannot change what this one shows.
+    if (::data) {
+      rows = std::make_unique<TExportRowStream>(*::data, profile.att, profile.readable, true);
+      rows->Attach(*ldap);
+    }
     RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome); }, true);
     stop.End();
     if (outcome.Failure == sfCancelled) {
@@ -230,11 +277,26 @@ void TMainForm::run_profileClick() {
     // the entries arrived; here they take the place of `export` (or are
     // written now, on the window thread, which keeps painting).
     TBusyPainting painting;
-    if (rows && rows->Finish(*results, [&](int i, int) {
-          AddMessage(0, "MSG: Processing object " + std::to_string(i) + " of " + count + "...");
-          painting.Tick();
-        }))
-      ShowDataset(false);
+    const bool stored = rows && rows->Finish(*results, [&](int i, int) {
+      AddMessage(0, "MSG: Processing object " + std::to_string(i) + " of " + count + "...");
+      painting.Tick();
+    });
+    if (!stored && rows) {
+      // A row that could not be stored fails the run: nothing is shown as
+      // found, and `export` keeps the last run's rows.
+      AddMessage(2, "ERR: " + rows->Error() + ". The last run's rows are kept.");
+      restoreGrid();
+      ldap.reset();
+      SetRunCommandsEnabled(true);
+      busy.Restore();
+      FlushPane();
+      return;
+    }
+    if (stored) {
+      // The grid leaves the rows shown before, whose table then goes.
+      ShowDataset(false, rows->RowsTable());
+      shownRows_ = std::move(rows);
+    }
     // 15.
     if (ldap->ResultCode() != 0)
       LogError("Search complete but an error was encountered!!\r\n\r\n" + QueryErrorText(*ldap));
@@ -391,6 +453,7 @@ void TMainForm::o_propertiesClick() {
     return;
   }
   // 8.
+  TWorkingTransaction listing(::data);
   if (::data && ::data->CreatePropertyTable()) {
     if (!results) {
       // 9.

@@ -73,15 +73,22 @@ TAtomicFileSink::TAtomicFileSink(std::string path) : path_(std::move(path)) {
     const std::filesystem::path target = std::filesystem::weakly_canonical(path_, ec);
     if (!ec) path_ = target.string();
   }
-  temp_ = FolderOf(path_) + "/." + BaseOf(path_) + ".XXXXXX";
-  fd_ = ::mkstemp(temp_.data());
-  const int made = errno;
+  // A signal that stops the program finds the temporary file registered
+  // from the moment it exists.
+  auto makeTemp = [this](const std::string& folder) {
+    THoldStopSignals hold;
+    temp_ = folder + "/." + BaseOf(path_) + ".XXXXXX";
+    fd_ = ::mkstemp(temp_.data());
+    const int made = errno;
+    if (fd_ >= 0) removeOnStop_ = std::make_unique<TRemoveOnStop>(temp_);
+    return made;
+  };
+  const int made = makeTemp(FolderOf(path_));
   if (fd_ < 0 && (made == EACCES || made == EPERM || made == EROFS) && WritableFile(path_)) {
     // The folder takes no new files but the report itself may be written:
     // complete the report in the temporary folder, then copy it over the
     // existing file in Commit.
-    temp_ = TemporaryFolder() + "/." + BaseOf(path_) + ".XXXXXX";
-    fd_ = ::mkstemp(temp_.data());
+    makeTemp(TemporaryFolder());
     if (fd_ >= 0) {
       overwrite_ = true;
       buffer_.reserve(kBufferSize);
@@ -153,12 +160,15 @@ bool TAtomicFileSink::Commit() {
     return false;
   }
   committed_ = true;
+  removeOnStop_.reset();
   return true;
 }
 
 bool TAtomicFileSink::CopyOver() {
   // The finished copy goes over the existing report in one pass; the
-  // temporary file is removed by the destructor whatever happens.
+  // temporary file is removed by the destructor whatever happens. A signal
+  // that would stop the program waits until the copy is whole.
+  THoldStopSignals hold;
   const int out = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (out < 0) {
     Fail(errno);

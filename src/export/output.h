@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "export/removeonstop.h"
 
 namespace quorvel {
 
@@ -59,7 +62,9 @@ class TStreamSink : public TByteSink {
 // Where the folder takes no new files but `path` exists and is writable, the
 // temporary file is made in the temporary folder ($TMPDIR, else /tmp) instead
 // and Commit copies the finished report over `path` in one pass; a failure of
-// that copy is reported like any other.
+// that copy is reported like any other. The temporary file is registered for
+// removal should a signal stop the program (export/removeonstop.h), and the
+// copy over `path` holds those signals until it is done.
 class TAtomicFileSink : public TByteSink {
  public:
   explicit TAtomicFileSink(std::string path);
@@ -80,7 +85,8 @@ class TAtomicFileSink : public TByteSink {
   int fd_ = -1;
   bool failed_ = false;
   bool committed_ = false;
-  bool overwrite_ = false;  // Commit copies over `path_` instead of renaming
+  bool overwrite_ = false;                       // Commit copies over `path_` instead of renaming
+  std::unique_ptr<TRemoveOnStop> removeOnStop_;  // temp_, while it exists
 };
 
 // The folder for temporary files: $TMPDIR when set and not empty, else /tmp.

@@ -9,10 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "export/cellnumber.h"
 #include "export/output.h"
+#include "export/removeonstop.h"
 #include "export/textcodec.h"
 #include "export/timecells.h"
 
@@ -64,8 +66,14 @@ class TWorkbookWriter : public TFormatWriter {
   }
 
   void Preamble() override {
-    file_ = TemporaryFolder() + "/.quorvel-workbook-XXXXXX";
-    const int fd = ::mkstemp(file_.data());
+    int fd;
+    {
+      // Removed should a signal stop the program (export/removeonstop.h).
+      THoldStopSignals hold;
+      file_ = TemporaryFolder() + "/.quorvel-workbook-XXXXXX";
+      fd = ::mkstemp(file_.data());
+      if (fd >= 0) removeOnStop_ = std::make_unique<TRemoveOnStop>(file_);
+    }
     if (fd < 0) {
       const std::string why = std::strerror(errno);
       file_.clear();
@@ -228,7 +236,8 @@ class TWorkbookWriter : public TFormatWriter {
   }
 
   std::string file_;
-  std::string scratch_;  // a cell text as XmlText changed it
+  std::unique_ptr<TRemoveOnStop> removeOnStop_;  // file_, while it exists
+  std::string scratch_;                          // a cell text as XmlText changed it
   lxw_workbook* book_ = nullptr;
   lxw_worksheet* sheet_ = nullptr;
   lxw_format* header_ = nullptr;

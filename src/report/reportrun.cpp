@@ -16,7 +16,9 @@
 #include "export/datasetsource.h"
 #include "export/kxexport.h"
 #include "export/output.h"
+#include "export/removeonstop.h"
 #include "report/certcommands.h"
+#include "report/stopsignals.h"
 #include "store/cataloguereader.h"
 #include "store/connect.h"
 #include "store/data.h"
@@ -66,7 +68,8 @@ const char* kUsage =
     "Exit status: 0 report written; 1 usage error, unknown profile or unreadable\n"
     "catalogue; 2 connection or bind failure; 3 report written with the partial\n"
     "rows of a search cut by the server's size limit; 4 search failure; 5 the\n"
-    "report could not be written (nothing is left half-written).\n"
+    "report could not be written (nothing is left half-written); 128 + N stopped\n"
+    "by the signal N (SIGTERM, SIGINT, SIGHUP), leaving no file behind.\n"
     "\n"
     "A search cut by the server's size limit is read again in pages when the\n"
     "server offers paged results; then every entry is written and the status is 0.\n";
@@ -233,15 +236,21 @@ std::optional<TkxExportType> FormatByName(const std::string& name) {
 
 // A private working store: an empty database file in a folder of our own,
 // removed when the run ends, so a running windowed program is never disturbed.
+// The folder and every file the engine keeps in it are registered for
+// removal should a signal stop the program (report/stopsignals.h).
 class TPrivateWorkingStore {
  public:
   TPrivateWorkingStore() {
+    THoldStopSignals hold;
     std::string pattern = TemporaryFolder() + "/quorvel-report.XXXXXX";
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     if (!mkdtemp(buf.data())) return;
     dir_ = buf.data();
     std::string file = dir_ + "/dump.db";
+    stop_.push_back(std::make_unique<TRemoveOnStop>(dir_, true));
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+      stop_.push_back(std::make_unique<TRemoveOnStop>(file + suffix));
     int fd = ::open(file.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
     if (fd < 0) return;
     ::close(fd);
@@ -258,6 +267,7 @@ class TPrivateWorkingStore {
 
  private:
   std::string dir_, file_;
+  std::vector<std::unique_ptr<TRemoveOnStop>> stop_;
 };
 
 int ListProfiles(Tdata& d) {
@@ -330,7 +340,8 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
         progress.Show("Storing entries: " + std::to_string(i) + " of " + std::to_string(total));
       })) {
     progress.Done();
-    LogError("The working table for the rows could not be created: " + d.LastError());
+    LogError(rows.Error() + "; the report was not written (the working store is a temporary " +
+             "file in " + TemporaryFolder() + "; TMPDIR chooses another folder).");
     return reWrite;
   }
   progress.Done();
@@ -442,6 +453,8 @@ int RunReportCommand(const std::vector<std::string>& args) {
   if (::access(catalogue.c_str(), R_OK) != 0)
     return UsageError("cannot read the catalogue " + catalogue + ": " + std::strerror(errno));
 
+  // From here on files are made: a stop signal removes them.
+  TStopSignals stop;
   TPrivateWorkingStore working;
   if (working.File().empty()) {
     LogError(std::string("Cannot create a private working store in the temporary folder: ") +

@@ -36,6 +36,18 @@ bool IsPlainIdentifier(const std::string& s) {
   return true;
 }
 
+}  // namespace
+
+// An identifier between double quotes, inner double quotes doubled.
+std::string QuoteIdentifier(const std::string& name) {
+  std::string q = "\"";
+  for (char c : name) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+
 std::vector<std::string> SplitColumns(const std::string& columns) {
   std::vector<std::string> names;
   size_t start = 0;
@@ -57,18 +69,6 @@ std::string ExportColumnDefinitions(const std::vector<std::string>& names) {
     if (i + 1 < names.size()) defs += " VARCHAR(1024),";
   }
   return defs;
-}
-
-}  // namespace
-
-// An identifier between double quotes, inner double quotes doubled.
-std::string QuoteIdentifier(const std::string& name) {
-  std::string q = "\"";
-  for (char c : name) {
-    if (c == '"') q += '"';
-    q += c;
-  }
-  return q + "\"";
 }
 
 }  // namespace quorvel
@@ -93,6 +93,10 @@ Tdata::Tdata() : servers(&db), profiles(&db), sql(&db), exp(&temp), run(&temp), 
     c->MustExist = true;
     c->SetDefaultExt(".db");
   }
+  // Other windows on the same program folder write the working store too,
+  // each in short transactions (store/stagedtable.h); one that finds it busy
+  // waits for theirs to end rather than failing.
+  temp.BusyTimeout = kWorkingStoreBusyMs;
 }
 
 Tdata::~Tdata() {
@@ -227,7 +231,6 @@ bool Tdata::DropTable(const std::string& name) {
 }
 
 bool Tdata::CreateExportTable(const std::string& columns) {
-  DropStagedExportTable();
   CommitExportBatch();
   export_insert_.reset();
   export_columns_.clear();
@@ -241,76 +244,6 @@ bool Tdata::CreateExportTable(const std::string& columns) {
     return false;
   export_columns_ = names;
   return true;
-}
-
-namespace {
-constexpr const char* kStagedExportTable = "export_staged";
-}
-
-bool Tdata::CreateStagedExportTable(const std::string& columns) {
-  CommitExportBatch();
-  export_insert_.reset();
-  if (!staged_) published_columns_ = export_columns_;
-  export_columns_.clear();
-  staged_ = false;
-  const std::vector<std::string> names = quorvel::SplitColumns(columns);
-  if (!Guard([&] {
-        temp.ExecDirect(std::string("DROP TABLE IF EXISTS ") + kStagedExportTable);
-        temp.ExecDirect(std::string("CREATE TABLE ") + kStagedExportTable + " (" +
-                        quorvel::ExportColumnDefinitions(names) + ")");
-      })) {
-    export_columns_ = published_columns_;
-    return false;
-  }
-  export_columns_ = names;
-  staged_ = true;
-  return true;
-}
-
-bool Tdata::ClearStagedExportRows() {
-  if (!staged_) return false;
-  CommitExportBatch();
-  return Guard([&] { temp.ExecDirect(std::string("DELETE FROM ") + kStagedExportTable); });
-}
-
-bool Tdata::PublishStagedExportTable() {
-  if (!staged_ || !CommitExportBatch()) return false;
-  export_insert_.reset();
-  exp.Close();
-  const bool ok = Guard([&] {
-    temp.StartTransaction();
-    temp.ExecDirect("DROP TABLE IF EXISTS export");
-    temp.ExecDirect(std::string("ALTER TABLE ") + kStagedExportTable + " RENAME TO export");
-    temp.Commit();
-  });
-  if (!ok) {
-    const std::string reason = last_error_;
-    Guard([&] {
-      if (temp.InTransaction()) temp.RollBack();
-    });
-    last_error_ = reason;
-    return false;
-  }
-  staged_ = false;
-  published_columns_.clear();
-  return true;
-}
-
-void Tdata::DropStagedExportTable() {
-  if (!staged_) return;
-  if (batch_open_) {
-    Guard([&] {
-      if (temp.InTransaction()) temp.RollBack();
-    });
-    batch_open_ = false;
-  }
-  batch_.clear();
-  in_export_rows_ = false;
-  export_insert_.reset();
-  staged_ = false;
-  export_columns_ = published_columns_;
-  published_columns_.clear();
-  Guard([&] { temp.ExecDirect(std::string("DROP TABLE IF EXISTS ") + kStagedExportTable); });
 }
 
 bool Tdata::CreatePropertyTable() {
@@ -411,8 +344,7 @@ bool Tdata::InsertExportValues(const std::vector<std::string>& values) {
         marks += i ? ",?" : "?";
       }
       export_insert_ = std::make_unique<quorvel::PreparedStatement>(
-          temp, std::string("INSERT INTO ") + (staged_ ? kStagedExportTable : "export") + " (" +
-                    cols + ") VALUES (" + marks + ")");
+          temp, "INSERT INTO export (" + cols + ") VALUES (" + marks + ")");
     }
     for (size_t i = 0; i < export_columns_.size(); ++i)
       export_insert_->BindText(static_cast<int>(i + 1),

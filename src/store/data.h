@@ -20,6 +20,12 @@ extern std::string AppPath;
 // The folder of the running executable (from /proc/self/exe) with a trailing "/".
 std::string ExecutableFolder();
 
+// How long a working-store statement waits for another program's write
+// transaction to end before it fails with "database is locked". Transactions
+// are short (a batch of rows, a publish), so this is only reached when
+// another program hangs while holding the store.
+inline constexpr int kWorkingStoreBusyMs = 30000;
+
 class Tdata {
  public:
   Tdata();
@@ -78,21 +84,6 @@ class Tdata {
   bool InsertExportRow(std::vector<std::string> values);  // kept for the batch without a copy
   bool EndExportRows();
 
-  // A run's rows can be stored while its search is still arriving: into a
-  // staged table with the columns CreateExportTable would make, which
-  // replaces `export` only when the run ends well. Until then, and when it
-  // does not, `export` keeps the last run's rows.
-  //   CreateStagedExportTable: drops a staged table left behind, creates it;
-  //     InsertExportRow (with Begin/EndExportRows) then writes to it.
-  //   ClearStagedExportRows:  removes the rows written so far.
-  //   PublishStagedExportTable: in one transaction, drops `export` and gives
-  //     the staged table its name; false leaves both as they were.
-  //   DropStagedExportTable: abandons the staged table and its rows.
-  bool CreateStagedExportTable(const std::string& columns);
-  bool ClearStagedExportRows();
-  bool PublishStagedExportTable();
-  void DropStagedExportTable();
-
   // The text of the last error an operation caught (for logs and the
   // headless runner; the windowed program shows its own messages).
   const std::string& LastError() const { return last_error_; }
@@ -110,8 +101,6 @@ class Tdata {
   bool CommitExportBatch();
   void ReplayExportBatch();
 
-  bool staged_ = false;                          // InsertExportRow writes to the staged table
-  std::vector<std::string> published_columns_;   // export's columns while a table is staged
   bool in_export_rows_ = false;                  // between BeginExportRows and EndExportRows
   bool batch_open_ = false;                      // a batch transaction is open
   bool one_by_one_ = false;                      // a batch was lost: commit every row on its own
@@ -124,6 +113,11 @@ class Tdata {
 namespace quorvel {
 // An identifier between double quotes, inner double quotes doubled.
 std::string QuoteIdentifier(const std::string& name);
+// The export table's columns: "oid;cn;mail" split at every ";" (pieces kept
+// as they are), and their definitions: every name quoted, all but the last
+// typed VARCHAR(1024).
+std::vector<std::string> SplitColumns(const std::string& columns);
+std::string ExportColumnDefinitions(const std::vector<std::string>& names);
 }  // namespace quorvel
 
 // The program's one data module (created by the windowed program at start-up).

@@ -5,24 +5,41 @@
 
 #include "ldap/searchdriver.h"
 #include "store/rows.h"
+#include "store/stagedtable.h"
 
 namespace quorvel {
 
-bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string& att,
-                     const TRowProgress& progress, int* written, bool readable) {
-  if (written) *written = 0;
-  if (!d.CreateExportTable("oid;" + att)) return false;
-  const std::vector<TRequestedColumn> names = RequestedColumns(att, readable);
+namespace {
+
+// Appends a row per entry of `results` to `stage`; false at the first row
+// that could not be stored.
+bool AppendAll(TStagedExportTable& stage, const TLDAPResultList& results,
+               const std::vector<TRequestedColumn>& names, const TRowProgress& progress) {
   const int n = results.Count();
-  int ok = 0;
-  d.BeginExportRows();
   for (int i = 0; i < n; ++i) {
     if (progress) progress(i + 1, n);
     const TLDAPResult* entry = results.Items(i);
-    if (entry && d.InsertExportRow(BuildExportRow(*entry, names))) ++ok;
+    if (entry && !stage.Append(BuildExportRow(*entry, names))) return false;
   }
-  d.EndExportRows();
-  if (written) *written = ok;
+  return true;
+}
+
+}  // namespace
+
+bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string& att,
+                     const TRowProgress& progress, int* written, bool readable,
+                     std::string* error) {
+  if (written) *written = 0;
+  TStagedExportTable stage(d.temp);
+  d.exp.Close();
+  const bool ok = stage.Create("oid;" + att) &&
+                  AppendAll(stage, results, RequestedColumns(att, readable), progress) &&
+                  stage.Publish(TStagedExportTable::psMove);
+  if (!ok) {
+    if (error) *error = stage.Error();
+    return false;
+  }
+  if (written) *written = static_cast<int>(stage.Rows());
   return true;
 }
 
@@ -30,6 +47,8 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
 // told, starts over on a restart, and notes how the search ended.
 struct TExportRowStream::State : TSearchSink {
   Tdata* d = nullptr;
+  std::unique_ptr<TStagedExportTable> stage;
+  bool keep = false;  // publish a copy and keep the run's own table
   std::vector<TRequestedColumn> names;
   bool live = false;      // the staged table exists and every row so far is in it
   bool ended = false;     // End was told...
@@ -38,18 +57,18 @@ struct TExportRowStream::State : TSearchSink {
   // On the thread that runs the search.
   bool Entry(std::unique_ptr<TLDAPResult>& entry, int) override {
     if (!live) return true;
-    // Nothing may escape into the search; a row that could not be stored (or
-    // even built) leaves the table to Finish, which fills it anew and leaves
-    // out a failing row alone.
+    // Nothing may escape into the search. A row that could not be stored
+    // fails the staging (Finish says so); one that could not even be built
+    // leaves the table to Finish, which fills it anew.
     try {
-      if (!d->InsertExportRow(BuildExportRow(*entry, names))) live = false;
+      if (!stage->Append(BuildExportRow(*entry, names))) live = false;
     } catch (...) {
       live = false;
     }
     return true;
   }
   void Restart() override {
-    if (live && !d->ClearStagedExportRows()) live = false;
+    if (live && !stage->Clear()) live = false;
   }
   void End(const TSearchOutcome& outcome) override {
     ended = true;
@@ -57,18 +76,21 @@ struct TExportRowStream::State : TSearchSink {
   }
 };
 
-TExportRowStream::TExportRowStream(Tdata& d, const std::string& att, bool readable)
-    : att_(att), readable_(readable), state_(std::make_shared<State>()) {
+TExportRowStream::TExportRowStream(Tdata& d, const std::string& att, bool readable,
+                                   bool keepOwnRows)
+    : state_(std::make_shared<State>()) {
   state_->d = &d;
+  state_->stage = std::make_unique<TStagedExportTable>(d.temp);
+  state_->keep = keepOwnRows;
   state_->names = RequestedColumns(att, readable);
-  state_->live = d.CreateStagedExportTable("oid;" + att) && d.BeginExportRows();
+  state_->live = state_->stage->Create("oid;" + att);
 }
 
 TExportRowStream::~TExportRowStream() {
-  // Whatever is still staged (a failed search, or rows given up on) goes;
-  // after Finish nothing is.
+  // Whatever is still staged (a failed search, or rows given up on) goes,
+  // and so does the run's own table kept after Finish.
   state_->live = false;
-  state_->d->DropStagedExportTable();
+  state_->stage->Discard();
 }
 
 std::shared_ptr<TSearchSink> TExportRowStream::Sink() {
@@ -82,26 +104,39 @@ void TExportRowStream::Attach(TLDAPSend& session) {
 bool TExportRowStream::Finish(const TLDAPResultList& results, const TRowProgress& progress,
                               int* written) {
   State& s = *state_;
+  TStagedExportTable& stage = *s.stage;
+  if (written) *written = 0;
   const int n = results.Count();
   // Every entry of the search was told and stored: the staged table is the
   // result's.
-  const bool whole =
-      s.live && s.ended && s.delivers && s.d->EndExportRows() && s.d->PublishStagedExportTable();
+  const bool whole = s.live && s.ended && s.delivers;
   s.live = false;
-  if (!whole) {
-    s.d->DropStagedExportTable();
-    return FillExportTable(*s.d, results, att_, progress, written, readable_);
-  }
-  if (progress)
+  // Rows not followed as they arrived are stored anew from the results; a
+  // staging that failed to store a row fails the run.
+  if (!whole && (stage.Failed() || !stage.Clear() || !AppendAll(stage, results, s.names, progress)))
+    return false;
+  s.d->exp.Close();
+  if (!stage.Publish(s.keep ? TStagedExportTable::psCopy : TStagedExportTable::psMove))
+    return false;
+  if (whole && progress)
     for (int i = 1; i <= n; ++i) progress(i, n);
-  if (written) *written = n;
+  if (written) *written = static_cast<int>(stage.Rows());
   return true;
 }
 
-bool OpenExportRows(Tdata& d, std::string* error) {
+const std::string& TExportRowStream::Error() const {
+  return state_->stage->Error();
+}
+
+std::string TExportRowStream::RowsTable() const {
+  const std::string& own = state_->stage->Name();
+  return own.empty() ? std::string("export") : own;
+}
+
+bool OpenExportRows(Tdata& d, std::string* error, const std::string& table) {
   try {
     d.run.Close();
-    d.run.SetInPlaceSQL("export", "oid");
+    d.run.SetInPlaceSQL(table, "oid");
     d.run.Open();
     return true;
   } catch (const std::exception& e) {

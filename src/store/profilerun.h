@@ -19,14 +19,16 @@ class TSearchSink;
 // Called before each entry is written: i counts from 1 to n.
 using TRowProgress = std::function<void(int i, int n)>;
 
-// Re-creates `export` with "oid" and one column per piece of att, then writes one
+// Makes `export` anew with "oid" and one column per piece of att, holding one
 // row per entry in the order received, its values in their readable forms when
-// `readable` is set (store/rows.h). False when the table could not be made
-// (nothing is written then). A row whose insert fails is left out; the count of
-// rows written is returned through `written` when given.
+// `readable` is set (store/rows.h). The rows are staged first
+// (store/stagedtable.h), so that `export` is only ever replaced by every row.
+// False when any row could not be stored, with the reason in `error` when
+// given: `export` then keeps the last run's rows. The count of rows written
+// goes to `written` when given.
 bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string& att,
                      const TRowProgress& progress = nullptr, int* written = nullptr,
-                     bool readable = false);
+                     bool readable = false, std::string* error = nullptr);
 
 // Stores a run's rows while its search is still arriving, so that storing
 // overlaps the wait for the server instead of following it. It is a sink of
@@ -35,9 +37,17 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
 // and the end says whether the search gives its entries. Finish then leaves
 // exactly what FillExportTable would for the final results: it publishes the
 // staged table when every entry told was stored and the search delivered,
-// and otherwise falls back to FillExportTable itself. A stream dropped
-// without Finish (a failed or cancelled search) drops its staged table:
-// `export` keeps the last run's rows.
+// and otherwise stores the rows anew from the results. A row that could not
+// be stored fails the run (Finish false, the reason in Error()). A stream
+// dropped without Finish (a failed or cancelled search) drops its staged
+// table: `export` keeps the last run's rows.
+//
+// The staged table is this run's own (other programs on the same working
+// store stage and publish theirs meanwhile). With keepOwnRows, Finish
+// publishes a copy as `export` and the run's own table stays until the
+// stream is destroyed: RowsTable() holds exactly this run's rows even when
+// another program has published `export` since (the window's grid). Without
+// it the table itself becomes `export` (the headless runner's private store).
 //
 //   TExportRowStream stream(d, profile.att, profile.readable);
 //   stream.Attach(*ldap);
@@ -46,7 +56,8 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
 class TExportRowStream {
  public:
   // Rows as FillExportTable writes them for att and readable.
-  TExportRowStream(Tdata& d, const std::string& att, bool readable = false);
+  TExportRowStream(Tdata& d, const std::string& att, bool readable = false,
+                   bool keepOwnRows = false);
   ~TExportRowStream();
   TExportRowStream(const TExportRowStream&) = delete;
   TExportRowStream& operator=(const TExportRowStream&) = delete;
@@ -60,19 +71,22 @@ class TExportRowStream {
   // FillExportTable's contract for `results`; progress is told of every row.
   bool Finish(const TLDAPResultList& results, const TRowProgress& progress = nullptr,
               int* written = nullptr);
+  // Why Finish failed (names the working store and the engine's reason).
+  const std::string& Error() const;
+  // After a Finish that succeeded: the table that holds this run's rows
+  // (its own with keepOwnRows, else "export"), for OpenExportRows.
+  std::string RowsTable() const;
 
  private:
   struct State;
-  std::string att_;
-  bool readable_ = false;
   std::shared_ptr<State> state_;
 };
 
-// Opens d.run on the export rows in "oid" order (SELECT * FROM "export"
-// ORDER BY "oid" ASC), read in place: the results grid and the reports read
-// them from the working table as they need them, so that no run's rows are
-// all held in memory. False (with the reason in `error`) when the statement
-// failed.
-bool OpenExportRows(Tdata& d, std::string* error = nullptr);
+// Opens d.run on the rows of `table` (the published `export`, or a run's own
+// table, see TExportRowStream::RowsTable) in "oid" order, read in place: the
+// results grid and the reports read them from the working table as they
+// need them, so that no run's rows are all held in memory. False (with the
+// reason in `error`) when the statement failed.
+bool OpenExportRows(Tdata& d, std::string* error = nullptr, const std::string& table = "export");
 
 }  // namespace quorvel

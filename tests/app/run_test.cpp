@@ -8,6 +8,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "app/guifixture.h"
 #include "app/messagepane.h"
@@ -17,6 +20,8 @@
 #include "export/kxexport.h"
 #include "ldap/base64.h"
 #include "store/connect.h"
+#include "store/data.h"
+#include "store/stagedtable.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -206,6 +211,34 @@ TEST_F(RunTest, CtrlCCopiesTheResultsAndInThePaneItsLines) {
   EXPECT_EQ(seam_->clipboard, form_->PaneLines().join('\n'));
 }
 
+TEST_F(RunTest, RowsPublishedByAnotherProgramLeaveTheShownRowsAlone) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  Catalogue({Admin("dir")}, {{"two", 0, People(), 2, "(|(uid=tuser)(uid=smithj))", "cn;sn"}});
+  Start();
+  RunProfile({"dir", "two"});
+  ASSERT_EQ(form_->grid->model()->rowCount(), 2);
+  // Another program on the same working store publishes its own run's rows
+  // meanwhile, through a connection of its own.
+  {
+    TASQLite3DB other;
+    other.SetDriverDLL(module_->temp.DriverDLL());
+    other.SetDatabase(folder_ + "lib/dump.db");
+    other.BusyTimeout = kWorkingStoreBusyMs;
+    other.Open();
+    TStagedExportTable stage(other);
+    ASSERT_TRUE(stage.Create("oid;cn;sn")) << stage.Error();
+    ASSERT_TRUE(stage.Append({"1", "Somebody Else", "Else"}));
+    ASSERT_TRUE(stage.Publish(TStagedExportTable::psMove)) << stage.Error();
+  }
+  // The rows copied (read again from the store, in one walk) are this run's.
+  seam_->Clear();
+  form_->grid->setFocus();
+  QTest::keyClick(form_->grid, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_TRUE(seam_->clipboard.contains("Test User")) << seam_->clipboard.toStdString();
+  EXPECT_FALSE(seam_->clipboard.contains("Somebody Else")) << seam_->clipboard.toStdString();
+  EXPECT_EQ(form_->grid->model()->rowCount(), 2);
+}
+
 TEST_F(RunTest, ZeroEntriesAndSizeLimitAreReportedButEnableExport) {
   QUORVEL_REQUIRE_SLAPD(*env_);
   Catalogue({Admin("dir"),
@@ -278,6 +311,57 @@ TEST_F(RunTest, FailedRunsSayWhatFailedAndLeaveTheWindowUsable) {
     EXPECT_EQ(form_->grid->model()->columnCount(), 0);
     EXPECT_EQ(CatalogueRows("profiles", "name,basedn,filter").size(), 1u);
   }
+}
+
+// A working store that runs out of room while a run stores its rows: the run
+// fails with a pane line naming the store and the reason, nothing is shown as
+// found, and `export` keeps the last run's rows.
+TEST_F(RunTest, AFullWorkingStoreFailsTheRunAndKeepsTheLastRows) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  Catalogue({Admin("dir")}, {{"few", 0, People(), 2, "(|(uid=tuser)(uid=juergen))", "cn"},
+                             {"many", 0, People(), 2, "(objectClass=person)", "cn;mail;sn"}});
+  Start();
+  RunProfile({"dir", "few"});
+  ASSERT_EQ(form_->grid->model()->rowCount(), 2);
+  auto exportRows = [&] {
+    TASQLite3Query q(&module_->temp);
+    q.SetSQL("SELECT oid FROM export ORDER BY oid");
+    q.Open();
+    std::vector<std::string> rows;
+    for (int r = 0; r < q.RecordCount(); ++r) rows.emplace_back(q.CellText(r, 0));
+    return rows;
+  };
+  const std::vector<std::string> last = exportRows();
+  ASSERT_EQ(last.size(), 2u);
+  // A size cap on the file stands in for a full disk.
+  TASQLite3Query pages(&module_->temp);
+  pages.SetSQL("PRAGMA page_count");
+  pages.Open();
+  const int count = std::stoi(std::string(pages.CellText(0, 0)));
+  pages.Close();
+  module_->temp.ExecDirect("PRAGMA max_page_count = " + std::to_string(count + 3));
+
+  seam_->Clear();
+  RunProfile({"dir", "many"});
+  const std::string line = "ERR: The rows could not be stored in the working store " + folder_ +
+                           "lib/dump.db: database or disk is full. The last run's rows are kept.";
+  EXPECT_EQ(form_->StatusMessage, line);
+  EXPECT_EQ(form_->StatusKind, 2);
+  EXPECT_TRUE(seam_->Infos().isEmpty()) << seam_->Infos().join("\n").toStdString();
+  EXPECT_EQ(form_->PaneLines().count(" MSG: Search completed..."), 1);  // the first run's
+  // The grid and the export commands keep the last run's rows.
+  EXPECT_TRUE(form_->mnu_action_report->isEnabled());
+  EXPECT_TRUE(form_->copy_results->isEnabled());
+  EXPECT_TRUE(form_->mnu_actions_run->isEnabled());
+  EXPECT_EQ(form_->grid->model()->rowCount(), 2);
+  EXPECT_EQ(form_->grid->model()->columnCount(), 2);
+  EXPECT_EQ(exportRows(), last);
+
+  // With room again the next run stores every row.
+  module_->temp.ExecDirect("PRAGMA max_page_count = 1000000");
+  RunProfile({"dir", "many"});
+  EXPECT_GT(form_->grid->model()->rowCount(), 3000);
+  EXPECT_EQ(form_->StatusMessage, "MSG: Search completed...");
 }
 
 TEST_F(RunTest, AProfileWithoutAFilterAsksForEveryObject) {
@@ -442,6 +526,57 @@ TEST_F(RunTest, BrowseTwoLevelsThenListProperties) {
   EXPECT_TRUE(certSeen);
   EXPECT_EQ(phones, QStringList({"+1 555 1000", "+1 555 1001"}));
   EXPECT_EQ(form_->StatusMessage, "Process complete...");
+}
+
+// Another program on the same working store lists entries over and over
+// (its own connection replacing `property` with rows of its own): every
+// listing of this window shows exactly its entry's attributes.
+TEST_F(RunTest, AnotherProgramListingAtTheSameTimeNeverMixesTheProperties) {
+  QUORVEL_REQUIRE_SLAPD(*env_);
+  const std::string a = "ou=a,ou=tree," + env_->base;
+  Catalogue({Admin("a", a)});
+  Start();
+  form_->tabs->setCurrentIndex(1);
+  auto* br = form_->tv_browse;
+  Click(br, Item(br, {"a"}));
+  form_->o_browse->trigger();
+  const QString leaf = QString::fromStdString("cn=leaf1," + a);
+  ASSERT_NE(Item(br, {"a", leaf}), nullptr);
+  Click(br, Item(br, {"a", leaf}));
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> rounds{0};
+  std::thread other([&] {
+    TASQLite3DB c;
+    c.SetDriverDLL(folder_ + "lib/quorvel.so");
+    c.SetDatabase(folder_ + "lib/dump.db");
+    c.BusyTimeout = kWorkingStoreBusyMs;
+    c.Open();
+    while (!stop) {
+      try {
+        c.ExecDirect(
+            "DROP TABLE IF EXISTS property; CREATE TABLE property (Icon,Name,Value,Type,Size)");
+        for (int k = 0; k < 5; ++k)
+          c.ExecDirect("INSERT INTO property VALUES ('0','foreign','x','TEXT','1')");
+        ++rounds;
+      } catch (const std::exception&) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  QStringList first;
+  for (int i = 0; i < 12; ++i) {
+    form_->o_properties->trigger();
+    QStringList names;
+    for (int r = 0; r < form_->grid->model()->rowCount(); ++r) names.append(Cell(r, 1));
+    if (i == 0) first = names;
+    EXPECT_EQ(names.join(",").toStdString(), first.join(",").toStdString()) << "listing " << i;
+  }
+  stop = true;
+  other.join();
+  EXPECT_GT(rounds.load(), 0);
+  EXPECT_TRUE(first.contains("cn")) << first.join(",").toStdString();
+  EXPECT_FALSE(first.contains("foreign"));
 }
 
 TEST_F(RunTest, BrowseOfAnUnreachableServerLeavesTheNodeEmpty) {

@@ -1,14 +1,21 @@
 // End-to-end tests of quorvel-report against the private directory server:
 // the program is run as a separate process on a catalogue of its own, and its
 // reports are compared with what the export engine writes for the same rows.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -565,6 +572,148 @@ TEST_F(ReportTest, DirectoryValuesReadableOrRawInEveryFormat) {
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.err.find("unknown --values 'pretty' (use readable or raw)"), std::string::npos)
       << bad.err;
+}
+
+// Runs quorvel-report in a child process with TMPDIR set and `prepare` run in
+// the child first (limits, signal dispositions); returns its pid, with its
+// standard error going to `err`.
+template <class F>
+pid_t StartReport(const std::vector<std::string>& args, const std::string& tmp,
+                  const std::string& err, F prepare) {
+  const std::string exe = quorvel::test::BinaryDir() + "/quorvel-report";
+  const pid_t child = fork();
+  if (child != 0) return child;
+  setenv("TMPDIR", tmp.c_str(), 1);
+  if (!freopen(err.c_str(), "w", stderr)) _exit(126);
+  prepare();
+  std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execv(exe.c_str(), argv.data());
+  _exit(127);
+}
+
+// The names in a folder, hidden ones included.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A temporary folder that runs out of room while the rows are stored (a file
+// size limit, as a full disk answers): exit 5 with a message naming the
+// working store and the reason; the destination and the folder are untouched.
+TEST_F(ReportTest, AWorkingStoreWithoutRoomFailsTheRunAndKeepsTheReport) {
+  const std::string out = dir_ + "/people.csv", tmp = dir_ + "/tmp", err = dir_ + "/err.txt";
+  fs::create_directory(tmp);
+  { std::ofstream(out) << "old"; }
+  const pid_t child = StartReport({"--profile", "people", "--server", "Admin", "--format", "csv",
+                                   "--output", out, "--catalogue", catalogue_},
+                                  tmp, err, [] {
+                                    signal(SIGXFSZ, SIG_IGN);
+                                    const rlimit limit{256 * 1024, 256 * 1024};
+                                    setrlimit(RLIMIT_FSIZE, &limit);
+                                  });
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  const std::string text = ReadFile(err);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 5) << text;
+  EXPECT_NE(text.find("quorvel-report: error: The rows could not be stored in the working store " +
+                      tmp + "/quorvel-report."),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("the report was not written"), std::string::npos) << text;
+  EXPECT_EQ(ReadFile(out), "old");
+  EXPECT_EQ(Names(tmp), std::vector<std::string>{});
+  EXPECT_EQ(Names(dir_),
+            (std::vector<std::string>{"catalogue.db", "err.txt", "people.csv", "tmp"}));
+}
+
+// SIGTERM, SIGINT and SIGHUP while the run waits on its server (a server that
+// never answers the bind) and while the report is being written: the private
+// working store and the temporary report go, the destination keeps its old
+// content, and the status is 128 + the signal's number.
+TEST_F(ReportTest, AStoppedRunLeavesNothingBehind) {
+  const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(silent, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(silent, 8), 0);  // connections are made but never answered
+  ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  const std::string sql =
+      "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn) VALUES ('Silent','127.0.0.1'," +
+      std::to_string(ntohs(addr.sin_port)) +
+      ",'N','','',''); INSERT INTO profiles (name,serverid,basedn,scope,att,filter) "
+      "SELECT 'quiet', id, '', 2, 'cn', '(objectClass=*)' FROM servers WHERE name = 'Silent'";
+  ASSERT_EQ(std::system(("sqlite3 " + Quote(catalogue_) + " " + Quote(sql)).c_str()), 0);
+
+  const std::string out = dir_ + "/out.xlsx", tmp = dir_ + "/tmp", err = dir_ + "/err.txt";
+  fs::create_directory(tmp);
+  struct Case {
+    int signal;
+    bool writing;  // while the report is written, else while the server is waited for
+  } cases[] = {{SIGTERM, false}, {SIGINT, false}, {SIGHUP, false},
+               {SIGTERM, true},  {SIGINT, true},  {SIGHUP, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(strsignal(c.signal)) + (c.writing ? " writing" : " waiting"));
+    { std::ofstream(out) << "old"; }
+    // The writing phase is seen by the temporary report appearing beside
+    // the destination; up to a few tries, should a run end before its signal.
+    bool stopped = false;
+    for (int attempt = 0; attempt < 5 && !stopped; ++attempt) {
+      const int watch = inotify_init1(IN_CLOEXEC);
+      ASSERT_GE(watch, 0);
+      inotify_add_watch(watch, (c.writing ? dir_ : tmp).c_str(), IN_CREATE);
+      const std::vector<std::string> args = {"--profile",   c.writing ? "people" : "quiet",
+                                             "--server",    c.writing ? "Admin" : "Silent",
+                                             "--format",    "xlsx",
+                                             "--output",    out,
+                                             "--catalogue", catalogue_};
+      const pid_t child = StartReport(args, tmp, err, [] {});
+      ASSERT_GT(child, 0);
+      // Waiting: the private store is made before connecting; give it time
+      // to reach the server. Writing: the temporary report was just made.
+      bool seen = false;
+      char events[4096];
+      for (int polls = 0; polls < 200 && !seen; ++polls) {
+        pollfd p{watch, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        const ssize_t n = read(watch, events, sizeof events);
+        for (ssize_t i = 0; i < n;) {
+          const auto* e = reinterpret_cast<const inotify_event*>(events + i);
+          if (e->len > 0 && (c.writing ? e->name[0] == '.'
+                                       : std::string(e->name).rfind("quorvel-report.", 0) == 0))
+            seen = true;
+          i += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+      }
+      close(watch);
+      EXPECT_TRUE(seen);
+      if (!c.writing) usleep(200 * 1000);
+      kill(child, c.signal);
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status)) << status;
+      if (WEXITSTATUS(status) == 0 && c.writing) {
+        { std::ofstream(out, std::ios::trunc) << "old"; }
+        continue;  // the report was done before the signal came
+      }
+      stopped = true;
+      EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal) << ReadFile(err);
+    }
+    EXPECT_TRUE(stopped) << "every run ended before its signal";
+    EXPECT_EQ(ReadFile(out), "old");
+    EXPECT_EQ(Names(tmp), std::vector<std::string>{});
+    EXPECT_EQ(Names(dir_),
+              (std::vector<std::string>{"catalogue.db", "err.txt", "out.xlsx", "tmp"}));
+  }
+  close(silent);
 }
 
 TEST_F(ReportTest, HelpAndVersion) {

@@ -72,7 +72,10 @@ struct StreamedRun {
   TLDAPResultList* list = nullptr;
   long stored_at_200 = -1;
 
-  StreamedRun(ScriptedDirectory& dir, Store& store, const std::string& att, bool finish) {
+  std::string error;  // Finish's, when it failed
+
+  StreamedRun(ScriptedDirectory& dir, Store& store, const std::string& att, bool finish,
+              bool stores = true) {
     dir.ServeOn(srv);
     EXPECT_TRUE(srv.Start());
     TServerNodeData server;
@@ -90,14 +93,20 @@ struct StreamedRun {
     rows.Attach(*session);
     session->OnSearchEntry = [&](int received) {
       if (received != 200) return;
+      // The run's own staged table, the only one in this store.
       TASQLite3Query q(&store.d.temp);
-      q.SetSQL("SELECT count(*) FROM export_staged");
+      q.SetSQL("SELECT name FROM sqlite_master WHERE name LIKE 'export\\_staged\\_%' ESCAPE '\\'");
+      q.Open();
+      if (q.RecordCount() != 1) return;
+      const std::string table(q.CellText(0, 0));
+      q.SetSQL("SELECT count(*) FROM \"" + table + "\"");
       q.Open();
       stored_at_200 = std::stol(std::string(q.CellText(0, 0)));
     };
     list = SearchProfile(session.get(), profile);
     if (list && finish) {
-      EXPECT_TRUE(rows.Finish(*list));
+      EXPECT_EQ(rows.Finish(*list), stores) << rows.Error();
+      error = rows.Error();
     }
   }
   ~StreamedRun() {
@@ -193,4 +202,46 @@ TEST(ExportRowStream, AFailedRunLeavesTheLastRunsRows) {
   ASSERT_EQ(now.size(), 8u);
   EXPECT_EQ(now[0], "oid:VARCHAR(1024)|mail:string|");
   EXPECT_EQ(now[1], "uid=u0," + kBase + "|u0@x|");
+}
+
+// A working store that runs out of room while the rows go in fails the run:
+// Finish says which store and why, and `export` keeps the last run's rows.
+TEST(ExportRowStream, ARowThatCannotBeStoredFailsTheRun) {
+  Store store;
+  std::vector<std::string> last;
+  {
+    ScriptedDirectory dir;
+    People(dir, 30);
+    StreamedRun run(dir, store, "cn;mail", true);
+    ASSERT_NE(run.list, nullptr);
+    last = store.Rows();
+  }
+  TASQLite3Query pages(&store.d.temp);
+  pages.SetSQL("PRAGMA page_count");
+  pages.Open();
+  const int count = std::stoi(std::string(pages.CellText(0, 0)));
+  pages.Close();
+  const std::string full = "The rows could not be stored in the working store " +
+                           store.d.temp.FullPath() + ": database or disk is full";
+  // Full while the entries arrive...
+  store.d.temp.ExecDirect("PRAGMA max_page_count = " + std::to_string(count + 6));
+  {
+    ScriptedDirectory dir;
+    People(dir, 2500);
+    StreamedRun run(dir, store, "cn;mail", true, false);
+    ASSERT_NE(run.list, nullptr);
+    EXPECT_EQ(run.error.rfind(full, 0), 0u) << run.error;
+    // ...or while they are stored anew from the final result.
+    quorvel::TExportRowStream rows(store.d, "cn;mail");
+    EXPECT_FALSE(rows.Finish(*run.list));
+    EXPECT_EQ(rows.Error().rfind(full, 0), 0u) << rows.Error();
+    int written = -1;
+    std::string error;
+    EXPECT_FALSE(
+        quorvel::FillExportTable(store.d, *run.list, "cn", nullptr, &written, false, &error));
+    EXPECT_EQ(error.rfind(full, 0), 0u) << error;
+  }
+  store.d.temp.ExecDirect("PRAGMA max_page_count = 1000000");
+  EXPECT_EQ(store.Rows(), last);
+  EXPECT_EQ(store.Tables(), (std::vector<std::string>{"export"}));
 }

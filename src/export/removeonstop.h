@@ -1,0 +1,56 @@
+// Files a program must not leave behind when a signal stops it: the half
+// written temporary file of a report, a private working store.
+//
+//  - TRemoveOnStop registers one path (a file, or an empty-once-its-files-go
+//    folder) for as long as the object lives; copies may not be made.
+//  - RemoveFilesLeftOnStop() removes every registered path: files first
+//    (unlink), then folders (rmdir), each once. It is async-signal-safe: a
+//    signal handler calls it just before _exit (report/stopsignals.h). A path
+//    that is already gone is skipped silently.
+//  - THoldStopSignals keeps SIGTERM, SIGINT and SIGHUP waiting for the
+//    length of a scope that must not be cut short (a report being copied over
+//    the destination in place); they are delivered when the scope ends.
+//
+// Limits: at most kRemoveOnStopSlots paths are registered at a time and each
+// is shorter than PATH_MAX; a path beyond that is not registered (Registered()
+// is false) and is only removed the ordinary way. A signal that arrives while
+// a path is being registered does not see that path. Nothing here raises.
+//
+//   TRemoveOnStop guard(tempPath);     // from right after the file is made
+//   ... write tempPath, rename it into place ...
+//   // guard unregisters when it goes out of scope
+#pragma once
+
+#include <csignal>
+#include <string>
+
+namespace quorvel {
+
+inline constexpr int kRemoveOnStopSlots = 16;
+
+class TRemoveOnStop {
+ public:
+  explicit TRemoveOnStop(const std::string& path, bool folder = false);
+  ~TRemoveOnStop();
+  TRemoveOnStop(const TRemoveOnStop&) = delete;
+  TRemoveOnStop& operator=(const TRemoveOnStop&) = delete;
+  bool Registered() const { return slot_ >= 0; }
+
+ private:
+  int slot_ = -1;
+};
+
+void RemoveFilesLeftOnStop();
+
+class THoldStopSignals {
+ public:
+  THoldStopSignals();
+  ~THoldStopSignals();
+  THoldStopSignals(const THoldStopSignals&) = delete;
+  THoldStopSignals& operator=(const THoldStopSignals&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+}  // namespace quorvel

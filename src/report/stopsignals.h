@@ -1,0 +1,30 @@
+// How quorvel-report ends when it is asked to stop: on SIGTERM, SIGINT or
+// SIGHUP the files registered with TRemoveOnStop (export/removeonstop.h: its
+// private working store, a report's temporary file) are removed and the
+// program exits at once with status 128 + the signal's number. The
+// destination is never touched: a report replaces it only by a rename, or by
+// a copy that holds these signals until it is whole.
+//
+// TStopSignals installs the handlers for its lifetime and puts the previous
+// ones back when it goes. Only one may live at a time; nothing here raises.
+//
+//   TStopSignals stop;              // before any file is made
+//   TRemoveOnStop store(path);      // from when the file exists
+#pragma once
+
+#include <csignal>
+
+namespace quorvel {
+
+class TStopSignals {
+ public:
+  TStopSignals();
+  ~TStopSignals();
+  TStopSignals(const TStopSignals&) = delete;
+  TStopSignals& operator=(const TStopSignals&) = delete;
+
+ private:
+  struct sigaction previous_[3];
+};
+
+}  // namespace quorvel

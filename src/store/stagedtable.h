@@ -1,0 +1,108 @@
+// A run's rows on their way into the working table `export`.
+//
+// Several programs may share one working store (two windows on one program
+// folder, each with its own connection): every run therefore stages its rows
+// in a table of its own and only the finished, complete table becomes
+// `export`. What each call does:
+//
+//  - Create(columns) makes a new, empty staged table with the layout of
+//    `export` ("oid;cn;mail": every column quoted, all but the last
+//    VARCHAR(1024)). Its name is unique to this run: "export_staged_" + the
+//    process id + "_" + the process's start time (clock ticks since boot, so
+//    a reused process id is told apart) + "_" + a counter of this process.
+//    Before that, staged tables left by processes that have ended (killed,
+//    crashed) are dropped; a table whose process still runs is never
+//    touched, whichever program it is. A table of the old fixed name
+//    "export_staged" is left over by definition and is dropped too.
+//  - Append(row) keeps the row in memory; every kBatchRows rows (and at
+//    Flush, Clear and Publish) the pending rows are written in one short
+//    transaction of their own. No transaction stays open between calls, so
+//    a run that waits on its server never holds the store's write lock and
+//    other programs' runs go on meanwhile.
+//  - Clear() removes every row staged so far (a search that starts over).
+//  - Publish(how) writes what is pending, checks that the table holds
+//    exactly the rows appended since Create or Clear, and, in one short
+//    transaction, replaces `export` by them: psMove renames the staged table
+//    to `export` (the staged table is gone afterwards); psCopy fills a new
+//    `export` with a copy and keeps the staged table, so that its owner goes
+//    on reading its own rows through Name() whatever another program
+//    publishes later, until Discard. Either way `export` is only ever the
+//    whole of one run's rows.
+//  - Discard() drops the staged table (the destructor does too).
+//
+// Failures: a row that cannot be stored (a full disk, a file size limit, an
+// engine error) fails the whole staging: the batch is rolled back, Failed()
+// turns true, every later Append, Flush, Clear and Publish returns false and
+// Error() keeps the first reason as "The rows could not be stored in the
+// working store <file>: <engine's words>". Nothing of a failed staging is
+// ever published: `export` keeps the last run's rows. A store that another
+// program holds busy is waited for (the connection's BusyTimeout) rather than
+// failed at once. Nothing here raises.
+//
+// Limits: up to kBatchRows rows are held in memory; the connection is used
+// by one thread at a time (the caller's), which may change between calls.
+//
+//   TStagedExportTable stage(d.temp);
+//   if (!stage.Create("oid;" + att)) fail(stage.Error());
+//   for (each entry) if (!stage.Append(BuildExportRow(entry, names))) break;
+//   if (!stage.Publish(TStagedExportTable::psCopy)) fail(stage.Error());
+//   show("SELECT * FROM " + QuoteIdentifier(stage.Name()) + " ORDER BY oid ASC");
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sqlstore/database.h"
+
+namespace quorvel {
+
+class TStagedExportTable {
+ public:
+  enum TPublish { psMove, psCopy };
+  // Rows written per transaction.
+  static constexpr size_t kBatchRows = 100;
+
+  // `working` is connected and outlives this object.
+  explicit TStagedExportTable(TASQLite3DB& working);
+  ~TStagedExportTable();
+  TStagedExportTable(const TStagedExportTable&) = delete;
+  TStagedExportTable& operator=(const TStagedExportTable&) = delete;
+
+  // columns: "oid;" followed by the profile's attribute list. Discards a
+  // table this object staged before.
+  bool Create(const std::string& columns);
+  bool Append(std::vector<std::string> values);
+  bool Flush();
+  bool Clear();
+  bool Publish(TPublish how);
+  void Discard();
+
+  // The staged table's name; empty before Create, after Discard and after
+  // a psMove.
+  const std::string& Name() const { return name_; }
+  // Rows appended since Create or Clear (written or pending).
+  long long Rows() const { return written_ + static_cast<long long>(pending_.size()); }
+  bool Failed() const { return failed_; }
+  const std::string& Error() const { return error_; }
+
+ private:
+  bool Fail(const std::string& reason);
+  void ClearPending();
+
+  TASQLite3DB& working_;
+  std::string name_;
+  std::vector<std::string> columns_;
+  std::vector<std::vector<std::string>> pending_;
+  std::unique_ptr<PreparedStatement> insert_;
+  long long written_ = 0;
+  bool failed_ = false;
+  std::string error_;
+};
+
+// Drops the staged tables of processes that have ended, as Create does; the
+// number dropped. Errors (a store busy past the time-out) leave them for the
+// next time.
+int DropAbandonedStagedTables(TASQLite3DB& working);
+
+}  // namespace quorvel

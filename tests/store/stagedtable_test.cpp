@@ -1,0 +1,244 @@
+// Staged tables on a working store shared by several programs: each run's
+// table is its own, only tables of ended processes are cleaned up, a busy
+// store is waited for, and a row that cannot be stored fails the staging
+// without touching `export`.
+#include "store/stagedtable.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sqlstore/dataset.h"
+#include "sqlstore/testutil.h"
+#include "store/data.h"
+
+using quorvel::TStagedExportTable;
+using quorvel::test::kEngine;
+using quorvel::test::TempDir;
+
+namespace {
+
+class StagedTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    working = dir.Write("dump.db", "");
+    Open(db);
+    db.ExecDirect("PRAGMA journal_mode=WAL");
+  }
+  void Open(TASQLite3DB& c) {
+    c.SetDriverDLL(kEngine);
+    c.SetDatabase(working);
+    c.BusyTimeout = kWorkingStoreBusyMs;
+    c.Open();
+  }
+  std::vector<std::string> Tables(TASQLite3DB& c) {
+    std::vector<std::string> names;
+    c.GetTableNames(names);
+    return names;
+  }
+  // The rows of a statement, cells joined by "|".
+  std::vector<std::string> Rows(TASQLite3DB& c, const std::string& sql) {
+    TASQLite3Query q(&c);
+    q.RawSQL = true;
+    q.SetSQL(sql);
+    q.Open();
+    std::vector<std::string> rows;
+    for (int r = 0; r < q.RecordCount(); ++r) {
+      std::string row;
+      for (int f = 0; f < q.FieldCount(); ++f) row += std::string(q.CellText(r, f)) + "|";
+      rows.push_back(row);
+    }
+    return rows;
+  }
+  static bool Publish(TASQLite3DB& c, const std::vector<std::string>& oids,
+                      TStagedExportTable::TPublish how) {
+    TStagedExportTable t(c);
+    if (!t.Create("oid;cn")) return false;
+    for (const std::string& oid : oids)
+      if (!t.Append({oid, "x"})) return false;
+    return t.Publish(how);
+  }
+
+  TempDir dir;
+  std::string working;
+  TASQLite3DB db;
+};
+
+// A process that stages rows and waits, as a run waiting on its server does.
+struct Stager {
+  pid_t pid = -1;
+  int go[2] = {-1, -1}, ready[2] = {-1, -1};
+  Stager(const std::string& working, const std::string& oid) {
+    EXPECT_EQ(pipe(go), 0);
+    EXPECT_EQ(pipe(ready), 0);
+    pid = fork();
+    if (pid != 0) {
+      close(go[0]);
+      close(ready[1]);
+      return;
+    }
+    close(go[1]);
+    close(ready[0]);
+    TASQLite3DB c;
+    c.SetDriverDLL(kEngine);
+    c.SetDatabase(working);
+    c.BusyTimeout = kWorkingStoreBusyMs;
+    c.Open();
+    TStagedExportTable t(c);
+    const bool staged = t.Create("oid;cn") && t.Append({oid, "1"}) && t.Flush();
+    if (write(ready[1], staged ? "r" : "f", 1) != 1) _exit(3);
+    char c1 = 0;
+    if (read(go[0], &c1, 1) != 1) _exit(4);
+    // Told to go on: more rows, then they become `export`.
+    const bool ok = t.Append({oid + "-2", "2"}) && t.Publish(TStagedExportTable::psMove);
+    _exit(ok ? 0 : 5);
+  }
+  bool Ready() {
+    char c = 0;
+    return read(ready[0], &c, 1) == 1 && c == 'r';
+  }
+  int Finish(bool kill_it) {
+    if (kill_it)
+      kill(pid, SIGKILL);
+    else
+      EXPECT_EQ(write(go[1], "g", 1), 1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(go[1]);
+    close(ready[0]);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  }
+};
+
+TEST_F(StagedTableTest, OnlyTheTablesOfEndedProcessesAreCleanedUp) {
+  // The children open the store themselves; nothing of ours is open in them.
+  db.Close();
+  Stager live(working, "cn=live"), killed(working, "cn=killed");
+  Open(db);
+  ASSERT_TRUE(live.Ready());
+  ASSERT_TRUE(killed.Ready());
+  EXPECT_EQ(killed.Finish(true), -SIGKILL);
+  const std::string liveTable = "export_staged_" + std::to_string(live.pid);
+  // An earlier version's fixed name, a process id now used by another
+  // process (another start time), and a name that is not ours at all.
+  db.ExecDirect("CREATE TABLE export_staged (x); CREATE TABLE \"export_staged_" +
+                std::to_string(live.pid) + "_1_1\" (x); CREATE TABLE export_staged_junk (x)");
+  std::vector<std::string> before = Tables(db);
+  ASSERT_EQ(before.size(), 5u);
+
+  TStagedExportTable mine(db);
+  ASSERT_TRUE(mine.Create("oid;cn")) << mine.Error();
+  std::vector<std::string> after = Tables(db);
+  ASSERT_EQ(after.size(), 3u) << ::testing::PrintToString(after);
+  int kept = 0;
+  for (const std::string& t : after)
+    kept += t == "export_staged_junk" || t == mine.Name() ||
+            (t.rfind(liveTable + "_", 0) == 0 && t != liveTable + "_1_1");
+  EXPECT_EQ(kept, 3) << ::testing::PrintToString(after);
+
+  // The live run goes on undisturbed and publishes exactly its own rows.
+  EXPECT_EQ(live.Finish(false), 0);
+  EXPECT_EQ(Rows(db, "SELECT oid, cn FROM export ORDER BY oid"),
+            (std::vector<std::string>{"cn=live|1|", "cn=live-2|2|"}));
+}
+
+TEST_F(StagedTableTest, EachRunPublishesItsOwnRowsAndACopyKeepsThem) {
+  TASQLite3DB other;
+  Open(other);
+  TStagedExportTable a(db), b(other);
+  ASSERT_TRUE(a.Create("oid;cn"));
+  ASSERT_TRUE(b.Create("oid;cn"));
+  EXPECT_NE(a.Name(), b.Name());
+  // Interleaved as two windows' entries arrive; b starts over once.
+  for (int i = 0; i < 250; ++i) {
+    ASSERT_TRUE(a.Append({"cn=a" + std::to_string(1000 + i), "a"}));
+    ASSERT_TRUE(b.Append({"cn=b" + std::to_string(i), "b"}));
+    if (i == 120) {
+      ASSERT_TRUE(b.Clear());
+    }
+  }
+  // Between batches nothing holds the store: a third program writes at once.
+  TASQLite3DB third;
+  third.SetDriverDLL(kEngine);
+  third.SetDatabase(working);
+  third.BusyTimeout = 0;
+  third.Open();
+  third.ExecDirect("CREATE TABLE property (Icon,Name,Value,Type,Size)");
+
+  ASSERT_TRUE(a.Publish(TStagedExportTable::psCopy)) << a.Error();
+  EXPECT_EQ(a.Rows(), 250);
+  ASSERT_TRUE(b.Publish(TStagedExportTable::psMove)) << b.Error();
+  EXPECT_EQ(b.Rows(), 129);
+  EXPECT_EQ(b.Name(), "");
+  // `export` is b's, whole; a still reads its own 250 rows.
+  EXPECT_EQ(Rows(db, "SELECT count(*), min(oid), max(oid) FROM export"),
+            (std::vector<std::string>{"129|cn=b121|cn=b249|"}));
+  EXPECT_EQ(Rows(db, "SELECT count(*), min(oid) FROM \"" + a.Name() + "\""),
+            (std::vector<std::string>{"250|cn=a1000|"}));
+  // Published again, as a copy with the layout of `export`.
+  ASSERT_TRUE(a.Publish(TStagedExportTable::psCopy)) << a.Error();
+  EXPECT_EQ(Rows(db, "SELECT sql FROM sqlite_master WHERE name = 'export'"),
+            (std::vector<std::string>{"CREATE TABLE export (\"oid\" VARCHAR(1024),\"cn\")|"}));
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM export"), (std::vector<std::string>{"250|"}));
+  a.Discard();
+  EXPECT_EQ(Tables(db), (std::vector<std::string>{"export", "property"}));
+}
+
+TEST_F(StagedTableTest, ABusyStoreIsWaitedFor) {
+  TASQLite3DB other;
+  Open(other);
+  TStagedExportTable t(db);
+  ASSERT_TRUE(t.Create("oid;cn"));
+  // Another program's write transaction lasts longer than the engine's own
+  // default wait; the batch waits for it and goes in.
+  other.StartTransaction("IMMEDIATE");
+  other.ExecDirect("CREATE TABLE property (Icon,Name,Value,Type,Size)");
+  std::thread ends([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    other.Commit();
+  });
+  for (size_t i = 0; i < TStagedExportTable::kBatchRows; ++i)
+    EXPECT_TRUE(t.Append({"cn=" + std::to_string(i)})) << t.Error();
+  ends.join();
+  EXPECT_TRUE(t.Publish(TStagedExportTable::psMove)) << t.Error();
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM export"),
+            (std::vector<std::string>{std::to_string(TStagedExportTable::kBatchRows) + "|"}));
+}
+
+TEST_F(StagedTableTest, ARowThatCannotBeStoredFailsTheStaging) {
+  ASSERT_TRUE(Publish(db, {"cn=last1", "cn=last2"}, TStagedExportTable::psMove));
+  TStagedExportTable t(db);
+  ASSERT_TRUE(t.Create("oid;cn"));
+  // A size cap on the file stands in for a full disk.
+  const std::string pages = Rows(db, "PRAGMA page_count")[0];
+  db.ExecDirect("PRAGMA max_page_count = " +
+                std::to_string(std::stoi(pages.substr(0, pages.size() - 1)) + 4));
+  bool failed = false;
+  for (int i = 0; i < 2000 && !failed; ++i)
+    failed = !t.Append({"cn=" + std::to_string(i), std::string(300, 'v')});
+  ASSERT_TRUE(failed);
+  EXPECT_TRUE(t.Failed());
+  EXPECT_EQ(
+      t.Error().rfind("The rows could not be stored in the working store " + working + ": ", 0), 0u)
+      << t.Error();
+  EXPECT_NE(t.Error().find("full"), std::string::npos) << t.Error();
+  // Nothing more goes in, nothing is published; the store is usable.
+  const std::string reason = t.Error();
+  EXPECT_FALSE(t.Append({"cn=late"}));
+  EXPECT_FALSE(t.Flush());
+  EXPECT_FALSE(t.Publish(TStagedExportTable::psMove));
+  EXPECT_EQ(t.Error(), reason);
+  EXPECT_FALSE(db.InTransaction());
+  EXPECT_EQ(Rows(db, "SELECT oid FROM export ORDER BY oid"),
+            (std::vector<std::string>{"cn=last1|", "cn=last2|"}));
+  t.Discard();
+  EXPECT_EQ(Tables(db), (std::vector<std::string>{"export"}));
+}
+
+}  // namespace
