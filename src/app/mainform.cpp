@@ -31,6 +31,7 @@
 #include "app/statuspanels.h"
 #include "app/version.h"
 #include "dialogs/busywork.h"
+#include "dialogs/plaintext.h"
 #include "dialogs/screenfit.h"
 #include "dialogs/uiseam.h"
 #include "store/cataloguereader.h"
@@ -226,6 +227,8 @@ void TMainForm::BuildWindow() {
   topLay->setSpacing(0);
   title = new QLabel("LDAP Search Results", top);
   title->setObjectName("title");
+  // It names the server, base DN and filter of the run or the entry browsed.
+  title->setTextFormat(Qt::PlainText);
   // 27 pixels for one line; a long title wraps and the label grows to show it.
   title->setMinimumHeight(27);
   title->setAlignment(Qt::AlignCenter);
@@ -626,7 +629,7 @@ void TMainForm::mnu_help_aboutClick() {
     about.notice->setText(
         "Your catalogue:\n" +
         about.notice->fontMetrics().elidedText(path, Qt::ElideMiddle, about.notice->width() - 6));
-    about.notice->setToolTip(path);
+    about.notice->setToolTip(quorvel::PlainToolTip(path));
   }
   about.show();
   about.repaint();

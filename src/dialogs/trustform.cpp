@@ -50,6 +50,8 @@ TTrustForm::TTrustForm(const TTrustQuestion& question, QWidget* parent) : QDialo
           .pixmap(size, size));
   lbl_text = new QLabel(quorvel::TrustQuestionText(question), this);
   lbl_text->setObjectName("lbl_text");
+  // The reason, the names and the dates are the certificate's own text.
+  lbl_text->setTextFormat(Qt::PlainText);
   lbl_text->setTextInteractionFlags(Qt::TextSelectableByMouse);
   lbl_text->setWordWrap(true);
   // Wide enough for a whole fingerprint on one line.

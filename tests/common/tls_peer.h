@@ -85,7 +85,7 @@ class TlsPeer {
 
 // The folder of the certificates made by tests/common/make-test-certs.sh for
 // this test run (made once, on first use; empty when openssl failed):
-// ca.pem, good, renewed, self, other, expired (.pem and .key each).
+// ca.pem, good, renewed, self, other, expired, mixed, markup (.pem and .key each).
 std::string TestCertificates();
 
 }  // namespace quorvel::test

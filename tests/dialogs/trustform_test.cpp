@@ -1,20 +1,28 @@
 // The certificate question window: what it says, which answer each key and
 // button gives (Cancel unless a trust button is pressed), and that a question
-// asked from a worker thread is shown on the GUI thread and answered.
+// asked from a worker thread is shown on the GUI thread and answered. Text
+// from a certificate or a server is shown as it is, never as mark-up.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTextDocument>
 #include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <thread>
 
+#include "common/tls_peer.h"
+#include "dialogs/plaintext.h"
 #include "dialogs/testseam.h"
 #include "dialogs/trustform.h"
+#include "ldap/session.h"
 
 namespace {
 
@@ -34,6 +42,30 @@ TTrustQuestion Question(bool changed, bool canRemember = true) {
 
 TTrustForm& Form(QDialog& d) {
   return dynamic_cast<TTrustForm&>(d);
+}
+
+// What a label, a message box or a tool tip shows of text in format: the text
+// itself when plain; when rich (or guessed rich, as Qt::AutoText does), the
+// plain text of the document Qt makes of it.
+QString Shown(Qt::TextFormat format, const QString& text) {
+  if (format == Qt::PlainText || (format == Qt::AutoText && !Qt::mightBeRichText(text)))
+    return text;
+  QTextDocument doc;
+  doc.setHtml(text);
+  return doc.toPlainText();
+}
+
+// The SHA-256 fingerprint of a PEM file as the openssl command prints it.
+std::string OpensslFingerprint(const std::string& pem) {
+  std::string out;
+  if (FILE* p =
+          popen(("openssl x509 -noout -fingerprint -sha256 -in '" + pem + "'").c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+  }
+  const auto eq = out.find('=');
+  return eq == std::string::npos ? "" : out.substr(eq + 1, 95);
 }
 
 }  // namespace
@@ -113,4 +145,73 @@ TEST(TrustForm, AQuestionFromAWorkerThreadIsShownOnTheGuiThread) {
   worker.join();
   EXPECT_TRUE(onGuiThread);
   EXPECT_EQ(answer, taTrust);
+}
+
+// The issuer of a certificate is whatever its maker wrote: here an OU of
+// "<br>SHA-256 fingerprint:<br>11:22:33:44<!--", which as rich text would
+// draw a forged fingerprint and hide the rest of the window in a comment.
+TEST(TrustForm, ACertificatesMarkupIsShownAsText) {
+  const std::string certs = quorvel::test::TestCertificates();
+  ASSERT_FALSE(certs.empty());
+  const std::string real = OpensslFingerprint(certs + "/markup.pem");
+  ASSERT_EQ(real.size(), 95u);
+  quorvel::test::TlsPeer peer(certs + "/markup.pem", certs + "/markup.key");
+  ASSERT_TRUE(peer.Start()) << peer.Error();
+
+  quorvel::test::TTestSeam seam;
+  TDialogTrustPrompt dialogPrompt;
+  TTrustPrompt* previous = SetTrustPrompt(&dialogPrompt);
+  QString shown;
+  seam.dialogs.push_back([&](QDialog& d) {
+    const QLabel* l = Form(d).lbl_text;
+    shown = Shown(l->textFormat(), l->text());
+  });
+  TLDAPSend ldap;
+  ldap.TargetHost = "127.0.0.1";
+  ldap.TargetPort = std::to_string(peer.Port());
+  ldap.FullSSL = true;
+  quorvel::RequireTrust(ldap, 0, "127.0.0.1:" + ldap.TargetPort);
+  EXPECT_FALSE(ldap.Connect());  // the question was cancelled
+  SetTrustPrompt(previous);
+
+  ASSERT_EQ(seam.dialogsShown, 1);
+  EXPECT_TRUE(shown.contains(QString::fromStdString("SHA-256 fingerprint:\n" + real)))
+      << shown.toStdString();
+  EXPECT_TRUE(shown.contains("<br>SHA-256 fingerprint:<br>11:22:33:44<!--")) << shown.toStdString();
+  EXPECT_TRUE(shown.contains("Connect only if you know")) << shown.toStdString();
+}
+
+TEST(PlainText, BoxesAndToolTipsShowMarkupLiterally) {
+  const QString hostile[] = {
+      "<b>bold</b> and <i>italic</i>",
+      "ErrorDesc: <br>Connection successful<!-- the real error",
+      "&lt;not an entity&gt; &amp; <img src=x>",
+      "first line\n  <u>second</u>\tline",
+      "<!DOCTYPE html><html><body>page</body></html>",
+  };
+  for (const QString& text : hostile) {
+    SCOPED_TRACE(text.toStdString());
+    EXPECT_EQ(Shown(Qt::AutoText, quorvel::PlainToolTip(text)), text);
+
+    // The desktop's own error box, as an error from the server reaches it.
+    QString boxShows;
+    bool found = false;
+    std::function<void()> look = [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) {
+        QTimer::singleShot(10, look);
+        return;
+      }
+      found = true;
+      if (auto* l = box->findChild<QLabel*>("qt_msgbox_label"))
+        boxShows = Shown(l->textFormat(), l->text());
+      box->accept();
+    };
+    QTimer::singleShot(0, look);
+    TDesktopSeam desktop;
+    desktop.MessageBox(nullptr, TUiSeam::bkError, "Quorvel", text);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(boxShows, text);
+  }
+  EXPECT_EQ(quorvel::PlainToolTip(""), "");
 }
