@@ -29,8 +29,9 @@ QString TrustQuestionText(const TTrustQuestion& q) {
         q.remembered + "\nPresented SHA-256 fingerprint:\n" + c.fingerprint + "\n\n" +
         "Reason: " + c.reason + "\n";
   }
-  t += "Subject: " + c.subject + "\nIssuer: " + c.issuer + "\nValid from: " + c.notBefore +
-       "\nValid until: " + c.notAfter + "\n";
+  t += "Subject: " + c.subject + "\nIssuer: " + c.issuer +
+       "\nIssued for: " + (c.names.empty() ? std::string("(no names)") : c.names) +
+       "\nValid from: " + c.notBefore + "\nValid until: " + c.notAfter + "\n";
   if (q.remembered.empty()) t += "SHA-256 fingerprint:\n" + c.fingerprint + "\n";
   t += "\nConnect only if you know this is the server's own certificate.";
   return QString::fromStdString(t);

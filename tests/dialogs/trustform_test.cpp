@@ -33,6 +33,7 @@ TTrustQuestion Question(bool changed, bool canRemember = true) {
   q.cert.issuer = q.cert.subject;
   q.cert.notBefore = "2026-01-01 00:00:00 UTC";
   q.cert.notAfter = "2036-01-01 00:00:00 UTC";
+  q.cert.names = "DNS:ldap1.example, IP Address:10.0.0.1";
   q.cert.fingerprint = "AB:CD:EF";
   q.cert.reason = "self-signed";
   if (changed) q.remembered = "01:02:03";
@@ -107,7 +108,8 @@ TEST(TrustForm, SaysWhatIsAtStake) {
   EXPECT_EQ(unknown.windowTitle(), "Certificate not trusted");
   const QString u = unknown.lbl_text->text();
   for (const char* part : {"ldap1.example:636", "could not be verified: self-signed",
-                           "/O=Example/CN=ldap1.example", "2036-01-01 00:00:00 UTC", "AB:CD:EF"})
+                           "/O=Example/CN=ldap1.example", "2036-01-01 00:00:00 UTC", "AB:CD:EF",
+                           "Issued for: DNS:ldap1.example, IP Address:10.0.0.1"})
     EXPECT_TRUE(u.contains(part)) << part << "\n" << u.toStdString();
   EXPECT_TRUE(unknown.btncancel->isDefault());
   EXPECT_TRUE(unknown.btntrust->isEnabled());
