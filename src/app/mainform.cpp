@@ -117,8 +117,6 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   sink_.SetParent(this);
   sink_.SetPane([this](const std::string& line) { PaneLine(line); });
   previousSink_ = SetMessageSink(&sink_);
-  // Certificates that fail verification are asked about in a window.
-  previousTrustPrompt_ = SetTrustPrompt(&trustPrompt_);
   // 3. Open the catalogue and the working store.
   bool opened = false;
   if (g_programFolder.empty()) {
@@ -153,10 +151,13 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   tv_workspace->setFocus(Qt::OtherFocusReason);
 }
 
+TTrustContext TMainForm::Trust() {
+  return {::data, &trustPrompt_};
+}
+
 TMainForm::~TMainForm() {
   // Hand LogError and friends back to whoever had them before this window.
   if (&CurrentMessageSink() == &sink_) SetMessageSink(previousSink_);
-  SetTrustPrompt(previousTrustPrompt_);
 }
 
 void TMainForm::BuildWindow() {

@@ -122,7 +122,7 @@ void TMainForm::run_profileClick() {
   // 7. The waits on the server run off the window thread: the window keeps
   // painting (the lines above show at once) and input stays held back.
   std::unique_ptr<TLDAPSend> ldap;
-  RunBusy([&] { ldap = ConnectServer(server); });
+  RunBusy([&] { ldap = ConnectServer(server, Trust()); });
   if (!ldap) {
     AddMessage(2, "ERR: Error connecting to " + server.server + "...");
     SetRunCommandsEnabled(true);
@@ -218,7 +218,7 @@ void TMainForm::o_browseClick() {
   AddMessage(0, "Connecting to " + record.server + "...");
   // 5.
   std::unique_ptr<TLDAPSend> ldap;
-  RunBusy([&] { ldap = ConnectServer(record); });
+  RunBusy([&] { ldap = ConnectServer(record, Trust()); });
   if (!ldap) {
     AddMessage(2, "ERR: Error connecting to " + record.server + "...");
     FlushPane();
@@ -297,7 +297,7 @@ void TMainForm::o_propertiesClick() {
   AddMessage(0, "Connecting to " + record.server + "...");
   // 3.
   std::unique_ptr<TLDAPSend> ldap;
-  RunBusy([&] { ldap = ConnectServer(record); });
+  RunBusy([&] { ldap = ConnectServer(record, Trust()); });
   if (!ldap) {
     FlushPane();
     return;

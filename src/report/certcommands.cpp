@@ -106,7 +106,8 @@ int ShowCertificateCommand(Tdata& d, const std::string& name) {
   const TServerNodeData& s = *server->server;
   std::string trusted = "no";
   for (const TTrustedCertificate& t : TrustedCertificates(d, server->id))
-    if (t.fingerprint == cert->fingerprint) trusted = "yes, since " + t.trusted;
+    if (t.fingerprint == cert->fingerprint && t.host == cert->host && t.port == cert->port)
+      trusted = "yes, since " + t.trusted;
   std::printf("Server:        %s (%s:%d)\n", name.c_str(), s.server.c_str(), s.port);
   std::printf("Subject:       %s\n", cert->subject.c_str());
   std::printf("Issuer:        %s\n", cert->issuer.c_str());

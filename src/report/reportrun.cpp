@@ -296,11 +296,7 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   // Nobody is asked about a certificate here: one that is not trusted ends
   // the run, and the message says how to trust it.
   TRefusingTrustPrompt refusing;
-  TTrustPrompt* previousPrompt = SetTrustPrompt(&refusing);
-  Tdata* previousCatalogue = SetTrustCatalogue(&d);
-  std::unique_ptr<TLDAPSend> ldap = ConnectServer(server);
-  SetTrustPrompt(previousPrompt);
-  SetTrustCatalogue(previousCatalogue);
+  std::unique_ptr<TLDAPSend> ldap = ConnectServer(server, {&d, &refusing});
   progress.Done();
   if (!ldap) {
     if (refusing.last)

@@ -31,14 +31,14 @@ std::string ConnectErrorText(const TLDAPSend& session) {
   return "Error connecting to \"" + session.TargetHost + "\" " + ErrorLines(session);
 }
 
-std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server) {
+std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, TTrustContext trust) {
   auto session = std::make_unique<TLDAPSend>();
   session->TargetHost = server.server;
   session->TargetPort = std::to_string(server.port);
   session->UserName = server.uid;
   session->Password = server.pwd;
   if (server.ssl == "Y") session->FullSSL = true;
-  quorvel::RequireTrust(*session, server.id, server.server + ":" + std::to_string(server.port));
+  quorvel::RequireTrust(*session, trust, server.id);
   bool ok = false;
   try {
     ok = session->Connect() && session->Bind();

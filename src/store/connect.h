@@ -10,12 +10,15 @@
 
 #include "ldap/session.h"
 #include "store/nodedata.h"
+#include "store/trust.h"
 
 // A connected and bound session owned by the caller, or nullptr after the
 // failure has been reported. Never unbinds. ssl "Y" (exactly) asks for SSL from
-// the first byte; a certificate that fails verification is decided about by
-// the trust store for server.id (store/trust.h).
-std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server);
+// the first byte; a certificate that fails verification is decided about for
+// server.id at the host and port connected, with the trusted certificates of
+// trust.catalogue and asking trust.prompt (store/trust.h); without them every
+// such certificate is refused.
+std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, TTrustContext trust = {});
 
 // Runs the profile's search on session: the session's SearchResult() (owned by
 // the session, valid until it searches again or is destroyed), or nullptr when

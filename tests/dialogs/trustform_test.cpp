@@ -18,11 +18,20 @@
 #include <functional>
 #include <thread>
 
+#include <QCheckBox>
+#include <QLineEdit>
+
 #include "common/tls_peer.h"
 #include "dialogs/plaintext.h"
+#include "dialogs/serverform.h"
 #include "dialogs/testseam.h"
 #include "dialogs/trustform.h"
+#include "ldap/recording_sink.h"
 #include "ldap/session.h"
+#include "sqlstore/testutil.h"
+#include "store/data.h"
+#include "store/testcatalogue.h"
+#include "store/trust.h"
 
 namespace {
 
@@ -162,7 +171,6 @@ TEST(TrustForm, ACertificatesMarkupIsShownAsText) {
 
   quorvel::test::TTestSeam seam;
   TDialogTrustPrompt dialogPrompt;
-  TTrustPrompt* previous = SetTrustPrompt(&dialogPrompt);
   QString shown;
   seam.dialogs.push_back([&](QDialog& d) {
     const QLabel* l = Form(d).lbl_text;
@@ -172,9 +180,8 @@ TEST(TrustForm, ACertificatesMarkupIsShownAsText) {
   ldap.TargetHost = "127.0.0.1";
   ldap.TargetPort = std::to_string(peer.Port());
   ldap.FullSSL = true;
-  quorvel::RequireTrust(ldap, 0, "127.0.0.1:" + ldap.TargetPort);
+  quorvel::RequireTrust(ldap, {nullptr, &dialogPrompt}, 0);
   EXPECT_FALSE(ldap.Connect());  // the question was cancelled
-  SetTrustPrompt(previous);
 
   ASSERT_EQ(seam.dialogsShown, 1);
   EXPECT_TRUE(shown.contains(QString::fromStdString("SHA-256 fingerprint:\n" + real)))
@@ -216,4 +223,55 @@ TEST(PlainText, BoxesAndToolTipsShowMarkupLiterally) {
     EXPECT_EQ(boxShows, text);
   }
   EXPECT_EQ(quorvel::PlainToolTip(""), "");
+}
+
+// The server dialog's Test at a port typed but not saved: the server's trust
+// at its saved place does not carry over, "Trust and connect" is kept in the
+// dialog only (the next Test there connects without asking), and Cancel
+// forgets it; the catalogue is never written.
+TEST(ServerFormTrust, TestAtAnUnsavedPortAsksAndStoresNothing) {
+  const std::string certs = quorvel::test::TestCertificates();
+  ASSERT_FALSE(certs.empty());
+  quorvel::test::TempDir dir;
+  quorvel::test::MakeCatalogue(dir.File("quorvel.db"));
+  Tdata d;
+  ASSERT_TRUE(
+      InitDatabases(d, dir.File("quorvel.db"), dir.Write("dump.db", ""), quorvel::test::kEngine));
+  const int id = d.AddServer("a", "127.0.0.1", "636", "Y", "", "", "");
+  TPeerCertificate saved;  // "self" trusted where the server is saved
+  saved.fingerprint = OpensslFingerprint(certs + "/self.pem");
+  saved.host = "127.0.0.1";
+  saved.port = 636;
+  ASSERT_TRUE(quorvel::TrustCertificate(d, id, saved));
+
+  quorvel::test::TTestSeam seam;
+  quorvel::test::RecordingSink sink;
+  TServerForm form;
+  form.Tag = id;
+  form.TrustCatalogue = &d;
+  form.ed_ssl->setChecked(true);
+  form.ed_server->setText("127.0.0.1");
+  int port = 0;
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    const std::string bindOk("\x30\x0c\x02\x01\x01\x61\x07\x0a\x01\x00\x04\x00\x04\x00", 14);
+    quorvel::test::TlsPeer peer(certs + "/self.pem", certs + "/self.key");
+    peer.ReadMessage().Send(bindOk);
+    ASSERT_TRUE(peer.Start(port)) << peer.Error();
+    port = peer.Port();
+    form.ed_port->setText(QString::number(port));
+    seam.dialogs.push_back([](QDialog& dlg) { Form(dlg).btntrust->click(); });
+    sink.infos.clear();
+    form.btntest->click();
+    EXPECT_EQ(sink.infos, std::vector<std::string>{"Connection successful..."});
+  }
+  EXPECT_EQ(seam.dialogsShown, 1);  // asked the first time only
+  ASSERT_TRUE(form.TestedTrust());
+  EXPECT_EQ(form.TestedTrust()->port, port);
+  EXPECT_EQ(form.TestedTrust()->fingerprint, saved.fingerprint);
+  const auto rows = quorvel::TrustedCertificates(d, id);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].port, 636);
+  form.btncancel->click();
+  EXPECT_FALSE(form.TestedTrust());
 }
