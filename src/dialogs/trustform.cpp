@@ -17,7 +17,16 @@ namespace quorvel {
 QString TrustQuestionText(const TTrustQuestion& q) {
   const TPeerCertificate& c = q.cert;
   std::string t;
-  if (q.remembered.empty()) {
+  if (q.expired) {
+    t = "The certificate you trusted for the server " + q.server +
+        " has expired: it was valid "
+        "until " +
+        c.notAfter +
+        ". The server should be given a new certificate; ask the "
+        "directory's administrator. Trust it again only if you know it is still the server's "
+        "own certificate.\n\nReason: " +
+        c.reason + "\n\n";
+  } else if (q.remembered.empty()) {
     t = "The certificate of the server " + q.server + " could not be verified: " + c.reason +
         ".\n\n";
   } else {
@@ -42,7 +51,9 @@ QString TrustQuestionText(const TTrustQuestion& q) {
 TTrustForm::TTrustForm(const TTrustQuestion& question, QWidget* parent) : QDialog(parent) {
   const bool changed = !question.remembered.empty();
   setObjectName("TTrustForm");
-  setWindowTitle(changed ? "Certificate changed" : "Certificate not trusted");
+  setWindowTitle(changed            ? "Certificate changed"
+                 : question.expired ? "Certificate expired"
+                                    : "Certificate not trusted");
   auto* icon = new QLabel(this);
   const int size = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
   icon->setPixmap(

@@ -202,6 +202,11 @@ std::string VerifyReasons(const TPeerCertificate& cert) {
   return out;
 }
 
+bool HasExpired(const TPeerCertificate& cert) {
+  return std::find(cert.failures.begin(), cert.failures.end(), TVerifyFailure{kExpired, 0}) !=
+         cert.failures.end();
+}
+
 bool IsAddressLiteral(const std::string& text) {
   unsigned char buf[16];
   const std::string host = WithoutZone(text);

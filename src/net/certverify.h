@@ -99,6 +99,9 @@ std::string VerifyReason(int32_t code, const TPeerCertificate& cert, int depth =
 // TPeerCertificate::reason, the same text only once; empty for none.
 std::string VerifyReasons(const TPeerCertificate& cert);
 
+// True when the verification found the certificate's own end date passed.
+bool HasExpired(const TPeerCertificate& cert);
+
 // True when text is an IPv4 or IPv6 address literal.
 bool IsAddressLiteral(const std::string& text);
 

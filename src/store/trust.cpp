@@ -187,6 +187,13 @@ bool KeepTestedTrust(Tdata& d, int serverid, const TPeerCertificate& cert, const
   return TrustCertificate(d, serverid, cert, error);
 }
 
+bool ExpiredSinceTrusted(const TTrustedCertificate& row, const TPeerCertificate& cert) {
+  // Both times are "YYYY-MM-DD HH:MM:SS UTC", so they compare as text. A time
+  // that cannot be read counts as expired since: asking is the safe side.
+  return ssl::HasExpired(cert) &&
+         (row.trusted.empty() || cert.notAfter.empty() || row.trusted < cert.notAfter);
+}
+
 std::string ServerAddress(const std::string& host, int port) {
   const std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
   return h + ":" + std::to_string(port);
@@ -199,6 +206,7 @@ bool TTrustDecision::AcceptUnverified(const TPeerCertificate& cert, std::string&
   std::unique_lock<std::mutex> lock(g_decide);
   cert_ = cert;
   remembered_.clear();
+  expired_ = false;
   refused_ = false;
   const std::string server = ServerAddress(cert.host, cert.port);
   if (pending_ && pending_->fingerprint == cert.fingerprint && pending_->host == cert.host &&
@@ -207,15 +215,23 @@ bool TTrustDecision::AcceptUnverified(const TPeerCertificate& cert, std::string&
   Tdata* d = context_.catalogue;
   std::vector<TTrustedCertificate> known;
   if (d && serverid_ > 0) known = TrustedCertificates(*d, serverid_);
-  for (const TTrustedCertificate& k : known)
-    if (SamePlace(k, cert) && k.fingerprint == cert.fingerprint) return true;
-  for (const TTrustedCertificate& k : known)
-    if (SamePlace(k, cert)) remembered_ = k.fingerprint;
+  for (const TTrustedCertificate& k : known) {
+    if (!SamePlace(k, cert)) continue;
+    if (k.fingerprint != cert.fingerprint) {
+      remembered_ = k.fingerprint;
+    } else if (ExpiredSinceTrusted(k, cert)) {
+      expired_ = true;
+    } else {
+      return true;
+    }
+  }
+  if (expired_) remembered_.clear();
 
   TTrustQuestion question;
   question.cert = cert;
   question.server = server;
   question.remembered = remembered_;
+  question.expired = expired_;
   question.canRemember = KeepTrustPending || (d && serverid_ > 0);
   TTrustPrompt* prompt = context_.prompt;
   // Nothing is held while the user reads the question.
@@ -239,11 +255,16 @@ bool TTrustDecision::AcceptUnverified(const TPeerCertificate& cert, std::string&
   }
   if (answer == taTrust || answer == taOnce) return true;
   refused_ = true;
-  refusal = remembered_.empty()
-                ? "The server's certificate is not trusted: " + cert.reason
-                : "The server's certificate has changed since it was trusted; the connection "
-                  "may be intercepted (" +
-                      cert.reason + ")";
+  if (expired_)
+    refusal =
+        "The server's trusted certificate has expired since it was trusted (" + cert.reason + ")";
+  else if (!remembered_.empty())
+    refusal =
+        "The server's certificate has changed since it was trusted; the connection may be "
+        "intercepted (" +
+        cert.reason + ")";
+  else
+    refusal = "The server's certificate is not trusted: " + cert.reason;
   return false;
 }
 

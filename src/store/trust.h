@@ -16,7 +16,10 @@
 // The decision for a certificate that fails verification, for server id N,
 // reached at host H and port P (what the connection actually used, from the
 // certificate record the TLS layer fills, never from the caller):
-//   - its fingerprint is remembered for N at H:P: connect, nobody is asked;
+//   - its fingerprint is remembered for N at H:P: connect, nobody is asked,
+//     unless its end date has passed since it was trusted: then ask "trusted
+//     certificate expired" (one that had already expired when it was trusted
+//     stays trusted: the user saw its dates when trusting it);
 //   - N has no certificate remembered at H:P (none at all, or only for
 //     another host or port): ask "unknown certificate";
 //   - N has another certificate remembered at H:P: ask "changed certificate"
@@ -62,6 +65,7 @@ struct TTrustQuestion {
   TPeerCertificate cert;
   std::string server;       // "host:port" as connected ("[::1]:636" for an IPv6 address)
   std::string remembered;   // the fingerprint trusted before (a changed certificate), else empty
+  bool expired = false;     // the certificate trusted before, expired since (cert.notAfter)
   bool canRemember = true;  // false when the answer could not be kept
 };
 
@@ -99,6 +103,9 @@ bool KeepTestedTrust(Tdata& d, int serverid, const TPeerCertificate& cert, const
                      int port, std::string* error = nullptr);
 // Forgets every certificate of the server (done when the server is deleted).
 bool ForgetCertificates(Tdata& d, int serverid);
+// The trusted certificate row's certificate has passed its end date since it
+// was trusted (cert is that certificate as presented now).
+bool ExpiredSinceTrusted(const TTrustedCertificate& row, const TPeerCertificate& cert);
 // "host:port", with an IPv6 address in brackets.
 std::string ServerAddress(const std::string& host, int port);
 
@@ -119,6 +126,8 @@ class TTrustDecision : public TCertificateCheck {
   // remembered for the server when it did not match (empty otherwise).
   const TPeerCertificate& Certificate() const { return cert_; }
   const std::string& Remembered() const { return remembered_; }
+  // The last certificate was the trusted one, expired since it was trusted.
+  bool Expired() const { return expired_; }
   bool Refused() const { return refused_; }
 
  private:
@@ -127,6 +136,7 @@ class TTrustDecision : public TCertificateCheck {
   TPeerCertificate cert_;
   std::optional<TPeerCertificate> pending_;
   std::string remembered_;
+  bool expired_ = false;
   bool refused_ = false;
 };
 

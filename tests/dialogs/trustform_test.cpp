@@ -131,6 +131,19 @@ TEST(TrustForm, SaysWhatIsAtStake) {
     EXPECT_TRUE(c.contains(part)) << part << "\n" << c.toStdString();
   EXPECT_TRUE(changed.btncancel->isDefault());
 
+  TTrustQuestion q = Question(false);
+  q.expired = true;
+  q.cert.notAfter = "2021-01-01 00:00:00 UTC";
+  q.cert.reason = "expired on 2021-01-01 00:00:00 UTC";
+  TTrustForm expired(q);
+  EXPECT_EQ(expired.windowTitle(), "Certificate expired");
+  const QString e = expired.lbl_text->text();
+  for (const char* part : {"you trusted for the server ldap1.example:636 has expired",
+                           "valid until 2021-01-01 00:00:00 UTC", "Trust it again only if",
+                           "SHA-256 fingerprint:\nAB:CD:EF"})
+    EXPECT_TRUE(e.contains(part)) << part << "\n" << e.toStdString();
+  EXPECT_TRUE(expired.btncancel->isDefault());
+
   TTrustForm unsaved(Question(false, false));
   EXPECT_FALSE(unsaved.btntrust->isEnabled());
   EXPECT_TRUE(unsaved.btnonce->isEnabled());

@@ -390,3 +390,53 @@ TEST_F(TrustTest, RowsOfAnOlderTableHoldAtTheServersHostAndPort) {
   EXPECT_TRUE(quorvel::EnsureTrustTable(d_));
   EXPECT_EQ(quorvel::TrustedCertificates(d_, first_).size(), 1u);
 }
+
+// A trusted certificate whose end date has passed since it was trusted is
+// asked about again, naming the expiry; trusted again, it connects silently.
+// One that had already expired when it was trusted stays trusted.
+TEST_F(TrustTest, ATrustedCertificateThatHasExpiredSinceIsAskedAboutAgain) {
+  quorvel::test::RecordingSink sink;
+  prompt_.answers = {taTrust};
+  ASSERT_TRUE(Connect(first_, "expired"));  // valid 2020-01-01 to 2021-01-01
+  const int port = lastPort_;
+  auto trustedAt = [&](const std::string& when) {
+    d_.db.ExecDirect("UPDATE trusted_certificates SET trusted = '" + when + "'");
+  };
+  struct Step {
+    const char* what;
+    const char* trusted;  // when the row says it was trusted; "" keeps it
+    std::vector<TTrustAnswer> answers;
+    bool connects, asked;
+  } steps[] = {
+      {"trusted after its end date: trusted as it was", "", {}, true, false},
+      {"trusted before its end date: asked again, refused",
+       "2020-06-01 00:00:00 UTC",
+       {taCancel},
+       false,
+       true},
+      {"trusted before its end date: asked again, trusted again", "", {taTrust}, true, true},
+      {"trusted again: no question", "", {}, true, false},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    if (*s.trusted) trustedAt(s.trusted);
+    prompt_.asked.clear();
+    prompt_.answers.assign(s.answers.begin(), s.answers.end());
+    sink.errors.clear();
+    EXPECT_EQ(Connect(first_, "expired", "127.0.0.1", port), s.connects);
+    ASSERT_EQ(prompt_.asked.size(), s.asked ? 1u : 0u);
+    if (s.asked) {
+      EXPECT_TRUE(prompt_.asked[0].expired);
+      EXPECT_TRUE(prompt_.asked[0].remembered.empty());
+      EXPECT_EQ(prompt_.asked[0].cert.notAfter, "2021-01-01 00:00:00 UTC");
+    }
+    if (!s.connects) {
+      ASSERT_EQ(sink.errors.size(), 1u);
+      EXPECT_NE(sink.errors[0].find("The server's trusted certificate has expired since it was "
+                                    "trusted (expired on 2021-01-01 00:00:00 UTC)"),
+                std::string::npos)
+          << sink.errors[0];
+    }
+    EXPECT_EQ(Fingerprints(first_).size(), 1u);
+  }
+}
