@@ -468,8 +468,14 @@ bool TSSLOpenSSL::ClientHandshake() {
     Release();
     return false;
   }
-  if (VerifyCert && (!quorvel::ssl::CollectFailures(FConn->ssl, &FConn->failures) ||
-                     !quorvel::ssl::ExpectHost(FConn->ssl, VerifyHost))) {
+  if (VerifyCert && !quorvel::ssl::CollectFailures(FConn->ssl, &FConn->failures)) {
+    gApi.ERR_clear_error();
+    FLastError = -1;
+    FLastErrorText = "The server's certificate cannot be verified";
+    Release();
+    return false;
+  }
+  if (VerifyCert && !quorvel::ssl::ExpectHost(FConn->ssl, VerifyHost)) {
     gApi.ERR_clear_error();
     FLastError = -1;
     FLastErrorText = "The host name \"" + VerifyHost + "\" cannot be checked against a certificate";
