@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "ldap/session.h"
+#include "store/catalogueupgrade.h"
 #include "store/data.h"
 #include "store/messages.h"
 
@@ -67,14 +68,10 @@ const char* const kAddHostAndPort[] = {
 
 bool HasHostColumn(Tdata& d) {
   try {
-    TASQLite3Query q(&d.db);
-    q.SetSQL("PRAGMA table_info(trusted_certificates)");
-    q.Open();
-    for (q.First(); !q.Eof(); q.Next())
-      if (q.FieldByName("name").AsString() == "host") return true;
+    return quorvel::HasColumn(d.db, "trusted_certificates", "host");
   } catch (const std::exception&) {
+    return false;
   }
-  return false;
 }
 
 bool AddHostAndPort(Tdata& d) {
