@@ -120,8 +120,9 @@ sql="$DEMO/lib/catalogue-demo.sql"
   issuer=$(openssl x509 -in "$cert" -noout -issuer -nameopt compat | sed 's/^issuer=//')
   expiry=$(date -u -d "$(openssl x509 -in "$cert" -noout -enddate | sed 's/^notAfter=//')" \
     '+%Y-%m-%d %H:%M:%S UTC')
-  echo "INSERT INTO trusted_certificates (serverid, fingerprint, subject, issuer, expiry, trusted)"
-  echo "  VALUES (2, '$fp', '$(q "$subject")', '$(q "$issuer")', '$expiry', '$(date -u '+%Y-%m-%d %H:%M:%S UTC')');"
+  # Trusted where the server is: its host and port.
+  echo "INSERT INTO trusted_certificates (serverid, fingerprint, subject, issuer, expiry, trusted, host, port)"
+  echo "  VALUES (2, '$fp', '$(q "$subject")', '$(q "$issuer")', '$expiry', '$(date -u '+%Y-%m-%d %H:%M:%S UTC')', '127.0.0.1', $QUORVEL_LDAPS_PORT);"
 } >"$sql"
 sqlite3 "$DEMO/lib/quorvel.db" <"$sql"
 rm -f "$sql"

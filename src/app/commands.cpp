@@ -15,6 +15,7 @@
 #include "dialogs/uiseam.h"
 #include "store/data.h"
 #include "store/shared.h"
+#include "store/trust.h"
 
 using namespace quorvel;
 
@@ -56,6 +57,18 @@ QString Q(const std::string& s) {
   return QString::fromStdString(s);
 }
 
+// What the dialog's Test was told to trust becomes the server's trusted
+// certificate once the server is stored, if it was presented at the host and
+// port stored; a certificate seen at another host or port is not kept.
+void KeepTestedTrust(const TServerForm& f, int id, const TServerNodeData& s) {
+  const std::optional<TPeerCertificate> cert = f.TestedTrust();
+  if (!cert || !::data || id <= 0) return;
+  std::string reason;
+  if (!quorvel::KeepTestedTrust(*::data, id, *cert, s.server, s.port, &reason) && !reason.empty())
+    LogError("The certificate trusted in the test of \"" + ServerAddress(s.server, s.port) +
+             "\" could not be remembered (" + reason + "); the question will come again.");
+}
+
 }  // namespace
 
 void TMainForm::mnu_edit_objectClick() {
@@ -85,6 +98,7 @@ void TMainForm::a_serverClick() {
   dlg.ed_port->setText("389");
   dlg.ed_basedn->setText("O=Organization");
   dlg.ed_ssl->setChecked(false);
+  dlg.TrustCatalogue = ::data;
   UiSeam().ExecDialog(dlg);
   if (dlg.Cancelled) return;
 
@@ -102,6 +116,7 @@ void TMainForm::a_serverClick() {
   const QString caption = Q(node->name);
   const std::string name = node->name;
   if (node->id != 0) {
+    KeepTestedTrust(dlg, node->id, *record);
     LogInfo("New server: " + name + " sucessfully added...");
     auto* item = new TNodeItem(tv_workspace->topLevelItem(0), caption, std::move(node));
     item->setIcon(0, ImageListIcon(imgServer, imgServerSelected));
@@ -134,6 +149,7 @@ void TMainForm::e_serverClick() {
   dlg.ed_uid->setText(Q(d->server->uid));
   dlg.ed_pwd->setText(Q(d->server->pwd));
   dlg.ed_basedn->setText(Q(d->server->basedn));
+  dlg.TrustCatalogue = ::data;
   UiSeam().ExecDialog(dlg);
   if (dlg.Cancelled || !dlg.Saved) return;
 
@@ -148,6 +164,7 @@ void TMainForm::e_serverClick() {
       ::data && ::data->UpdateServer(std::to_string(d->id), d->name, s.server,
                                      std::to_string(s.port), s.ssl, s.uid, s.pwd, s.basedn);
   if (ok) {
+    KeepTestedTrust(dlg, d->id, s);
     LogInfo("Server Properties: " + d->name + " updated sucessfully...");
     sel->setText(0, Q(d->name));
     if (TNodeData* b = NodeData(FindBrowseServerNode(Q(d->name))); b && b->server) {

@@ -2,6 +2,7 @@
 
 #include <QFont>
 
+#include "dialogs/plaintext.h"
 #include "sqlstore/dataset.h"
 
 namespace quorvel {
@@ -27,7 +28,9 @@ QVariant TResultsModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
   if (index.row() >= dataset_->RecordCount() || index.column() >= dataset_->FieldCount()) return {};
   std::string_view cell = dataset_->CellText(index.row(), index.column());
-  return QString::fromUtf8(cell.data(), static_cast<qsizetype>(cell.size()));
+  const QString text = QString::fromUtf8(cell.data(), static_cast<qsizetype>(cell.size()));
+  // A cell is a directory entry's value: its tool tip must not render it.
+  return role == Qt::ToolTipRole ? PlainToolTip(text) : text;
 }
 
 QVariant TResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -32,6 +32,7 @@
 #include "app/statuspanels.h"
 #include "app/version.h"
 #include "dialogs/busywork.h"
+#include "dialogs/plaintext.h"
 #include "dialogs/screenfit.h"
 #include "dialogs/uiseam.h"
 #include "store/cataloguereader.h"
@@ -118,8 +119,6 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   sink_.SetParent(this);
   sink_.SetPane([this](const std::string& line) { PaneLine(line); });
   previousSink_ = SetMessageSink(&sink_);
-  // Certificates that fail verification are asked about in a window.
-  previousTrustPrompt_ = SetTrustPrompt(&trustPrompt_);
   // 3. Open the catalogue and the working store.
   bool opened = false;
   if (g_programFolder.empty()) {
@@ -154,10 +153,13 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   tv_workspace->setFocus(Qt::OtherFocusReason);
 }
 
+TTrustContext TMainForm::Trust() {
+  return {::data, &trustPrompt_};
+}
+
 TMainForm::~TMainForm() {
   // Hand LogError and friends back to whoever had them before this window.
   if (&CurrentMessageSink() == &sink_) SetMessageSink(previousSink_);
-  SetTrustPrompt(previousTrustPrompt_);
   // The grid lets go of the last run's table before it is dropped.
   if (shownRows_) {
     gridModel->Detach();
@@ -242,6 +244,8 @@ void TMainForm::BuildWindow() {
   topLay->setSpacing(0);
   title = new QLabel("LDAP Search Results", top);
   title->setObjectName("title");
+  // It names the server, base DN and filter of the run or the entry browsed.
+  title->setTextFormat(Qt::PlainText);
   // 27 pixels for one line; a long title wraps and the label grows to show it.
   title->setMinimumHeight(27);
   title->setAlignment(Qt::AlignCenter);
@@ -642,7 +646,7 @@ void TMainForm::mnu_help_aboutClick() {
     about.notice->setText(
         "Your catalogue:\n" +
         about.notice->fontMetrics().elidedText(path, Qt::ElideMiddle, about.notice->width() - 6));
-    about.notice->setToolTip(path);
+    about.notice->setToolTip(quorvel::PlainToolTip(path));
   }
   about.show();
   about.repaint();

@@ -174,8 +174,10 @@ class TMainForm : public QMainWindow {
 
   quorvel::TGuiMessageSink sink_;
   TMessageSink* previousSink_ = nullptr;
+  // Certificates that fail verification are asked about in a window, with
+  // the catalogue's trusted certificates.
   TDialogTrustPrompt trustPrompt_;
-  TTrustPrompt* previousTrustPrompt_ = nullptr;
+  TTrustContext Trust();
   QStringList pending_;
   QElapsedTimer sinceFlush_;
   bool flushScheduled_ = false;

@@ -202,7 +202,7 @@ void TMainForm::run_profileClick() {
     FlushPane();
   };
   std::unique_ptr<TLDAPSend> ldap;
-  RunBusy([&] { ldap = ConnectServer(server, &stop.Flag()); }, true);
+  RunBusy([&] { ldap = ConnectServer(server, Trust(), &stop.Flag()); }, true);
   if (!ldap && stop.Stopped()) return cancelled(0);
   if (!ldap) {
     stop.End();
@@ -330,7 +330,7 @@ void TMainForm::o_browseClick() {
   AddMessage(0, "Connecting to " + record.server + "...");
   // 5.
   std::unique_ptr<TLDAPSend> ldap;
-  RunBusy([&] { ldap = ConnectServer(record); });
+  RunBusy([&] { ldap = ConnectServer(record, Trust()); });
   if (!ldap) {
     AddMessage(2, "ERR: Error connecting to " + record.server + "...");
     FlushPane();
@@ -419,7 +419,7 @@ void TMainForm::o_propertiesClick() {
   AddMessage(0, "Connecting to " + record.server + "...");
   // 3.
   std::unique_ptr<TLDAPSend> ldap;
-  RunBusy([&] { ldap = ConnectServer(record); });
+  RunBusy([&] { ldap = ConnectServer(record, Trust()); });
   if (!ldap) {
     FlushPane();
     return;

@@ -58,6 +58,7 @@ TSplashForm::TSplashForm(QWidget* owner)
   vf.setPointSize(11);
   version->setFont(vf);
   version->setStyleSheet("color: maroon;");
+  version->setTextFormat(Qt::PlainText);  // read from the program file
   version->setText(QString::fromStdString(quorvel::SplashVersionText()));
   version->setGeometry(70, kBannerHeight + 8, 290, 22);
 
@@ -65,6 +66,7 @@ TSplashForm::TSplashForm(QWidget* owner)
   notice->setObjectName("notice");
   notice->setAlignment(Qt::AlignCenter);
   notice->setWordWrap(true);
+  notice->setTextFormat(Qt::PlainText);  // may show a folder's path
   notice->setText(
       "Quorvel reads entries out of LDAP directories and turns them into reports.\n"
       "Please wait...");

@@ -6,20 +6,20 @@
 #include "net/blocksocket.h"
 #include "store/connect.h"
 #include "store/messages.h"
-#include "store/trust.h"
+#include "net/certverify.h"
 
 namespace quorvel {
 
 bool TestConnection(const std::string& host, const std::string& port, const std::string& uid,
                     const std::string& pwd, bool ssl, const std::function<void()>& beforeReport,
-                    int serverid) {
+                    std::shared_ptr<TCertificateCheck> trust) {
   TLDAPSend ldap;
   ldap.TargetHost = host;
   ldap.TargetPort = port;
   ldap.UserName = uid;
   ldap.Password = pwd;
   if (ssl) ldap.FullSSL = true;
-  RequireTrust(ldap, serverid, host + ":" + port);
+  ldap.CertificateCheck = std::move(trust);
   bool connected = false;
   try {
     connected = ldap.Connect();

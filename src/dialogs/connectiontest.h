@@ -4,17 +4,21 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
+
+class TCertificateCheck;
 
 namespace quorvel {
 
 // Tries the connection; `beforeReport` runs once, right before the outcome is
 // reported (the dialog restores its cursor there). Returns true on success.
-// serverid is the catalogue id of the server being edited (0 for a new one):
-// its trusted certificates apply, and "Trust and connect" remembers for it.
-// May run on a worker thread (it only reports through LogError/LogInfo).
+// trust decides about a certificate that fails verification (the server
+// dialog's pending decision, store/trust.h); nullptr refuses every such
+// certificate. May run on a worker thread (it only reports through
+// LogError/LogInfo).
 bool TestConnection(const std::string& host, const std::string& port, const std::string& uid,
                     const std::string& pwd, bool ssl, const std::function<void()>& beforeReport,
-                    int serverid = 0);
+                    std::shared_ptr<TCertificateCheck> trust = nullptr);
 
 }  // namespace quorvel

@@ -101,6 +101,7 @@ void TServerForm::btnsaveClick() {
 
 void TServerForm::btncancelClick() {
   Cancelled = true;
+  trust_.reset();
   QDialog::reject();
 }
 
@@ -118,7 +119,13 @@ void TServerForm::btntestClick() {
   const std::string uid = ed_uid->text().toStdString();
   const std::string pwd = ed_pwd->text().toStdString();
   const bool ssl = ed_ssl->isChecked();
-  const int serverid = Tag;
+  // One decision for every Test of this dialog, so that what one Test was
+  // told to trust holds for the next at the same host and port.
+  if (!trust_) {
+    trust_ = std::make_shared<quorvel::TTrustDecision>(TTrustContext{TrustCatalogue, &trustPrompt_},
+                                                       Tag);
+    trust_->KeepTrustPending = true;
+  }
   // While the test waits on the server the dialog keeps painting, with the
   // busy cursor and its buttons greyed to show it is working; both end right
   // before the outcome is reported.
@@ -134,7 +141,12 @@ void TServerForm::btntestClick() {
   };
   quorvel::RunBusy([&] {
     quorvel::TestConnection(
-        host, port, uid, pwd, ssl, [&] { quorvel::RunOnGuiThread(done); }, serverid);
+        host, port, uid, pwd, ssl, [&] { quorvel::RunOnGuiThread(done); }, trust_);
   });
   done();
+}
+
+std::optional<TPeerCertificate> TServerForm::TestedTrust() const {
+  if (!trust_ || Cancelled) return std::nullopt;
+  return trust_->Pending();
 }

@@ -1,9 +1,20 @@
 // The modal dialog in which one directory server's connection details are
-// typed or edited. It never touches the catalogue: the main window fills it,
-// shows it and reads the fields and the Cancelled/Saved flags afterwards.
+// typed or edited. It never writes to the catalogue: the main window fills
+// it, shows it and reads the fields and the Cancelled/Saved flags afterwards.
+//
+// Test asks about a certificate that fails verification like a run does,
+// with the certificates trusted for the server (Tag) at the host and port
+// typed. "Trust and connect" there is only kept in the dialog (TestedTrust):
+// later Tests accept it at that host and port, and the caller stores it once
+// the dialog is saved, for the host and port saved (KeepTestedTrust,
+// store/trust.h). Cancel forgets it.
 #pragma once
 
 #include <QDialog>
+#include <memory>
+#include <optional>
+
+#include "dialogs/trustform.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -28,6 +39,12 @@ class TServerForm : public QDialog {
   int Tag = 0;             // 0 for a new server, otherwise the id being edited
   bool Cancelled = false;  // set by Cancel
   bool Saved = false;      // set by Save when editing
+  // Where Test looks for the certificates trusted for Tag (read only; not
+  // owned; nullptr: none are known).
+  Tdata* TrustCatalogue = nullptr;
+  // The certificate Test was told to trust, with the host and port it was
+  // presented at; none after Cancel.
+  std::optional<TPeerCertificate> TestedTrust() const;
 
   void btnsaveClick();
   void btncancelClick();
@@ -41,4 +58,6 @@ class TServerForm : public QDialog {
  private:
   // Tab goes through the fields and buttons as they are laid out.
   void TabOrder();
+  TDialogTrustPrompt trustPrompt_;
+  std::shared_ptr<quorvel::TTrustDecision> trust_;
 };

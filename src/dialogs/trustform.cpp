@@ -17,7 +17,16 @@ namespace quorvel {
 QString TrustQuestionText(const TTrustQuestion& q) {
   const TPeerCertificate& c = q.cert;
   std::string t;
-  if (q.remembered.empty()) {
+  if (q.expired) {
+    t = "The certificate you trusted for the server " + q.server +
+        " has expired: it was valid "
+        "until " +
+        c.notAfter +
+        ". The server should be given a new certificate; ask the "
+        "directory's administrator. Trust it again only if you know it is still the server's "
+        "own certificate.\n\nReason: " +
+        c.reason + "\n\n";
+  } else if (q.remembered.empty()) {
     t = "The certificate of the server " + q.server + " could not be verified: " + c.reason +
         ".\n\n";
   } else {
@@ -29,8 +38,9 @@ QString TrustQuestionText(const TTrustQuestion& q) {
         q.remembered + "\nPresented SHA-256 fingerprint:\n" + c.fingerprint + "\n\n" +
         "Reason: " + c.reason + "\n";
   }
-  t += "Subject: " + c.subject + "\nIssuer: " + c.issuer + "\nValid from: " + c.notBefore +
-       "\nValid until: " + c.notAfter + "\n";
+  t += "Subject: " + c.subject + "\nIssuer: " + c.issuer +
+       "\nIssued for: " + (c.names.empty() ? std::string("(no names)") : c.names) +
+       "\nValid from: " + c.notBefore + "\nValid until: " + c.notAfter + "\n";
   if (q.remembered.empty()) t += "SHA-256 fingerprint:\n" + c.fingerprint + "\n";
   t += "\nConnect only if you know this is the server's own certificate.";
   return QString::fromStdString(t);
@@ -41,7 +51,9 @@ QString TrustQuestionText(const TTrustQuestion& q) {
 TTrustForm::TTrustForm(const TTrustQuestion& question, QWidget* parent) : QDialog(parent) {
   const bool changed = !question.remembered.empty();
   setObjectName("TTrustForm");
-  setWindowTitle(changed ? "Certificate changed" : "Certificate not trusted");
+  setWindowTitle(changed            ? "Certificate changed"
+                 : question.expired ? "Certificate expired"
+                                    : "Certificate not trusted");
   auto* icon = new QLabel(this);
   const int size = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
   icon->setPixmap(
@@ -50,6 +62,8 @@ TTrustForm::TTrustForm(const TTrustQuestion& question, QWidget* parent) : QDialo
           .pixmap(size, size));
   lbl_text = new QLabel(quorvel::TrustQuestionText(question), this);
   lbl_text->setObjectName("lbl_text");
+  // The reason, the names and the dates are the certificate's own text.
+  lbl_text->setTextFormat(Qt::PlainText);
   lbl_text->setTextInteractionFlags(Qt::TextSelectableByMouse);
   lbl_text->setWordWrap(true);
   // Wide enough for a whole fingerprint on one line.

@@ -2,7 +2,11 @@
 // and the windowed program's TTrustPrompt that shows it.
 //
 // Unknown certificate: title "Certificate not trusted", the server, the
-// reason in plain words, subject, issuer, validity and SHA-256 fingerprint.
+// reasons in plain words (every verification failure), subject, issuer, the
+// names it is issued for (subject alternative names), validity and SHA-256
+// fingerprint; all of it shown as plain text.
+// Trusted certificate expired since: title "Certificate expired", its end
+// date and what to do, then the same details.
 // Changed certificate: title "Certificate changed", a warning that the
 // connection may be intercepted and both fingerprints. Either way three
 // buttons: "Trust and connect" (remembered; disabled for a server not stored

@@ -79,7 +79,8 @@ bool ShowBox(QWidget* parent, TUiSeam::BoxKind kind, const QString& title, const
   TSplashAside aside;
   QMessageBox box(parent);
   box.setWindowTitle(title);
-  box.setTextFormat(Qt::PlainText);  // texts from servers and entries are never mark-up
+  // Messages carry servers' texts, entries' names and file paths.
+  box.setTextFormat(Qt::PlainText);
   box.setText(text);
   switch (kind) {
     case bkError:

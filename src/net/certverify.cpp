@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -26,6 +27,10 @@ constexpr int32_t kEmailMismatch = 63;
 constexpr int32_t kIpMismatch = 64;
 
 constexpr int kNidSubjectAltName = 85;
+// The connection's own slot for the application's data (SSL_set_app_data).
+constexpr int kAppDataIndex = 0;
+// More than any real chain produces; a hostile chain cannot grow the list.
+constexpr size_t kMaxFailures = 32;
 constexpr int kCtrlSetTlsextHostname = 55;
 constexpr long kTlsextNametypeHostName = 0;
 
@@ -75,6 +80,40 @@ std::string Fingerprint(SslPtr cert) {
   return out;
 }
 
+// Called by OpenSSL for every certificate of the chain and every failure.
+// It records the failure and answers "go on", so that the verification
+// reaches the dates and the host after a trust failure. The connection itself
+// never stops here: the handshake runs without peer verification and the TLS
+// layer decides afterwards from everything recorded.
+int RecordFailure(int ok, SslPtr store) {
+  if (ok) return 1;
+  SslPtr ssl = gApi.X509_STORE_CTX_get_ex_data(store, gApi.SSL_get_ex_data_X509_STORE_CTX_idx());
+  auto* sink =
+      ssl ? static_cast<std::vector<TVerifyFailure>*>(gApi.SSL_get_ex_data(ssl, kAppDataIndex))
+          : nullptr;
+  if (!sink) return 1;
+  const TVerifyFailure f{gApi.X509_STORE_CTX_get_error(store),
+                         gApi.X509_STORE_CTX_get_error_depth(store)};
+  if (sink->size() < kMaxFailures && std::find(sink->begin(), sink->end(), f) == sink->end())
+    sink->push_back(f);
+  return 1;
+}
+
+// The order failures are told in: trust, then dates, then host.
+int Group(int32_t code) {
+  switch (code) {
+    case kNotYetValid:
+    case kExpired:
+      return 1;
+    case kHostnameMismatch:
+    case kEmailMismatch:
+    case kIpMismatch:
+      return 2;
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
 
 std::string NameLine(void* name) {
@@ -115,7 +154,10 @@ std::string NormalizeFingerprint(const std::string& input) {
   return out;
 }
 
-std::string VerifyReason(int32_t code, const TPeerCertificate& cert) {
+std::string VerifyReason(int32_t code, const TPeerCertificate& cert, int depth) {
+  if (depth > 0 && code == kExpired) return "a certificate of its issuing authorities has expired";
+  if (depth > 0 && code == kNotYetValid)
+    return "a certificate of its issuing authorities is not valid yet";
   switch (code) {
     case 0:
       return "";
@@ -142,6 +184,29 @@ std::string VerifyReason(int32_t code, const TPeerCertificate& cert) {
   }
 }
 
+std::string VerifyReasons(const TPeerCertificate& cert) {
+  std::vector<TVerifyFailure> sorted = cert.failures;
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const TVerifyFailure& a, const TVerifyFailure& b) {
+                     return Group(a.code) < Group(b.code);
+                   });
+  std::vector<std::string> told;
+  std::string out;
+  for (const TVerifyFailure& f : sorted) {
+    const std::string text = VerifyReason(f.code, cert, f.depth);
+    if (text.empty() || std::find(told.begin(), told.end(), text) != told.end()) continue;
+    told.push_back(text);
+    if (!out.empty()) out += "; ";
+    out += text;
+  }
+  return out;
+}
+
+bool HasExpired(const TPeerCertificate& cert) {
+  return std::find(cert.failures.begin(), cert.failures.end(), TVerifyFailure{kExpired, 0}) !=
+         cert.failures.end();
+}
+
 bool IsAddressLiteral(const std::string& text) {
   unsigned char buf[16];
   const std::string host = WithoutZone(text);
@@ -159,7 +224,16 @@ bool ExpectHost(void* ssl, const std::string& host) {
   return gApi.X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size()) == 1;
 }
 
-bool ReadPeerCertificate(void* ssl, const std::string& host, TPeerCertificate& out) {
+bool CollectFailures(void* ssl, std::vector<TVerifyFailure>* sink) {
+  if (!ssl || !sink) return false;
+  sink->clear();
+  if (gApi.SSL_set_ex_data(ssl, kAppDataIndex, sink) != 1) return false;
+  gApi.SSL_set_verify(ssl, 0, &RecordFailure);
+  return true;
+}
+
+bool ReadPeerCertificate(void* ssl, const std::string& host,
+                         const std::vector<TVerifyFailure>& failures, TPeerCertificate& out) {
   out = TPeerCertificate{};
   out.host = host;
   if (!ssl) return false;
@@ -177,7 +251,11 @@ bool ReadPeerCertificate(void* ssl, const std::string& host, TPeerCertificate& o
   out.fingerprint = Fingerprint(cert);
   gApi.X509_free(cert);
   out.verifyError = static_cast<int32_t>(gApi.SSL_get_verify_result(ssl));
-  out.reason = VerifyReason(out.verifyError, out);
+  out.failures = failures;
+  // The outcome counts even if the list missed it.
+  if (out.verifyError != 0 && out.failures.empty()) out.failures.push_back({out.verifyError, 0});
+  if (out.verifyError == 0 && !out.failures.empty()) out.verifyError = out.failures.front().code;
+  out.reason = VerifyReasons(out);
   return true;
 }
 

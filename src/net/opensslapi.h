@@ -44,6 +44,10 @@ struct OpenSslApi {
   long (*SSL_CTX_ctrl)(SslPtr, int, long, void*) = nullptr;
   long (*SSL_ctrl)(SslPtr, int, long, void*) = nullptr;
   SslPtr (*SSL_get0_param)(SslPtr) = nullptr;
+  void (*SSL_set_verify)(SslPtr, int, int (*)(int, SslPtr)) = nullptr;
+  int (*SSL_set_ex_data)(SslPtr, int, void*) = nullptr;
+  void* (*SSL_get_ex_data)(SslPtr, int) = nullptr;
+  int (*SSL_get_ex_data_X509_STORE_CTX_idx)() = nullptr;
   // libcrypto
   const char* (*OpenSSL_version)(int) = nullptr;
   unsigned long (*ERR_get_error)() = nullptr;
@@ -69,6 +73,9 @@ struct OpenSslApi {
   const char* (*X509_verify_cert_error_string)(long) = nullptr;
   int (*X509_VERIFY_PARAM_set1_host)(SslPtr, const char*, size_t) = nullptr;
   int (*X509_VERIFY_PARAM_set1_ip_asc)(SslPtr, const char*) = nullptr;
+  void* (*X509_STORE_CTX_get_ex_data)(SslPtr, int) = nullptr;
+  int (*X509_STORE_CTX_get_error)(SslPtr) = nullptr;
+  int (*X509_STORE_CTX_get_error_depth)(SslPtr) = nullptr;
 };
 
 // The bound entry points (all null while the libraries are not loaded).

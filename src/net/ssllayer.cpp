@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "net/blocksocket.h"
 #include "net/certverify.h"
@@ -79,6 +80,10 @@ bool BindAll(OpenSslApi& a) {
   QV_BIND(s, SSL_ctrl);
   QV_BIND(s, SSL_get0_param);
   QV_BIND(s, SSL_CTX_set_default_verify_paths);
+  QV_BIND(s, SSL_set_verify);
+  QV_BIND(s, SSL_set_ex_data);
+  QV_BIND(s, SSL_get_ex_data);
+  QV_BIND(s, SSL_get_ex_data_X509_STORE_CTX_idx);
   QV_BIND(c, OpenSSL_version);
   QV_BIND(c, ERR_get_error);
   QV_BIND(c, ERR_clear_error);
@@ -103,6 +108,9 @@ bool BindAll(OpenSslApi& a) {
   QV_BIND(c, X509_verify_cert_error_string);
   QV_BIND(c, X509_VERIFY_PARAM_set1_host);
   QV_BIND(c, X509_VERIFY_PARAM_set1_ip_asc);
+  QV_BIND(c, X509_STORE_CTX_get_ex_data);
+  QV_BIND(c, X509_STORE_CTX_get_error);
+  QV_BIND(c, X509_STORE_CTX_get_error_depth);
 #undef QV_BIND
   return ok;
 }
@@ -152,6 +160,8 @@ OpenSslApi gApi;
 struct Connection {
   SslPtr ctx = nullptr;
   SslPtr ssl = nullptr;
+  // Every failure the verification of the server's certificate met.
+  std::vector<TVerifyFailure> failures;
   // The socket made non-blocking for the connection, and its flags before.
   int fd = -1;
   int savedFlags = -1;
@@ -458,6 +468,13 @@ bool TSSLOpenSSL::ClientHandshake() {
     Release();
     return false;
   }
+  if (VerifyCert && !quorvel::ssl::CollectFailures(FConn->ssl, &FConn->failures)) {
+    gApi.ERR_clear_error();
+    FLastError = -1;
+    FLastErrorText = "The server's certificate cannot be verified";
+    Release();
+    return false;
+  }
   if (VerifyCert && !quorvel::ssl::ExpectHost(FConn->ssl, VerifyHost)) {
     gApi.ERR_clear_error();
     FLastError = -1;
@@ -490,7 +507,9 @@ bool TSSLOpenSSL::ClientHandshake() {
     Release();
     return false;
   }
-  const bool hasCert = quorvel::ssl::ReadPeerCertificate(FConn->ssl, VerifyHost, FPeer);
+  const bool hasCert =
+      quorvel::ssl::ReadPeerCertificate(FConn->ssl, VerifyHost, FConn->failures, FPeer);
+  FPeer.port = FSocket->GetRemoteSinPort();
   if (VerifyCert && (!hasCert || FPeer.verifyError != 0)) {
     if (!hasCert) FPeer.reason = "the server sent no certificate";
     std::string refusal;

@@ -85,6 +85,13 @@ std::string UntrustedCertificateMessage(const TTrustQuestion& q, const std::stri
                                         const std::string& catalogueArg) {
   const TPeerCertificate& c = q.cert;
   const std::string who = "The certificate of server \"" + name + "\" (" + q.server + ")";
+  if (q.expired)
+    return "The trusted certificate of server \"" + name + "\" (" + q.server +
+           ") has expired since it was trusted: it was valid until " + c.notAfter + " (" +
+           c.reason +
+           "). Ask the directory's administrator for the server's new certificate; "
+           "if this one is still the server's own, trust it again with: " +
+           TrustCommand(c.fingerprint, name, catalogueArg);
   if (q.remembered.empty())
     return who + " is not trusted: " + c.reason + ". Its SHA-256 fingerprint is " + c.fingerprint +
            ". If that is the server's own certificate, trust it with: " +
@@ -106,7 +113,10 @@ int ShowCertificateCommand(Tdata& d, const std::string& name) {
   const TServerNodeData& s = *server->server;
   std::string trusted = "no";
   for (const TTrustedCertificate& t : TrustedCertificates(d, server->id))
-    if (t.fingerprint == cert->fingerprint) trusted = "yes, since " + t.trusted;
+    if (t.fingerprint == cert->fingerprint && t.host == cert->host && t.port == cert->port)
+      trusted = ExpiredSinceTrusted(t, *cert)
+                    ? "no longer: trusted on " + t.trusted + ", it has expired since"
+                    : "yes, since " + t.trusted;
   std::printf("Server:        %s (%s:%d)\n", name.c_str(), s.server.c_str(), s.port);
   std::printf("Subject:       %s\n", cert->subject.c_str());
   std::printf("Issuer:        %s\n", cert->issuer.c_str());

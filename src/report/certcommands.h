@@ -1,7 +1,8 @@
 // quorvel-report's certificate commands and its answer to an untrusted
 // certificate. The runner never asks: a certificate that fails verification
-// and is not trusted for the server ends the run (exit 2) with a message that
-// gives its SHA-256 fingerprint and the command that trusts it:
+// and is not trusted for the server at its host and port, or was trusted and
+// has expired since, ends the run (exit 2) with a message that gives its
+// SHA-256 fingerprint and the command that trusts it (again):
 //   quorvel-report --show-certificate --server NAME
 //       connects, prints the certificate's details and fingerprint, stores nothing;
 //   quorvel-report --trust-certificate FINGERPRINT --server NAME

@@ -62,8 +62,9 @@ const char* kUsage =
     "                            or plain hexadecimal)\n"
     "\n"
     "A certificate that fails verification (self-signed, another host's, expired)\n"
-    "is only accepted once trusted for its server; otherwise the run ends with\n"
-    "status 2 and a message giving its fingerprint.\n"
+    "is only accepted once trusted for its server at the server's host and port;\n"
+    "otherwise the run ends with status 2 and a message giving its fingerprint.\n"
+    "So does a trusted certificate that has expired since, until trusted again.\n"
     "\n"
     "Exit status: 0 report written; 1 usage error, unknown profile or unreadable\n"
     "catalogue; 2 connection or bind failure; 3 report written with the partial\n"
@@ -306,11 +307,7 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   // Nobody is asked about a certificate here: one that is not trusted ends
   // the run, and the message says how to trust it.
   TRefusingTrustPrompt refusing;
-  TTrustPrompt* previousPrompt = SetTrustPrompt(&refusing);
-  Tdata* previousCatalogue = SetTrustCatalogue(&d);
-  std::unique_ptr<TLDAPSend> ldap = ConnectServer(server);
-  SetTrustPrompt(previousPrompt);
-  SetTrustCatalogue(previousCatalogue);
+  std::unique_ptr<TLDAPSend> ldap = ConnectServer(server, {&d, &refusing});
   progress.Done();
   if (!ldap) {
     if (refusing.last)

@@ -1,7 +1,9 @@
 -- The catalogue's tables. The build creates lib/quorvel.db with them when it is
 -- absent. The program creates trusted_certificates (the same statement,
 -- src/store/trust.cpp) in a catalogue made before it existed, and adds the
--- columns later versions read (src/store/catalogueupgrade.cpp) to an older one.
+-- columns later versions read (src/store/catalogueupgrade.cpp) to an older one;
+-- trusted_certificates' host and port are added by src/store/trust.cpp, which
+-- owns that table.
 CREATE TABLE servers (
   id INTEGER PRIMARY KEY AUTOINCREMENT,
   name VARCHAR(255),
@@ -29,5 +31,7 @@ CREATE TABLE trusted_certificates (
   subject VARCHAR(1024),
   issuer VARCHAR(1024),
   expiry VARCHAR(32),
-  trusted VARCHAR(32)
+  trusted VARCHAR(32),
+  host VARCHAR(255),
+  port INTEGER
 );

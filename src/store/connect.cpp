@@ -40,7 +40,8 @@ std::string ConnectErrorText(const TLDAPSend& session) {
   return "Error connecting to \"" + session.TargetHost + "\" " + ErrorLines(session);
 }
 
-std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, const std::atomic<bool>* cancel) {
+std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, TTrustContext trust,
+                                         const std::atomic<bool>* cancel) {
   auto session = std::make_unique<TLDAPSend>();
   session->CancelFlag = cancel;
   session->TargetHost = server.server;
@@ -48,7 +49,7 @@ std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, const std::atom
   session->UserName = server.uid;
   session->Password = server.pwd;
   if (server.ssl == "Y") session->FullSSL = true;
-  quorvel::RequireTrust(*session, server.id, server.server + ":" + std::to_string(server.port));
+  quorvel::RequireTrust(*session, trust, server.id);
   bool ok = false;
   try {
     ok = session->Connect() && session->Bind();

@@ -11,14 +11,17 @@
 
 #include "ldap/session.h"
 #include "store/nodedata.h"
+#include "store/trust.h"
 
 // A connected and bound session owned by the caller, or nullptr after the
 // failure has been reported. Never unbinds. ssl "Y" (exactly) asks for SSL from
-// the first byte; a certificate that fails verification is decided about by
-// the trust store for server.id (store/trust.h).
+// the first byte; a certificate that fails verification is decided about for
+// server.id at the host and port connected, with the trusted certificates of
+// trust.catalogue and asking trust.prompt (store/trust.h); without them every
+// such certificate is refused.
 // With `cancel`, the session's CancelFlag is that flag from the start: a set
 // flag ends the wait for the bind, and nothing is reported then.
-std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server,
+std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, TTrustContext trust = {},
                                          const std::atomic<bool>* cancel = nullptr);
 
 namespace quorvel {

@@ -2,7 +2,8 @@
 // private directory server's authority is hidden from it): Run asks, Cancel
 // fails like a refused connection with the reason in the pane, "Trust and
 // connect" remembers it for that server only, and the server dialog's Test
-// and Browse ask for another server again.
+// and Browse ask for another server again. What a Test trusts is remembered
+// only when its dialog is saved.
 #include <QLabel>
 #include <QTableView>
 #include <QPushButton>
@@ -49,7 +50,7 @@ TEST_F(CertificateTest, RunAsksOnceAndAnotherServerAsksAgain) {
   const SlapdEnv& env = Slapd();
   QUORVEL_REQUIRE_SLAPD(env);
   Catalogue({TServerRow("tls", env.host, env.ldapsPort, "Y", env.adminDn, env.adminPw),
-             TServerRow("twin", env.host, env.ldapsPort, "Y", env.adminDn, env.adminPw)},
+             TServerRow("twin", env.host, env.ldapsPort, "Y", env.adminDn, env.adminPw, env.base)},
             {{"me", 0, "ou=people," + env.base, 2, "(uid=tuser)", "cn"}});
   Start();
   auto run = [&] {
@@ -82,17 +83,21 @@ TEST_F(CertificateTest, RunAsksOnceAndAnotherServerAsksAgain) {
   // The twin server on the same address has trusted nothing: its Test asks.
   seam_->Clear();
   Click(form_->tv_workspace, Item(form_->tv_workspace, {"twin"}));
-  seam_->dialogs.push_back([](QDialog& d) {
-    auto& f = static_cast<TServerForm&>(d);
-    f.btntest->click();
-    f.btncancel->click();
-  });
-  Answer(&TTrustForm::btnonce);
+  auto testThen = [this](QPushButton* TServerForm::*close) {
+    seam_->dialogs.push_back([close](QDialog& d) {
+      auto& f = static_cast<TServerForm&>(d);
+      f.btntest->click();
+      (f.*close)->click();
+    });
+  };
+  testThen(&TServerForm::btncancel);
+  Answer(&TTrustForm::btntrust);
   form_->tb_test->trigger();
   EXPECT_EQ(questions_.size(), 3);
   EXPECT_EQ(seam_->Infos(), QStringList("Connection successful..."));
 
-  // "this time only" remembered nothing: browsing the twin asks again.
+  // Trusted in a Test whose dialog was cancelled: nothing was remembered, and
+  // browsing the twin asks again.
   seam_->Clear();
   Answer(&TTrustForm::btncancel);
   auto* br = form_->tv_browse;
@@ -101,4 +106,19 @@ TEST_F(CertificateTest, RunAsksOnceAndAnotherServerAsksAgain) {
   EXPECT_EQ(questions_.size(), 4);
   EXPECT_EQ(seam_->Errors().size(), 1);
   EXPECT_EQ(Item(br, {"twin"})->childCount(), 0);
+
+  // Trusted in a Test whose dialog is saved at the same host and port: it is
+  // remembered, and browsing the twin no longer asks.
+  seam_->Clear();
+  Click(form_->tv_workspace, Item(form_->tv_workspace, {"twin"}));
+  testThen(&TServerForm::btnsave);
+  Answer(&TTrustForm::btntrust);
+  form_->tb_test->trigger();
+  EXPECT_EQ(questions_.size(), 5);
+  seam_->Clear();
+  Click(br, Item(br, {"twin"}));
+  form_->o_browse->trigger();
+  EXPECT_EQ(questions_.size(), 5);
+  EXPECT_TRUE(seam_->Errors().isEmpty()) << seam_->Errors().join("|").toStdString();
+  EXPECT_GT(Item(br, {"twin"})->childCount(), 0);
 }

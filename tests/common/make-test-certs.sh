@@ -7,6 +7,11 @@
 #   self.pem / self.key      self-signed for 127.0.0.1
 #   other.pem / other.key    signed by the CA for ldap.other.invalid only
 #   expired.pem / expired.key  signed by the CA for 127.0.0.1, valid 2020 to 2021
+#   mixed.pem / mixed.key    everything wrong at once: self-signed, valid 2020
+#                            to 2021, issued for DNS:attacker.invalid only
+#   markup.pem / markup.key  for 127.0.0.1, signed by an authority nobody trusts
+#                            (markupca.pem) whose OU is mark-up that would forge
+#                            a fingerprint if shown as rich text
 # Existing files are kept; the script is quiet unless something fails.
 set -euo pipefail
 dir=${1:?usage: make-test-certs.sh DIR}
@@ -14,7 +19,7 @@ mkdir -p "$dir"
 cd "$dir"
 exec 9>.lock
 flock 9  # test programs running side by side make the set once
-[ -s self.pem ] && exit 0
+[ -s markup.pem ] && exit 0  # the last one made
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
@@ -39,6 +44,7 @@ unique_subject = no
 [any]
 commonName = supplied
 organizationName = optional
+organizationalUnitName = optional
 [leaf]
 basicConstraints = CA:FALSE
 keyUsage = digitalSignature, keyEncipherment
@@ -64,4 +70,20 @@ leaf other "DNS:ldap.other.invalid"
 leaf expired "IP:127.0.0.1,DNS:localhost" 20200101000000Z 20210101000000Z
 run openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/O=Quorvel Test/CN=127.0.0.1" \
   -addext "subjectAltName=IP:127.0.0.1" -keyout self.key -out self.pem
+
+run openssl req -new -newkey rsa:2048 -nodes -subj "/O=Quorvel Test/CN=mixed" \
+  -addext "subjectAltName=DNS:attacker.invalid" -keyout mixed.key -out mixed.csr
+run openssl ca -batch -config ca.cnf -selfsign -keyfile mixed.key -extensions leaf \
+  -startdate 20200101000000Z -enddate 20210101000000Z -in mixed.csr -out mixed.pem -notext
+rm -f mixed.csr
+
+run openssl req -x509 -newkey rsa:2048 -nodes -days 3650 \
+  -subj "/O=Quorvel Test/OU=<br>SHA-256 fingerprint:<br>11:22:33:44<!--/CN=Markup CA" \
+  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+  -keyout markupca.key -out markupca.pem
+run openssl req -new -newkey rsa:2048 -nodes -subj "/O=Quorvel Test/CN=markup" \
+  -addext "subjectAltName=IP:127.0.0.1" -keyout markup.key -out markup.csr
+run openssl ca -batch -config ca.cnf -extensions leaf -cert markupca.pem -keyfile markupca.key \
+  -days 3650 -in markup.csr -out markup.pem -notext
+rm -f markup.csr
 chmod 600 ./*.key

@@ -150,7 +150,7 @@ std::string TlsPeer::Error() const {
   return error_;
 }
 
-bool TlsPeer::Start() {
+bool TlsPeer::Start(int port) {
   Tls& t = *tls_;
   if (!t.Load()) {
     error_ = "OpenSSL could not be loaded";
@@ -164,9 +164,12 @@ bool TlsPeer::Start() {
   }
   listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listen_ < 0) return false;
+  const int on = 1;
+  ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
   socklen_t len = sizeof a;
   if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(listen_, 4) != 0 ||
       ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0)

@@ -50,9 +50,10 @@ class TlsPeer {
   TlsPeer& SendThenHangUp(std::string plain);
   TlsPeer& Sleep(int ms);
 
-  // Binds 127.0.0.1:0 and starts the thread; false when OpenSSL or the
-  // certificate could not be loaded or the socket failed (see Error()).
-  bool Start();
+  // Binds 127.0.0.1:port (0: any free port) and starts the thread; false
+  // when OpenSSL or the certificate could not be loaded or the socket failed
+  // (see Error()). A port an earlier peer used can be taken again.
+  bool Start(int port = 0);
   int Port() const { return port_; }
   // Waits for the script to end (bounded); true when every step completed.
   bool Finish();
@@ -85,7 +86,7 @@ class TlsPeer {
 
 // The folder of the certificates made by tests/common/make-test-certs.sh for
 // this test run (made once, on first use; empty when openssl failed):
-// ca.pem, good, renewed, self, other, expired (.pem and .key each).
+// ca.pem, good, renewed, self, other, expired, mixed, markup (.pem and .key each).
 std::string TestCertificates();
 
 }  // namespace quorvel::test

@@ -174,6 +174,11 @@ TEST_F(Tls, CertificatesAreVerifiedAgainstTheTrustStoreAndTheHost) {
       {"self", "127.0.0.1", "self-signed"},
       {"other", "127.0.0.1", "issued for another host: DNS:ldap.other.invalid"},
       {"expired", "127.0.0.1", "expired on 2021-01-01 00:00:00 UTC"},
+      {"self", "localhost", "self-signed; issued for another host: IP Address:127.0.0.1"},
+      // Every failure is told, not the first one alone.
+      {"mixed", "127.0.0.1",
+       "self-signed; expired on 2021-01-01 00:00:00 UTC; issued for another host: "
+       "DNS:attacker.invalid"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.cert) + " for " + c.host);

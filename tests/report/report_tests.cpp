@@ -24,6 +24,7 @@
 
 #include "common/scripted_directory.h"
 #include "common/slapd_env.h"
+#include "common/tls_peer.h"
 #include "export/datasetsource.h"
 #include "export/kxexport.h"
 #include "store/connect.h"
@@ -812,4 +813,93 @@ TEST_F(ReportTest, UnknownCertificatesEndTheRunUntilTrusted) {
     setenv("SSL_CERT_FILE", savedValue.c_str(), 1);
   else
     unsetenv("SSL_CERT_FILE");
+}
+
+// A certificate trusted for a server and expired since ends the run (exit 2)
+// with a message that says so and gives the command that trusts it again;
+// trusted again, it holds. The scripted TLS peer serves a certificate valid
+// from 2020 to 2021, as a directory server whose certificate was never
+// renewed does.
+TEST(ReportCertificates, ATrustedCertificateThatHasExpiredSinceEndsTheRun) {
+  const std::string certs = quorvel::test::TestCertificates();
+  ASSERT_FALSE(certs.empty());
+  char tmpl[] = "/tmp/quorvel-report-expired.XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl;
+  const std::string catalogue = dir + "/catalogue.db";
+  fs::copy_file(quorvel::test::BinaryDir() + "/lib/quorvel.db", catalogue);
+  int port = 0;
+  {
+    quorvel::test::TlsPeer probe(certs + "/expired.pem", certs + "/expired.key");
+    ASSERT_TRUE(probe.Start());
+    port = probe.Port();
+  }
+  auto sqlite = [&](const std::string& statement) {
+    return std::system(("sqlite3 " + Quote(catalogue) + " " + Quote(statement)).c_str());
+  };
+  ASSERT_EQ(sqlite("INSERT INTO servers (id,name,server,port,ssl,uid,pwd,basedn) VALUES "
+                   "(60,'Old','127.0.0.1'," +
+                   std::to_string(port) +
+                   ",'Y','','','o=x');"
+                   "INSERT INTO profiles (name,serverid,basedn,scope,att,filter) VALUES "
+                   "('old',60,'o=x',2,'cn','(objectClass=*)');"),
+            0);
+  std::string fp;
+  if (FILE* p = popen(
+          ("openssl x509 -noout -fingerprint -sha256 -in " + Quote(certs + "/expired.pem")).c_str(),
+          "r")) {
+    char buf[256];
+    fp = fgets(buf, sizeof buf, p) ? std::string(buf) : std::string();
+    pclose(p);
+  }
+  fp = fp.substr(fp.find('=') + 1, 95);
+  ASSERT_EQ(fp.size(), 95u);
+
+  const char* saved = std::getenv("SSL_CERT_FILE");
+  const std::string savedValue = saved ? saved : "";
+  setenv("SSL_CERT_FILE", (certs + "/ca.pem").c_str(), 1);
+  const std::string args = " --catalogue " + Quote(catalogue);
+  const std::string run = "--profile old --format csv --output " + Quote(dir + "/old.csv");
+  const struct {
+    const char* what;
+    std::string args;
+    std::string backdate;  // when the trusted row says it was trusted, set before the step
+    int status;
+    std::string out, err;  // pieces of what stdout and stderr say
+  } steps[] = {
+      {"trusted while expired", "--trust-certificate " + fp + " --server Old", "", 0, "",
+       "is now trusted"},
+      {"shown as trusted", "--show-certificate --server Old", "", 0, "Trusted:       yes, since ",
+       ""},
+      {"trusted before it expired", "--show-certificate --server Old", "2020-06-01 00:00:00 UTC", 0,
+       "Trusted:       no longer: trusted on 2020-06-01 00:00:00 UTC, it has expired since", ""},
+      {"the run ends", run, "", 2, "",
+       "The trusted certificate of server \"Old\" (127.0.0.1:" + std::to_string(port) +
+           ") has expired since it was trusted: it was valid until 2021-01-01 00:00:00 UTC "
+           "(expired on 2021-01-01 00:00:00 UTC). Ask the directory's administrator for the "
+           "server's new certificate; if this one is still the server's own, trust it again "
+           "with: quorvel-report --trust-certificate " +
+           fp + " --server 'Old' --catalogue " + Quote(catalogue)},
+      {"trusted again", "--trust-certificate " + fp + " --server Old", "", 0, "", "is now trusted"},
+      {"trusted", "--show-certificate --server Old", "", 0, "Trusted:       yes, since ", ""},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.what);
+    if (!s.backdate.empty()) {
+      ASSERT_EQ(sqlite("UPDATE trusted_certificates SET trusted = '" + s.backdate + "'"), 0);
+    }
+    quorvel::test::TlsPeer peer(certs + "/expired.pem", certs + "/expired.key");
+    ASSERT_TRUE(peer.Start(port)) << peer.Error();
+    RunOutput r = RunReport(s.args + args, dir);
+    EXPECT_EQ(r.status, s.status) << r.err;
+    EXPECT_NE(r.out.find(s.out), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(s.err), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(dir + "/old.csv"));
+  if (saved)
+    setenv("SSL_CERT_FILE", savedValue.c_str(), 1);
+  else
+    unsetenv("SSL_CERT_FILE");
+  std::error_code ec;
+  fs::remove_all(dir, ec);
 }

@@ -11,6 +11,7 @@ Tfrm_ProgressForm::Tfrm_ProgressForm(QWidget* parent)
   setObjectName("frm_ProgressForm");
   ProgressLabel = new QLabel(this);
   ProgressLabel->setObjectName("ProgressLabel");
+  ProgressLabel->setTextFormat(Qt::PlainText);
   ProgressBar = new QProgressBar(this);
   ProgressBar->setObjectName("ProgressBar");
   ProgressBar->setTextVisible(false);
