@@ -34,9 +34,13 @@ std::optional<TServerNodeData> ReadServerDialog(const TServerForm& f) {
   TServerNodeData s;
   s.server = Trim32(Text(f.ed_server));
   s.port = *port;
-  s.ssl = BoolToYN(f.ed_ssl->isChecked());
-  s.uid = Trim32(Text(f.ed_uid));
-  s.pwd = Trim32(Text(f.ed_pwd));
+  s.ssl = f.Security();
+  s.auth = f.Auth();
+  // A Kerberos server keeps no DN and no password.
+  if (s.auth != "kerberos") {
+    s.uid = Trim32(Text(f.ed_uid));
+    s.pwd = Trim32(Text(f.ed_pwd));
+  }
   s.basedn = Trim32(Text(f.ed_basedn));
   return s;
 }
@@ -84,7 +88,7 @@ void TMainForm::a_serverClick() {
   dlg.ed_server->setText("127.0.0.1");
   dlg.ed_port->setText("389");
   dlg.ed_basedn->setText("O=Organization");
-  dlg.ed_ssl->setChecked(false);
+  dlg.SetSecurity("N");
   UiSeam().ExecDialog(dlg);
   if (dlg.Cancelled) return;
 
@@ -96,7 +100,7 @@ void TMainForm::a_serverClick() {
   node->server = std::make_unique<TServerNodeData>(*record);
   const TServerNodeData& s = *record;
   node->id = ::data ? ::data->AddServer(node->name, s.server, std::to_string(s.port), s.ssl, s.uid,
-                                        s.pwd, s.basedn)
+                                        s.pwd, s.basedn, s.auth)
                     : 0;
   record->id = node->server->id = node->id;
   const QString caption = Q(node->name);
@@ -125,8 +129,9 @@ void TMainForm::e_serverClick() {
   if (!sel || !d || !d->server) return;
   TServerForm dlg(this);
   dlg.setWindowTitle(Q("Server Properties: " + d->name));
-  // The tick box first: it rewrites the port, which is set after it.
-  dlg.ed_ssl->setChecked(YNToBool(d->server->ssl));
+  // The security choice first: it rewrites the port, which is set after it.
+  dlg.SetSecurity(d->server->ssl);
+  dlg.SetAuth(d->server->auth);
   dlg.ed_name->setText(Q(d->name));
   dlg.Tag = d->id;
   dlg.ed_server->setText(Q(d->server->server));
@@ -146,7 +151,7 @@ void TMainForm::e_serverClick() {
   const TServerNodeData& s = *d->server;
   const bool ok =
       ::data && ::data->UpdateServer(std::to_string(d->id), d->name, s.server,
-                                     std::to_string(s.port), s.ssl, s.uid, s.pwd, s.basedn);
+                                     std::to_string(s.port), s.ssl, s.uid, s.pwd, s.basedn, s.auth);
   if (ok) {
     LogInfo("Server Properties: " + d->name + " updated sucessfully...");
     sel->setText(0, Q(d->name));

@@ -12,9 +12,10 @@
 #include "store/nodedata.h"
 
 // A connected and bound session owned by the caller, or nullptr after the
-// failure has been reported. Never unbinds. ssl "Y" (exactly) asks for SSL from
-// the first byte; a certificate that fails verification is decided about by
-// the trust store for server.id (store/trust.h).
+// failure has been reported. Never unbinds. Security and sign-in as
+// quorvel::ApplyConnectionSettings says; a certificate that fails
+// verification (SSL/TLS or StartTLS) is decided about by the trust store for
+// server.id (store/trust.h).
 std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server);
 
 // Runs the profile's search on session: the session's SearchResult() (owned by
@@ -33,10 +34,22 @@ TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile);
 // about a connection, a bind or a search uses it.
 std::string ErrorLines(const TLDAPSend& session);
 // "Error connecting to \"host\" " + ErrorLines(session): the report of a failed
-// connect or bind, the same for a run, a browse and the server dialog's Test.
+// connect or bind, the same for a run, a browse, the server dialog's Test and
+// quorvel-report. When the failure tells what to do, a line of advice
+// follows: a simple bind refused with 8 or 13 (set Security to StartTLS or
+// SSL/TLS, or sign in with Kerberos), a refused StartTLS, a Kerberos sign-in
+// without a ticket or with an expired one (kinit), an unknown principal, and
+// Kerberos refused with 8 inside TLS (set Security to None).
 std::string ConnectErrorText(const TLDAPSend& session);
 
 namespace quorvel {
+// A server's security and sign-in on a session: ssl "Y" (exactly) SSL/TLS from
+// the first byte, "T" StartTLS on the plain port (refused: a connection
+// error, never clear text), anything else none; auth "kerberos" signs in with
+// the user's Kerberos ticket and clears UserName and Password, anything else
+// binds with them.
+void ApplyConnectionSettings(TLDAPSend& session, const std::string& ssl, const std::string& auth);
+
 // The names sent for a profile's att text: the pieces between ";" with their
 // surrounding blanks removed. Empty pieces stay: an empty att sends one empty
 // name, which asks for no attributes at all (the directory browser needs only
