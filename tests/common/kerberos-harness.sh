@@ -97,9 +97,9 @@ export KRB5CCNAME="FILE:$dir/ccache"
 # slapd and the tests check no replays against a cache outside DIR.
 export KRB5RCACHETYPE=none
 
-kdc_port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-
-cat >"$dir/krb5.conf" <<EOF
+# The two configurations for a KDC on port $1.
+write_config() {
+  cat >"$dir/krb5.conf" <<EOF
 [libdefaults]
   default_realm = $REALM
   dns_lookup_kdc = false
@@ -110,15 +110,15 @@ cat >"$dir/krb5.conf" <<EOF
   udp_preference_limit = 1
 [realms]
   $REALM = {
-    kdc = 127.0.0.1:$kdc_port
+    kdc = 127.0.0.1:$1
   }
 [domain_realm]
   localhost = $REALM
 EOF
-cat >"$dir/kdc.conf" <<EOF
+  cat >"$dir/kdc.conf" <<EOF
 [kdcdefaults]
-  kdc_listen = 127.0.0.1:$kdc_port
-  kdc_tcp_listen = 127.0.0.1:$kdc_port
+  kdc_listen = 127.0.0.1:$1
+  kdc_tcp_listen = 127.0.0.1:$1
 [realms]
   $REALM = {
     database_name = $dir/db/principal
@@ -129,6 +129,12 @@ cat >"$dir/kdc.conf" <<EOF
 [logging]
   kdc = FILE:$dir/kdc.log
 EOF
+}
+free_port() {
+  /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+write_config "$(free_port)"
 : >"$dir/kadm5.acl"
 
 kdb5_util create -s -r "$REALM" -P "quorvel-master-$$" >"$dir/kdb5.log" 2>&1 ||
@@ -139,21 +145,30 @@ kadmin "ktadd -k $dir/ldap.keytab ldap/localhost@$REALM"
 kadmin "addprinc -randkey $USER@$REALM"
 kadmin "ktadd -k $dir/tuser.keytab $USER@$REALM"
 
-setsid /usr/sbin/krb5kdc -n -r "$REALM" >"$dir/krb5kdc.out" 2>&1 </dev/null &
-echo $! >"$dir/krb5kdc.pid"
+# The KDC, on another free port should the first be taken meanwhile (it
+# listens on UDP too); it answers once kinit gets a ticket from it.
 got=0
-for _ in $(seq 1 100); do
-  if timeout 5 kinit -k -t "$dir/tuser.keytab" "$USER@$REALM" >/dev/null 2>&1; then
-    got=1
-    break
-  fi
-  sleep 0.1
+for attempt in 1 2 3; do
+  [ "$attempt" = 1 ] || write_config "$(free_port)"
+  setsid /usr/sbin/krb5kdc -n -r "$REALM" >"$dir/krb5kdc.out" 2>&1 </dev/null &
+  echo $! >"$dir/krb5kdc.pid"
+  for _ in $(seq 1 100); do
+    if timeout 5 kinit -k -t "$dir/tuser.keytab" "$USER@$REALM" >/dev/null 2>&1; then
+      got=1
+      break
+    fi
+    kill -0 "$(cat "$dir/krb5kdc.pid")" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ $got = 1 ] && break
+  stop_kdc "$dir"
+  echo "kerberos-harness: KDC attempt $attempt failed, retrying" >&2
 done
 if [ $got != 1 ]; then
   cat "$dir/krb5kdc.out" "$dir/kdc.log" >&2 2>/dev/null || true
-  stop_kdc "$dir"
   die "the KDC gave no ticket"
 fi
+kdc_port=$(sed -n 's/^ *kdc = 127.0.0.1:\([0-9]*\)$/\1/p' "$dir/krb5.conf")
 
 # A small directory: the user who signs in and a few people to find.
 {
