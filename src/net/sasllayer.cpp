@@ -149,9 +149,14 @@ std::string KerberosText(const std::string& detail) {
   const std::string general = detail.substr(g + sizeof kGss - 1);
   const size_t open = general.find('(');
   const size_t close = general.rfind(')');
-  if (open != std::string::npos && close != std::string::npos && close > open + 1)
-    return general.substr(open + 1, close - open - 1);
-  return general;
+  if (open == std::string::npos || close == std::string::npos || close <= open) return general;
+  const std::string minor = general.substr(open + 1, close - open - 1);
+  // A minor text of "Success" (no Kerberos code) says nothing: the general
+  // text does ("The referenced credential has expired", ...).
+  if (!minor.empty() && minor != "Success") return minor;
+  std::string major = general.substr(0, open);
+  while (!major.empty() && major.back() == ' ') major.pop_back();
+  return major;
 }
 
 TFailure Classify(const std::string& kerberosText) {
