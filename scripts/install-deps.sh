@@ -11,6 +11,7 @@ PKGS=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   slapd ldap-utils
+  libsasl2-2 libsasl2-modules-gssapi-mit krb5-kdc krb5-admin-server krb5-user
   python3 python3-xlrd python3-openpyxl unrtf gnumeric
   libxlsxwriter-dev
   libreoffice-calc-nogui libreoffice-writer-nogui

@@ -3,6 +3,7 @@
 #
 #   scripts/slapd-harness.sh start DIR [--ldif FILE] [--sizelimit N]
 #                                      [--user-dn DN --user-pw PW]
+#                                      [--global-config FILE]
 #   scripts/slapd-harness.sh stop DIR
 #
 # start: builds a private configuration in DIR (mdb database, suffix
@@ -16,8 +17,9 @@
 # (o=identities, so the test directory's entries stay as they are): one capped
 # like directories that give plain searches at most 1000 entries yet a paged
 # search everything (size.soft/hard 1000, size.prtotal unlimited), and one whose
-# paged searches are capped too (size.prtotal 1000). A server already running
-# for DIR is stopped first.
+# paged searches are capped too (size.prtotal 1000). --global-config adds the
+# lines of FILE to the configuration's global section (security rules, SASL
+# settings). A server already running for DIR is stopped first.
 # It writes DIR/env (shell syntax; also read by tests/common/slapd_env.h):
 #   QUORVEL_LDAP_HOST=127.0.0.1  QUORVEL_LDAP_PORT=...  QUORVEL_LDAPS_PORT=...
 #   QUORVEL_LDAP_BASE=dc=quorvel,dc=test
@@ -109,6 +111,7 @@ case "$cmd" in
 esac
 
 ldif=""
+global_config=""
 sizelimit=1000
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -116,6 +119,7 @@ while [ $# -gt 0 ]; do
     --sizelimit) sizelimit=$2; shift 2 ;;
     --user-dn) USER_DN=$2; shift 2 ;;
     --user-pw) USER_PW=$2; shift 2 ;;
+    --global-config) global_config=$(realpath "$2"); shift 2 ;;
     *) die "unknown option $1" ;;
   esac
 done
@@ -157,6 +161,7 @@ TLSCertificateKeyFile $dir/key.pem
 sizelimit $sizelimit
 timelimit 3600
 loglevel none
+$( [ -z "$global_config" ] || cat "$global_config" )
 
 database mdb
 suffix "$SUFFIX"

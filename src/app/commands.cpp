@@ -35,9 +35,13 @@ std::optional<TServerNodeData> ReadServerDialog(const TServerForm& f) {
   TServerNodeData s;
   s.server = Trim32(Text(f.ed_server));
   s.port = *port;
-  s.ssl = BoolToYN(f.ed_ssl->isChecked());
-  s.uid = Trim32(Text(f.ed_uid));
-  s.pwd = Trim32(Text(f.ed_pwd));
+  s.ssl = f.Security();
+  s.auth = f.Auth();
+  // A Kerberos server keeps no DN and no password.
+  if (s.auth != "kerberos") {
+    s.uid = Trim32(Text(f.ed_uid));
+    s.pwd = Trim32(Text(f.ed_pwd));
+  }
   s.basedn = Trim32(Text(f.ed_basedn));
   return s;
 }
@@ -97,7 +101,7 @@ void TMainForm::a_serverClick() {
   dlg.ed_server->setText("127.0.0.1");
   dlg.ed_port->setText("389");
   dlg.ed_basedn->setText("O=Organization");
-  dlg.ed_ssl->setChecked(false);
+  dlg.SetSecurity("N");
   dlg.TrustCatalogue = ::data;
   UiSeam().ExecDialog(dlg);
   if (dlg.Cancelled) return;
@@ -110,7 +114,7 @@ void TMainForm::a_serverClick() {
   node->server = std::make_unique<TServerNodeData>(*record);
   const TServerNodeData& s = *record;
   node->id = ::data ? ::data->AddServer(node->name, s.server, std::to_string(s.port), s.ssl, s.uid,
-                                        s.pwd, s.basedn)
+                                        s.pwd, s.basedn, s.auth)
                     : 0;
   record->id = node->server->id = node->id;
   const QString caption = Q(node->name);
@@ -140,8 +144,9 @@ void TMainForm::e_serverClick() {
   if (!sel || !d || !d->server) return;
   TServerForm dlg(this);
   dlg.setWindowTitle(Q("Server Properties: " + d->name));
-  // The tick box first: it rewrites the port, which is set after it.
-  dlg.ed_ssl->setChecked(YNToBool(d->server->ssl));
+  // The security choice first: it rewrites the port, which is set after it.
+  dlg.SetSecurity(d->server->ssl);
+  dlg.SetAuth(d->server->auth);
   dlg.ed_name->setText(Q(d->name));
   dlg.Tag = d->id;
   dlg.ed_server->setText(Q(d->server->server));
@@ -162,7 +167,7 @@ void TMainForm::e_serverClick() {
   const TServerNodeData& s = *d->server;
   const bool ok =
       ::data && ::data->UpdateServer(std::to_string(d->id), d->name, s.server,
-                                     std::to_string(s.port), s.ssl, s.uid, s.pwd, s.basedn);
+                                     std::to_string(s.port), s.ssl, s.uid, s.pwd, s.basedn, s.auth);
   if (ok) {
     KeepTestedTrust(dlg, d->id, s);
     LogInfo("Server Properties: " + d->name + " updated sucessfully...");

@@ -456,7 +456,9 @@ void TMainForm::AddMessage(int kind, const std::string& text) {
 }
 
 void TMainForm::ShowConnectionStatus(const TServerNodeData& server) {
-  StatusUser = server.uid.empty() ? "Anonymous" : server.uid;
+  StatusUser = server.auth == "kerberos" ? "Kerberos"
+               : server.uid.empty()      ? "Anonymous"
+                                         : server.uid;
   StatusHost = server.server;
   RefreshStatus(true);
 }

@@ -11,14 +11,15 @@
 namespace quorvel {
 
 bool TestConnection(const std::string& host, const std::string& port, const std::string& uid,
-                    const std::string& pwd, bool ssl, const std::function<void()>& beforeReport,
+                    const std::string& pwd, const std::string& ssl, const std::string& auth,
+                    const std::function<void()>& beforeReport,
                     std::shared_ptr<TCertificateCheck> trust) {
   TLDAPSend ldap;
   ldap.TargetHost = host;
   ldap.TargetPort = port;
   ldap.UserName = uid;
   ldap.Password = pwd;
-  if (ssl) ldap.FullSSL = true;
+  ApplyConnectionSettings(ldap, ssl, auth);
   ldap.CertificateCheck = std::move(trust);
   bool connected = false;
   try {

@@ -1,7 +1,7 @@
 #include "dialogs/serverform.h"
 
 #include <QApplication>
-#include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QHBoxLayout>
@@ -22,20 +22,24 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
   ed_name = new QLineEdit(this);
   ed_server = new QLineEdit(this);
   ed_port = new QLineEdit(this);
-  ed_ssl = new QCheckBox(this);
+  cb_security = new QComboBox(this);
+  cb_security->addItems({"None", "SSL/TLS", "StartTLS"});
   ed_basedn = new QLineEdit("O=Organization", this);
   ed_uid = new QLineEdit(this);
   ed_pwd = new QLineEdit(this);
   ed_pwd->setEchoMode(QLineEdit::Password);
   // One "*" per character, whatever the platform style's own mask is.
   ed_pwd->setStyleSheet("QLineEdit { lineedit-password-character: 42; }");
+  cb_auth = new QComboBox(this);
+  cb_auth->addItems({"Bind DN and password", "Kerberos (the current ticket)"});
   btnsave = new QPushButton("&Save", this);
   btncancel = new QPushButton("&Cancel", this);
   btntest = new QPushButton("&Test", this);
   ed_name->setObjectName("ed_name");
   ed_server->setObjectName("ed_server");
   ed_port->setObjectName("ed_port");
-  ed_ssl->setObjectName("ed_ssl");
+  cb_security->setObjectName("cb_security");
+  cb_auth->setObjectName("cb_auth");
   ed_basedn->setObjectName("ed_basedn");
   ed_uid->setObjectName("ed_uid");
   ed_pwd->setObjectName("ed_pwd");
@@ -50,8 +54,9 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
   form->addRow(quorvel::BoldLabel("&Name: ", this, ed_name), ed_name);
   form->addRow(quorvel::BoldLabel("&Host IP: ", this, ed_server), ed_server);
   form->addRow(quorvel::BoldLabel("&Port: ", this, ed_port), ed_port);
-  form->addRow(quorvel::BoldLabel("SS&L: ", this, ed_ssl), ed_ssl);
+  form->addRow(quorvel::BoldLabel("Secur&ity: ", this, cb_security), cb_security);
   form->addRow(quorvel::BoldLabel("&Base DN: ", this, ed_basedn), ed_basedn);
+  form->addRow(quorvel::BoldLabel("Si&gn in with: ", this, cb_auth), cb_auth);
   form->addRow(quorvel::BoldLabel("&User DN: ", this, ed_uid), ed_uid);
   form->addRow(quorvel::BoldLabel("Pass&word: ", this, ed_pwd), ed_pwd);
   auto* buttons = new QHBoxLayout;
@@ -71,12 +76,13 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
   connect(btnsave, &QPushButton::clicked, this, &TServerForm::btnsaveClick);
   connect(btncancel, &QPushButton::clicked, this, &TServerForm::btncancelClick);
   connect(btntest, &QPushButton::clicked, this, &TServerForm::btntestClick);
-  connect(ed_ssl, &QCheckBox::toggled, this, &TServerForm::ed_sslClick);
+  connect(cb_security, &QComboBox::currentIndexChanged, this, &TServerForm::cb_securityChange);
+  connect(cb_auth, &QComboBox::currentIndexChanged, this, &TServerForm::cb_authChange);
 }
 
 void TServerForm::TabOrder() {
-  quorvel::ChainTabOrder({ed_name, ed_server, ed_port, ed_ssl, ed_basedn, ed_uid, ed_pwd, btnsave,
-                          btncancel, btntest});
+  quorvel::ChainTabOrder({ed_name, ed_server, ed_port, cb_security, ed_basedn, cb_auth, ed_uid,
+                          ed_pwd, btnsave, btncancel, btntest});
 }
 
 void TServerForm::btnsaveClick() {
@@ -109,8 +115,34 @@ void TServerForm::reject() {
   btncancelClick();
 }
 
-void TServerForm::ed_sslClick() {
-  ed_port->setText(ed_ssl->isChecked() ? "636" : "389");
+void TServerForm::cb_securityChange() {
+  ed_port->setText(cb_security->currentIndex() == 1 ? "636" : "389");
+}
+
+void TServerForm::cb_authChange() {
+  // With Kerberos the ticket signs in: the DN and password are neither used
+  // nor stored.
+  const bool simple = cb_auth->currentIndex() != 1;
+  ed_uid->setEnabled(simple);
+  ed_pwd->setEnabled(simple);
+}
+
+std::string TServerForm::Security() const {
+  static const char* const kStored[] = {"N", "Y", "T"};
+  const int i = cb_security->currentIndex();
+  return i >= 0 && i < 3 ? kStored[i] : "N";
+}
+
+void TServerForm::SetSecurity(const std::string& ssl) {
+  cb_security->setCurrentIndex(ssl == "Y" ? 1 : ssl == "T" ? 2 : 0);
+}
+
+std::string TServerForm::Auth() const {
+  return cb_auth->currentIndex() == 1 ? "kerberos" : "simple";
+}
+
+void TServerForm::SetAuth(const std::string& auth) {
+  cb_auth->setCurrentIndex(auth == "kerberos" ? 1 : 0);
 }
 
 void TServerForm::btntestClick() {
@@ -118,7 +150,8 @@ void TServerForm::btntestClick() {
   const std::string port = ed_port->text().toStdString();
   const std::string uid = ed_uid->text().toStdString();
   const std::string pwd = ed_pwd->text().toStdString();
-  const bool ssl = ed_ssl->isChecked();
+  const std::string ssl = Security();
+  const std::string auth = Auth();
   // One decision for every Test of this dialog, so that what one Test was
   // told to trust holds for the next at the same host and port.
   if (!trust_) {
@@ -141,7 +174,7 @@ void TServerForm::btntestClick() {
   };
   quorvel::RunBusy([&] {
     quorvel::TestConnection(
-        host, port, uid, pwd, ssl, [&] { quorvel::RunOnGuiThread(done); }, trust_);
+        host, port, uid, pwd, ssl, auth, [&] { quorvel::RunOnGuiThread(done); }, trust_);
   });
   done();
 }

@@ -16,7 +16,9 @@
 
 #include "dialogs/trustform.h"
 
-class QCheckBox;
+#include <string>
+
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 
@@ -28,10 +30,15 @@ class TServerForm : public QDialog {
   QLineEdit* ed_name = nullptr;
   QLineEdit* ed_server = nullptr;
   QLineEdit* ed_port = nullptr;
-  QCheckBox* ed_ssl = nullptr;
+  // "None", "SSL/TLS", "StartTLS" (catalogue "N", "Y", "T"); choosing one
+  // proposes its port: 389, 636, 389.
+  QComboBox* cb_security = nullptr;
   QLineEdit* ed_basedn = nullptr;
   QLineEdit* ed_uid = nullptr;
   QLineEdit* ed_pwd = nullptr;
+  // "Bind DN and password" or "Kerberos (the current ticket)"; Kerberos
+  // disables User DN and Password.
+  QComboBox* cb_auth = nullptr;
   QPushButton* btnsave = nullptr;
   QPushButton* btncancel = nullptr;
   QPushButton* btntest = nullptr;
@@ -49,7 +56,15 @@ class TServerForm : public QDialog {
   void btnsaveClick();
   void btncancelClick();
   void btntestClick();
-  void ed_sslClick();
+  void cb_securityChange();
+  void cb_authChange();
+
+  // The choices as the catalogue keeps them, and back (an unknown stored
+  // value shows as None, or as the bind DN and password).
+  std::string Security() const;
+  void SetSecurity(const std::string& ssl);
+  std::string Auth() const;
+  void SetAuth(const std::string& auth);
 
  protected:
   // Escape and the window manager's close request act as Cancel.

@@ -176,11 +176,76 @@ bool TLDAPSend::SendAndDecode(std::string_view operation, std::string_view& rest
 }
 
 bool TLDAPSend::Bind() {
+  FKerberosFailure = quorvel::sasl::TFailure::None;
+  if (BindMethod == BM_Kerberos) return KerberosBind();
   std::string content = EncodeObject(EncodeInteger(Version), ASN1_INT);
   content += EncodeObject(UserName, ASN1_OCTSTR);
   content += EncodeObject(Password, 0x80);
   std::string_view rest;
   return SendAndDecode(EncodeObject(content, 0x60), rest);
+}
+
+namespace {
+// The serverSaslCreds ([7]) of a BindResponse remainder; empty when absent.
+std::string ServerSaslCredentials(std::string_view rest) {
+  std::size_t cursor = 0;
+  while (cursor < rest.size()) {
+    int tag = 0;
+    bool complete = false;
+    const std::size_t before = cursor;
+    const std::string_view value = quorvel::ReadItemView(rest, cursor, tag, &complete);
+    if (!complete || cursor <= before) break;
+    if (tag == 0x87) return std::string(value);
+  }
+  return std::string();
+}
+}  // namespace
+
+bool TLDAPSend::KerberosBind() {
+  // Inside TLS the connection is already protected: no layer is asked for.
+  const bool clear = !FSock->SSL()->SSLEnabled();
+  auto sasl = std::make_unique<quorvel::sasl::TSaslClient>();
+  auto failedHere = [&] {
+    FResultCode = -1;
+    FResultString = sasl->ErrorText();
+    FResponseTag = -1;
+    FKerberosFailure = sasl->Failure();
+    return false;
+  };
+  std::string token;
+  if (!sasl->Start("ldap", TargetHost, clear, token)) return failedHere();
+  // A GSSAPI exchange takes three rounds; more means the server is lost.
+  for (int round = 0;; ++round) {
+    std::string credentials = EncodeObject("GSSAPI", ASN1_OCTSTR);
+    credentials += EncodeObject(token, ASN1_OCTSTR);
+    std::string content = EncodeObject(EncodeInteger(Version), ASN1_INT);
+    content += EncodeObject("", ASN1_OCTSTR);
+    content += EncodeObject(credentials, 0xA3);
+    std::string_view rest;
+    SendAndDecode(EncodeObject(content, 0x60), rest);
+    if (FResultCode != 0 && FResultCode != 14) return false;  // the server's refusal
+    const std::string challenge = ServerSaslCredentials(rest);
+    if (FResultCode == 0) {
+      // The server is satisfied; the library checks the server's last word.
+      if (!sasl->Done() && !sasl->Step(challenge, token)) return failedHere();
+      if (!sasl->Done()) {
+        FResultCode = -1;
+        FResultString = "The server ended the Kerberos sign-in before it was complete";
+        return false;
+      }
+      break;
+    }
+    if (sasl->Done() || round >= 8) {
+      FResultCode = -1;
+      FResultString = "The server did not finish the Kerberos sign-in";
+      return false;
+    }
+    if (!sasl->Step(challenge, token)) return failedHere();
+  }
+  FResultCode = 0;
+  if (sasl->Strength() > 0)
+    FSock->SetSecurityLayer(std::make_unique<quorvel::sasl::TSaslLayer>(std::move(sasl)));
+  return true;
 }
 
 bool TLDAPSend::Unbind() {

@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "ldap/results.h"
+#include "net/sasllayer.h"
 
 class TTCPBlockSocket;
 class TCertificateCheck;
@@ -49,6 +50,11 @@ class TSearchSink;
 }  // namespace quorvel
 
 enum TLDAPSearchScope { SS_BaseObject = 0, SS_SingleLevel = 1, SS_WholeSubtree = 2 };
+// How Bind signs in.
+enum TLDAPBindMethod {
+  BM_Simple,    // UserName and Password (both empty: anonymous)
+  BM_Kerberos,  // the user's Kerberos ticket, SASL GSSAPI
+};
 enum TLDAPSearchAliases {
   SA_NeverDeref = 0,
   SA_InSearching = 1,
@@ -83,6 +89,14 @@ class TLDAPSend : public TNetClient {
   TLDAPSend& operator=(const TLDAPSend&) = delete;
 
   int32_t Version = 3;
+  // BM_Kerberos signs in with the Kerberos ticket for the service principal
+  // "ldap/" + TargetHost (net/sasllayer.h); UserName and Password are not
+  // used. On a clear connection it also negotiates signing and sealing, and
+  // every later message (searches, pages, follow-ups, unbind) travels sealed
+  // in the security layer; inside SSL/TLS no layer is negotiated. A failure on
+  // this side (no ticket, no library, ...) leaves ResultCode -1, the Kerberos
+  // library's text in ResultString and its kind in KerberosFailure().
+  TLDAPBindMethod BindMethod = BM_Simple;
   bool AutoTLS = false;  // run StartTLS inside Connect
   bool FullSSL = false;  // TLS handshake right after the TCP connection (as on 636)
   TLDAPSearchScope SearchScope = SS_WholeSubtree;
@@ -108,7 +122,8 @@ class TLDAPSend : public TNetClient {
 
   // Closes any earlier connection, connects (and runs the SSL/TLS step asked for).
   bool Connect();
-  // Simple bind with Version, UserName and Password; true when ResultCode is 0.
+  // Signs in as BindMethod says: a simple bind with Version, UserName and
+  // Password, or Kerberos; true when ResultCode is 0.
   bool Bind();
   // Sends the unbind request and closes the connection; always true.
   bool Unbind();
@@ -155,6 +170,9 @@ class TLDAPSend : public TNetClient {
   TTCPBlockSocket* Sock() const { return FSock.get(); }
   int ResponseTag() const { return FResponseTag; }
   const std::string& MatchedDN() const { return FMatchedDN; }
+  // Why the last Kerberos sign-in failed on this side (None when it did not,
+  // or when the server refused it: ResultCode then says why).
+  quorvel::sasl::TFailure KerberosFailure() const { return FKerberosFailure; }
 
   // The internal steps, usable on their own.
   // Envelope with the next message id.
@@ -181,6 +199,8 @@ class TLDAPSend : public TNetClient {
   bool SendAndDecode(std::string_view operation, std::string_view& rest);
   // The TLS handshake with verification, CertificateCheck and Timeout.
   void SecureConnection();
+  // Bind with SASL GSSAPI; installs the security layer when one was agreed.
+  bool KerberosBind();
 
   std::unique_ptr<TTCPBlockSocket> FSock;
   TLDAPResultList FSearchResult;
@@ -199,6 +219,7 @@ class TLDAPSend : public TNetClient {
   int32_t FSeq = 0;
   bool FInSearch = false;
   bool FTooLarge = false;
+  quorvel::sasl::TFailure FKerberosFailure = quorvel::sasl::TFailure::None;
   // Octets received but not yet taken as messages: [FRxPos, FRx.size()).
   std::string FRx;
   std::size_t FRxPos = 0;

@@ -1,5 +1,7 @@
 #include "net/blocksocket.h"
 
+#include "net/sasllayer.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -803,14 +805,18 @@ void TTCPBlockSocket::SslConnect() {
   ExceptCheck();
 }
 
-int TTCPBlockSocket::RawSend(const char* data, int length) {
+void TTCPBlockSocket::SetSecurityLayer(std::unique_ptr<quorvel::sasl::TSaslLayer> layer) {
+  FLayer = std::move(layer);
+}
+
+int TTCPBlockSocket::SendBelowLayer(const char* data, int length) {
   if (!FSSL->SSLEnabled()) return TBlockSocket::RawSend(data, length);
   int r = FSSL->WriteData(data, length);
   if (FSSL->LastError() != 0 || r <= 0) FLastError = FSSL->TimedOut() ? 10060 : 10091;
   return r;
 }
 
-int TTCPBlockSocket::RawRecv(char* data, int length) {
+int TTCPBlockSocket::RecvBelowLayer(char* data, int length) {
   if (!FSSL->SSLEnabled()) return TBlockSocket::RawRecv(data, length);
   int r = FSSL->ReadData(data, length);
   if (FSSL->LastError() != 0) {
@@ -820,10 +826,57 @@ int TTCPBlockSocket::RawRecv(char* data, int length) {
   return r;  // 0: the peer closed the TLS session cleanly
 }
 
-int TTCPBlockSocket::SslPending() {
+int TTCPBlockSocket::RawSend(const char* data, int length) {
+  if (!FLayer) return SendBelowLayer(data, length);
+  std::string frames;
+  if (!FLayer->Seal(std::string_view(data, static_cast<size_t>(length)), frames)) {
+    FLastError = 10091;
+    return -1;
+  }
+  for (size_t pos = 0; pos < frames.size();) {
+    const int r = SendBelowLayer(frames.data() + pos,
+                                 static_cast<int>(std::min<size_t>(frames.size() - pos, 1 << 20)));
+    if (r <= 0) return r;
+    pos += static_cast<size_t>(r);
+  }
+  return length;
+}
+
+int TTCPBlockSocket::RawRecv(char* data, int length) {
+  if (!FLayer) return RecvBelowLayer(data, length);
+  // Called when octets (or the end) are there; a frame not yet whole waits
+  // for its rest, bounded by the receive's time-out.
+  char chunk[64 * 1024];
+  while (FLayer->Pending() == 0) {
+    const int r = RecvBelowLayer(chunk, sizeof chunk);
+    if (r <= 0) return r;
+    if (!FLayer->Feed(std::string_view(chunk, static_cast<size_t>(r)))) {
+      FLastError = 10091;
+      return -1;
+    }
+    if (FLayer->Pending() > 0 || SslPendingBelowLayer() > 0) continue;
+    if (!WaitReadable(ReadTimeout())) {
+      if (FLastError == 0) FLastError = 10060;
+      return -1;
+    }
+  }
+  return static_cast<int>(FLayer->Take(data, static_cast<size_t>(length)));
+}
+
+int TTCPBlockSocket::SslPendingBelowLayer() {
   return FSSL->SSLEnabled() ? FSSL->PendingBytes() : 0;
 }
 
+int TTCPBlockSocket::SslPending() {
+  const int below = SslPendingBelowLayer();
+  if (!FLayer) return below;
+  const size_t plain = FLayer->Pending();
+  return plain > 0 ? static_cast<int>(std::min<size_t>(plain, 1 << 30)) : below;
+}
+
 void TTCPBlockSocket::SslShutdown() {
+  // The layer ends with the connection; what is drained after this is
+  // discarded unread.
+  FLayer.reset();
   if (FSSL && FSSL->SSLEnabled()) FSSL->CloseTls();
 }

@@ -32,6 +32,10 @@
 
 #include "net/ssllayer.h"
 
+namespace quorvel::sasl {
+class TSaslLayer;
+}  // namespace quorvel::sasl
+
 enum THookSocketReason {
   HR_ResolvingBegin,
   HR_ResolvingEnd,
@@ -210,6 +214,12 @@ class TTCPBlockSocket : public TBlockSocket {
   void SslConnect();
   // The SSL plug-in, owned by the socket (never null).
   TCustomSSL* SSL() const { return FSSL.get(); }
+  // Puts a negotiated SASL security layer (net/sasllayer.h) under every later
+  // send and receive, above SSL/TLS when that is on, until Close. A frame that
+  // fails its check, or a failed seal, is error 10091; waiting for the rest
+  // of a frame is bounded by the receive's time-out (10060).
+  void SetSecurityLayer(std::unique_ptr<quorvel::sasl::TSaslLayer> layer);
+  bool HasSecurityLayer() const { return FLayer != nullptr; }
 
   // Proxy settings: accepted, never used; every connection is direct.
   std::string SocksIP, SocksPort = "1080";
@@ -224,7 +234,12 @@ class TTCPBlockSocket : public TBlockSocket {
   void SslShutdown() override;
 
  private:
+  // Transfer beneath the security layer: through SSL/TLS when it is on.
+  int SendBelowLayer(const char* data, int length);
+  int RecvBelowLayer(char* data, int length);
+  int SslPendingBelowLayer();
   std::unique_ptr<TCustomSSL> FSSL;
+  std::unique_ptr<quorvel::sasl::TSaslLayer> FLayer;
 };
 
 namespace quorvel::net {

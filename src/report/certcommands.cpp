@@ -8,6 +8,7 @@
 #include "net/blocksocket.h"
 #include "report/reportrun.h"
 #include "store/cataloguereader.h"
+#include "store/connect.h"
 #include "store/data.h"
 #include "store/messages.h"
 
@@ -46,9 +47,10 @@ std::optional<TNodeData> FindServer(Tdata& d, const std::string& name, int& stat
     status = Usage("several servers are named '" + name + "'; rename one in the program first");
     return std::nullopt;
   }
-  if (found[0].server->ssl != "Y") {
+  if (found[0].server->ssl != "Y" && found[0].server->ssl != "T") {
     status = Usage("the server '" + name +
-                   "' does not use SSL, so it has no certificate (tick SSL in its properties)");
+                   "' does not use SSL/TLS or StartTLS, so it has no certificate (set Security to "
+                   "SSL/TLS or StartTLS in its properties)");
     return std::nullopt;
   }
   return found[0];
@@ -61,7 +63,7 @@ std::optional<TPeerCertificate> FetchCertificate(const TNodeData& server) {
   TLDAPSend ldap;
   ldap.TargetHost = s.server;
   ldap.TargetPort = std::to_string(s.port);
-  ldap.FullSSL = true;
+  ApplyConnectionSettings(ldap, s.ssl, "simple");
   ldap.CertificateCheck = std::make_shared<TAcceptAnyCertificate>();
   if (!ldap.Connect()) {
     const TTCPBlockSocket* sock = ldap.Sock();

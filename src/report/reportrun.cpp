@@ -44,7 +44,10 @@ const char* kUsage =
     "Runs a search profile stored in the Quorvel catalogue and writes its rows as a\n"
     "report, exactly as the windowed program's \"Run\" and \"Export Report\" do.\n"
     "\n"
-    "  --list            list the stored profiles: server name, TAB, profile name\n"
+    "  --list            list the stored profiles, one a line: server name, TAB,\n"
+    "                    profile name, TAB, the server's security (None, SSL/TLS or\n"
+    "                    StartTLS), TAB, its sign-in (Bind DN and password, or\n"
+    "                    Kerberos)\n"
     "  --catalogue FILE  the catalogue (default: lib/quorvel.db beside the program,\n"
     "                    or ~/.local/share/quorvel/quorvel.db when it is installed)\n"
     "  --profile NAME    the profile to run\n"
@@ -272,9 +275,13 @@ class TPrivateWorkingStore {
 };
 
 int ListProfiles(Tdata& d) {
-  for (const TCatalogueServer& s : ReadCatalogue(d))
+  for (const TCatalogueServer& s : ReadCatalogue(d)) {
+    const TServerNodeData& server = *s.server.server;
+    const char* security = server.ssl == "Y" ? "SSL/TLS" : server.ssl == "T" ? "StartTLS" : "None";
+    const char* signIn = server.auth == "kerberos" ? "Kerberos" : "Bind DN and password";
     for (const TNodeData& p : s.profiles)
-      std::printf("%s\t%s\n", s.server.name.c_str(), p.name.c_str());
+      std::printf("%s\t%s\t%s\t%s\n", s.server.name.c_str(), p.name.c_str(), security, signIn);
+  }
   return std::fflush(stdout) == 0 ? reOk : reWrite;
 }
 

@@ -12,7 +12,8 @@ CREATE TABLE servers (
   ssl VARCHAR(1),
   uid VARCHAR(1024),
   pwd VARCHAR(255),
-  basedn VARCHAR(1024)
+  basedn VARCHAR(1024),
+  auth VARCHAR(16) DEFAULT 'simple'
 );
 CREATE TABLE profiles (
   id INTEGER PRIMARY KEY AUTOINCREMENT,

@@ -22,6 +22,9 @@ std::vector<TCatalogueServer> ReadCatalogue(Tdata& d) {
     s.server->uid = d.servers.FieldByName("uid").AsString();
     s.server->pwd = d.servers.FieldByName("pwd").AsString();
     s.server->basedn = d.servers.FieldByName("basedn").AsString();
+    // A catalogue that could not take the column has only simple sign-ins.
+    if (d.servers.FieldIndex("auth") >= 0 && d.servers.FieldByName("auth").AsString() == "kerberos")
+      s.server->auth = "kerberos";
     for (d.profiles.First(); !d.profiles.Eof(); d.profiles.Next()) {
       if (d.profiles.FieldByName("serverid").AsInteger() != s.id) continue;
       TNodeData p;

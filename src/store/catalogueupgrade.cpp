@@ -19,6 +19,7 @@ constexpr TUpgradeStep kSteps[] = {
     {"profiles", "readable",
      "ALTER TABLE profiles ADD COLUMN readable INTEGER DEFAULT 1;"
      "UPDATE profiles SET readable = 0;"},
+    {"servers", "auth", "ALTER TABLE servers ADD COLUMN auth VARCHAR(16) DEFAULT 'simple';"},
 };
 
 char Lower(char c) {

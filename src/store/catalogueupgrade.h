@@ -11,6 +11,8 @@
 //   profiles.readable (INTEGER, 1 = readable directory values): added with 0
 //     for every existing profile, so reports already scheduled keep their
 //     forms; profiles stored afterwards are on unless stored otherwise.
+//   servers.auth (VARCHAR, "simple" or "kerberos"): added with "simple", so
+//     every existing server binds with its DN and password as before.
 //
 // Typical use, after connecting and before opening the tables:
 //   quorvel::UpgradeCatalogue(db);

@@ -36,9 +36,68 @@ std::string ErrorLines(const quorvel::TSearchOutcome& outcome) {
                       outcome.SslErrorText);
 }
 
-std::string ConnectErrorText(const TLDAPSend& session) {
-  return "Error connecting to \"" + session.TargetHost + "\" " + ErrorLines(session);
+namespace {
+// What the user can do about a failed connect or bind, when the failure says:
+// empty when there is nothing to add to the error lines.
+std::string ConnectAdvice(const TLDAPSend& session) {
+  using quorvel::sasl::TFailure;
+  const std::string server = "\"" + session.TargetHost + "\"";
+  const bool kerberos = session.BindMethod == BM_Kerberos;
+  const int32_t code = session.ResultCode();
+  switch (session.KerberosFailure()) {
+    case TFailure::NoTicket:
+      return "You have no Kerberos ticket: get one with kinit (or by signing in to the domain), "
+             "then try again.";
+    case TFailure::ExpiredTicket:
+      return "Your Kerberos ticket has expired: get a new one with kinit, then try again.";
+    case TFailure::UnknownPrincipal:
+      return "The Kerberos server does not know the principal: the server's is ldap/" +
+             session.TargetHost +
+             " (check that Host holds the server's name as the domain knows it), yours is the "
+             "one klist shows.";
+    case TFailure::None:
+    case TFailure::NoLibrary:  // its text already says what to install
+    case TFailure::Other:
+      break;
+  }
+  if (session.ResponseTag() == 0x78 && code > 0)
+    return server +
+           " refused StartTLS, so nothing more was sent: set Security to SSL/TLS in the server's "
+           "properties if it offers that, or ask its administrator to enable StartTLS.";
+  if (session.ResponseTag() != 0x61) return std::string();
+  if (!kerberos && (code == 8 || code == 13))
+    return server +
+           " requires a signed or encrypted connection for this sign-in: in the server's "
+           "properties, set Security to StartTLS or SSL/TLS, or sign in with Kerberos.";
+  if (kerberos && code == 8 && (session.FullSSL || session.AutoTLS))
+    return server +
+           " wants Kerberos itself to sign and seal the connection: in the server's properties, "
+           "set Security to None (Kerberos then encrypts everything after the sign-in).";
+  return std::string();
 }
+}  // namespace
+
+std::string ConnectErrorText(const TLDAPSend& session) {
+  std::string text = "Error connecting to \"" + session.TargetHost + "\" " + ErrorLines(session);
+  const std::string advice = ConnectAdvice(session);
+  if (!advice.empty()) text += "\r\n" + advice;
+  return text;
+}
+
+namespace quorvel {
+void ApplyConnectionSettings(TLDAPSend& session, const std::string& ssl, const std::string& auth) {
+  session.FullSSL = ssl == "Y";
+  session.AutoTLS = ssl == "T";
+  if (auth == "kerberos") {
+    // Nothing secret is kept for a Kerberos server, and nothing is sent.
+    session.BindMethod = BM_Kerberos;
+    session.UserName.clear();
+    session.Password.clear();
+  } else {
+    session.BindMethod = BM_Simple;
+  }
+}
+}  // namespace quorvel
 
 std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, TTrustContext trust,
                                          const std::atomic<bool>* cancel) {
@@ -48,7 +107,7 @@ std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, TTrustContext t
   session->TargetPort = std::to_string(server.port);
   session->UserName = server.uid;
   session->Password = server.pwd;
-  if (server.ssl == "Y") session->FullSSL = true;
+  quorvel::ApplyConnectionSettings(*session, server.ssl, server.auth);
   quorvel::RequireTrust(*session, trust, server.id);
   bool ok = false;
   try {

@@ -14,11 +14,12 @@
 #include "store/trust.h"
 
 // A connected and bound session owned by the caller, or nullptr after the
-// failure has been reported. Never unbinds. ssl "Y" (exactly) asks for SSL from
-// the first byte; a certificate that fails verification is decided about for
-// server.id at the host and port connected, with the trusted certificates of
-// trust.catalogue and asking trust.prompt (store/trust.h); without them every
-// such certificate is refused.
+// failure has been reported. Never unbinds. Security and sign-in as
+// quorvel::ApplyConnectionSettings says; a certificate that fails
+// verification (SSL/TLS or StartTLS) is decided about for server.id at the
+// host and port connected, with the trusted certificates of trust.catalogue
+// and asking trust.prompt (store/trust.h); without them every such
+// certificate is refused.
 // With `cancel`, the session's CancelFlag is that flag from the start: a set
 // flag ends the wait for the bind, and nothing is reported then.
 std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, TTrustContext trust = {},
@@ -52,10 +53,22 @@ std::string ErrorLines(const TLDAPSend& session);
 // The same lines for a search's outcome, from the numbers and texts it kept.
 std::string ErrorLines(const quorvel::TSearchOutcome& outcome);
 // "Error connecting to \"host\" " + ErrorLines(session): the report of a failed
-// connect or bind, the same for a run, a browse and the server dialog's Test.
+// connect or bind, the same for a run, a browse, the server dialog's Test and
+// quorvel-report. When the failure tells what to do, a line of advice
+// follows: a simple bind refused with 8 or 13 (set Security to StartTLS or
+// SSL/TLS, or sign in with Kerberos), a refused StartTLS, a Kerberos sign-in
+// without a ticket or with an expired one (kinit), an unknown principal, and
+// Kerberos refused with 8 inside TLS (set Security to None).
 std::string ConnectErrorText(const TLDAPSend& session);
 
 namespace quorvel {
+// A server's security and sign-in on a session: ssl "Y" (exactly) SSL/TLS from
+// the first byte, "T" StartTLS on the plain port (refused: a connection
+// error, never clear text), anything else none; auth "kerberos" signs in with
+// the user's Kerberos ticket and clears UserName and Password, anything else
+// binds with them.
+void ApplyConnectionSettings(TLDAPSend& session, const std::string& ssl, const std::string& auth);
+
 // The names sent for a profile's att text: the pieces between ";" with their
 // surrounding blanks removed. Empty pieces stay: an empty att sends one empty
 // name, which asks for no attributes at all (the directory browser needs only

@@ -138,6 +138,7 @@ bool Tdata::Init(const std::string& catalogue, const std::string& working,
     // cannot be written is read as it is.
     quorvel::UpgradeCatalogue(db);
     readable_column_ = quorvel::HasColumn(db, "profiles", "readable");
+    auth_column_ = quorvel::HasColumn(db, "servers", "auth");
     if (!servers.Active()) servers.Open();
     if (!profiles.Active()) profiles.Open();
     prop.TableName = "property";
@@ -149,12 +150,18 @@ bool Tdata::Init(const std::string& catalogue, const std::string& working,
 
 int Tdata::AddServer(const std::string& name, const std::string& server, const std::string& port,
                      const std::string& ssl, const std::string& uid, const std::string& pwd,
-                     const std::string& basedn) {
+                     const std::string& basedn, const std::string& auth) {
   if (!IsNumber(port)) return 0;
+  // A catalogue without the column (one that could not be upgraded) holds
+  // only servers that bind with a DN and password.
+  if (!auth_column_ && auth != "simple") return 0;
+  std::vector<std::string> values{name, server, ssl, uid, pwd, basedn};
+  if (auth_column_) values.push_back(auth);
   if (!RunSql(sql,
-              "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn) VALUES (?,?, " + port +
-                  ", ?, ?, ?, ?)",
-              {name, server, ssl, uid, pwd, basedn}))
+              std::string("INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn") +
+                  (auth_column_ ? ",auth" : "") + ") VALUES (?,?, " + port + ", ?, ?, ?, ?" +
+                  (auth_column_ ? ", ?" : "") + ")",
+              values))
     return 0;
   const int64_t id = db.LastInsertRowId();
   sql.Close();
@@ -163,12 +170,17 @@ int Tdata::AddServer(const std::string& name, const std::string& server, const s
 
 bool Tdata::UpdateServer(const std::string& id, const std::string& name, const std::string& server,
                          const std::string& port, const std::string& ssl, const std::string& uid,
-                         const std::string& pwd, const std::string& basedn) {
+                         const std::string& pwd, const std::string& basedn,
+                         const std::string& auth) {
   if (!IsNumber(id) || !IsNumber(port)) return false;
+  if (!auth_column_ && auth != "simple") return false;
+  std::vector<std::string> values{name, server, ssl, uid, pwd, basedn};
+  if (auth_column_) values.push_back(auth);
   return RunSql(sql,
                 "UPDATE servers SET name = ?, server = ?, port = " + port +
-                    ", ssl = ?, uid = ?, pwd = ?, basedn = ? WHERE id = " + id,
-                {name, server, ssl, uid, pwd, basedn});
+                    ", ssl = ?, uid = ?, pwd = ?, basedn = ?" +
+                    (auth_column_ ? ", auth = ?" : "") + " WHERE id = " + id,
+                values);
 }
 
 bool Tdata::DeleteServer(const std::string& id) {

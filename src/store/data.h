@@ -47,12 +47,16 @@ class Tdata {
   // already done stay done); the reason is in LastError().
   bool Init(const std::string& catalogue, const std::string& working, const std::string& driver);
 
+  // ssl "N", "Y" (SSL/TLS) or "T" (StartTLS); auth "simple" or "kerberos"
+  // (the column servers.auth, added to an older catalogue by Init; where it
+  // could not be added, only "simple" can be stored).
   int AddServer(const std::string& name, const std::string& server, const std::string& port,
                 const std::string& ssl, const std::string& uid, const std::string& pwd,
-                const std::string& basedn);
+                const std::string& basedn, const std::string& auth = "simple");
   bool UpdateServer(const std::string& id, const std::string& name, const std::string& server,
                     const std::string& port, const std::string& ssl, const std::string& uid,
-                    const std::string& pwd, const std::string& basedn);
+                    const std::string& pwd, const std::string& basedn,
+                    const std::string& auth = "simple");
   bool DeleteServer(const std::string& id);
   // readable: "1" shows directory values in their readable forms, "0" as
   // received (a new profile is on); UpdateProfile leaves it as stored when
@@ -108,6 +112,7 @@ class Tdata {
   std::string last_error_;
   TWorkingStoreOpen working_store_;
   bool readable_column_ = false;  // the catalogue's profiles have `readable`
+  bool auth_column_ = false;      // the catalogue's servers have `auth`
 };
 
 namespace quorvel {

@@ -9,8 +9,11 @@ struct TServerNodeData {
   int id = 0;          // the catalogue id (0: not stored yet); keys its trusted certificates
   std::string server;  // host name or address
   int port = 389;
-  std::string ssl = "N";  // "Y" for SSL from the first byte
-  std::string uid;        // bind DN, empty for anonymous
+  // Security: "Y" SSL/TLS from the first byte, "T" StartTLS on the plain
+  // port, anything else none (the catalogue keeps "N").
+  std::string ssl = "N";
+  std::string auth = "simple";  // sign-in: "kerberos", anything else bind DN and password
+  std::string uid;              // bind DN, empty for anonymous
   std::string pwd;
   std::string basedn;
 };

@@ -316,7 +316,7 @@ TEST_F(WorkspaceTest, NewServerIsStoredWithItsBaseDnAndShownInBothTrees) {
     f.btnsave->click();  // the empty name is refused first
     f.ed_name->setText(" Lab  ");
     f.ed_server->setText(" ldap.lab ");
-    f.ed_ssl->setChecked(true);
+    f.cb_security->setCurrentText("SSL/TLS");
     f.ed_uid->setText("cn=admin");
     f.ed_basedn->setText("dc=lab");
     f.btnsave->click();
@@ -403,7 +403,7 @@ TEST_F(WorkspaceTest, EditServerShowsStoredPortAndUpdatesCatalogue) {
   seam_->dialogs.push_back([&](QDialog& d) {
     auto& f = static_cast<TServerForm&>(d);
     port = f.ed_port->text();
-    ssl = f.ed_ssl->isChecked();
+    ssl = f.Security() == "Y";
     title = f.windowTitle();
     f.ed_name->setText(" gc2 ");
     f.ed_basedn->setText("dc=y");

@@ -32,6 +32,17 @@ std::string SourceDir() {
   return EnvOr("QUORVEL_SOURCE_DIR", QUORVEL_SOURCE_DIR);
 }
 
+std::map<std::string, std::string> ReadEnvFile(const std::string& path) {
+  std::map<std::string, std::string> kv;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    auto eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    kv[line.substr(0, eq)] = Unquote(line.substr(eq + 1));
+  }
+  return kv;
+}
+
 SlapdEnv ReadSlapdEnv(const std::string& dir) {
   SlapdEnv env;
   env.dir = dir;

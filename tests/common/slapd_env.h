@@ -14,6 +14,7 @@
 // (set by quorvel_test for every test) or else the compile definition.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ struct SlapdEnv {
 std::string BinaryDir();
 // The source directory (environment QUORVEL_SOURCE_DIR, else the compile-time one).
 std::string SourceDir();
+// The NAME=value lines of a harness's env file (values unquoted); empty when
+// the file cannot be read.
+std::map<std::string, std::string> ReadEnvFile(const std::string& path);
 // Reads DIR/env as written by slapd-harness.sh.
 SlapdEnv ReadSlapdEnv(const std::string& dir);
 // The environment of <build>/slapd-test, read once.

@@ -81,7 +81,7 @@ struct DialogTest : ::testing::Test {
   }
 };
 
-TEST_F(DialogTest, ServerFormDesignAndSslRewritesPort) {
+TEST_F(DialogTest, ServerFormDesignAndSecurityProposesItsPort) {
   TServerForm f;
   EXPECT_EQ(f.windowTitle(), "Server Properties: New");
   EXPECT_EQ(f.ed_basedn->text(), "O=Organization");
@@ -90,10 +90,35 @@ TEST_F(DialogTest, ServerFormDesignAndSslRewritesPort) {
   EXPECT_EQ(f.ed_pwd->displayText(), "***");
   EXPECT_TRUE(f.btnsave->isDefault());
   f.ed_port->setText("3269");
-  f.ed_ssl->setChecked(true);
-  EXPECT_EQ(f.ed_port->text(), "636");
-  f.ed_ssl->setChecked(false);
-  EXPECT_EQ(f.ed_port->text(), "389");
+  // Each security choice proposes its port and is kept as the catalogue's letter.
+  const struct {
+    const char* shown;
+    const char* port;
+    const char* stored;
+  } choices[] = {{"SSL/TLS", "636", "Y"},
+                 {"StartTLS", "389", "T"},
+                 {"SSL/TLS", "636", "Y"},
+                 {"None", "389", "N"}};
+  for (const auto& c : choices) {
+    f.cb_security->setCurrentText(c.shown);
+    EXPECT_EQ(f.ed_port->text(), c.port) << c.shown;
+    EXPECT_EQ(f.Security(), c.stored) << c.shown;
+  }
+  f.SetSecurity("T");
+  EXPECT_EQ(f.cb_security->currentText(), "StartTLS");
+  f.SetSecurity("y");  // not exactly "Y": no SSL, as a connection would treat it
+  EXPECT_EQ(f.cb_security->currentText(), "None");
+
+  // Kerberos signs in with the ticket: the DN and password are put aside.
+  EXPECT_EQ(f.Auth(), "simple");
+  f.cb_auth->setCurrentText("Kerberos (the current ticket)");
+  EXPECT_EQ(f.Auth(), "kerberos");
+  EXPECT_FALSE(f.ed_uid->isEnabled());
+  EXPECT_FALSE(f.ed_pwd->isEnabled());
+  f.SetAuth("simple");
+  EXPECT_EQ(f.cb_auth->currentText(), "Bind DN and password");
+  EXPECT_TRUE(f.ed_uid->isEnabled());
+  EXPECT_TRUE(f.ed_pwd->isEnabled());
 }
 
 TEST_F(DialogTest, NewServerChecksNameThenHostThenPort) {
@@ -233,8 +258,8 @@ TEST_F(DialogTest, FocusStartsAtTheFirstFieldAndTabFollowsTheLayout) {
   {
     TServerForm f;
     EXPECT_EQ(Names(TabRound(f)),
-              QStringList({"ed_name", "ed_server", "ed_port", "ed_ssl", "ed_basedn", "ed_uid",
-                           "ed_pwd", "btnsave", "btncancel", "btntest"}));
+              QStringList({"ed_name", "ed_server", "ed_port", "cb_security", "ed_basedn", "cb_auth",
+                           "ed_uid", "ed_pwd", "btnsave", "btncancel", "btntest"}));
     EXPECT_TRUE(f.btnsave->isDefault());
     f.ed_uid->setFocus();
     QTest::keyClick(f.ed_uid, Qt::Key_Return);

@@ -262,7 +262,7 @@ TEST(ServerFormTrust, TestAtAnUnsavedPortAsksAndStoresNothing) {
   TServerForm form;
   form.Tag = id;
   form.TrustCatalogue = &d;
-  form.ed_ssl->setChecked(true);
+  form.SetSecurity("Y");
   form.ed_server->setText("127.0.0.1");
   int port = 0;
   for (int round = 0; round < 2; ++round) {

@@ -211,6 +211,42 @@ TEST(LdapFakeServer, StartTLSRefusedAndSilentBind) {
   EXPECT_EQ(got[0], Hex("30 1D 02 01 01 77 18 80 16") + "1.3.6.1.4.1.1466.20037");
 }
 
+// A server set to StartTLS that refuses it (as a directory without a
+// certificate answers the extended request): the run stops there, sends
+// nothing more in clear, and says what to do.
+TEST(LdapFakeServer, RefusedStartTlsIsAConnectionErrorAndNothingFollowsInClear) {
+  quorvel::test::RecordingSink sink;
+  FakeServer srv;
+  srv.ReadMessage().Send(
+      EncodeObject(EncodeObject(EncodeInteger(1), 2) +
+                       EncodeObject(EncodeObject(EncodeInteger(52), 0x0A) + EncodeObject("", 4) +
+                                        EncodeObject("TLS not configured", 4),
+                                    0x78),
+                   0x30));
+  srv.Expect(1);  // anything the client might still send
+  srv.TimeLimitMs = 3000;
+  ASSERT_TRUE(srv.Start());
+  TServerNodeData server;
+  server.server = "127.0.0.1";
+  server.port = srv.Port();
+  server.ssl = "T";
+  server.uid = "cn=admin";
+  server.pwd = "secret";
+  EXPECT_EQ(ConnectServer(server), nullptr);
+  EXPECT_FALSE(srv.Finish());
+  const auto got = srv.Received();
+  // The StartTLS request alone: no bind, no password, not an octet more.
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0], Hex("30 1D 02 01 01 77 18 80 16") + "1.3.6.1.4.1.1466.20037");
+  EXPECT_EQ(got[1], "");
+  ASSERT_EQ(sink.errors.size(), 1u);
+  EXPECT_EQ(sink.errors[0],
+            "Error connecting to \"127.0.0.1\" \r\n    ErrorCode: 52\r\n    ErrorDesc: TLS not "
+            "configured\r\n\"127.0.0.1\" refused StartTLS, so nothing more was sent: set "
+            "Security to SSL/TLS in the server's properties if it offers that, or ask its "
+            "administrator to enable StartTLS.");
+}
+
 TEST(LdapFakeServer, ConnectAndSearchReportTheirFailures) {
   quorvel::test::RecordingSink sink;
   {

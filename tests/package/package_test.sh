@@ -81,7 +81,7 @@ sqlite3 "$cat" "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn) VALUES
   ('Test','$QUORVEL_LDAP_HOST',$QUORVEL_LDAP_PORT,'N','$QUORVEL_LDAP_ADMIN_DN','$QUORVEL_LDAP_ADMIN_PW','$QUORVEL_LDAP_BASE');
   INSERT INTO profiles (name,serverid,basedn,scope,att,filter) VALUES
   ('people',1,'ou=people,$QUORVEL_LDAP_BASE',2,'cn;mail','(objectClass=inetOrgPerson)');"
-[ "$("$report" --list)" = "$(printf 'Test\tpeople')" ] || fail "--list does not show the new profile"
+[ "$("$report" --list)" = "$(printf 'Test\tpeople\tNone\tBind DN and password')" ] || fail "--list does not show the new profile"
 "$report" --profile people --format csv --output "$t/people.csv" 2>"$t/err"
 rc=$?
 [ $rc -eq 0 ] || fail "report run: exit $rc: $(cat "$t/err")"

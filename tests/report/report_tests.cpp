@@ -185,8 +185,13 @@ TEST_F(ReportTest, ListsEveryProfileWithItsServer) {
   RunOutput r = Report("--list");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
-            "Admin\tpeople\nAdmin\tgroups\nAdmin\tmissing base\nUser\teverything\n"
-            "User\tpeople\nBadPassword\tdenied\nClosed\trefused\n");
+            "Admin\tpeople\tNone\tBind DN and password\n"
+            "Admin\tgroups\tNone\tBind DN and password\n"
+            "Admin\tmissing base\tNone\tBind DN and password\n"
+            "User\teverything\tNone\tBind DN and password\n"
+            "User\tpeople\tNone\tBind DN and password\n"
+            "BadPassword\tdenied\tNone\tBind DN and password\n"
+            "Closed\trefused\tNone\tBind DN and password\n");
 }
 
 TEST_F(ReportTest, EveryFormatEqualsTheEnginesOwnReport) {

@@ -53,7 +53,8 @@ TEST_F(DataTest, ServersRoundTripHardValuesAndReturnTheirOwnIds) {
   const int a = d.AddServer("twin", "ldap.example", "389", "N", kHard, "p\"w", longDn);
   EXPECT_EQ(
       d.sql.SQL(),
-      "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn) VALUES (?,?, 389, ?, ?, ?, ?)");
+      "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn,auth) VALUES (?,?, 389, ?, ?, ?, "
+      "?, ?)");
   const int b = d.AddServer("twin", "other", "636", "Y", "", "", "dc=x");
   const int c = d.AddServer("name", "n", "1", "N", "", "", "");  // a column's name as a value
   EXPECT_GT(a, 0);
@@ -66,7 +67,7 @@ TEST_F(DataTest, ServersRoundTripHardValuesAndReturnTheirOwnIds) {
   EXPECT_TRUE(d.UpdateServer(std::to_string(b), kHard, "h", "10389", "Y", "cn=a", "", "dc=y"));
   EXPECT_EQ(d.sql.SQL(),
             "UPDATE servers SET name = ?, server = ?, port = 10389, ssl = ?, uid = ?, pwd = ?, "
-            "basedn = ? WHERE id = " +
+            "basedn = ?, auth = ? WHERE id = " +
                 std::to_string(b));
   EXPECT_EQ(Rows("select name, port, basedn from servers where id = " + std::to_string(b)),
             std::vector<std::string>{kHard + "|10389|dc=y"});
@@ -80,6 +81,52 @@ TEST_F(DataTest, ServersRoundTripHardValuesAndReturnTheirOwnIds) {
   EXPECT_FALSE(d.UpdateServer("1 or 1=1", "x", "h", "389", "N", "", "", ""));
   EXPECT_FALSE(d.DeleteServer(""));
   EXPECT_EQ(Rows("select count(*) from servers"), std::vector<std::string>{"2"});
+}
+
+// Security and sign-in: "T" (StartTLS) and "kerberos" are stored and read
+// back; a catalogue made before servers had a sign-in gets the column, its
+// servers reading as simple binds.
+TEST(DataSignIn, KerberosAndStartTlsRoundTripAndOlderCataloguesOpen) {
+  TempDir dir;
+  const char* kOldServers =
+      "CREATE TABLE servers (id INTEGER PRIMARY KEY AUTOINCREMENT, name VARCHAR(255), server "
+      "VARCHAR(255), port INTEGER, ssl VARCHAR(1), uid VARCHAR(1024), pwd VARCHAR(255), basedn "
+      "VARCHAR(1024));"
+      "CREATE TABLE profiles (id INTEGER PRIMARY KEY AUTOINCREMENT, name VARCHAR(255), serverid "
+      "INTEGER, basedn VARCHAR(1024), scope INTEGER, att VARCHAR(4096), filter VARCHAR(4096));"
+      "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn) VALUES "
+      "('old','h',389,'N','cn=a','pw','dc=x');"
+      "INSERT INTO profiles (name,serverid,basedn,scope,att,filter) VALUES "
+      "('p',1,'dc=x',2,'cn','(cn=*)');";
+  {
+    const std::string catalogue = dir.Write("old.db", "");
+    {
+      TASQLite3DB db;
+      db.SetDriverDLL(kEngine);
+      db.SetDatabase(catalogue);
+      db.Open();
+      db.ExecDirect(kOldServers);
+      db.Close();
+    }
+    Tdata d;
+    ASSERT_TRUE(InitDatabases(d, catalogue, dir.Write("dump.db", ""), kEngine)) << d.LastError();
+    std::vector<quorvel::TCatalogueServer> read = quorvel::ReadCatalogue(d);
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].server.server->auth, "simple");
+    EXPECT_EQ(read[0].server.server->uid, "cn=a");
+    EXPECT_EQ(read[0].profiles.size(), 1u);
+    const int k = d.AddServer("krb", "dc1.example", "389", "T", "", "", "dc=x", "kerberos");
+    ASSERT_GT(k, 0) << d.LastError();
+    EXPECT_TRUE(d.UpdateServer("1", "old", "h", "636", "Y", "cn=a", "pw", "dc=x", "simple"));
+    Tdata again;
+    ASSERT_TRUE(InitDatabases(again, catalogue, dir.Write("dump2.db", ""), kEngine));
+    read = quorvel::ReadCatalogue(again);
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read[0].server.server->ssl, "Y");
+    EXPECT_EQ(read[0].server.server->auth, "simple");
+    EXPECT_EQ(read[1].server.server->ssl, "T");
+    EXPECT_EQ(read[1].server.server->auth, "kerberos");
+  }
 }
 
 TEST_F(DataTest, ProfilesKeepAttributeAndFilterInTheirColumns) {
