@@ -19,6 +19,15 @@
 namespace quorvel {
 namespace {
 
+// Ends a transaction that failed half way; a rollback that fails too leaves
+// nothing more to do (the engine has rolled back already).
+void RollBackQuietly(TASQLite3DB& db) {
+  try {
+    if (db.InTransaction()) db.RollBack();
+  } catch (...) {
+  }
+}
+
 constexpr const char* kPrefix = "export_staged_";
 // The one fixed name earlier versions staged under.
 constexpr const char* kOldName = "export_staged";
@@ -185,10 +194,7 @@ bool TStagedExportTable::Flush() {
     working_.Commit();
   } catch (const std::exception& e) {
     const std::string reason = e.what();
-    try {
-      if (working_.InTransaction()) working_.RollBack();
-    } catch (...) {
-    }
+    RollBackQuietly(working_);
     return Fail(reason);
   }
   written_ += static_cast<long long>(pending_.size());
@@ -236,10 +242,7 @@ bool TStagedExportTable::Publish(TPublish how) {
     working_.Commit();
   } catch (const std::exception& e) {
     const std::string reason = e.what();
-    try {
-      if (working_.InTransaction()) working_.RollBack();
-    } catch (...) {
-    }
+    RollBackQuietly(working_);
     return Fail(reason);
   }
   if (how == psMove) {
