@@ -20,17 +20,6 @@ std::string Quoted(const std::string& name) {
   return q + "\"";
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::string ColumnText(const EngineApi& api, void* stmt, int c) {
   const unsigned char* p = api.column_text(stmt, c);
   const int n = api.column_bytes(stmt, c);
@@ -90,12 +79,12 @@ bool TInPlaceRows::Prepare(const std::string& table, const std::string& key) {
   }
   if (names.size() != map_.fieldOfColumn.size()) return false;
   for (size_t c = 0; c < names.size(); ++c)
-    if (SameName(names[c], key)) keyColumn_ = static_cast<int>(c);
+    if (SameText(names[c], key)) keyColumn_ = static_cast<int>(c);
   if (keyColumn_ < 0) return false;
   // The rowid under a name no column of the table hides.
   for (const char* alias : {"rowid", "_rowid_", "oid"})
     if (std::none_of(names.begin(), names.end(),
-                     [&](const std::string& n) { return SameName(n, alias); })) {
+                     [&](const std::string& n) { return SameText(n, alias); })) {
       rowid_ = alias;
       break;
     }

@@ -15,6 +15,10 @@
 
 namespace quorvel {
 
+// Column and table names compared as the engine compares them: ASCII letters
+// in either case.
+bool SameText(std::string_view a, std::string_view b);
+
 // Where each result column goes.
 struct TColumnMap {
   std::vector<int> fieldOfColumn;  // field index of each column; -1 for the "rowid" column
