@@ -56,6 +56,16 @@ void TResultListSink::End(const TSearchOutcome& outcome) {
   slots_.clear();
 }
 
+bool TSearchCounter::Entry(std::unique_ptr<TLDAPResult>&, int) {
+  ++count_;
+  return true;
+}
+
+void TSearchCounter::End(const TSearchOutcome& outcome) {
+  ended_ = true;
+  outcome_ = outcome;
+}
+
 bool TSearchTee::Entry(std::unique_ptr<TLDAPResult>& entry, int position) {
   bool go_on = true;
   if (watcher_ && entry) go_on = watcher_->Entry(entry, position);

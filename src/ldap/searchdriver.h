@@ -67,6 +67,10 @@
 //   quorvel::TSearchDriver driver(session, list);
 //   const quorvel::TSearchOutcome& out = driver.Run({base, filter, names, SS_WholeSubtree});
 //   if (out.Code == 0 || out.Code == 4) ... list.Entries() ...
+//
+// A sink that leaves the entry in place (a row stream, TSearchCounter) gets
+// each entry released as soon as its Entry returns: a search of any size then
+// holds only the entries waiting for their ranged values.
 #pragma once
 
 #include <cstdint>
@@ -153,6 +157,26 @@ class TResultListSink : public TSearchSink {
   TLDAPResultList* list_;
   // The entries by position until End puts them into the list in that order.
   std::vector<std::unique_ptr<TLDAPResult>> slots_;
+  TSearchOutcome outcome_;
+};
+
+// Keeps no entry: counts the entries told since the last Restart (those of
+// the final attempt once the search has ended) and keeps the outcome. Beside
+// a sink that stores rows, it is what a caller needs of the whole result
+// without holding it: how many entries the search gave, and how it ended.
+class TSearchCounter : public TSearchSink {
+ public:
+  bool Entry(std::unique_ptr<TLDAPResult>& entry, int position) override;
+  void Restart() override { count_ = 0; }
+  void End(const TSearchOutcome& outcome) override;
+  int Count() const { return count_; }
+  // After End.
+  bool Ended() const { return ended_; }
+  const TSearchOutcome& Outcome() const { return outcome_; }
+
+ private:
+  int count_ = 0;
+  bool ended_ = false;
   TSearchOutcome outcome_;
 };
 
