@@ -13,7 +13,11 @@
 //   3. Otherwise Events.Started(entries of the first attempt) is told and the
 //      search is sent again with the paged-results control (kPageSize entries
 //      a page, not critical), once per page, following the cookie until the
-//      server sends an empty one (or none). The sink is told Restart before
+//      server sends an empty one (or none). The last entry of a full page
+//      (its kPageSize-th) is told only once the next page's request has gone
+//      out: the server then reads the next page while that entry is stored,
+//      instead of waiting for it (the entries keep their order, and the
+//      requests are the same). The sink is told Restart before
 //      the paged search's first entry (or at the end of its first page when it
 //      brings none): the entries so far are void.
 //   4. A page ending with a non-zero result ends the search with it (result 4
@@ -215,12 +219,25 @@ class TSearchDriver {
   void RunSteps(const TSearchRequest& request);
   // One request. Entries of the search itself (`search`) go to OnEntry,
   // others to answer_. Once interrupted nothing is sent but a `release`.
+  // page_size: the entries a page asked for (TLDAPSend::SearchRequest).
   // False when it did not end with result 0.
   bool Request(TLDAPSearchScope scope, const std::string& base, bool types_only,
                const std::string& filter, const std::vector<std::string>& attributes,
                const std::string& controls, std::string* done_controls, bool search,
-               bool release = false);
-  bool OnEntry(std::unique_ptr<TLDAPResult> entry);
+               bool release = false, int page_size = 0);
+  // Request in its two halves: Send is false when nothing was sent (an
+  // interrupted search), Read as Request.
+  bool Send(TLDAPSearchScope scope, const std::string& base, bool types_only,
+            const std::string& filter, const std::vector<std::string>& attributes,
+            const std::string& controls, bool release);
+  bool Read(std::string* done_controls, bool search, int page_size);
+  // An entry of the search arrived. The last entry of a full page is held
+  // until the next page is asked for; every other is told at once. False
+  // stops the reading.
+  bool OnEntry(std::unique_ptr<TLDAPResult> entry, bool last_of_page);
+  // Tells the sink of an entry (or keeps it for its ranged values).
+  bool Tell(TPending& p);
+  bool TellHeld();
   void Restart();
   bool Interrupted() const { return stopped_ || session_.Cancelled(); }
   // The outcome is the last request's (code, text, referrals, socket error).
@@ -249,6 +266,7 @@ class TSearchDriver {
   int request_entries_ = 0;        // entries of the last request
   uint64_t page_print_ = 0;        // the DNs of the last request's entries, hashed
   std::vector<TPending> pending_;  // entries waiting for their ranged values
+  TPending held_;                  // the last entry of a page, told once the next is asked for
   std::vector<std::unique_ptr<TLDAPResult>> answer_;  // entries of a request of the driver's own
 };
 
