@@ -44,9 +44,6 @@
 
 class TTCPBlockSocket;
 class TCertificateCheck;
-namespace quorvel {
-class TSearchSink;
-}  // namespace quorvel
 
 enum TLDAPSearchScope { SS_BaseObject = 0, SS_SingleLevel = 1, SS_WholeSubtree = 2 };
 enum TLDAPSearchAliases {
@@ -93,11 +90,6 @@ class TLDAPSend : public TNetClient {
   // progress displays; a search read in pages counts on from page to page);
   // may be left empty. SearchRequest leaves it to its caller.
   std::function<void(int)> OnSearchEntry;
-  // Searches that the search driver runs on this session for the program
-  // (SearchAllPages, SearchProfile) also tell their events here, before the
-  // session's own result list gets them (a row stream storing rows as the
-  // entries arrive). May be left empty; it must not keep the entries.
-  std::shared_ptr<quorvel::TSearchSink> SearchListener;
   // See "Cancelling" above; nullptr (the default) waits as Timeout says.
   const std::atomic<bool>* CancelFlag = nullptr;
   // Every TLS handshake (FullSSL, StartTLS) verifies the server's certificate

@@ -66,9 +66,8 @@ TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
                                quorvel::TSearchOutcome* outcome) {
   if (!session) return nullptr;
   quorvel::TResultListSink list(&session->SearchResult());
-  quorvel::TSearchTee tee(session->SearchListener.get(), &list);
-  return SearchProfileInto(session, std::move(profile), tee, outcome) ? &session->SearchResult()
-                                                                      : nullptr;
+  return SearchProfileInto(session, std::move(profile), list, outcome) ? &session->SearchResult()
+                                                                       : nullptr;
 }
 
 bool SearchProfileInto(TLDAPSend* session, TProfileNodeData profile, quorvel::TSearchSink& sink,

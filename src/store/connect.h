@@ -36,14 +36,14 @@ class TSearchSink;
 // pages (a LogNotice line says so); paging that would never end is a search
 // failure. Attributes sent in ranges are completed; a failed follow-up search
 // is a search failure naming the entry and attribute. The session's
-// SearchListener gets the events too, and its CancelFlag cancels; afterwards
+// CancelFlag cancels; afterwards
 // ResultCode(), ResultString() and Referals() tell the search's outcome,
 // which `outcome` receives in full when given.
 TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
                                quorvel::TSearchOutcome* outcome = nullptr);
 
 // The same search with nothing kept: its events go to `sink` alone (not to the
-// session's SearchResult() nor its SearchListener), so that a run of any size
+// session's SearchResult()), so that a run of any size
 // holds no entry once its sink has taken what it needs (a row stream stores
 // each entry as a row; quorvel::TSearchCounter counts them). True when the
 // search gives its entries (result 0, or 4 unreported), where SearchProfile

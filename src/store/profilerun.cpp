@@ -103,10 +103,6 @@ std::shared_ptr<TSearchSink> TExportRowStream::Sink() {
   return state_;
 }
 
-void TExportRowStream::Attach(TLDAPSend& session) {
-  session.SearchListener = state_;
-}
-
 bool TExportRowStream::Finish(const TRowProgress& progress, int* written) {
   State& s = *state_;
   TStagedExportTable& stage = *s.stage;

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "ldap/results.h"
-#include "ldap/session.h"
 #include "store/data.h"
 
 namespace quorvel {
@@ -63,13 +62,9 @@ class TExportRowStream {
   TExportRowStream(const TExportRowStream&) = delete;
   TExportRowStream& operator=(const TExportRowStream&) = delete;
 
-  // Rows are stored from the entries of the searches the driver runs on this
-  // session from now on (it becomes the session's SearchListener, told beside
-  // SearchProfile's list). The stream may end before the session: what it
-  // leaves there then does nothing.
-  void Attach(TLDAPSend& session);
-  // The same sink, for a driver run directly (SearchProfileInto); it outlives
-  // the stream safely.
+  // The sink to run the search into (SearchProfileInto, or a driver run
+  // directly). It may outlive the stream: told after the stream has gone, it
+  // does nothing.
   std::shared_ptr<TSearchSink> Sink();
   // Publishes the rows of a search that has ended and given its entries;
   // progress is then told of every row (i from 1 to the count of rows) and
