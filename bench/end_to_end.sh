@@ -4,7 +4,8 @@
 # against `ldapsearch -x -LLL` of the same search writing to /dev/null, the two
 # alternating R times. Prints the median wall times, their ratio, the median
 # peak memory figures and the LDIF size of the result. Targets: ratio at most
-# 1.5; peak memory under 3x the LDIF size.
+# 1.5 (1.1 for a million people, and with --capped); peak memory under 3x the
+# LDIF size.
 #
 # With N above 100,000 the runner also reports a subset of exactly 100,000 of
 # the same people (uid b0000001 to b0100000, same directory, same search
@@ -158,6 +159,7 @@ echo "entries in the report:      $rows"
 echo "LDIF size of the result:    $ldif_size bytes"
 printf '%-28s%s\n' "$reference_name:" "${rt} s, peak ${rm_} KiB"
 echo "quorvel-report --format csv: ${ot} s, peak ${om} KiB"
+if [ "$auth" != kerberos ] && { [ "$capped" = 1 ] || [ "$n" -ge 1000000 ]; }; then target=1.1; fi
 awk -v o="$ot" -v r="$rt" -v m="$om" -v l="$ldif_size" -v t="$target" 'BEGIN {
   ratio = (r > 0) ? o / r : 0; mem = m * 1024 / l;
   printf "wall-time ratio (median):   %.2f (target at most %s)\n", ratio, t;

@@ -7,12 +7,14 @@
 #   browse: "Browse" of a node with 10,000 children (target: under 3 s);
 #   memory: with QUORVEL_BENCH_MEMORY=N (N above 100,000, e.g. 1000000), the
 #           window's peak memory for "Run" of 100,000 of N people (uid b0000001
-#           to b0100000) and of all N, from one directory, and their ratio
-#           (target: at most 3). Each run's peak is also printed.
+#           to b0100000) and of all N, from one directory, alternating
+#           QUORVEL_BENCH_MEMORY_RUNS times, their medians and the ratio of the
+#           medians (target: at most 3). Each run's peak is also printed.
 #
 #   bench/app/bench.sh [BUILD_DIR]       (default: <repo>/build)
 #   QUORVEL_BENCH_ENTRIES (default 100000), QUORVEL_BENCH_CHILDREN (default 10000),
-#   QUORVEL_BENCH_RUNS (default 7), QUORVEL_BENCH_MEMORY (default 0: not measured)
+#   QUORVEL_BENCH_RUNS (default 7), QUORVEL_BENCH_MEMORY (default 0: not measured),
+#   QUORVEL_BENCH_MEMORY_RUNS (default 3)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
@@ -21,6 +23,7 @@ entries=${QUORVEL_BENCH_ENTRIES:-100000}
 children=${QUORVEL_BENCH_CHILDREN:-10000}
 runs=${QUORVEL_BENCH_RUNS:-7}
 memory=${QUORVEL_BENCH_MEMORY:-0}
+memory_runs=${QUORVEL_BENCH_MEMORY_RUNS:-3}
 
 cmake -S "$root" -B "$build" -G Ninja >/dev/null
 cmake --build "$build" --target bench_app -j 2 >/dev/null
@@ -86,10 +89,20 @@ if [ "$memory" -gt 100000 ]; then
       "$bench_base" "$1" "$bench_att" >"$work/line" 2>/dev/null
     echo "$(cat "$work/peak") $(tail -1 "$work/line")"
   }
-  read -r subset subset_line < <(peak "(&$bench_filter(|(uid=b00*)(uid=b0100000)))")
-  read -r full full_line < <(peak "$bench_filter")
-  echo "100,000 entries: peak $subset KiB ($subset_line)"
-  echo "$memory entries: peak $full KiB ($full_line)"
+  : >"$work/subset.peaks"
+  : >"$work/full.peaks"
+  for i in $(seq 1 "$memory_runs"); do
+    read -r subset subset_line < <(peak "(&$bench_filter(|(uid=b00*)(uid=b0100000)))")
+    read -r full full_line < <(peak "$bench_filter")
+    echo "$subset" >>"$work/subset.peaks"
+    echo "$full" >>"$work/full.peaks"
+    echo "memory $i: 100,000 entries: peak $subset KiB ($subset_line)"
+    echo "memory $i: $memory entries: peak $full KiB ($full_line)"
+  done
+  read -r _ subset < <(stats "$work/subset.peaks")
+  read -r _ full < <(stats "$work/full.peaks")
+  echo "100,000 entries: median peak $subset KiB"
+  echo "$memory entries: median peak $full KiB"
   awk -v f="$full" -v s="$subset" 'BEGIN {
     printf "peak memory ratio %.2f (target <= 3.00)\n", (s > 0) ? f / s : 0 }'
 fi

@@ -16,6 +16,7 @@
 
 #include "app/apptool.h"
 #include "app/mainform.h"
+#include "app/messagepane.h"
 #include "app/splash.h"
 #include "common/slapd_env.h"
 #include "dialogs/testseam.h"
@@ -68,9 +69,11 @@ int main(int argc, char** argv) {
       const int rows = form.grid->model()->rowCount();
       form.grid->repaint();  // the first screen of rows is painted
       const double s = t.nsecsElapsed() / 1e9;
-      std::printf("run_seconds=%.3f rows=%d pane_lines=%lld errors=%lld\n", s, rows,
-                  static_cast<long long>(form.PaneLines().size()),
-                  static_cast<long long>(seam.Errors().size()));
+      // Counted where they are kept: a copy of every line would be the
+      // benchmark's own memory, not the window's.
+      form.FlushPane();
+      std::printf("run_seconds=%.3f rows=%d pane_lines=%d errors=%lld\n", s, rows,
+                  form.rt_msg->LineCount(), static_cast<long long>(seam.Errors().size()));
       rc = rows > 0 ? 0 : 1;
     } else {
       QTreeWidgetItem* server = form.tv_browse->topLevelItem(0)->child(0);

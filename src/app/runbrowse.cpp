@@ -218,7 +218,10 @@ void TMainForm::run_profileClick() {
   // 9. A filter that cannot be translated at all would go out as an empty
   // filter and come back as "nothing found"; say what is wrong instead. No
   // filter at all is fine: the search then asks for every object.
-  TLDAPResultList* results = nullptr;
+  // The search keeps no entry: each one becomes a row as it arrives and is
+  // released; what the lines below need of the whole result is counted.
+  bool delivered = false;
+  TSearchCounter found;
   std::unique_ptr<TExportRowStream> rows;
   TSearchOutcome outcome;
   if (!profile.filter.empty() && EncodeFilter(profile.filter).empty()) {
@@ -230,11 +233,10 @@ void TMainForm::run_profileClick() {
     // for them; the window thread leaves the working store alone meanwhile.
     // The run keeps its own table while the grid reads its rows in place, so
     // another window publishing meanwhile cannot change what this one shows.
-    if (::data) {
+    if (::data)
       rows = std::make_unique<TExportRowStream>(*::data, profile.att, profile.readable, true);
-      rows->Attach(*ldap);
-    }
-    RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome); }, true);
+    TSearchTee tee(&found, rows ? rows->Sink().get() : nullptr);
+    RunBusy([&] { delivered = SearchProfileInto(ldap.get(), profile, tee, &outcome); }, true);
     stop.End();
     if (outcome.Failure == sfCancelled) {
       // The stream goes with its staged rows: `export` keeps the last run's.
@@ -243,7 +245,7 @@ void TMainForm::run_profileClick() {
       return cancelled(outcome.Received);
     }
   }
-  if (!results) {
+  if (!delivered) {
     AddMessage(1, "MSG: No objects found...");
     ldap.reset();
     SetRunCommandsEnabled(true);  // 17.
@@ -254,7 +256,7 @@ void TMainForm::run_profileClick() {
   // 10.
   AddMessage(0, "MSG: Querying " + server.server + "...");
   // 11.
-  const int n = results->Count();
+  const int n = found.Count();
   const std::string count = std::to_string(n);
   title->setText(QString::fromStdString("Results from server \"" + server.server +
                                         "\" on object \"" + profile.basedn + "\" with scope \"" +
@@ -274,10 +276,9 @@ void TMainForm::run_profileClick() {
     // 14.
     // The same path as the headless runner: values are bound, so a value
     // holding a double quote still gets its row. The rows were stored while
-    // the entries arrived; here they take the place of `export` (or are
-    // written now, on the window thread, which keeps painting).
+    // the entries arrived; here they take the place of `export`.
     TBusyPainting painting;
-    const bool stored = rows && rows->Finish(*results, [&](int i, int) {
+    const bool stored = rows && rows->Finish([&](int i, int) {
       AddMessage(0, "MSG: Processing object " + std::to_string(i) + " of " + count + "...");
       painting.Tick();
     });

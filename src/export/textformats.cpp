@@ -6,23 +6,30 @@
 
 std::string QuoteValue(const std::string& text, bool force) {
   std::string r;
-  r.reserve(text.size() + 2);
-  bool enclose = force;
-  for (char c : text) {
-    // A doubled quote means one quote only inside an enclosed value; readers
-    // take a bare one literally, so a value with a quote is enclosed too.
-    if (c == '"') {
-      r += '"';
-      enclose = true;
-    }
-    if (c == ' ' || c == ',' || c == '\r' || c == '\n') enclose = true;
-    r += c;
-  }
-  if (enclose) {
-    r.insert(r.begin(), '"');
-    r += '"';
-  }
+  AppendQuotedValue(r, text, force);
   return r;
+}
+
+void AppendQuotedValue(std::string& out, std::string_view text, bool force) {
+  // A doubled quote means one quote only inside an enclosed value; readers
+  // take a bare one literally, so a value with a quote is enclosed too.
+  if (!force && text.find_first_of(" ,\r\n\"") == std::string_view::npos) {
+    out.append(text);
+    return;
+  }
+  out.reserve(out.size() + text.size() + 2);
+  out += '"';
+  for (std::size_t from = 0;;) {
+    const std::size_t quote = text.find('"', from);
+    if (quote == std::string_view::npos) {
+      out.append(text.substr(from));
+      break;
+    }
+    out.append(text.substr(from, quote + 1 - from));
+    out += '"';
+    from = quote + 1;
+  }
+  out += '"';
 }
 
 namespace quorvel {
@@ -211,7 +218,7 @@ class TCsvWriter : public TLinesWriter {
     for (const TCell& c : row.Cells) {
       if (!first) line_ += ',';
       first = false;
-      line_ += QuoteValue(c.Text, false);
+      AppendQuotedValue(line_, c.Text, false);
     }
     // Line breaks inside a quoted cell stay part of the cell.
     out_.AddVerbatim(line_);

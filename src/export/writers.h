@@ -96,5 +96,7 @@ int ExcelDataRowCapacity(int startRow);
 }  // namespace quorvel
 
 // Doubles every double quote; encloses the result in double quotes when `force`
-// is set or the text holds a blank, a comma, a CR or a LF.
+// is set or the text holds a blank, a comma, a CR, a LF or a double quote.
 std::string QuoteValue(const std::string& text, bool force);
+// The same appended to `out`: a line of cells is built without a copy per cell.
+void AppendQuotedValue(std::string& out, std::string_view text, bool force);

@@ -8,8 +8,7 @@ bool SearchAllPages(TLDAPSend& session, const std::string& base, bool types_only
                     const std::string& filter, const std::vector<std::string>& attributes,
                     const TPagingEvents& events) {
   TResultListSink list(&session.SearchResult());
-  TSearchTee tee(session.SearchListener.get(), &list);
-  TSearchDriver driver(session, tee);
+  TSearchDriver driver(session, list);
   driver.CompleteRanges = false;
   driver.Events = events;
   const TSearchOutcome& out =

@@ -1,8 +1,13 @@
 #include "ldap/results.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace {
+// Counted relaxed: only the total matters, read once a search has ended or
+// from the thread that runs it.
+std::atomic<long> alive{0};
+
 bool NameIsBinary(std::string_view name) {
   constexpr std::string_view kOption = ";binary";
   if (name.size() < kOption.size()) return false;
@@ -32,6 +37,18 @@ bool quorvel::EqualsNoCaseAscii(std::string_view a, std::string_view b) {
 }
 
 // --- TLDAPResult ---
+
+TLDAPResult::TLDAPResult() {
+  alive.fetch_add(1, std::memory_order_relaxed);
+}
+
+TLDAPResult::~TLDAPResult() {
+  alive.fetch_sub(1, std::memory_order_relaxed);
+}
+
+long TLDAPResult::Alive() {
+  return alive.load(std::memory_order_relaxed);
+}
 
 uint32_t TLDAPResult::Index(std::size_t i) const {
   uint32_t v;

@@ -96,9 +96,15 @@ class TLDAPAttributeList {
 // One entry.
 class TLDAPResult {
  public:
-  TLDAPResult() = default;
+  TLDAPResult();
+  ~TLDAPResult();
   TLDAPResult(const TLDAPResult&) = delete;
   TLDAPResult& operator=(const TLDAPResult&) = delete;
+
+  // Entries that exist in the process right now. A search whose entries go
+  // straight to rows keeps this near 0 however many entries it reads, which
+  // is how that is checked.
+  static long Alive();
 
   // The entry's DN as received.
   std::string_view ObjectName() const;

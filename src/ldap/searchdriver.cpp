@@ -56,6 +56,16 @@ void TResultListSink::End(const TSearchOutcome& outcome) {
   slots_.clear();
 }
 
+bool TSearchCounter::Entry(std::unique_ptr<TLDAPResult>&, int) {
+  ++count_;
+  return true;
+}
+
+void TSearchCounter::End(const TSearchOutcome& outcome) {
+  ended_ = true;
+  outcome_ = outcome;
+}
+
 bool TSearchTee::Entry(std::unique_ptr<TLDAPResult>& entry, int position) {
   bool go_on = true;
   if (watcher_ && entry) go_on = watcher_->Entry(entry, position);
@@ -81,6 +91,7 @@ const TSearchOutcome& TSearchDriver::Run(const TSearchRequest& request) {
   paging_ = restarted_ = stopped_ = outstanding_ = false;
   received_ = 0;
   pending_.clear();
+  held_ = {};
   try {
     RunSteps(request);
   } catch (...) {
@@ -89,6 +100,7 @@ const TSearchOutcome& TSearchDriver::Run(const TSearchRequest& request) {
   }
   outcome_.Received = received_;
   pending_.clear();
+  held_ = {};
   answer_.clear();
   sink_.End(outcome_);
   request_ = nullptr;
@@ -112,42 +124,69 @@ void TSearchDriver::RunSteps(const TSearchRequest& r) {
 bool TSearchDriver::Request(TLDAPSearchScope scope, const std::string& base, bool types_only,
                             const std::string& filter, const std::vector<std::string>& attributes,
                             const std::string& controls, std::string* done_controls, bool search,
-                            bool release) {
+                            bool release, int page_size) {
+  if (done_controls) done_controls->clear();
+  return Send(scope, base, types_only, filter, attributes, controls, release) &&
+         Read(done_controls, search, page_size);
+}
+
+bool TSearchDriver::Send(TLDAPSearchScope scope, const std::string& base, bool types_only,
+                         const std::string& filter, const std::vector<std::string>& attributes,
+                         const std::string& controls, bool release) {
   sent_ = outstanding_ = false;
   request_entries_ = 0;
   page_print_ = 0;
   answer_.clear();
-  if (done_controls) done_controls->clear();
   // A release still goes out after a cancel; the session then reads nothing.
   if (Interrupted() && !release) return false;
   sent_ = outstanding_ = true;
-  const bool ok = session_.SearchRequest(
-      scope, base, types_only, filter, attributes, controls,
-      [this, search](std::unique_ptr<TLDAPResult> entry) {
+  session_.SendSearchRequest(scope, base, types_only, filter, attributes, controls);
+  return true;
+}
+
+bool TSearchDriver::Read(std::string* done_controls, bool search, int page_size) {
+  const bool ok = session_.ReadSearchAnswer(
+      [this, search, page_size](std::unique_ptr<TLDAPResult> entry) {
         ++request_entries_;
-        if (search) return OnEntry(std::move(entry));
+        if (search) return OnEntry(std::move(entry), request_entries_ == page_size);
         answer_.push_back(std::move(entry));
         return !Interrupted();
       },
-      done_controls);
+      done_controls, page_size);
   outstanding_ = session_.ResponseTag() != 0x65;
   return ok;
 }
 
-bool TSearchDriver::OnEntry(std::unique_ptr<TLDAPResult> entry) {
+bool TSearchDriver::OnEntry(std::unique_ptr<TLDAPResult> entry, bool last_of_page) {
   // The paged search's first entry voids the first attempt's.
   if (paging_ && !restarted_) Restart();
   page_print_ = AddToPrint(page_print_, entry->ObjectName());
-  const int position = received_++;
+  TPending arrived{std::move(entry), received_++};
+  if (last_of_page) {
+    // Told once the next page is asked for (ReadPages).
+    held_ = std::move(arrived);
+    return !session_.Cancelled();
+  }
+  return Tell(arrived);
+}
+
+bool TSearchDriver::Tell(TPending& p) {
   bool go_on = true;
-  if (CompleteRanges && HasRangedValues(*entry)) {
-    pending_.push_back({std::move(entry), position});
+  if (CompleteRanges && HasRangedValues(*p.entry)) {
+    pending_.push_back(std::move(p));
   } else {
-    go_on = sink_.Entry(entry, position);
+    go_on = sink_.Entry(p.entry, p.position);
   }
   if (session_.OnSearchEntry) session_.OnSearchEntry(received_);
   if (!go_on) stopped_ = true;
   return go_on && !session_.Cancelled();
+}
+
+bool TSearchDriver::TellHeld() {
+  if (!held_.entry) return true;
+  TPending p = std::move(held_);
+  held_ = {};
+  return Tell(p);
 }
 
 void TSearchDriver::Restart() {
@@ -199,9 +238,15 @@ void TSearchDriver::ReadPages(const TSearchRequest& r) {
   std::map<std::string, uint64_t> sent;
   int empty_pages = 0;
   std::string cookie, done;
+  // The page's request went out already, before the last entry of the page
+  // before was told: the server works on it while that entry is stored.
+  bool asked = false;
   for (int page = 0;; ++page) {
-    const bool ok = Request(r.Scope, r.Base, r.TypesOnly, r.Filter, r.Attributes,
-                            EncodePagedResultsControl(kPageSize, cookie), &done, true);
+    if (!asked)
+      Send(r.Scope, r.Base, r.TypesOnly, r.Filter, r.Attributes,
+           EncodePagedResultsControl(kPageSize, cookie), false);
+    asked = false;
+    const bool ok = sent_ && Read(&done, true, kPageSize);
     for (const auto& url : session_.Referals()) referrals.push_back(url);
     std::string next;
     const bool more = !outstanding_ && DecodePagedResultsCookie(done, next) && !next.empty();
@@ -223,12 +268,14 @@ void TSearchDriver::ReadPages(const TSearchRequest& r) {
       if (!restarted_) Restart();
       TakeRequestOutcome();
       outcome_.Referrals = std::move(referrals);
+      if (!TellHeld()) Interrupt({});
       return;
     }
     if (!restarted_) Restart();  // a first page without entries
     if (!more) {
       TakeRequestOutcome();
       outcome_.Referrals = std::move(referrals);
+      if (!TellHeld()) Interrupt({});
       return;
     }
     const char* endless = nullptr;
@@ -245,6 +292,12 @@ void TSearchDriver::ReadPages(const TSearchRequest& r) {
       return;
     }
     cookie = std::move(next);
+    if (held_.entry) {
+      Send(r.Scope, r.Base, r.TypesOnly, r.Filter, r.Attributes,
+           EncodePagedResultsControl(kPageSize, cookie), false);
+      asked = true;
+      if (!TellHeld()) return Interrupt(cookie);
+    }
   }
 }
 

@@ -13,7 +13,11 @@
 //   3. Otherwise Events.Started(entries of the first attempt) is told and the
 //      search is sent again with the paged-results control (kPageSize entries
 //      a page, not critical), once per page, following the cookie until the
-//      server sends an empty one (or none). The sink is told Restart before
+//      server sends an empty one (or none). The last entry of a full page
+//      (its kPageSize-th) is told only once the next page's request has gone
+//      out: the server then reads the next page while that entry is stored,
+//      instead of waiting for it (the entries keep their order, and the
+//      requests are the same). The sink is told Restart before
 //      the paged search's first entry (or at the end of its first page when it
 //      brings none): the entries so far are void.
 //   4. A page ending with a non-zero result ends the search with it (result 4
@@ -67,6 +71,10 @@
 //   quorvel::TSearchDriver driver(session, list);
 //   const quorvel::TSearchOutcome& out = driver.Run({base, filter, names, SS_WholeSubtree});
 //   if (out.Code == 0 || out.Code == 4) ... list.Entries() ...
+//
+// A sink that leaves the entry in place (a row stream, TSearchCounter) gets
+// each entry released as soon as its Entry returns: a search of any size then
+// holds only the entries waiting for their ranged values.
 #pragma once
 
 #include <cstdint>
@@ -156,6 +164,26 @@ class TResultListSink : public TSearchSink {
   TSearchOutcome outcome_;
 };
 
+// Keeps no entry: counts the entries told since the last Restart (those of
+// the final attempt once the search has ended) and keeps the outcome. Beside
+// a sink that stores rows, it is what a caller needs of the whole result
+// without holding it: how many entries the search gave, and how it ended.
+class TSearchCounter : public TSearchSink {
+ public:
+  bool Entry(std::unique_ptr<TLDAPResult>& entry, int position) override;
+  void Restart() override { count_ = 0; }
+  void End(const TSearchOutcome& outcome) override;
+  int Count() const { return count_; }
+  // After End.
+  bool Ended() const { return ended_; }
+  const TSearchOutcome& Outcome() const { return outcome_; }
+
+ private:
+  int count_ = 0;
+  bool ended_ = false;
+  TSearchOutcome outcome_;
+};
+
 // Tells every event to `watcher` first (it must not keep the entry), then to
 // `keeper`. Either may be nullptr.
 class TSearchTee : public TSearchSink {
@@ -191,12 +219,25 @@ class TSearchDriver {
   void RunSteps(const TSearchRequest& request);
   // One request. Entries of the search itself (`search`) go to OnEntry,
   // others to answer_. Once interrupted nothing is sent but a `release`.
+  // page_size: the entries a page asked for (TLDAPSend::SearchRequest).
   // False when it did not end with result 0.
   bool Request(TLDAPSearchScope scope, const std::string& base, bool types_only,
                const std::string& filter, const std::vector<std::string>& attributes,
                const std::string& controls, std::string* done_controls, bool search,
-               bool release = false);
-  bool OnEntry(std::unique_ptr<TLDAPResult> entry);
+               bool release = false, int page_size = 0);
+  // Request in its two halves: Send is false when nothing was sent (an
+  // interrupted search), Read as Request.
+  bool Send(TLDAPSearchScope scope, const std::string& base, bool types_only,
+            const std::string& filter, const std::vector<std::string>& attributes,
+            const std::string& controls, bool release);
+  bool Read(std::string* done_controls, bool search, int page_size);
+  // An entry of the search arrived. The last entry of a full page is held
+  // until the next page is asked for; every other is told at once. False
+  // stops the reading.
+  bool OnEntry(std::unique_ptr<TLDAPResult> entry, bool last_of_page);
+  // Tells the sink of an entry (or keeps it for its ranged values).
+  bool Tell(TPending& p);
+  bool TellHeld();
   void Restart();
   bool Interrupted() const { return stopped_ || session_.Cancelled(); }
   // The outcome is the last request's (code, text, referrals, socket error).
@@ -225,6 +266,7 @@ class TSearchDriver {
   int request_entries_ = 0;        // entries of the last request
   uint64_t page_print_ = 0;        // the DNs of the last request's entries, hashed
   std::vector<TPending> pending_;  // entries waiting for their ranged values
+  TPending held_;                  // the last entry of a page, told once the next is asked for
   std::vector<std::unique_ptr<TLDAPResult>> answer_;  // entries of a request of the driver's own
 };
 

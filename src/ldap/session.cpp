@@ -286,17 +286,30 @@ bool TLDAPSend::Search(const std::string& base, bool types_only, const std::stri
 bool TLDAPSend::SearchRequest(TLDAPSearchScope scope, const std::string& base, bool types_only,
                               const std::string& filter, const std::vector<std::string>& attributes,
                               std::string_view controls, const TEntryHandler& on_entry,
-                              std::string* done_controls) {
+                              std::string* done_controls, int page_size) {
+  SendSearchRequest(scope, base, types_only, filter, attributes, controls);
+  return ReadSearchAnswer(on_entry, done_controls, page_size);
+}
+
+bool TLDAPSend::SendSearchRequest(TLDAPSearchScope scope, const std::string& base, bool types_only,
+                                  const std::string& filter,
+                                  const std::vector<std::string>& attributes,
+                                  std::string_view controls) {
   std::string operation = SearchOperation(scope, base, types_only, filter, attributes);
   operation += controls;
   FSock->SendBytes(WrapMessage(operation));
-  if (done_controls) done_controls->clear();
   FReferals.clear();
-  FInSearch = true;
-  int entries = 0;
   FResultCode = -1;
   FResultString.clear();
   FResponseTag = -1;
+  return FSock->LastError() == 0;
+}
+
+bool TLDAPSend::ReadSearchAnswer(const TEntryHandler& on_entry, std::string* done_controls,
+                                 int page_size) {
+  if (done_controls) done_controls->clear();
+  FInSearch = true;
+  int entries = 0;
   while (FSock->LastError() == 0 && !Cancelled()) {
     std::string_view message;
     if (!ReadMessage(message)) {
@@ -311,8 +324,11 @@ bool TLDAPSend::SearchRequest(TLDAPSearchScope scope, const std::string& base, b
       auto entry = std::make_unique<TLDAPResult>();
       quorvel::ParseSearchEntry(rest, *entry);
       // Past the first few entries the response is a stream: let it arrive in
-      // bursts rather than waking for every entry the server writes.
-      if (++entries == kGatherAfterEntries) FSock->GatherReads = true;
+      // bursts rather than waking for every entry the server writes. After a
+      // page's last entry only its done message comes: no burst to wait for.
+      ++entries;
+      FSock->GatherReads =
+          entries >= kGatherAfterEntries && (page_size <= 0 || entries < page_size);
       if (!on_entry(std::move(entry))) {
         FResultCode = -1;
         FResultString.clear();

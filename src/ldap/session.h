@@ -45,9 +45,6 @@
 
 class TTCPBlockSocket;
 class TCertificateCheck;
-namespace quorvel {
-class TSearchSink;
-}  // namespace quorvel
 
 enum TLDAPSearchScope { SS_BaseObject = 0, SS_SingleLevel = 1, SS_WholeSubtree = 2 };
 // How Bind signs in.
@@ -107,11 +104,6 @@ class TLDAPSend : public TNetClient {
   // progress displays; a search read in pages counts on from page to page);
   // may be left empty. SearchRequest leaves it to its caller.
   std::function<void(int)> OnSearchEntry;
-  // Searches that the search driver runs on this session for the program
-  // (SearchAllPages, SearchProfile) also tell their events here, before the
-  // session's own result list gets them (a row stream storing rows as the
-  // entries arrive). May be left empty; it must not keep the entries.
-  std::shared_ptr<quorvel::TSearchSink> SearchListener;
   // See "Cancelling" above; nullptr (the default) waits as Timeout says.
   const std::atomic<bool>* CancelFlag = nullptr;
   // Every TLS handshake (FullSSL, StartTLS) verifies the server's certificate
@@ -139,12 +131,26 @@ class TLDAPSend : public TNetClient {
   // reference URLs go to Referals(), which is cleared first. done_controls,
   // when given, receives what follows the done message's error text (where
   // its controls are). ResultCode()/ResultString() tell the done message, or
-  // -1 when it never came. True when ResultCode is 0.
+  // -1 when it never came. True when ResultCode is 0. page_size, when not 0,
+  // is the most entries the answer may bring (a page asked for with the
+  // paged-results control): once that many arrived, only the done message is
+  // left to read, and it is read as soon as it arrives.
   using TEntryHandler = std::function<bool(std::unique_ptr<TLDAPResult> entry)>;
   bool SearchRequest(TLDAPSearchScope scope, const std::string& base, bool types_only,
                      const std::string& filter, const std::vector<std::string>& attributes,
                      std::string_view controls, const TEntryHandler& on_entry,
-                     std::string* done_controls = nullptr);
+                     std::string* done_controls = nullptr, int page_size = 0);
+  // SearchRequest in two halves, for a caller that has something to do
+  // between sending a request and reading its answer (the search driver asks
+  // for the next page before it stores the last entry of a page). The first
+  // sends the request (ResultCode() is -1 until its answer is read; false
+  // when it could not be sent); the second reads the answer of the request
+  // sent last, as SearchRequest does.
+  bool SendSearchRequest(TLDAPSearchScope scope, const std::string& base, bool types_only,
+                         const std::string& filter, const std::vector<std::string>& attributes,
+                         std::string_view controls);
+  bool ReadSearchAnswer(const TEntryHandler& on_entry, std::string* done_controls = nullptr,
+                        int page_size = 0);
   // Sends an AbandonRequest for the request with message id `id`; no answer
   // comes. False when it could not be sent.
   bool Abandon(int32_t id);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "export/kxexport.h"
 #include "export/output.h"
 #include "export/removeonstop.h"
+#include "ldap/searchdriver.h"
 #include "report/certcommands.h"
 #include "report/stopsignals.h"
 #include "store/cataloguereader.h"
@@ -323,22 +325,24 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
     return reConnect;
   }
 
-  // The rows are stored while the entries arrive.
+  // The rows are stored while the entries arrive, and no entry is kept once
+  // its row is: what the run says of the whole result is counted.
   TExportRowStream rows(d, profile.att, profile.readable);
-  rows.Attach(*ldap);
+  TSearchCounter entries;
+  TSearchTee tee(&entries, rows.Sink().get());
   progress.Show("Searching " + server.server + "...");
   ldap->OnSearchEntry = [&progress](int received) {
     if (received % 1000 == 0) progress.Show("Entries received: " + std::to_string(received));
   };
-  TLDAPResultList* results = SearchProfile(ldap.get(), profile);
+  const bool delivered = SearchProfileInto(ldap.get(), profile, tee);
   progress.Done();
-  if (!results) return reSearch;
+  if (!delivered) return reSearch;
 
   const int code = ldap->ResultCode();
-  const int n = results->Count();
+  const int n = entries.Count();
   int lastShown = -1;
   const int step = n > 100 ? n / 100 : 1;
-  if (!rows.Finish(*results, [&](int i, int total) {
+  if (!rows.Finish([&](int i, int total) {
         if (i - lastShown < step && i != total) return;
         lastShown = i;
         progress.Show("Storing entries: " + std::to_string(i) + " of " + std::to_string(total));
@@ -349,8 +353,7 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
     return reWrite;
   }
   progress.Done();
-  // The entries now live in the working table: let the session and its result
-  // list go before the rows are read back, so both are never held at once.
+  // The session goes before the rows are read back.
   const std::string serverText = ldap->ResultString();
   ldap.reset();
   std::string error;
@@ -468,6 +471,18 @@ int RunReportCommand(const std::vector<std::string>& args) {
   Tdata d;
   if (!InitDatabases(d, catalogue, working.File())) {
     return UsageError("cannot open the catalogue " + catalogue + ": " + d.LastError());
+  }
+  // No other program reads this store and it goes at the end of the run, so
+  // it needs no write-ahead log: the rows are written once instead of into
+  // the log and again into the file. A transaction still rolls back (a full
+  // disk), from a journal kept in memory. The report reads the rows in order
+  // once the search has ended and left the processor free: the engine may
+  // sort them with a second thread. Should either setting fail, the run is
+  // only slower.
+  try {
+    d.temp.ExecDirect("PRAGMA journal_mode=MEMORY");
+    d.temp.ExecDirect("PRAGMA threads=1");
+  } catch (const std::exception&) {
   }
   if (o.showCertificate) return ShowCertificateCommand(d, o.server);
   if (o.hasTrust) return TrustCertificateCommand(d, o.server, o.trustFingerprint);

@@ -1,6 +1,7 @@
 #include "store/connect.h"
 
 #include <exception>
+#include <utility>
 
 #include "ldap/searchdriver.h"
 #include "net/blocksocket.h"
@@ -124,6 +125,14 @@ std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, TTrustContext t
 TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
                                quorvel::TSearchOutcome* outcome) {
   if (!session) return nullptr;
+  quorvel::TResultListSink list(&session->SearchResult());
+  return SearchProfileInto(session, std::move(profile), list, outcome) ? &session->SearchResult()
+                                                                       : nullptr;
+}
+
+bool SearchProfileInto(TLDAPSend* session, TProfileNodeData profile, quorvel::TSearchSink& sink,
+                       quorvel::TSearchOutcome* outcome) {
+  if (!session) return false;
   switch (profile.scope) {
     case 0:
       session->SearchScope = SS_BaseObject;
@@ -139,11 +148,9 @@ TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
   }
   const std::vector<std::string> names = quorvel::RequestedAttributeNames(profile.att);
   const std::string& host = session->TargetHost;
+  quorvel::TSearchDriver driver(*session, sink);
   // A directory that caps plain searches gives the rest in pages; the user is
   // told, since that reads the entries a second time.
-  quorvel::TResultListSink list(&session->SearchResult());
-  quorvel::TSearchTee tee(session->SearchListener.get(), &list);
-  quorvel::TSearchDriver driver(*session, tee);
   driver.Events.Started = [&](int received) {
     LogNotice("The size limit of \"" + host + "\" was reached after " + std::to_string(received) +
               " entries; the rest is read in pages of " + std::to_string(quorvel::kPageSize) +
@@ -158,7 +165,7 @@ TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
       driver.Run({profile.basedn, profile.filter, names, session->SearchScope, false});
   session->SetSearchOutcome(out.Code, out.Text, out.Referrals);
   if (outcome) *outcome = out;
-  if (out.Delivers()) return &session->SearchResult();
+  if (out.Delivers()) return true;
   switch (out.Failure) {
     case quorvel::sfCancelled:
       break;  // the user's own doing: the caller says so
@@ -180,7 +187,7 @@ TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
         LogError("Error querying \"" + host + "\" " + ErrorLines(out));
       }
   }
-  return nullptr;
+  return false;
 }
 
 namespace quorvel {

@@ -27,7 +27,8 @@ std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, TTrustContext t
 
 namespace quorvel {
 struct TSearchOutcome;
-}
+class TSearchSink;
+}  // namespace quorvel
 
 // Runs the profile's search on session through the search driver
 // (ldap/searchdriver.h): the session's SearchResult() (owned by the session,
@@ -39,11 +40,22 @@ struct TSearchOutcome;
 // pages (a LogNotice line says so); paging that would never end is a search
 // failure. Attributes sent in ranges are completed; a failed follow-up search
 // is a search failure naming the entry and attribute. The session's
-// SearchListener gets the events too, and its CancelFlag cancels; afterwards
+// CancelFlag cancels; afterwards
 // ResultCode(), ResultString() and Referals() tell the search's outcome,
 // which `outcome` receives in full when given.
 TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
                                quorvel::TSearchOutcome* outcome = nullptr);
+
+// The same search with nothing kept: its events go to `sink` alone (not to the
+// session's SearchResult()), so that a run of any size
+// holds no entry once its sink has taken what it needs (a row stream stores
+// each entry as a row; quorvel::TSearchCounter counts them). True when the
+// search gives its entries (result 0, or 4 unreported), where SearchProfile
+// gives its list; false when session is nullptr or the search failed, with
+// the same reports. The notices, CancelFlag, OnSearchEntry and the session's
+// ResultCode(), ResultString() and Referals() afterwards are SearchProfile's.
+bool SearchProfileInto(TLDAPSend* session, TProfileNodeData profile, quorvel::TSearchSink& sink,
+                       quorvel::TSearchOutcome* outcome = nullptr);
 
 // The two closing lines of every error box about a failed session step:
 // "\r\n    ErrorCode: n\r\n    ErrorDesc: text", with the socket's (or the SSL

@@ -54,15 +54,21 @@ struct TExportRowStream::State : TSearchSink {
   bool ended = false;     // End was told...
   bool delivers = false;  // ...of a search that gives its entries
 
-  // On the thread that runs the search.
+  // On the thread that runs the search. The entry stays where it is: the
+  // driver releases it once its row is stored.
   bool Entry(std::unique_ptr<TLDAPResult>& entry, int) override {
     if (!live) return true;
-    // Nothing may escape into the search. A row that could not be stored
-    // fails the staging (Finish says so); one that could not even be built
-    // leaves the table to Finish, which fills it anew.
+    // Nothing may escape into the search. A row that could not be built or
+    // stored fails the staging, and Finish says so; the search reads on, so
+    // that the run ends with what it found and why its rows were not kept.
     try {
       if (!stage->Append(BuildExportRow(*entry, names))) live = false;
+    } catch (const std::exception& e) {
+      stage->Fail("the row of \"" + std::string(entry->ObjectName()) +
+                  "\" could not be made: " + e.what());
+      live = false;
     } catch (...) {
+      stage->Fail("the row of \"" + std::string(entry->ObjectName()) + "\" could not be made");
       live = false;
     }
     return true;
@@ -97,30 +103,24 @@ std::shared_ptr<TSearchSink> TExportRowStream::Sink() {
   return state_;
 }
 
-void TExportRowStream::Attach(TLDAPSend& session) {
-  session.SearchListener = state_;
-}
-
-bool TExportRowStream::Finish(const TLDAPResultList& results, const TRowProgress& progress,
-                              int* written) {
+bool TExportRowStream::Finish(const TRowProgress& progress, int* written) {
   State& s = *state_;
   TStagedExportTable& stage = *s.stage;
   if (written) *written = 0;
-  const int n = results.Count();
-  // Every entry of the search was told and stored: the staged table is the
-  // result's.
   const bool whole = s.live && s.ended && s.delivers;
   s.live = false;
-  // Rows not followed as they arrived are stored anew from the results; a
-  // staging that failed to store a row fails the run.
-  if (!whole && (stage.Failed() || !stage.Clear() || !AppendAll(stage, results, s.names, progress)))
+  // The rows of a search that did not give its entries are not the result's.
+  if (!whole) {
+    if (!stage.Failed()) stage.Fail("the search did not give its entries");
     return false;
+  }
   s.d->exp.Close();
   if (!stage.Publish(s.keep ? TStagedExportTable::psCopy : TStagedExportTable::psMove))
     return false;
-  if (whole && progress)
+  const int n = static_cast<int>(stage.Rows());
+  if (progress)
     for (int i = 1; i <= n; ++i) progress(i, n);
-  if (written) *written = static_cast<int>(stage.Rows());
+  if (written) *written = n;
   return true;
 }
 

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "ldap/results.h"
-#include "ldap/session.h"
 #include "store/data.h"
 
 namespace quorvel {
@@ -31,16 +30,17 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
                      bool readable = false, std::string* error = nullptr);
 
 // Stores a run's rows while its search is still arriving, so that storing
-// overlaps the wait for the server instead of following it. It is a sink of
-// the search driver (ldap/searchdriver.h): each complete entry it is told
-// becomes a row of a staged table at once, a restart clears the rows so far,
-// and the end says whether the search gives its entries. Finish then leaves
-// exactly what FillExportTable would for the final results: it publishes the
-// staged table when every entry told was stored and the search delivered,
-// and otherwise stores the rows anew from the results. A row that could not
-// be stored fails the run (Finish false, the reason in Error()). A stream
-// dropped without Finish (a failed or cancelled search) drops its staged
-// table: `export` keeps the last run's rows.
+// overlaps the wait for the server instead of following it, and so that no
+// entry is kept once its row is stored. It is a sink of the search driver
+// (ldap/searchdriver.h): each complete entry it is told becomes a row of a
+// staged table at once (the entry itself is left to the driver, which
+// releases it), a restart empties the staged table, and the end says whether
+// the search gives its entries. Finish then publishes the staged table, which
+// holds exactly the rows FillExportTable would make from the final result.
+// A row that could not be built or stored fails the run (Finish false, the
+// reason in Error()); so does a search that did not give its entries. A
+// stream dropped without Finish (a failed or cancelled search) drops its
+// staged table: `export` keeps the last run's rows.
 //
 // The staged table is this run's own (other programs on the same working
 // store stage and publish theirs meanwhile). With keepOwnRows, Finish
@@ -50,9 +50,9 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
 // it the table itself becomes `export` (the headless runner's private store).
 //
 //   TExportRowStream stream(d, profile.att, profile.readable);
-//   stream.Attach(*ldap);
-//   results = SearchProfile(ldap, profile);
-//   if (results) stream.Finish(*results, progress);
+//   TSearchCounter found;
+//   TSearchTee tee(&found, stream.Sink().get());
+//   if (SearchProfileInto(ldap, profile, tee) && found.Count() > 0) stream.Finish(progress);
 class TExportRowStream {
  public:
   // Rows as FillExportTable writes them for att and readable.
@@ -62,15 +62,16 @@ class TExportRowStream {
   TExportRowStream(const TExportRowStream&) = delete;
   TExportRowStream& operator=(const TExportRowStream&) = delete;
 
-  // Rows are stored from the entries of the searches the driver runs on this
-  // session from now on (it becomes the session's SearchListener). The stream
-  // may end before the session: what it leaves there then does nothing.
-  void Attach(TLDAPSend& session);
-  // The same sink, for a driver run directly; it outlives the stream safely.
+  // The sink to run the search into (SearchProfileInto, or a driver run
+  // directly). It may outlive the stream: told after the stream has gone, it
+  // does nothing.
   std::shared_ptr<TSearchSink> Sink();
-  // FillExportTable's contract for `results`; progress is told of every row.
-  bool Finish(const TLDAPResultList& results, const TRowProgress& progress = nullptr,
-              int* written = nullptr);
+  // Publishes the rows of a search that has ended and given its entries;
+  // progress is then told of every row (i from 1 to the count of rows) and
+  // `written` gets that count. False, with the reason in Error(), when a row
+  // could not be built or stored, the search did not give its entries, or
+  // the rows could not be published.
+  bool Finish(const TRowProgress& progress = nullptr, int* written = nullptr);
   // Why Finish failed (names the working store and the engine's reason).
   const std::string& Error() const;
   // After a Finish that succeeded: the table that holds this run's rows

@@ -77,6 +77,9 @@ class TStagedExportTable {
   bool Clear();
   bool Publish(TPublish how);
   void Discard();
+  // Fails the staging for a reason of the caller's (a row that could not even
+  // be built), as a row that could not be stored does. Always false.
+  bool Fail(const std::string& reason);
 
   // The staged table's name; empty before Create, after Discard and after
   // a psMove.
@@ -87,7 +90,6 @@ class TStagedExportTable {
   const std::string& Error() const { return error_; }
 
  private:
-  bool Fail(const std::string& reason);
   void ClearPending();
 
   TASQLite3DB& working_;

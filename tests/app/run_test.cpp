@@ -14,6 +14,7 @@
 
 #include "app/guifixture.h"
 #include "app/messagepane.h"
+#include "common/scripted_directory.h"
 #include "common/slapd_env.h"
 #include "app/exporthookup.h"
 #include "dialogs/serverform.h"
@@ -618,6 +619,84 @@ TEST_F(RunTest, CappedDirectoryIsReadInPagesForRunAndBrowse) {
   EXPECT_EQ(Item(br, {"capped"})->childCount(), 3006);
   EXPECT_EQ(form_->PaneLines().count(line), 2);
   EXPECT_TRUE(seam_->Errors().isEmpty());
+}
+
+// The window's run of searches that take more than one request, or bring
+// nothing: the rows, the title and every pane line in order, whatever the
+// search went through. The entries are counted as they become rows, so the
+// lines that need their number come once the search has ended.
+TEST_F(RunTest, EveryKindOfSearchKeepsItsRowsAndItsPaneLines) {
+  const std::string base = "ou=people,o=x";
+  const std::vector<std::string> members = Members(3200);
+  struct Case {
+    const char* what;
+    int people, sizeLimit, maxValues;
+    int rows;
+    bool paged;
+  } cases[] = {
+      {"a plain search", 30, 0, 0, 30, false},
+      {"read again in pages after the cap", 2500, 1000, 0, 2500, true},
+      {"values in ranges", 5, 0, 1500, 6, false},
+      {"no entry at all", 0, 0, 0, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    ScriptedDirectory dir;
+    dir.SizeLimit = c.sizeLimit;
+    dir.MaxValues = c.maxValues;
+    std::string last;  // the greatest DN: the grid's last row
+    for (int i = 0; i < c.people; ++i) {
+      const std::string dn = "uid=u" + std::to_string(i) + "," + base;
+      dir.Add(dn, {{"cn", {"User " + std::to_string(i)}}});
+      last = std::max(last, dn);
+    }
+    if (c.maxValues) dir.Add("cn=big," + base, {{"cn", {"big"}}, {"member", members}});
+    FakeServer srv;
+    dir.ServeOn(srv);
+    ASSERT_TRUE(srv.Start());
+    Catalogue({TServerRow("s", "127.0.0.1", srv.Port())},
+              {{"p", 0, base, 2, "(objectClass=*)", "cn;member"}});
+    Start();
+    RunProfile({"s", "p"});
+    EXPECT_TRUE(seam_->Errors().isEmpty()) << seam_->Errors().join("\n").toStdString();
+
+    const QString n = QString::number(c.rows);
+    QStringList expected = {" MSG: Please wait...", " MSG: Connecting to 127.0.0.1...",
+                            " MSG: Connected to 127.0.0.1..."};
+    if (c.paged)
+      expected << " MSG: The size limit of \"127.0.0.1\" was reached after 1000 entries; the "
+                  "rest is read in pages of 1000 entries...";
+    expected << " MSG: Querying 127.0.0.1...";
+    if (c.rows == 0) {
+      expected << " APP: No objects found..."
+               << " MSG: No objects found...";
+    } else {
+      expected << " MSG: Found " + n + " objects...";
+      for (int i = 1; i <= c.rows; ++i)
+        expected << " MSG: Processing object " + QString::number(i) + " of " + n + "...";
+      expected << " APP: Search completed..."
+               << " MSG: Search completed...";
+    }
+    EXPECT_EQ(PaneFrom(" MSG: Please wait..."), expected);
+    EXPECT_TRUE(form_->title->text().endsWith("returned " + n + " objects."))
+        << form_->title->text().toStdString();
+    EXPECT_TRUE(form_->mnu_action_report->isEnabled());
+    if (c.rows == 0) {
+      EXPECT_EQ(form_->grid->model()->columnCount(), 0);
+      continue;
+    }
+    ASSERT_EQ(form_->grid->model()->rowCount(), c.rows);
+    if (c.maxValues) {
+      // Sorted by DN: cn=big comes first, with every one of its values.
+      QString cell;
+      for (const std::string& m : members) cell += "[" + QString::fromStdString(m) + "]";
+      EXPECT_EQ(Cell(0, 0).toStdString(), "cn=big," + base);
+      EXPECT_EQ(Cell(0, 2), cell);
+    }
+    EXPECT_EQ(Cell(c.rows - 1, 0).toStdString(), last);
+  }
 }
 
 }  // namespace

@@ -265,3 +265,83 @@ TEST(SearchDriver, ACancelDuringSilenceEndsPromptlyAndAbandonsOnTheWire) {
     EXPECT_EQ(req.back().tag, 0x42);
   }
 }
+
+// Each page is asked for as soon as the page before has ended, before that
+// page's last entry is stored, so that the server reads the next page while
+// the client stores; the entries are still told in their order. A sink that
+// stops on that last entry ends the search as any stop does: the page
+// already asked for is abandoned and the paged search released at its cookie.
+TEST(SearchDriver, TheNextPageIsAskedForBeforeAPagesLastEntryIsTold) {
+  struct Case {
+    const char* what;
+    int stopAt;  // the position at which the sink stops, or -1
+  } cases[] = {{"read to the end", -1}, {"stopped on the first page's last entry", 999}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedDirectory dir;
+    dir.SizeLimit = 1000;
+    People(dir, 2500);
+    FakeServer srv;
+    dir.ServeOn(srv);
+    ASSERT_TRUE(srv.Start());
+    auto session = Connect(srv);
+    ASSERT_NE(session, nullptr);
+    // At each page's last entry: the paged requests the server has had.
+    struct Sink : EventLog {
+      ScriptedDirectory* dir = nullptr;
+      int stopAt = -1;
+      bool paged = false;  // the pages' entries (after the restart)
+      std::vector<std::size_t> asked;
+      bool Entry(std::unique_ptr<TLDAPResult>& entry, int position) override {
+        EventLog::Entry(entry, position);
+        if (!paged) return true;
+        if (position % 1000 == 999) {
+          // The request is on its way; give the server's thread the moment it
+          // takes to record it.
+          const auto start = std::chrono::steady_clock::now();
+          const std::size_t want = static_cast<std::size_t>(position / 1000 + 2);
+          while (Paged(dir->Requests()).size() < want && ElapsedMs(start) < 2000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          asked.push_back(Paged(dir->Requests()).size());
+        }
+        return position != stopAt;
+      }
+      void Restart() override {
+        EventLog::Restart();
+        paged = true;
+      }
+    } sink;
+    sink.dir = &dir;
+    sink.stopAt = c.stopAt;
+    quorvel::TSearchDriver driver(*session, sink);
+    const quorvel::TSearchOutcome& out = driver.Run({kBase, "", {"cn"}});
+    session.reset();
+    EXPECT_TRUE(srv.Finish()) << srv.Error();
+    const auto paged = Paged(dir.Requests());
+    // The first attempt's 1000 entries, the restart, then the pages' in order.
+    std::vector<std::string> expected;
+    for (int i = 0; i < 1000; ++i) expected.push_back("E" + std::to_string(i));
+    expected.push_back("R");
+    const int last = c.stopAt >= 0 ? c.stopAt : 2499;
+    for (int i = 0; i <= last; ++i) expected.push_back("E" + std::to_string(i));
+    EXPECT_EQ(sink.events, expected);
+    if (c.stopAt < 0) {
+      EXPECT_EQ(out.Code, 0);
+      EXPECT_EQ(sink.asked, (std::vector<std::size_t>{2, 3}));
+      ASSERT_EQ(paged.size(), 3u);
+      continue;
+    }
+    EXPECT_EQ(out.Failure, quorvel::sfStopped);
+    EXPECT_EQ(sink.asked, std::vector<std::size_t>{2});
+    // Page 0, page 1 (asked for before the stop), the release at page 1's cookie.
+    ASSERT_EQ(paged.size(), 3u);
+    EXPECT_EQ(paged[1].cookie, "1000");
+    EXPECT_EQ(paged[2].pageSize, 0);
+    EXPECT_EQ(paged[2].cookie, "1000");
+    const auto req = dir.Requests();
+    ASSERT_GE(req.size(), 4u);
+    EXPECT_EQ(req[req.size() - 3].tag, 0x50);
+    EXPECT_EQ(req[req.size() - 3].abandoned, paged[1].id);
+    EXPECT_EQ(req.back().tag, 0x42);
+  }
+}

@@ -362,6 +362,21 @@ TEST_F(ReportTest, CappedDirectoriesGiveEveryEntryAndEveryValue) {
   broken_srv.Finish();
 }
 
+// A search that finds nothing: a report of the header alone, status 0, and
+// nothing said.
+TEST_F(ReportTest, ASearchWithoutEntriesWritesTheHeaderAlone) {
+  const std::string sql =
+      "INSERT INTO profiles (name,serverid,basedn,scope,att,filter) VALUES "
+      "('nothing',1,'ou=empty," +
+      Slapd().base + "',1,'cn;mail','(objectClass=*)');";
+  ASSERT_EQ(std::system(("sqlite3 " + Quote(catalogue_) + " " + Quote(sql)).c_str()), 0);
+  const std::string out = dir_ + "/nothing.csv";
+  RunOutput r = Report("--profile nothing --format csv --output " + Quote(out));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ReadFile(out), "oid,cn,mail\r\n");
+}
+
 // A directory whose paging never ends (the same cookie and page again): a
 // search failure, the destination untouched.
 TEST_F(ReportTest, PagingWithoutEndIsASearchFailure) {

@@ -5,12 +5,14 @@
 // scripted one that answers like a size-capped directory.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "common/scripted_directory.h"
 #include "sqlstore/testutil.h"
+#include "ldap/searchdriver.h"
 #include "store/connect.h"
 #include "store/data.h"
 #include "store/profilerun.h"
@@ -64,13 +66,36 @@ struct Store {
   }
 };
 
-// Runs the profile with a stream attached; the session's outcome stays for
-// the caller. `stored_at_200` gets the staged rows once 200 entries arrived.
+TProfileNodeData Profile(const std::string& att) {
+  TProfileNodeData profile;
+  profile.basedn = kBase;
+  profile.scope = 2;
+  profile.filter = "(objectClass=*)";
+  profile.att = att;
+  return profile;
+}
+
+std::unique_ptr<TLDAPSend> Connect(FakeServer& srv) {
+  TServerNodeData server;
+  server.server = "127.0.0.1";
+  server.port = srv.Port();
+  std::unique_ptr<TLDAPSend> session = ConnectServer(server);
+  if (session) session->Timeout = 5000;
+  return session;
+}
+
+// Runs the profile as the window and quorvel-report do: the entries go to a
+// row stream and a counter, nothing else. The session's outcome stays for the
+// caller. `stored_at_200` gets the staged rows once 200 entries arrived;
+// `most_alive` the most entries that existed at once during the search,
+// beyond those that existed before it.
 struct StreamedRun {
   FakeServer srv;
   std::unique_ptr<TLDAPSend> session;
-  TLDAPResultList* list = nullptr;
+  bool delivered = false;
+  int found = -1;  // entries of the result, counted
   long stored_at_200 = -1;
+  long most_alive = 0;
 
   std::string error;  // Finish's, when it failed
 
@@ -78,20 +103,14 @@ struct StreamedRun {
               bool stores = true) {
     dir.ServeOn(srv);
     EXPECT_TRUE(srv.Start());
-    TServerNodeData server;
-    server.server = "127.0.0.1";
-    server.port = srv.Port();
-    session = ConnectServer(server);
+    session = Connect(srv);
     if (!session) return;
-    session->Timeout = 5000;
-    TProfileNodeData profile;
-    profile.basedn = kBase;
-    profile.scope = 2;
-    profile.filter = "(objectClass=*)";
-    profile.att = att;
+    const long before = TLDAPResult::Alive();
     quorvel::TExportRowStream rows(store.d, att);
-    rows.Attach(*session);
+    quorvel::TSearchCounter counter;
+    quorvel::TSearchTee tee(&counter, rows.Sink().get());
     session->OnSearchEntry = [&](int received) {
+      most_alive = std::max(most_alive, TLDAPResult::Alive() - before);
       if (received != 200) return;
       // The run's own staged table, the only one in this store.
       TASQLite3Query q(&store.d.temp);
@@ -103,13 +122,39 @@ struct StreamedRun {
       q.Open();
       stored_at_200 = std::stol(std::string(q.CellText(0, 0)));
     };
-    list = SearchProfile(session.get(), profile);
-    if (list && finish) {
-      EXPECT_EQ(rows.Finish(*list), stores) << rows.Error();
+    delivered = SearchProfileInto(session.get(), Profile(att), tee);
+    found = counter.Count();
+    // Nothing of the search outlives it, in the session or anywhere else.
+    EXPECT_EQ(session->SearchResult().Count(), 0);
+    EXPECT_EQ(TLDAPResult::Alive(), before);
+    if (delivered && finish) {
+      int written = -1;
+      EXPECT_EQ(rows.Finish(nullptr, &written), stores) << rows.Error();
+      if (stores) {
+        EXPECT_EQ(written, found);
+      }
       error = rows.Error();
     }
   }
   ~StreamedRun() {
+    session.reset();
+    srv.Finish();
+  }
+};
+
+// The whole result of the same search as a list, as Browse and Properties
+// keep it: what the rows must be made from.
+struct ListedRun {
+  FakeServer srv;
+  std::unique_ptr<TLDAPSend> session;
+  TLDAPResultList* list = nullptr;
+  explicit ListedRun(ScriptedDirectory& dir, const std::string& att) {
+    dir.ServeOn(srv);
+    EXPECT_TRUE(srv.Start());
+    session = Connect(srv);
+    if (session) list = SearchProfile(session.get(), Profile(att));
+  }
+  ~ListedRun() {
     session.reset();
     srv.Finish();
   }
@@ -128,6 +173,7 @@ TEST(ExportRowStream, TheStoredTableIsTheOneMadeFromTheFinalResult) {
       {"read again in pages after the cap", 2500, 1000, 0, 0, 2500},
       {"paging refused: the capped result stands", 1200, 1000, 12, 0, 1000},
       {"values in ranges wait for the rest", 300, 0, 0, 1500, 302},
+      {"no entry at all", 0, 0, 0, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -143,12 +189,20 @@ TEST(ExportRowStream, TheStoredTableIsTheOneMadeFromTheFinalResult) {
     const std::string att = c.maxValues ? "cn;member;mail" : "cn;mail;sn";
     Store streamed;
     StreamedRun run(dir, streamed, att, true);
-    ASSERT_NE(run.list, nullptr);
-    // Rows went in while the entries arrived, not after.
-    EXPECT_EQ(run.stored_at_200, 200);
+    ASSERT_TRUE(run.delivered);
+    EXPECT_EQ(run.found, static_cast<int>(c.rows));
+    // Rows went in while the entries arrived, not after, and each entry went
+    // once its row was stored: only the two waiting for their ranged values
+    // stayed, beside the one arriving.
+    if (c.people > 200) {
+      EXPECT_EQ(run.stored_at_200, 200);
+    }
+    EXPECT_LE(run.most_alive, c.maxValues ? 3 : 1);
 
+    ListedRun listed(dir, att);
+    ASSERT_NE(listed.list, nullptr);
     Store filled;
-    ASSERT_TRUE(quorvel::FillExportTable(filled.d, *run.list, att));
+    ASSERT_TRUE(quorvel::FillExportTable(filled.d, *listed.list, att));
     const std::vector<std::string> expected = filled.Rows();
     ASSERT_EQ(expected.size(), c.rows + 1);
     EXPECT_EQ(streamed.Rows(), expected);
@@ -163,7 +217,7 @@ TEST(ExportRowStream, AFailedRunLeavesTheLastRunsRows) {
     ScriptedDirectory dir;
     People(dir, 50);
     StreamedRun run(dir, store, "cn;mail", true);
-    ASSERT_NE(run.list, nullptr);
+    ASSERT_TRUE(run.delivered);
     last = store.Rows();
     ASSERT_EQ(last.size(), 51u);
   }
@@ -177,7 +231,7 @@ TEST(ExportRowStream, AFailedRunLeavesTheLastRunsRows) {
     dir.FailPageWith = 51;
     People(dir, 2500);
     StreamedRun run(dir, store, "cn", true);
-    EXPECT_EQ(run.list, nullptr);
+    EXPECT_FALSE(run.delivered);
     EXPECT_EQ(run.stored_at_200, 200);
   }
   EXPECT_EQ(store.Rows(), last);
@@ -187,7 +241,7 @@ TEST(ExportRowStream, AFailedRunLeavesTheLastRunsRows) {
     ScriptedDirectory dir;
     People(dir, 20);
     StreamedRun run(dir, store, "cn;sn", false);
-    ASSERT_NE(run.list, nullptr);
+    ASSERT_TRUE(run.delivered);
   }
   EXPECT_EQ(store.Rows(), last);
   EXPECT_EQ(store.Tables(), (std::vector<std::string>{"export"}));
@@ -196,7 +250,7 @@ TEST(ExportRowStream, AFailedRunLeavesTheLastRunsRows) {
     ScriptedDirectory dir;
     People(dir, 7);
     StreamedRun run(dir, store, "mail", true);
-    ASSERT_NE(run.list, nullptr);
+    ASSERT_TRUE(run.delivered);
   }
   const std::vector<std::string> now = store.Rows();
   ASSERT_EQ(now.size(), 8u);
@@ -213,7 +267,7 @@ TEST(ExportRowStream, ARowThatCannotBeStoredFailsTheRun) {
     ScriptedDirectory dir;
     People(dir, 30);
     StreamedRun run(dir, store, "cn;mail", true);
-    ASSERT_NE(run.list, nullptr);
+    ASSERT_TRUE(run.delivered);
     last = store.Rows();
   }
   TASQLite3Query pages(&store.d.temp);
@@ -229,16 +283,15 @@ TEST(ExportRowStream, ARowThatCannotBeStoredFailsTheRun) {
     ScriptedDirectory dir;
     People(dir, 2500);
     StreamedRun run(dir, store, "cn;mail", true, false);
-    ASSERT_NE(run.list, nullptr);
+    ASSERT_TRUE(run.delivered);
     EXPECT_EQ(run.error.rfind(full, 0), 0u) << run.error;
-    // ...or while they are stored anew from the final result.
-    quorvel::TExportRowStream rows(store.d, "cn;mail");
-    EXPECT_FALSE(rows.Finish(*run.list));
-    EXPECT_EQ(rows.Error().rfind(full, 0), 0u) << rows.Error();
+    // ...as when the rows are stored from a whole result.
+    ListedRun listed(dir, "cn;mail");
+    ASSERT_NE(listed.list, nullptr);
     int written = -1;
     std::string error;
     EXPECT_FALSE(
-        quorvel::FillExportTable(store.d, *run.list, "cn", nullptr, &written, false, &error));
+        quorvel::FillExportTable(store.d, *listed.list, "cn", nullptr, &written, false, &error));
     EXPECT_EQ(error.rfind(full, 0), 0u) << error;
   }
   store.d.temp.ExecDirect("PRAGMA max_page_count = 1000000");

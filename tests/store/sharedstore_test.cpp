@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/slapd_env.h"
+#include "ldap/searchdriver.h"
 #include "sqlstore/testutil.h"
 #include "store/connect.h"
 #include "store/data.h"
@@ -71,10 +72,8 @@ std::vector<std::string> WindowRun(Tdata& d, const TProfileNodeData& profile) {
   std::unique_ptr<TLDAPSend> ldap = ConnectServer(Admin());
   if (!ldap) return {};
   quorvel::TExportRowStream rows(d, profile.att, false, true);
-  rows.Attach(*ldap);
-  TLDAPResultList* results = SearchProfile(ldap.get(), profile);
-  if (!results) return {};
-  if (!rows.Finish(*results)) {
+  if (!SearchProfileInto(ldap.get(), profile, *rows.Sink())) return {};
+  if (!rows.Finish()) {
     std::fprintf(stderr, "%s\n", rows.Error().c_str());
     return {};
   }
