@@ -2,9 +2,14 @@
 // written temporary file of a report, a private working store.
 //
 //  - TRemoveOnStop registers one path (a file, or an empty-once-its-files-go
-//    folder) for as long as the object lives; copies may not be made.
+//    folder) for as long as the object lives; copies may not be made. A
+//    folder registered with TRemoveOnStop::kWithFiles also loses whatever
+//    files it holds: the folder given to a library that makes and unlinks
+//    its own temporary files, one of which a signal may catch before its
+//    unlink.
 //  - RemoveFilesLeftOnStop() removes every registered path: files first
-//    (unlink), then folders (rmdir), each once. It is async-signal-safe: a
+//    (unlink), then folders (the files of a kWithFiles folder, then rmdir),
+//    each once. It is async-signal-safe: a
 //    signal handler calls it just before _exit (report/stopsignals.h). A path
 //    that is already gone is skipped silently.
 //  - THoldStopSignals keeps SIGTERM, SIGINT and SIGHUP waiting for the
@@ -30,7 +35,8 @@ inline constexpr int kRemoveOnStopSlots = 16;
 
 class TRemoveOnStop {
  public:
-  explicit TRemoveOnStop(const std::string& path, bool folder = false);
+  enum TKind { kFile, kFolder, kWithFiles };
+  explicit TRemoveOnStop(const std::string& path, TKind kind = kFile);
   ~TRemoveOnStop();
   TRemoveOnStop(const TRemoveOnStop&) = delete;
   TRemoveOnStop& operator=(const TRemoveOnStop&) = delete;

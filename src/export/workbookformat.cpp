@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <utility>
 
@@ -62,27 +63,32 @@ class TWorkbookWriter : public TFormatWriter {
 
   ~TWorkbookWriter() override {
     if (book_ != nullptr) lxw_workbook_free(book_);
-    if (!file_.empty()) ::unlink(file_.c_str());
+    if (!folder_.empty()) {
+      std::error_code ec;
+      std::filesystem::remove_all(folder_, ec);
+    }
   }
 
   void Preamble() override {
-    int fd;
+    // The workbook and the library's own temporary files go in a private
+    // folder, removed with whatever it holds should a signal stop the
+    // program (export/removeonstop.h): the library makes and unlinks its
+    // files itself, and a signal between the two would leave one behind.
     {
-      // Removed should a signal stop the program (export/removeonstop.h).
       THoldStopSignals hold;
-      file_ = TemporaryFolder() + "/.quorvel-workbook-XXXXXX";
-      fd = ::mkstemp(file_.data());
-      if (fd >= 0) removeOnStop_ = std::make_unique<TRemoveOnStop>(file_);
+      std::string pattern = TemporaryFolder() + "/.quorvel-workbook-XXXXXX";
+      if (::mkdtemp(pattern.data()) != nullptr) {
+        folder_ = pattern;
+        removeOnStop_ = std::make_unique<TRemoveOnStop>(folder_, TRemoveOnStop::kWithFiles);
+      }
     }
-    if (fd < 0) {
-      const std::string why = std::strerror(errno);
-      file_.clear();
+    if (folder_.empty())
       throw TExportFailure("The workbook could not be prepared in " + TemporaryFolder() + ": " +
-                           why);
-    }
-    ::close(fd);
+                           std::strerror(errno));
+    file_ = folder_ + "/book.xlsx";
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
+    options.tmpdir = folder_.data();
     book_ = workbook_new_opt(file_.c_str(), &options);
     if (book_ == nullptr) throw TExportFailure("The workbook could not be created.");
     sheet_ = workbook_add_worksheet(book_, nullptr);
@@ -235,8 +241,8 @@ class TWorkbookWriter : public TFormatWriter {
     if (readError) throw TExportFailure("The workbook could not be read back.");
   }
 
-  std::string file_;
-  std::unique_ptr<TRemoveOnStop> removeOnStop_;  // file_, while it exists
+  std::string folder_, file_;                    // the private folder; the workbook in it
+  std::unique_ptr<TRemoveOnStop> removeOnStop_;  // folder_, while it exists
   std::string scratch_;                          // a cell text as XmlText changed it
   lxw_workbook* book_ = nullptr;
   lxw_worksheet* sheet_ = nullptr;

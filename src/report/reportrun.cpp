@@ -254,7 +254,7 @@ class TPrivateWorkingStore {
     if (!mkdtemp(buf.data())) return;
     dir_ = buf.data();
     std::string file = dir_ + "/dump.db";
-    stop_.push_back(std::make_unique<TRemoveOnStop>(dir_, true));
+    stop_.push_back(std::make_unique<TRemoveOnStop>(dir_, TRemoveOnStop::kWithFiles));
     for (const char* suffix : {"", "-wal", "-shm", "-journal"})
       stop_.push_back(std::make_unique<TRemoveOnStop>(file + suffix));
     int fd = ::open(file.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
