@@ -46,17 +46,11 @@ std::map<std::string, std::string> ReadEnvFile(const std::string& path) {
 SlapdEnv ReadSlapdEnv(const std::string& dir) {
   SlapdEnv env;
   env.dir = dir;
-  std::ifstream in(dir + "/env");
-  if (!in) {
+  if (!std::ifstream(dir + "/env")) {
     env.error = "no file " + dir + "/env (is the slapd fixture running?)";
     return env;
   }
-  std::map<std::string, std::string> kv;
-  for (std::string line; std::getline(in, line);) {
-    auto eq = line.find('=');
-    if (eq == std::string::npos) continue;
-    kv[line.substr(0, eq)] = Unquote(line.substr(eq + 1));
-  }
+  std::map<std::string, std::string> kv = ReadEnvFile(dir + "/env");
   auto num = [&](const char* k) { return std::atoi(kv[k].c_str()); };
   env.host = kv["QUORVEL_LDAP_HOST"];
   env.port = num("QUORVEL_LDAP_PORT");

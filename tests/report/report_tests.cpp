@@ -31,6 +31,7 @@
 #include "store/data.h"
 #include "store/messages.h"
 #include "store/profilerun.h"
+#include "store/testcatalogue.h"
 
 namespace fs = std::filesystem;
 using quorvel::test::Slapd;
@@ -154,16 +155,6 @@ class ReportTest : public ::testing::Test {
     return ReadFile(path);
   }
 
-  TServerNodeData AdminServer() const {
-    TServerNodeData s;
-    s.server = "127.0.0.1";
-    s.port = Slapd().port;
-    s.ssl = "N";
-    s.uid = Slapd().adminDn;
-    s.pwd = Slapd().adminPw;
-    return s;
-  }
-
   std::string dir_, catalogue_;
 };
 
@@ -224,8 +215,8 @@ TEST_F(ReportTest, EveryFormatEqualsTheEnginesOwnReport) {
     else
       EXPECT_EQ(r.err, "");
     const std::string ours = ReadFile(out);
-    const std::string engine =
-        EngineReport(AdminServer(), profile, f.type, std::string("engine.") + f.name);
+    const std::string engine = EngineReport(quorvel::test::AdminServer(), profile, f.type,
+                                            std::string("engine.") + f.name);
     ASSERT_FALSE(ours.empty());
     if (f.type == xtExcel)
       EXPECT_TRUE(ours == engine);

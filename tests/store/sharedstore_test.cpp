@@ -24,16 +24,6 @@ using quorvel::test::TempDir;
 
 namespace {
 
-TServerNodeData Admin() {
-  TServerNodeData s;
-  s.server = "127.0.0.1";
-  s.port = Slapd().port;
-  s.ssl = "N";
-  s.uid = Slapd().adminDn;
-  s.pwd = Slapd().adminPw;
-  return s;
-}
-
 TProfileNodeData People(const std::string& filter) {
   TProfileNodeData p;
   p.basedn = "ou=people," + Slapd().base;
@@ -69,7 +59,7 @@ std::vector<std::string> ReadRows(Tdata& d, const std::string& table) {
 // entries arrive into the run's own table, then read back from it. Empty
 // when any step failed (said on stderr).
 std::vector<std::string> WindowRun(Tdata& d, const TProfileNodeData& profile) {
-  std::unique_ptr<TLDAPSend> ldap = ConnectServer(Admin());
+  std::unique_ptr<TLDAPSend> ldap = ConnectServer(quorvel::test::AdminServer());
   if (!ldap) return {};
   quorvel::TExportRowStream rows(d, profile.att, false, true);
   if (!SearchProfileInto(ldap.get(), profile, *rows.Sink())) return {};

@@ -3,8 +3,10 @@
 
 #include <string>
 
+#include "common/slapd_env.h"
 #include "sqlstore/testutil.h"
 #include "store/data.h"
+#include "store/nodedata.h"
 
 namespace quorvel::test {
 
@@ -23,6 +25,18 @@ inline void MakeCatalogue(const std::string& path, const std::string& extra = ""
   OpenNewCatalogue(db, path);
   if (!extra.empty()) db.ExecDirect(extra);
   db.Close();
+}
+
+// The test directory's server as a catalogue holds it: clear LDAP on
+// 127.0.0.1, signed in as its administrator (no size limit).
+inline TServerNodeData AdminServer() {
+  TServerNodeData s;
+  s.server = "127.0.0.1";
+  s.port = Slapd().port;
+  s.ssl = "N";
+  s.uid = Slapd().adminDn;
+  s.pwd = Slapd().adminPw;
+  return s;
 }
 
 }  // namespace quorvel::test
