@@ -18,6 +18,7 @@ PKGS=(
   xvfb xauth time procps
   openbox xdotool x11-utils x11-apps
   at-spi2-core dbus python3-pyatspi
+  libsecret-1-0 libsecret-tools gnome-keyring tmux
   fonts-dejavu-core
   dpkg-dev fakeroot file lintian desktop-file-utils appstream util-linux
 )

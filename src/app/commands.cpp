@@ -13,7 +13,9 @@
 #include "dialogs/profileform.h"
 #include "dialogs/serverform.h"
 #include "dialogs/uiseam.h"
+#include "net/keyring.h"
 #include "store/data.h"
+#include "store/secrets.h"
 #include "store/shared.h"
 #include "store/trust.h"
 
@@ -37,6 +39,7 @@ std::optional<TServerNodeData> ReadServerDialog(const TServerForm& f) {
   s.port = *port;
   s.ssl = f.Security();
   s.auth = f.Auth();
+  s.secret = f.Secret();
   // A Kerberos server keeps no DN and no password.
   if (s.auth != "kerberos") {
     s.uid = Trim32(Text(f.ed_uid));
@@ -59,6 +62,29 @@ TProfileNodeData ReadProfileDialog(const TProfileForm& f, int serverid) {
 
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
+}
+
+// After a server is stored: its keyring item follows it (stored from the
+// password typed, moved with the host, port or bind DN, deleted when no
+// longer used). Should the keyring refuse, the server asks for its password
+// when connecting, and the catalogue says so. The records keep no password
+// that is not the catalogue's.
+void KeepPassword(const TServerNodeData* before, TServerNodeData& s, const std::string& name,
+                  int id) {
+  std::string typed = s.pwd;
+  if (s.secret != kSecretCatalogue) keyring::Wipe(s.pwd);
+  if (!::data || id <= 0) return keyring::Wipe(typed);
+  std::string why;
+  const bool kept = SyncKeyringItem(*::data, before, s, id, typed, &why);
+  keyring::Wipe(typed);
+  if (kept) return;
+  s.secret = kSecretAsk;
+  ::data->UpdateServer(std::to_string(id), name, s.server, std::to_string(s.port), s.ssl, s.uid, "",
+                       s.basedn, s.auth, s.secret);
+  LogError("The password of \"" + s.uid + "\" on " + ServerAddress(s.server, s.port) +
+           " could not be stored in the desktop keyring (" + why +
+           "); the server now asks for its password when connecting. Unlock or start the "
+           "keyring, then set the password again in the server's properties.");
 }
 
 // What the dialog's Test was told to trust becomes the server's trusted
@@ -102,6 +128,7 @@ void TMainForm::a_serverClick() {
   dlg.ed_port->setText("389");
   dlg.ed_basedn->setText("O=Organization");
   dlg.SetSecurity("N");
+  dlg.SetSecret(DefaultSecret());
   dlg.TrustCatalogue = ::data;
   UiSeam().ExecDialog(dlg);
   if (dlg.Cancelled) return;
@@ -114,9 +141,11 @@ void TMainForm::a_serverClick() {
   node->server = std::make_unique<TServerNodeData>(*record);
   const TServerNodeData& s = *record;
   node->id = ::data ? ::data->AddServer(node->name, s.server, std::to_string(s.port), s.ssl, s.uid,
-                                        s.pwd, s.basedn, s.auth)
+                                        s.pwd, s.basedn, s.auth, s.secret)
                     : 0;
-  record->id = node->server->id = node->id;
+  record->id = node->id;
+  KeepPassword(nullptr, *record, node->name, node->id);
+  *node->server = *record;
   const QString caption = Q(node->name);
   const std::string name = node->name;
   if (node->id != 0) {
@@ -147,6 +176,9 @@ void TMainForm::e_serverClick() {
   // The security choice first: it rewrites the port, which is set after it.
   dlg.SetSecurity(d->server->ssl);
   dlg.SetAuth(d->server->auth);
+  dlg.SetSecret(d->server->secret);
+  if (d->server->secret == kSecretKeyring)
+    dlg.ed_pwd->setPlaceholderText("Kept in the desktop keyring; type to replace it");
   dlg.ed_name->setText(Q(d->name));
   dlg.Tag = d->id;
   dlg.ed_server->setText(Q(d->server->server));
@@ -162,12 +194,20 @@ void TMainForm::e_serverClick() {
   auto record = ReadServerDialog(dlg);
   if (!record) return;
   record->id = d->id;
+  const TServerNodeData before = *d->server;
   d->name = Trim32(Text(dlg.ed_name));
+  const bool ok =
+      ::data && ::data->UpdateServer(std::to_string(d->id), d->name, record->server,
+                                     std::to_string(record->port), record->ssl, record->uid,
+                                     record->pwd, record->basedn, record->auth, record->secret);
+  if (ok) {
+    ForgetGivenPassword(before);
+    KeepPassword(&before, *record, d->name, d->id);
+  } else if (record->secret != kSecretCatalogue) {
+    keyring::Wipe(record->pwd);
+  }
   *d->server = *record;
   const TServerNodeData& s = *d->server;
-  const bool ok =
-      ::data && ::data->UpdateServer(std::to_string(d->id), d->name, s.server,
-                                     std::to_string(s.port), s.ssl, s.uid, s.pwd, s.basedn, s.auth);
   if (ok) {
     KeepTestedTrust(dlg, d->id, s);
     LogInfo("Server Properties: " + d->name + " updated sucessfully...");
@@ -195,7 +235,12 @@ void TMainForm::d_serverClick() {
     TNodeData* p = NodeData(child);
     if (p && ::data && ::data->DeleteProfile(std::to_string(p->id))) delete child;
   }
-  if (::data && ::data->DeleteServer(std::to_string(d->id))) delete sel;
+  const TServerNodeData record = d->server ? *d->server : TServerNodeData{};
+  const int id = d->id;
+  if (::data && ::data->DeleteServer(std::to_string(id))) {
+    delete sel;
+    ForgetKeyringItem(*::data, record, id);
+  }
   if (QTreeWidgetItem* b = FindBrowseServerNode(caption)) delete b;
   tv_workspace->viewport()->repaint();
 }

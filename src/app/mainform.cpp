@@ -138,6 +138,7 @@ TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
   // 5. The help file lives at AppPath + "help/index.html" (looked up on demand).
   // 6.
   LoadWorkspace();
+  TellAboutCataloguePasswords();
   // 7.
   AddMessage(0, "MSG: Application initialized...");
   // 8.
@@ -183,6 +184,7 @@ void TMainForm::BuildWindow() {
   mnu_file_exit = MenuEntry(file, "mnu_file_exit", "E&xit", imgExit);
   QMenu* edit = menuBar()->addMenu("&Edit");
   mnu_edit_object = MenuEntry(edit, "mnu_edit_object", "&Current Profile", imgEdit);
+  BuildServerMenu();
   QMenu* actions = menuBar()->addMenu("&Actions");
   mnu_actions_test = MenuEntry(actions, "mnu_actions_test", "&Test Connection", imgTest);
   mnu_actions_run = MenuEntry(actions, "mnu_actions_run", "&Run Report", imgRun);

@@ -12,6 +12,7 @@
 
 #include "app/guisink.h"
 #include "dialogs/trustform.h"
+#include "store/secrets.h"
 #include "store/nodedata.h"
 
 class QAction;
@@ -62,6 +63,7 @@ class TMainForm : public QMainWindow {
   QAction* mnu_action_report = nullptr;
   // Shown only while a search runs (app/runstop.h); Esc does the same.
   QAction* mnu_actions_stop = nullptr;
+  QAction* mnu_server_move = nullptr;  // Server, "Move Passwords to the Keyring"
   QAction* mnu_help_file = nullptr;
   QAction* mnu_visit_website = nullptr;
   QAction* mnu_help_about = nullptr;
@@ -146,6 +148,7 @@ class TMainForm : public QMainWindow {
   void run_profileClick();
   void o_browseClick();
   void o_propertiesClick();
+  void mnu_server_moveClick();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -171,6 +174,17 @@ class TMainForm : public QMainWindow {
   void AddServerNode(QTreeWidgetItem* root, const QString& caption, std::unique_ptr<TNodeData> d,
                      int selectedImage);
   void FormClose();
+  // Passwords out of the catalogue (app/passwords.cpp). GivePassword fills
+  // record.pwd for a server that asks for its password (remembered, or asked
+  // in the password window); false when the user cancelled, after a pane
+  // line naming `command`. ForgetGivenPassword drops a remembered one that
+  // the server refused. TellAboutCataloguePasswords says once, at start-up,
+  // that passwords could move to a reachable keyring.
+  bool GivePassword(TServerNodeData& record, const std::string& name, const std::string& command);
+  void ForgetGivenPassword(const TServerNodeData& record);
+  void TellAboutCataloguePasswords();
+  void BuildServerMenu();
+  quorvel::TPasswordMemory passwords_;
 
   quorvel::TGuiMessageSink sink_;
   TMessageSink* previousSink_ = nullptr;

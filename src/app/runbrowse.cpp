@@ -18,6 +18,7 @@
 #include "store/data.h"
 #include "store/profilerun.h"
 #include "store/rows.h"
+#include "store/secrets.h"
 #include "store/shared.h"
 
 using namespace quorvel;
@@ -175,11 +176,20 @@ void TMainForm::run_profileClick() {
     SetRunCommandsEnabled(true);
     return;
   }
+  // The password of a server that asks for it, before anything is sent.
+  TServerNodeData server = *sd->server;
+  if (!GivePassword(server, sd->name, "Run")) {
+    if (gridShown) ShowDataset(gridProperties);
+    tb_export->setEnabled(exportButtonOn);
+    mnu_action_report->setEnabled(exportMenuOn);
+    copy_results->setEnabled(exportMenuOn);
+    SetRunCommandsEnabled(true);
+    return;
+  }
   // 4.
   AddMessage(0, "MSG: Please wait...");
   TBusyCursor busy;
-  // 5.
-  const TServerNodeData server = *sd->server;
+  // 5. (the server record was read above)
   const TProfileNodeData profile = *pd->profile;
   // 6.
   AddMessage(0, "MSG: Connecting to " + server.server + "...");
@@ -203,8 +213,10 @@ void TMainForm::run_profileClick() {
   };
   std::unique_ptr<TLDAPSend> ldap;
   RunBusy([&] { ldap = ConnectServer(server, Trust(), &stop.Flag()); }, true);
+  WipeOutsidePassword(server);
   if (!ldap && stop.Stopped()) return cancelled(0);
   if (!ldap) {
+    ForgetGivenPassword(server);
     stop.End();
     AddMessage(2, "ERR: Error connecting to " + server.server + "...");
     SetRunCommandsEnabled(true);
@@ -323,8 +335,9 @@ void TMainForm::o_browseClick() {
   TNodeData* d = NodeData(sel);
   if (!d || !d->server) return;
   // 3. The old children go before connecting.
+  TServerNodeData record = *d->server;
+  if (!GivePassword(record, d->name, "Browse")) return;
   qDeleteAll(sel->takeChildren());
-  const TServerNodeData record = *d->server;
   const int id = d->id;
   const std::string name = d->name;
   // 4.
@@ -332,7 +345,9 @@ void TMainForm::o_browseClick() {
   // 5.
   std::unique_ptr<TLDAPSend> ldap;
   RunBusy([&] { ldap = ConnectServer(record, Trust()); });
+  WipeOutsidePassword(record);
   if (!ldap) {
+    ForgetGivenPassword(record);
     AddMessage(2, "ERR: Error connecting to " + record.server + "...");
     FlushPane();
     return;
@@ -414,14 +429,17 @@ void TMainForm::o_propertiesClick() {
   TBusyCursor busy;
   TNodeData* d = NodeData(sel);
   if (!d || !d->server) return;
-  const TServerNodeData record = *d->server;
+  TServerNodeData record = *d->server;
+  if (!GivePassword(record, d->name, "Properties")) return;
   const std::string dn = sel->text(0).toStdString();
   // 2.
   AddMessage(0, "Connecting to " + record.server + "...");
   // 3.
   std::unique_ptr<TLDAPSend> ldap;
   RunBusy([&] { ldap = ConnectServer(record, Trust()); });
+  WipeOutsidePassword(record);
   if (!ldap) {
+    ForgetGivenPassword(record);
     FlushPane();
     return;
   }

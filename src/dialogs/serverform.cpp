@@ -8,10 +8,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <cstdlib>
 
 #include "dialogs/busywork.h"
 #include "dialogs/connectiontest.h"
 #include "dialogs/formlayout.h"
+#include "dialogs/passwordform.h"
+#include "net/keyring.h"
+#include "store/secrets.h"
 #include "store/messages.h"
 
 TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
@@ -32,6 +36,10 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
   ed_pwd->setStyleSheet("QLineEdit { lineedit-password-character: 42; }");
   cb_auth = new QComboBox(this);
   cb_auth->addItems({"Bind DN and password", "Kerberos (the current ticket)"});
+  cb_secret = new QComboBox(this);
+  cb_secret->addItems(
+      {"In the desktop keyring", "Ask when connecting", "In the catalogue (clear text)"});
+  cb_secret->setObjectName("cb_secret");
   btnsave = new QPushButton("&Save", this);
   btncancel = new QPushButton("&Cancel", this);
   btntest = new QPushButton("&Test", this);
@@ -59,6 +67,7 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
   form->addRow(quorvel::BoldLabel("Si&gn in with: ", this, cb_auth), cb_auth);
   form->addRow(quorvel::BoldLabel("&User DN: ", this, ed_uid), ed_uid);
   form->addRow(quorvel::BoldLabel("Pass&word: ", this, ed_pwd), ed_pwd);
+  form->addRow(quorvel::BoldLabel("&Keep the password: ", this, cb_secret), cb_secret);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(btnsave);
@@ -78,11 +87,12 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
   connect(btntest, &QPushButton::clicked, this, &TServerForm::btntestClick);
   connect(cb_security, &QComboBox::currentIndexChanged, this, &TServerForm::cb_securityChange);
   connect(cb_auth, &QComboBox::currentIndexChanged, this, &TServerForm::cb_authChange);
+  connect(cb_secret, &QComboBox::currentIndexChanged, this, &TServerForm::cb_secretChange);
 }
 
 void TServerForm::TabOrder() {
   quorvel::ChainTabOrder({ed_name, ed_server, ed_port, cb_security, ed_basedn, cb_auth, ed_uid,
-                          ed_pwd, btnsave, btncancel, btntest});
+                          ed_pwd, cb_secret, btnsave, btncancel, btntest});
 }
 
 void TServerForm::btnsaveClick() {
@@ -124,7 +134,28 @@ void TServerForm::cb_authChange() {
   // nor stored.
   const bool simple = cb_auth->currentIndex() != 1;
   ed_uid->setEnabled(simple);
-  ed_pwd->setEnabled(simple);
+  ed_pwd->setEnabled(simple && Secret() != quorvel::kSecretAsk);
+  cb_secret->setEnabled(simple);
+}
+
+void TServerForm::cb_secretChange() {
+  // A password that is asked for is kept nowhere, not even in this field.
+  if (Secret() == quorvel::kSecretAsk) ed_pwd->clear();
+  cb_authChange();
+}
+
+std::string TServerForm::Secret() const {
+  static const char* const kStored[] = {quorvel::kSecretKeyring, quorvel::kSecretAsk,
+                                        quorvel::kSecretCatalogue};
+  const int i = cb_secret->currentIndex();
+  return i >= 0 && i < 3 ? kStored[i] : quorvel::kSecretCatalogue;
+}
+
+void TServerForm::SetSecret(const std::string& secret) {
+  cb_secret->setCurrentIndex(secret == quorvel::kSecretKeyring ? 0
+                             : secret == quorvel::kSecretAsk   ? 1
+                                                               : 2);
+  cb_secretChange();
 }
 
 std::string TServerForm::Security() const {
@@ -149,9 +180,21 @@ void TServerForm::btntestClick() {
   const std::string host = ed_server->text().toStdString();
   const std::string port = ed_port->text().toStdString();
   const std::string uid = ed_uid->text().toStdString();
-  const std::string pwd = ed_pwd->text().toStdString();
+  std::string pwd = ed_pwd->text().toStdString();
   const std::string ssl = Security();
   const std::string auth = Auth();
+  // A server that asks for its password asks here too.
+  TServerNodeData typed;
+  typed.server = host;
+  typed.port = std::atoi(port.c_str());
+  typed.uid = uid;
+  typed.auth = auth;
+  typed.secret = Secret();
+  if (quorvel::NeedsPassword(typed) && typed.secret == quorvel::kSecretAsk &&
+      !quorvel::AskPassword(this, ed_name->text().toStdString(), typed, pwd, nullptr)) {
+    LogInfo("Test cancelled: no password was given, so nothing was sent.");
+    return;
+  }
   // One decision for every Test of this dialog, so that what one Test was
   // told to trust holds for the next at the same host and port.
   if (!trust_) {
@@ -173,9 +216,21 @@ void TServerForm::btntestClick() {
     for (QPushButton* b : buttons) b->setEnabled(true);
   };
   quorvel::RunBusy([&] {
+    // Password left empty for a keyring server: the keyring's, for the
+    // host, port and bind DN typed.
+    if (pwd.empty() && quorvel::NeedsPassword(typed) && typed.secret == quorvel::kSecretKeyring) {
+      std::string why;
+      if (!quorvel::ReadKeyringPassword(typed, &why)) {
+        quorvel::RunOnGuiThread(done);
+        LogError("Error connecting to \"" + host + "\": " + why);
+        return;
+      }
+      pwd.swap(typed.pwd);
+    }
     quorvel::TestConnection(
         host, port, uid, pwd, ssl, auth, [&] { quorvel::RunOnGuiThread(done); }, trust_);
   });
+  quorvel::keyring::Wipe(pwd);
   done();
 }
 

@@ -39,6 +39,12 @@ class TServerForm : public QDialog {
   // "Bind DN and password" or "Kerberos (the current ticket)"; Kerberos
   // disables User DN and Password.
   QComboBox* cb_auth = nullptr;
+  // "Keep the password:": "In the desktop keyring", "Ask when connecting",
+  // "In the catalogue (clear text)" (catalogue "keyring", "ask",
+  // "catalogue"). Asking disables Password (nothing is kept); both need
+  // the bind DN sign-in. Test asks for the password of an asking server,
+  // and reads the keyring's when Password is left empty.
+  QComboBox* cb_secret = nullptr;
   QPushButton* btnsave = nullptr;
   QPushButton* btncancel = nullptr;
   QPushButton* btntest = nullptr;
@@ -58,6 +64,7 @@ class TServerForm : public QDialog {
   void btntestClick();
   void cb_securityChange();
   void cb_authChange();
+  void cb_secretChange();
 
   // The choices as the catalogue keeps them, and back (an unknown stored
   // value shows as None, or as the bind DN and password).
@@ -65,6 +72,8 @@ class TServerForm : public QDialog {
   void SetSecurity(const std::string& ssl);
   std::string Auth() const;
   void SetAuth(const std::string& auth);
+  std::string Secret() const;
+  void SetSecret(const std::string& secret);
 
  protected:
   // Escape and the window manager's close request act as Cancel.

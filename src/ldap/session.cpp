@@ -7,6 +7,7 @@
 #include "ldap/filter.h"
 #include "ldap/response.h"
 #include "net/blocksocket.h"
+#include "net/keyring.h"
 
 namespace {
 // Entries of one response after which the rest is read in bursts.
@@ -64,7 +65,9 @@ std::string TLDAPSend::WrapMessage(std::string_view operation) {
   ++FSeq;
   std::string content = EncodeObject(EncodeInteger(FSeq), ASN1_INT);
   content += operation;
-  return EncodeObject(content, ASN1_SEQ);
+  std::string wrapped = EncodeObject(content, ASN1_SEQ);
+  quorvel::keyring::Wipe(content);
+  return wrapped;
 }
 
 bool TLDAPSend::Fill(std::size_t count) {
@@ -168,7 +171,10 @@ std::string TLDAPSend::DecodeResponse(std::string_view message) {
 }
 
 bool TLDAPSend::SendAndDecode(std::string_view operation, std::string_view& rest) {
-  FSock->SendBytes(WrapMessage(operation));
+  std::string wrapped = WrapMessage(operation);
+  FSock->SendBytes(wrapped);
+  // A bind request's copy goes with the others (requests are small).
+  quorvel::keyring::Wipe(wrapped);
   std::string_view message;
   if (FSock->LastError() == 0) ReadMessage(message);
   rest = Decode(message);
@@ -181,8 +187,13 @@ bool TLDAPSend::Bind() {
   std::string content = EncodeObject(EncodeInteger(Version), ASN1_INT);
   content += EncodeObject(UserName, ASN1_OCTSTR);
   content += EncodeObject(Password, 0x80);
+  std::string request = EncodeObject(content, 0x60);
+  // The request holds the password: no copy of it outlives the send.
+  quorvel::keyring::Wipe(content);
   std::string_view rest;
-  return SendAndDecode(EncodeObject(content, 0x60), rest);
+  const bool ok = SendAndDecode(request, rest);
+  quorvel::keyring::Wipe(request);
+  return ok;
 }
 
 namespace {

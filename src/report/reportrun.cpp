@@ -19,7 +19,9 @@
 #include "export/output.h"
 #include "export/removeonstop.h"
 #include "ldap/searchdriver.h"
+#include "net/keyring.h"
 #include "report/certcommands.h"
+#include "report/passwords.h"
 #include "report/stopsignals.h"
 #include "store/cataloguereader.h"
 #include "store/connect.h"
@@ -38,9 +40,11 @@ const char* kUsage =
     "Usage:\n"
     "  quorvel-report --list [--catalogue FILE]\n"
     "  quorvel-report --profile NAME --format FORMAT --output FILE\n"
-    "                 [--server NAME] [--values readable|raw] [--catalogue FILE]\n"
+    "                 [--server NAME] [--values readable|raw] [--password-file FILE]\n"
+    "                 [--catalogue FILE]\n"
     "  quorvel-report --show-certificate --server NAME [--catalogue FILE]\n"
     "  quorvel-report --trust-certificate FINGERPRINT --server NAME [--catalogue FILE]\n"
+    "  quorvel-report --move-passwords-to-keyring [--catalogue FILE]\n"
     "  quorvel-report --help | --version\n"
     "\n"
     "Runs a search profile stored in the Quorvel catalogue and writes its rows as a\n"
@@ -60,11 +64,20 @@ const char* kUsage =
     "  --values readable SIDs, GUIDs and times in readable forms (times in UTC)\n"
     "  --values raw      every value as the directory sends it (binary as Base64)\n"
     "                    (default: the profile's own setting)\n"
+    "  --password-file FILE  the bind password of the profile's server: the file's\n"
+    "                    first line (refused when the group or others may read it)\n"
     "  --show-certificate        connect to the SSL server NAME and print its\n"
     "                            certificate and SHA-256 fingerprint (stores nothing)\n"
     "  --trust-certificate FP    trust the certificate of the SSL server NAME when it\n"
     "                            has the SHA-256 fingerprint FP (as openssl prints it,\n"
     "                            or plain hexadecimal)\n"
+    "  --move-passwords-to-keyring  store every password kept in the catalogue in\n"
+    "                    the desktop keyring and rewrite the catalogue without them\n"
+    "\n"
+    "A server that keeps its password in the desktop keyring needs a reachable\n"
+    "keyring (the desktop session, or dbus-run-session with an unlocked keyring)\n"
+    "or --password-file; one that asks for it prompts on the terminal, without a\n"
+    "terminal it needs --password-file. No password is taken on the command line.\n"
     "\n"
     "A certificate that fails verification (self-signed, another host's, expired)\n"
     "is only accepted once trusted for its server at the server's host and port;\n"
@@ -170,6 +183,8 @@ struct TOptions {
   bool hasValues = false;
   bool showCertificate = false, hasTrust = false;
   std::string trustFingerprint;
+  bool movePasswords = false, hasPasswordFile = false;
+  std::string passwordFile;
 };
 
 int UsageError(const std::string& text) {
@@ -191,6 +206,7 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions&
       {"--output", {&o.output, &o.hasOutput}},
       {"--values", {&o.values, &o.hasValues}},
       {"--trust-certificate", {&o.trustFingerprint, &o.hasTrust}},
+      {"--password-file", {&o.passwordFile, &o.hasPasswordFile}},
   };
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
@@ -208,6 +224,10 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions&
     }
     if (arg == "--show-certificate") {
       o.showCertificate = true;
+      continue;
+    }
+    if (arg == "--move-passwords-to-keyring") {
+      o.movePasswords = true;
       continue;
     }
     std::string value;
@@ -307,9 +327,12 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
     for (auto& [s, p] : found) text += "\n  " + s->server.name + "\t" + p->name;
     return UsageError(text);
   }
-  const TServerNodeData server = *found[0].first->server.server;
+  TServerNodeData server = *found[0].first->server.server;
   TProfileNodeData profile = *found[0].second->profile;
   if (o.hasValues) profile.readable = o.values == "readable";
+  if (const int rc = ResolvePassword(server, found[0].first->server.name, o.passwordFile);
+      rc != reOk)
+    return rc;
 
   TProgressLine progress;
   progress.Show("Connecting to " + server.server + "...");
@@ -317,6 +340,7 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   // the run, and the message says how to trust it.
   TRefusingTrustPrompt refusing;
   std::unique_ptr<TLDAPSend> ldap = ConnectServer(server, {&d, &refusing});
+  keyring::Wipe(server.pwd);
   progress.Done();
   if (!ldap) {
     if (refusing.last)
@@ -412,7 +436,15 @@ int RunReportCommand(const std::vector<std::string>& args) {
   }
   std::optional<TkxExportType> type;
   const bool certificate = o.showCertificate || o.hasTrust;
-  if (certificate) {
+  if (o.hasPasswordFile && (certificate || o.list || o.movePasswords))
+    return UsageError("--password-file goes with --profile only");
+  if (o.hasPasswordFile && o.passwordFile.empty())
+    return UsageError("--password-file needs a file name");
+  if (o.movePasswords) {
+    if (certificate || o.list || o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer ||
+        o.hasValues)
+      return UsageError("--move-passwords-to-keyring takes no other option than --catalogue");
+  } else if (certificate) {
     if (o.showCertificate && o.hasTrust)
       return UsageError("choose one of --show-certificate and --trust-certificate");
     if (!o.hasServer) return UsageError("say which server with --server NAME");
@@ -484,6 +516,7 @@ int RunReportCommand(const std::vector<std::string>& args) {
     d.temp.ExecDirect("PRAGMA threads=1");
   } catch (const std::exception&) {
   }
+  if (o.movePasswords) return MovePasswordsCommand(d, catalogue);
   if (o.showCertificate) return ShowCertificateCommand(d, o.server);
   if (o.hasTrust) return TrustCertificateCommand(d, o.server, o.trustFingerprint);
   return o.list ? ListProfiles(d) : RunProfile(d, o, *type);

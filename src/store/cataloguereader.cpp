@@ -25,6 +25,11 @@ std::vector<TCatalogueServer> ReadCatalogue(Tdata& d) {
     // A catalogue that could not take the column has only simple sign-ins.
     if (d.servers.FieldIndex("auth") >= 0 && d.servers.FieldByName("auth").AsString() == "kerberos")
       s.server->auth = "kerberos";
+    // Nor one without `secret`: its passwords are all in the catalogue.
+    if (d.servers.FieldIndex("secret") >= 0) {
+      const std::string secret = d.servers.FieldByName("secret").AsString();
+      if (secret == "keyring" || secret == "ask") s.server->secret = secret;
+    }
     for (d.profiles.First(); !d.profiles.Eof(); d.profiles.Next()) {
       if (d.profiles.FieldByName("serverid").AsInteger() != s.id) continue;
       TNodeData p;

@@ -20,6 +20,7 @@ constexpr TUpgradeStep kSteps[] = {
      "ALTER TABLE profiles ADD COLUMN readable INTEGER DEFAULT 1;"
      "UPDATE profiles SET readable = 0;"},
     {"servers", "auth", "ALTER TABLE servers ADD COLUMN auth VARCHAR(16) DEFAULT 'simple';"},
+    {"servers", "secret", "ALTER TABLE servers ADD COLUMN secret VARCHAR(16) DEFAULT 'catalogue';"},
 };
 
 char Lower(char c) {

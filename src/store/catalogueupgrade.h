@@ -13,6 +13,9 @@
 //     forms; profiles stored afterwards are on unless stored otherwise.
 //   servers.auth (VARCHAR, "simple" or "kerberos"): added with "simple", so
 //     every existing server binds with its DN and password as before.
+//   servers.secret (VARCHAR, where the bind password is kept: "keyring",
+//     "ask" or "catalogue"): added with "catalogue", so every existing server
+//     (and every report scheduled for it) keeps its password where it was.
 //
 // Typical use, after connecting and before opening the tables:
 //   quorvel::UpgradeCatalogue(db);

@@ -7,6 +7,7 @@
 #include "net/blocksocket.h"
 #include "store/messages.h"
 #include "store/rows.h"
+#include "store/secrets.h"
 #include "store/trust.h"
 
 // The error number and text shown for a failed session step. When the
@@ -100,8 +101,27 @@ void ApplyConnectionSettings(TLDAPSend& session, const std::string& ssl, const s
 }
 }  // namespace quorvel
 
+namespace {
+// A password kept out of the catalogue is read now (the keyring), or must
+// have been given by the caller (asked); without one nothing is sent, since
+// a bind DN with an empty password would sign in anonymously.
+bool HavePassword(TServerNodeData& server) {
+  if (!quorvel::NeedsPassword(server) || !server.pwd.empty()) return true;
+  std::string why;
+  if (server.secret == quorvel::kSecretKeyring) {
+    if (quorvel::ReadKeyringPassword(server, &why)) return true;
+  } else {
+    why = "no password was given for \"" + server.uid +
+          "\", so nothing was sent. The password is asked when connecting.";
+  }
+  LogError("Error connecting to \"" + server.server + "\": " + why);
+  return false;
+}
+}  // namespace
+
 std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, TTrustContext trust,
                                          const std::atomic<bool>* cancel) {
+  if (!HavePassword(server)) return nullptr;
   auto session = std::make_unique<TLDAPSend>();
   session->CancelFlag = cancel;
   session->TargetHost = server.server;
@@ -116,6 +136,9 @@ std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, TTrustContext t
   } catch (const std::exception&) {
     ok = false;
   }
+  // The password is needed for the bind alone.
+  quorvel::keyring::Wipe(session->Password);
+  quorvel::keyring::Wipe(server.pwd);
   if (ok) return session;
   if (session->Cancelled()) return nullptr;  // the user's own doing: the caller says so
   LogError(ConnectErrorText(*session));

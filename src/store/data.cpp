@@ -28,6 +28,11 @@ bool IsNumber(const std::string& s) {
   return true;
 }
 
+// Only a server that keeps its password in the catalogue writes it there.
+std::string StoredPassword(const std::string& pwd, const std::string& secret) {
+  return secret == "catalogue" ? pwd : std::string();
+}
+
 bool IsPlainIdentifier(const std::string& s) {
   if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
   for (char c : s)
@@ -75,6 +80,7 @@ std::string ExportColumnDefinitions(const std::vector<std::string>& names) {
 
 using quorvel::IsNumber;
 using quorvel::QuoteIdentifier;
+using quorvel::StoredPassword;
 
 std::string ExecutableFolder() {
   std::string path(PATH_MAX, '\0');
@@ -139,6 +145,7 @@ bool Tdata::Init(const std::string& catalogue, const std::string& working,
     quorvel::UpgradeCatalogue(db);
     readable_column_ = quorvel::HasColumn(db, "profiles", "readable");
     auth_column_ = quorvel::HasColumn(db, "servers", "auth");
+    secret_column_ = quorvel::HasColumn(db, "servers", "secret");
     if (!servers.Active()) servers.Open();
     if (!profiles.Active()) profiles.Open();
     prop.TableName = "property";
@@ -150,17 +157,21 @@ bool Tdata::Init(const std::string& catalogue, const std::string& working,
 
 int Tdata::AddServer(const std::string& name, const std::string& server, const std::string& port,
                      const std::string& ssl, const std::string& uid, const std::string& pwd,
-                     const std::string& basedn, const std::string& auth) {
+                     const std::string& basedn, const std::string& auth,
+                     const std::string& secret) {
   if (!IsNumber(port)) return 0;
   // A catalogue without the column (one that could not be upgraded) holds
   // only servers that bind with a DN and password.
   if (!auth_column_ && auth != "simple") return 0;
-  std::vector<std::string> values{name, server, ssl, uid, pwd, basedn};
+  if (!secret_column_ && secret != "catalogue") return 0;
+  std::vector<std::string> values{name, server, ssl, uid, StoredPassword(pwd, secret), basedn};
   if (auth_column_) values.push_back(auth);
+  if (secret_column_) values.push_back(secret);
   if (!RunSql(sql,
               std::string("INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn") +
-                  (auth_column_ ? ",auth" : "") + ") VALUES (?,?, " + port + ", ?, ?, ?, ?" +
-                  (auth_column_ ? ", ?" : "") + ")",
+                  (auth_column_ ? ",auth" : "") + (secret_column_ ? ",secret" : "") +
+                  ") VALUES (?,?, " + port + ", ?, ?, ?, ?" + (auth_column_ ? ", ?" : "") +
+                  (secret_column_ ? ", ?" : "") + ")",
               values))
     return 0;
   const int64_t id = db.LastInsertRowId();
@@ -170,16 +181,18 @@ int Tdata::AddServer(const std::string& name, const std::string& server, const s
 
 bool Tdata::UpdateServer(const std::string& id, const std::string& name, const std::string& server,
                          const std::string& port, const std::string& ssl, const std::string& uid,
-                         const std::string& pwd, const std::string& basedn,
-                         const std::string& auth) {
+                         const std::string& pwd, const std::string& basedn, const std::string& auth,
+                         const std::string& secret) {
   if (!IsNumber(id) || !IsNumber(port)) return false;
   if (!auth_column_ && auth != "simple") return false;
-  std::vector<std::string> values{name, server, ssl, uid, pwd, basedn};
+  if (!secret_column_ && secret != "catalogue") return false;
+  std::vector<std::string> values{name, server, ssl, uid, StoredPassword(pwd, secret), basedn};
   if (auth_column_) values.push_back(auth);
+  if (secret_column_) values.push_back(secret);
   return RunSql(sql,
                 "UPDATE servers SET name = ?, server = ?, port = " + port +
-                    ", ssl = ?, uid = ?, pwd = ?, basedn = ?" +
-                    (auth_column_ ? ", auth = ?" : "") + " WHERE id = " + id,
+                    ", ssl = ?, uid = ?, pwd = ?, basedn = ?" + (auth_column_ ? ", auth = ?" : "") +
+                    (secret_column_ ? ", secret = ?" : "") + " WHERE id = " + id,
                 values);
 }
 

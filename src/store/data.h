@@ -49,14 +49,17 @@ class Tdata {
 
   // ssl "N", "Y" (SSL/TLS) or "T" (StartTLS); auth "simple" or "kerberos"
   // (the column servers.auth, added to an older catalogue by Init; where it
-  // could not be added, only "simple" can be stored).
+  // could not be added, only "simple" can be stored); secret "keyring",
+  // "ask" or "catalogue" (servers.secret, the same way): only "catalogue"
+  // writes pwd, the others store an empty servers.pwd.
   int AddServer(const std::string& name, const std::string& server, const std::string& port,
                 const std::string& ssl, const std::string& uid, const std::string& pwd,
-                const std::string& basedn, const std::string& auth = "simple");
+                const std::string& basedn, const std::string& auth = "simple",
+                const std::string& secret = "catalogue");
   bool UpdateServer(const std::string& id, const std::string& name, const std::string& server,
                     const std::string& port, const std::string& ssl, const std::string& uid,
                     const std::string& pwd, const std::string& basedn,
-                    const std::string& auth = "simple");
+                    const std::string& auth = "simple", const std::string& secret = "catalogue");
   bool DeleteServer(const std::string& id);
   // readable: "1" shows directory values in their readable forms, "0" as
   // received (a new profile is on); UpdateProfile leaves it as stored when
@@ -113,6 +116,7 @@ class Tdata {
   TWorkingStoreOpen working_store_;
   bool readable_column_ = false;  // the catalogue's profiles have `readable`
   bool auth_column_ = false;      // the catalogue's servers have `auth`
+  bool secret_column_ = false;    // the catalogue's servers have `secret`
 };
 
 namespace quorvel {

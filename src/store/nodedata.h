@@ -14,6 +14,10 @@ struct TServerNodeData {
   std::string ssl = "N";
   std::string auth = "simple";  // sign-in: "kerberos", anything else bind DN and password
   std::string uid;              // bind DN, empty for anonymous
+  // Where the bind password is kept (store/secrets.h): "keyring" (the desktop
+  // keyring), "ask" (asked when connecting) or "catalogue" (servers.pwd). Out
+  // of the catalogue, pwd is empty but for the moment of a bind.
+  std::string secret = "catalogue";
   std::string pwd;
   std::string basedn;
 };

@@ -53,8 +53,8 @@ TEST_F(DataTest, ServersRoundTripHardValuesAndReturnTheirOwnIds) {
   const int a = d.AddServer("twin", "ldap.example", "389", "N", kHard, "p\"w", longDn);
   EXPECT_EQ(
       d.sql.SQL(),
-      "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn,auth) VALUES (?,?, 389, ?, ?, ?, "
-      "?, ?)");
+      "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn,auth,secret) VALUES (?,?, 389, ?, "
+      "?, ?, ?, ?, ?)");
   const int b = d.AddServer("twin", "other", "636", "Y", "", "", "dc=x");
   const int c = d.AddServer("name", "n", "1", "N", "", "", "");  // a column's name as a value
   EXPECT_GT(a, 0);
@@ -67,7 +67,7 @@ TEST_F(DataTest, ServersRoundTripHardValuesAndReturnTheirOwnIds) {
   EXPECT_TRUE(d.UpdateServer(std::to_string(b), kHard, "h", "10389", "Y", "cn=a", "", "dc=y"));
   EXPECT_EQ(d.sql.SQL(),
             "UPDATE servers SET name = ?, server = ?, port = 10389, ssl = ?, uid = ?, pwd = ?, "
-            "basedn = ?, auth = ? WHERE id = " +
+            "basedn = ?, auth = ?, secret = ? WHERE id = " +
                 std::to_string(b));
   EXPECT_EQ(Rows("select name, port, basedn from servers where id = " + std::to_string(b)),
             std::vector<std::string>{kHard + "|10389|dc=y"});
