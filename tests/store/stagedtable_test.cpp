@@ -228,8 +228,7 @@ TEST_F(StagedTableTest, RunsInOtherProcessIdNamespacesNeverDropEachOthersTables)
   std::vector<std::string> tables = Tables(db);
   EXPECT_NE(std::find(tables.begin(), tables.end(), theirs), tables.end());
   EXPECT_NE(std::find(tables.begin(), tables.end(), mine.Name()), tables.end());
-  EXPECT_EQ(Rows(db, "SELECT oid FROM \"" + theirs + "\""),
-            std::vector<std::string>{"cn=held|"});
+  EXPECT_EQ(Rows(db, "SELECT oid FROM \"" + theirs + "\""), std::vector<std::string>{"cn=held|"});
   EXPECT_EQ(held.Finish("vanish"), 0);
   ASSERT_TRUE(next.Create("oid;cn")) << next.Error();
   tables = Tables(db);
