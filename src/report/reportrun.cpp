@@ -260,14 +260,9 @@ std::optional<std::string> SchemaUsageError(const TOptions& o) {
 }
 
 std::optional<TkxExportType> FormatByName(const std::string& name) {
-  static const std::map<std::string, TkxExportType> formats = {
-      {"ldif", xtLDIF}, {"html", xtHTML}, {"xls", xtExcel}, {"doc", xtWord},
-      {"txt", xtTXT},   {"csv", xtCSV},   {"tab", xtTAB},   {"rtf", xtRTF},
-      {"dif", xtDIF},   {"slk", xtSYLK},  {"xlsx", xtXLSX},
-  };
-  auto it = formats.find(name);
-  if (it == formats.end()) return std::nullopt;
-  return it->second;
+  const TkxFormatInfo* f = ExportFormatByCommand(name);
+  if (f == nullptr) return std::nullopt;
+  return f->Type;
 }
 
 // A private working store: an empty database file in a folder of our own,
