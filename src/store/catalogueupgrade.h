@@ -16,6 +16,8 @@
 //   servers.secret (VARCHAR, where the bind password is kept: "keyring",
 //     "ask" or "catalogue"): added with "catalogue", so every existing server
 //     (and every report scheduled for it) keeps its password where it was.
+//   profiles.view (TEXT, the saved layout of the results grid, store/gridview.h):
+//     added empty, today's layout, for every existing profile.
 //
 // Typical use, after connecting and before opening the tables:
 //   quorvel::UpgradeCatalogue(db);
