@@ -151,6 +151,9 @@ bool TResultsView::ShowRun(Tdata& d, const std::string& table, const std::string
   UpdateSortIndicator();
   filter_->setEnabled(true);
   filterColumn_->setEnabled(true);
+  // Showing the rows changed nothing the user asked for: nothing to save.
+  viewPending_ = false;
+  saveTimer_->stop();
   return true;
 }
 
