@@ -108,7 +108,11 @@ const char* kUsage =
     "by the signal N (SIGTERM, SIGINT, SIGHUP), leaving no file behind.\n"
     "\n"
     "A search cut by the server's size limit is read again in pages when the\n"
-    "server offers paged results; then every entry is written and the status is 0.\n";
+    "server offers paged results; then every entry is written and the status is 0.\n"
+    "Values sent in ranges (member;range=0-1499) are read on with follow-up\n"
+    "searches of the entry, at most 100,000 follow-ups or 10,000,000 values for one\n"
+    "attribute; beyond that, or when a follow-up answers for another entry, the\n"
+    "search fails (status 4) naming the entry and the attribute.\n";
 
 // LogError and LogInfo texts as single lines on stderr: every line break (with
 // the indentation around it) becomes one blank.
