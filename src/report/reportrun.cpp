@@ -434,7 +434,8 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   progress.Done();
   if (!delivered) return reSearch;
 
-  const int code = ldap->ResultCode();
+  // How the search ended is the driver's outcome, as the counter was told.
+  const int code = entries.Outcome().Code;
   const int n = entries.Count();
   int lastShown = -1;
   const int step = n > 100 ? n / 100 : 1;
@@ -450,7 +451,7 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   }
   progress.Done();
   // The session goes before the rows are read back.
-  const std::string serverText = ldap->ResultString();
+  const std::string serverText = entries.Outcome().Text;
   ldap.reset();
   std::string error;
   if (!OpenShownRows(d, shown, &error)) {
