@@ -7,11 +7,13 @@
 #include <QTreeWidget>
 #include <optional>
 
+#include "app/exporthookup.h"
 #include "app/gridmodel.h"
 #include "app/icons.h"
 #include "app/mainform.h"
 #include "app/runstop.h"
 #include "dialogs/busywork.h"
+#include "export/kxexport.h"
 #include "ldap/filter.h"
 #include "ldap/searchdriver.h"
 #include "store/connect.h"
@@ -297,6 +299,10 @@ void TMainForm::run_profileClick() {
       // The grid leaves the rows shown before, whose table then goes.
       ShowDataset(false, rows->RowsTable());
       shownRows_ = std::move(rows);
+      // The formats that name the search, or give readable values, ask.
+      ExportHookup().Engine().ResultFacts = {server.server, profile.basedn,
+                                             ScopeToText(profile.scope), profile.filter,
+                                             profile.readable};
     }
     // 15.
     if (ldap->ResultCode() != 0)

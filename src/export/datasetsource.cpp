@@ -42,7 +42,39 @@ TkxColumnInfo DatasetColumnInfo(const TFieldDef& def) {
   return c;
 }
 
+void TkxDatasetValues::Reset() {
+  reader_.reset();
+  probed_ = false;
+}
+
+bool TkxDatasetValues::Read(const TASQLite3BaseQuery& dataset, int row,
+                            quorvel::TEntryValues& out) {
+  if (!probed_) {
+    probed_ = true;
+    std::string table, key;
+    TASQLite3DB* db = dataset.Connection();
+    if (db != nullptr && dataset.InPlaceSource(table, key)) {
+      try {
+        reader_ = std::make_unique<quorvel::TEntryValueReader>(*db, table);
+      } catch (const std::exception& e) {
+        throw std::runtime_error("the values could not be read from the working store: " +
+                                 std::string(e.what()));
+      }
+      if (!reader_->Exists()) reader_.reset();
+    }
+  }
+  if (!reader_ || row < 0 || row >= dataset.RecordCount()) return false;
+  try {
+    reader_->Read(dataset.RowId(row), static_cast<std::size_t>(dataset.FieldCount()), out);
+  } catch (const std::exception& e) {
+    throw std::runtime_error("the values could not be read from the working store: " +
+                             std::string(e.what()));
+  }
+  return true;
+}
+
 void TkxDatasetRowSource::BeginWalk() {
+  values_.Reset();
   if (!IsReady()) return;
   savedRecNo_ = dataset_->RecNo();
   dataset_->BeginRowWalk();
@@ -70,6 +102,10 @@ void TkxDatasetRowSource::ReadRow(TkxValues& values) {
   for (int i = 0; i < n; ++i) values[i].assign(dataset_->CellText(row_, i));
   ThrowOnReadError(*dataset_);
   ++row_;
+}
+
+bool TkxDatasetRowSource::ReadEntryValues(quorvel::TEntryValues& out) {
+  return IsReady() && values_.Read(*dataset_, row_ - 1, out);
 }
 
 void ThrowOnReadError(const TASQLite3BaseQuery& dataset) {

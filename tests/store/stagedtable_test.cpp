@@ -129,18 +129,19 @@ TEST_F(StagedTableTest, OnlyTheTablesOfEndedProcessesAreCleanedUp) {
   // process (another start time), and a name that is not ours at all.
   db.ExecDirect("CREATE TABLE export_staged (x); CREATE TABLE \"export_staged_" +
                 std::to_string(live.pid) + "_1_1\" (x); CREATE TABLE export_staged_junk (x)");
+  // Each run's staged table has its values beside it.
   std::vector<std::string> before = Tables(db);
-  ASSERT_EQ(before.size(), 5u);
+  ASSERT_EQ(before.size(), 7u);
 
   TStagedExportTable mine(db);
   ASSERT_TRUE(mine.Create("oid;cn")) << mine.Error();
   std::vector<std::string> after = Tables(db);
-  ASSERT_EQ(after.size(), 3u) << ::testing::PrintToString(after);
+  ASSERT_EQ(after.size(), 5u) << ::testing::PrintToString(after);
   int kept = 0;
   for (const std::string& t : after)
-    kept += t == "export_staged_junk" || t == mine.Name() ||
+    kept += t == "export_staged_junk" || t == mine.Name() || t == mine.Name() + "_values" ||
             (t.rfind(liveTable + "_", 0) == 0 && t != liveTable + "_1_1");
-  EXPECT_EQ(kept, 3) << ::testing::PrintToString(after);
+  EXPECT_EQ(kept, 5) << ::testing::PrintToString(after);
 
   // The live run goes on undisturbed and publishes exactly its own rows.
   EXPECT_EQ(live.Finish(false), 0);
@@ -187,7 +188,7 @@ TEST_F(StagedTableTest, EachRunPublishesItsOwnRowsAndACopyKeepsThem) {
             (std::vector<std::string>{"CREATE TABLE export (\"oid\" VARCHAR(1024),\"cn\")|"}));
   EXPECT_EQ(Rows(db, "SELECT count(*) FROM export"), (std::vector<std::string>{"250|"}));
   a.Discard();
-  EXPECT_EQ(Tables(db), (std::vector<std::string>{"export", "property"}));
+  EXPECT_EQ(Tables(db), (std::vector<std::string>{"export", "export_values", "property"}));
 }
 
 TEST_F(StagedTableTest, ABusyStoreIsWaitedFor) {
@@ -238,7 +239,49 @@ TEST_F(StagedTableTest, ARowThatCannotBeStoredFailsTheStaging) {
   EXPECT_EQ(Rows(db, "SELECT oid FROM export ORDER BY oid"),
             (std::vector<std::string>{"cn=last1|", "cn=last2|"}));
   t.Discard();
-  EXPECT_EQ(Tables(db), (std::vector<std::string>{"export"}));
+  EXPECT_EQ(Tables(db), (std::vector<std::string>{"export", "export_values"}));
 }
 
 }  // namespace
+
+// The values kept beside the rows go in the rows' transactions: a publish
+// gives `export` and `export_values` of one run (a copy keeping every rowid),
+// a restart or a failed staging keeps none of the staged values, and the
+// published values of the last run stay until the next run publishes.
+TEST_F(StagedTableTest, ValuesArePublishedWithTheirRowsOrNotAtAll) {
+  auto values = [](const std::string& dn, std::vector<std::string> cn) {
+    quorvel::TEntryValues v;
+    v.DN = dn;
+    v.Columns.resize(2);
+    v.Columns[1] = {"CN", std::move(cn)};
+    return v;
+  };
+  const std::string joined =
+      "SELECT e.oid, v.col, v.position, v.name, hex(v.value) FROM export e JOIN export_values v ON "
+      "v.entry = e.rowid ORDER BY e.oid, v.col, v.position";
+  for (auto how : {TStagedExportTable::psMove, TStagedExportTable::psCopy}) {
+    TStagedExportTable stage(db);
+    ASSERT_TRUE(stage.Create("oid;cn"));
+    ASSERT_TRUE(stage.Append({"cn=gone", "x"}, values("cn=gone", {"x"})));
+    ASSERT_TRUE(stage.Flush());
+    ASSERT_TRUE(stage.Clear());  // a search that starts over
+    ASSERT_TRUE(stage.Append({"cn=b", "[a][b]"}, values("cn=b", {"a]", "[b"})));
+    ASSERT_TRUE(stage.Append({"cn=a", " sp"}, values("cn=a", {std::string(" s\0p", 4)})));
+    ASSERT_TRUE(stage.Publish(how));
+    const std::vector<std::string> expected = {"cn=a|0|0|dn|636E3D61|", "cn=a|1|0|CN|20730070|",
+                                               "cn=b|0|0|dn|636E3D62|", "cn=b|1|0|CN|615D|",
+                                               "cn=b|1|1|CN|5B62|"};
+    EXPECT_EQ(Rows(db, joined), expected) << how;
+  }
+  {
+    TStagedExportTable failing(db);
+    ASSERT_TRUE(failing.Create("oid;cn"));
+    ASSERT_TRUE(failing.Append({"cn=new", "n"}, values("cn=new", {"n"})));
+    ASSERT_TRUE(failing.Flush());
+    failing.Fail("the search did not give its entries");
+    EXPECT_FALSE(failing.Publish(TStagedExportTable::psMove));
+  }
+  EXPECT_EQ(Rows(db, joined).size(), 5u);
+  EXPECT_EQ(Rows(db, "SELECT name FROM sqlite_master WHERE name LIKE 'export_staged%'"),
+            std::vector<std::string>{});
+}
