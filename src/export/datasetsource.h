@@ -15,17 +15,22 @@ TkxColumnInfo DatasetColumnInfo(const TFieldDef& def);
 void ThrowOnReadError(const TASQLite3BaseQuery& dataset);
 
 // The exact values kept beside a dataset's rows (sqlstore/entryvalues.h): the
-// values table of the table the dataset reads in place. Reset before each walk
-// (the dataset may read another table by then).
+// values table of the table the dataset reads in place, in the order and with
+// the columns of its row query, if any. Reset before each walk (the dataset may
+// read another table by then).
 class TkxDatasetValues {
  public:
   void Reset();
-  // The values of dataset row `row`, in the dataset's column order; false when
+  // The values of dataset row `row`, in the dataset's field order; false when
   // the dataset's table keeps none.
   bool Read(const TASQLite3BaseQuery& dataset, int row, quorvel::TEntryValues& out);
 
  private:
+  bool Probe(const TASQLite3BaseQuery& dataset);
   std::unique_ptr<quorvel::TEntryValueReader> reader_;
+  std::vector<std::size_t> columnOf_;  // the table's column of each field
+  std::size_t tableColumns_ = 0;
+  quorvel::TEntryValues stored_;  // in the table's column order
   bool probed_ = false;
 };
 

@@ -38,6 +38,14 @@ std::string EntryValuesTable(const std::string& rowsTable) {
   return rowsTable + "_values";
 }
 
+std::vector<std::string> TableColumnNames(TASQLite3DB& db, const std::string& table) {
+  std::vector<std::string> names;
+  PreparedStatement q(db, "SELECT name FROM pragma_table_info(?) ORDER BY cid");
+  q.BindText(1, table);
+  while (q.Step()) names.emplace_back(q.ColumnBytes(0));
+  return names;
+}
+
 void CreateEntryValuesTable(TASQLite3DB& db, const std::string& name) {
   db.ExecDirect("CREATE TABLE " + Quoted(name) +
                 " (entry INTEGER NOT NULL, col INTEGER NOT NULL, position INTEGER NOT NULL, "

@@ -60,6 +60,8 @@ struct TEntryValues {
 };
 
 std::string EntryValuesTable(const std::string& rowsTable);
+// The column names of a table, in the table's order.
+std::vector<std::string> TableColumnNames(TASQLite3DB& db, const std::string& table);
 void CreateEntryValuesTable(TASQLite3DB& db, const std::string& name);
 
 class TEntryValueWriter {

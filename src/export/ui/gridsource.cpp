@@ -95,7 +95,8 @@ bool TkxGridRowSource::ReadEntryValues(quorvel::TEntryValues& out) {
   out.DNColumn = static_cast<std::size_t>(n);
   for (int i = 0; i < n; ++i) {
     const int field = Logical(i);
-    if (field == 0) out.DNColumn = static_cast<std::size_t>(i);
+    if (field >= 0 && static_cast<std::size_t>(field) == stored_.DNColumn)
+      out.DNColumn = static_cast<std::size_t>(i);
     if (field >= 0 && static_cast<std::size_t>(field) < stored_.Columns.size())
       std::swap(out.Columns[static_cast<std::size_t>(i)],
                 stored_.Columns[static_cast<std::size_t>(field)]);
