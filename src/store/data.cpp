@@ -256,6 +256,8 @@ bool Tdata::DropExportTable() {
   CommitExportBatch();
   export_insert_.reset();
   exp.Close();
+  // The values kept beside the rows are of the rows that go.
+  RunSql(run, "DROP TABLE IF EXISTS export_values", {});
   return RunSql(run, "DROP TABLE export", {});
 }
 

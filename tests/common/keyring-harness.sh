@@ -35,11 +35,20 @@ session)
   mkdir -p "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME"
   chmod 700 "$XDG_RUNTIME_DIR" "$HOME"
   printf '%s' "$PASSWORD" | gnome-keyring-daemon --unlock --components=secrets >"$dir/daemon.out"
-  # The keyring answers once its collection is there.
-  for _ in $(seq 1 100); do
-    if secret-tool search --all xdg:schema quorvel.harness.probe >/dev/null 2>&1; then break; fi
+  # The daemon just started owns the service's name once it is ready. Nothing
+  # may ask the service before: the bus would start a second daemon, one
+  # without the unlocked keyring.
+  owned=""
+  for _ in $(seq 1 300); do
+    if dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+      org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets 2>/dev/null |
+      grep -q "boolean true"; then
+      owned=1
+      break
+    fi
     sleep 0.1
   done
+  [ -n "$owned" ] || die "the keyring daemon did not start"
   {
     echo "QUORVEL_KEYRING_BUS=$DBUS_SESSION_BUS_ADDRESS"
     echo "QUORVEL_KEYRING_PASSWORD=$PASSWORD"
