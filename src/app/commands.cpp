@@ -37,6 +37,7 @@ std::optional<TServerNodeData> ReadServerDialog(const TServerForm& f) {
   s.port = *port;
   s.ssl = f.Security();
   s.auth = f.Auth();
+  s.referrals = f.Referrals();
   // A Kerberos server keeps no DN and no password.
   if (s.auth != "kerberos") {
     s.uid = Trim32(Text(f.ed_uid));
@@ -116,6 +117,11 @@ void TMainForm::a_serverClick() {
   node->id = ::data ? ::data->AddServer(node->name, s.server, std::to_string(s.port), s.ssl, s.uid,
                                         s.pwd, s.basedn, s.auth)
                     : 0;
+  if (node->id != 0 && !::data->SetServerReferrals(std::to_string(node->id), s.referrals)) {
+    LogError("The Referrals setting of the server " + node->name +
+             " could not be stored: it reports them.");
+    node->server->referrals = record->referrals = "report";
+  }
   record->id = node->server->id = node->id;
   const QString caption = Q(node->name);
   const std::string name = node->name;
@@ -147,6 +153,7 @@ void TMainForm::e_serverClick() {
   // The security choice first: it rewrites the port, which is set after it.
   dlg.SetSecurity(d->server->ssl);
   dlg.SetAuth(d->server->auth);
+  dlg.SetReferrals(d->server->referrals);
   dlg.ed_name->setText(Q(d->name));
   dlg.Tag = d->id;
   dlg.ed_server->setText(Q(d->server->server));
@@ -166,8 +173,10 @@ void TMainForm::e_serverClick() {
   *d->server = *record;
   const TServerNodeData& s = *d->server;
   const bool ok =
-      ::data && ::data->UpdateServer(std::to_string(d->id), d->name, s.server,
-                                     std::to_string(s.port), s.ssl, s.uid, s.pwd, s.basedn, s.auth);
+      ::data &&
+      ::data->UpdateServer(std::to_string(d->id), d->name, s.server, std::to_string(s.port), s.ssl,
+                           s.uid, s.pwd, s.basedn, s.auth) &&
+      ::data->SetServerReferrals(std::to_string(d->id), s.referrals);
   if (ok) {
     KeepTestedTrust(dlg, d->id, s);
     LogInfo("Server Properties: " + d->name + " updated sucessfully...");

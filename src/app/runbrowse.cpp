@@ -17,6 +17,7 @@
 #include "store/connect.h"
 #include "store/data.h"
 #include "store/profilerun.h"
+#include "store/referrals.h"
 #include "store/rows.h"
 #include "store/shared.h"
 
@@ -54,6 +55,11 @@ std::string Str(std::string_view v) {
 }
 
 constexpr int kTreeRepaintMs = 50;
+
+// The pane lines of the places a search was referred to and did not search.
+void AddReferralLines(TMainForm& form, const TSearchOutcome& outcome) {
+  for (const std::string& line : ReferralLines(outcome)) form.AddMessage(1, "MSG: " + line);
+}
 
 // The pane line of a search the user stopped.
 std::string CancelledLine(const std::string& what, int entries) {
@@ -236,7 +242,9 @@ void TMainForm::run_profileClick() {
     if (::data)
       rows = std::make_unique<TExportRowStream>(*::data, profile.att, profile.readable, true);
     TSearchTee tee(&found, rows ? rows->Sink().get() : nullptr);
-    RunBusy([&] { delivered = SearchProfileInto(ldap.get(), profile, tee, &outcome); }, true);
+    const TReferralFollowing follow{server, Trust()};
+    RunBusy([&] { delivered = SearchProfileInto(ldap.get(), profile, tee, &outcome, &follow); },
+            true);
     stop.End();
     if (outcome.Failure == sfCancelled) {
       // The stream goes with its staged rows: `export` keeps the last run's.
@@ -258,10 +266,11 @@ void TMainForm::run_profileClick() {
   // 11.
   const int n = found.Count();
   const std::string count = std::to_string(n);
-  title->setText(QString::fromStdString("Results from server \"" + server.server +
-                                        "\" on object \"" + profile.basedn + "\" with scope \"" +
-                                        ScopeToText(profile.scope) + "\" with filter \"" +
-                                        profile.filter + "\" returned " + count + " objects."));
+  title->setText(QString::fromStdString(
+      "Results from server \"" + server.server + "\" on object \"" + profile.basedn +
+      "\" with scope \"" + ScopeToText(profile.scope) + "\" with filter \"" + profile.filter +
+      "\" returned " + count + " objects." + ReferralTitleNote(outcome)));
+  AddReferralLines(*this, outcome);
   if (n < 1) {
     // 12.
     if (ldap->ResultCode() != 0)
@@ -354,7 +363,8 @@ void TMainForm::o_browseClick() {
   {
     TRunStop::TScope stop(*runStop_);
     ldap->CancelFlag = &stop.Flag();
-    RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome); }, true);
+    const TReferralFollowing follow{record, Trust()};
+    RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome, &follow); }, true);
   }
   if (outcome.Failure == sfCancelled) {
     AddMessage(1, CancelledLine("Browse", outcome.Received));
@@ -369,6 +379,7 @@ void TMainForm::o_browseClick() {
   // 10.
   const int n = results->Count();
   AddMessage(0, "Found " + std::to_string(n) + " objects...");
+  AddReferralLines(*this, outcome);
   if (n > 0) {
     // 11.
     QElapsedTimer sinceRepaint;
@@ -445,7 +456,8 @@ void TMainForm::o_propertiesClick() {
   {
     TRunStop::TScope stop(*runStop_);
     ldap->CancelFlag = &stop.Flag();
-    RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome); }, true);
+    const TReferralFollowing follow{record, Trust()};
+    RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome, &follow); }, true);
   }
   if (outcome.Failure == sfCancelled) {
     AddMessage(1, CancelledLine("Properties", outcome.Received));

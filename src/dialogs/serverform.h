@@ -39,6 +39,7 @@ class TServerForm : public QDialog {
   // "Bind DN and password" or "Kerberos (the current ticket)"; Kerberos
   // disables User DN and Password.
   QComboBox* cb_auth = nullptr;
+  QComboBox* cb_referrals = nullptr;  // "report" or "follow"
   QPushButton* btnsave = nullptr;
   QPushButton* btncancel = nullptr;
   QPushButton* btntest = nullptr;
@@ -65,6 +66,8 @@ class TServerForm : public QDialog {
   void SetSecurity(const std::string& ssl);
   std::string Auth() const;
   void SetAuth(const std::string& auth);
+  std::string Referrals() const;
+  void SetReferrals(const std::string& referrals);
 
  protected:
   // Escape and the window manager's close request act as Cancel.

@@ -27,6 +27,7 @@
 #include "store/filelocations.h"
 #include "store/messages.h"
 #include "store/profilerun.h"
+#include "store/referrals.h"
 #include "store/shared.h"
 
 namespace quorvel {
@@ -38,7 +39,8 @@ const char* kUsage =
     "Usage:\n"
     "  quorvel-report --list [--catalogue FILE]\n"
     "  quorvel-report --profile NAME --format FORMAT --output FILE\n"
-    "                 [--server NAME] [--values readable|raw] [--catalogue FILE]\n"
+    "                 [--server NAME] [--values readable|raw] [--referrals report|follow]\n"
+    "                 [--catalogue FILE]\n"
     "  quorvel-report --show-certificate --server NAME [--catalogue FILE]\n"
     "  quorvel-report --trust-certificate FINGERPRINT --server NAME [--catalogue FILE]\n"
     "  quorvel-report --help | --version\n"
@@ -60,6 +62,10 @@ const char* kUsage =
     "  --values readable SIDs, GUIDs and times in readable forms (times in UTC)\n"
     "  --values raw      every value as the directory sends it (binary as Base64)\n"
     "                    (default: the profile's own setting)\n"
+    "  --referrals report  list the places the directory referred to on standard\n"
+    "                    error (\"referral not followed: URL\"), without searching them\n"
+    "  --referrals follow  search them too, with the same sign-in and never over a\n"
+    "                    weaker connection (default: the server's own setting)\n"
     "  --show-certificate        connect to the SSL server NAME and print its\n"
     "                            certificate and SHA-256 fingerprint (stores nothing)\n"
     "  --trust-certificate FP    trust the certificate of the SSL server NAME when it\n"
@@ -78,7 +84,14 @@ const char* kUsage =
     "by the signal N (SIGTERM, SIGINT, SIGHUP), leaving no file behind.\n"
     "\n"
     "A search cut by the server's size limit is read again in pages when the\n"
-    "server offers paged results; then every entry is written and the status is 0.\n";
+    "server offers paged results; then every entry is written and the status is 0.\n"
+    "A place a followed referral names that cannot be searched (refused,\n"
+    "unreachable, a failed sign-in, a certificate not trusted) is named on\n"
+    "standard error with the reason, and the report is written with status 3.\n"
+    "Nobody is asked about a referred server's certificate: trust it in the\n"
+    "windowed program, or it is not searched. Active Directory keeps other\n"
+    "partitions of a forest elsewhere: search the Global Catalog (port 3268, or\n"
+    "3269 with SSL/TLS) to include them.\n";
 
 // LogError and LogInfo texts as single lines on stderr: every line break (with
 // the indentation around it) becomes one blank.
@@ -165,9 +178,9 @@ class TReportDesktop : public TkxHeadlessDesktop {
 
 struct TOptions {
   bool list = false, help = false, version = false;
-  std::string catalogue, profile, server, format, output, values;
+  std::string catalogue, profile, server, format, output, values, referrals;
   bool hasProfile = false, hasServer = false, hasFormat = false, hasOutput = false;
-  bool hasValues = false;
+  bool hasValues = false, hasReferrals = false;
   bool showCertificate = false, hasTrust = false;
   std::string trustFingerprint;
 };
@@ -190,6 +203,7 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions&
       {"--format", {&o.format, &o.hasFormat}},
       {"--output", {&o.output, &o.hasOutput}},
       {"--values", {&o.values, &o.hasValues}},
+      {"--referrals", {&o.referrals, &o.hasReferrals}},
       {"--trust-certificate", {&o.trustFingerprint, &o.hasTrust}},
   };
   for (size_t i = 0; i < args.size(); ++i) {
@@ -276,6 +290,16 @@ class TPrivateWorkingStore {
   std::vector<std::unique_ptr<TRemoveOnStop>> stop_;
 };
 
+// One line on standard error per place the search was referred to and did
+// not search (with the reason when following), then the Global Catalog
+// hint once when they were only reported.
+void ReportReferrals(const TSearchOutcome& outcome) {
+  for (const TReferralMiss& miss : outcome.NotSearched)
+    std::fprintf(stderr, "%s: referral not followed: %s%s\n", kProgram, miss.Url.c_str(),
+                 miss.Why.empty() ? "" : (" (" + miss.Why + ")").c_str());
+  if (!outcome.NotSearched.empty() && !outcome.Incomplete()) LogInfo(kGlobalCatalogHint);
+}
+
 int ListProfiles(Tdata& d) {
   for (const TCatalogueServer& s : ReadCatalogue(d)) {
     const TServerNodeData& server = *s.server.server;
@@ -307,9 +331,10 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
     for (auto& [s, p] : found) text += "\n  " + s->server.name + "\t" + p->name;
     return UsageError(text);
   }
-  const TServerNodeData server = *found[0].first->server.server;
+  TServerNodeData server = *found[0].first->server.server;
   TProfileNodeData profile = *found[0].second->profile;
   if (o.hasValues) profile.readable = o.values == "readable";
+  if (o.hasReferrals) server.referrals = o.referrals;
 
   TProgressLine progress;
   progress.Show("Connecting to " + server.server + "...");
@@ -334,8 +359,11 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   ldap->OnSearchEntry = [&progress](int received) {
     if (received % 1000 == 0) progress.Show("Entries received: " + std::to_string(received));
   };
-  const bool delivered = SearchProfileInto(ldap.get(), profile, tee);
+  TSearchOutcome outcome;
+  const TReferralFollowing follow{server, {&d, &refusing}};
+  const bool delivered = SearchProfileInto(ldap.get(), profile, tee, &outcome, &follow);
   progress.Done();
+  ReportReferrals(outcome);
   if (!delivered) return reSearch;
 
   const int code = ldap->ResultCode();
@@ -394,6 +422,13 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
              " ErrorDesc: " + serverText);
     return reSearch;
   }
+  if (outcome.Incomplete()) {
+    LogError(
+        "Some of the places the directory referred to could not be searched; the report "
+        "holds the " +
+        std::to_string(n) + " entries found.");
+    return rePartial;
+  }
   return reOk;
 }
 
@@ -416,12 +451,12 @@ int RunReportCommand(const std::vector<std::string>& args) {
     if (o.showCertificate && o.hasTrust)
       return UsageError("choose one of --show-certificate and --trust-certificate");
     if (!o.hasServer) return UsageError("say which server with --server NAME");
-    if (o.list || o.hasProfile || o.hasFormat || o.hasOutput || o.hasValues)
+    if (o.list || o.hasProfile || o.hasFormat || o.hasOutput || o.hasValues || o.hasReferrals)
       return UsageError(
           "--show-certificate and --trust-certificate take only --server and "
           "--catalogue");
   } else if (o.list) {
-    if (o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer || o.hasValues)
+    if (o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer || o.hasValues || o.hasReferrals)
       return UsageError("--list takes no other option than --catalogue");
   } else {
     if (!o.hasProfile) return UsageError("say which profile to run with --profile NAME");
@@ -435,6 +470,8 @@ int RunReportCommand(const std::vector<std::string>& args) {
       return UsageError("--output needs a file name (or - for standard output)");
     if (o.hasValues && o.values != "readable" && o.values != "raw")
       return UsageError("unknown --values '" + o.values + "' (use readable or raw)");
+    if (o.hasReferrals && o.referrals != kReferralsReport && o.referrals != kReferralsFollow)
+      return UsageError("unknown --referrals '" + o.referrals + "' (use report or follow)");
     if (o.output == "-" && (*type == xtExcel || *type == xtXLSX))
       return UsageError("an Excel report cannot go to standard output; give a file name");
   }

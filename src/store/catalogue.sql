@@ -13,7 +13,8 @@ CREATE TABLE servers (
   uid VARCHAR(1024),
   pwd VARCHAR(255),
   basedn VARCHAR(1024),
-  auth VARCHAR(16) DEFAULT 'simple'
+  auth VARCHAR(16) DEFAULT 'simple',
+  referrals VARCHAR(16) DEFAULT 'report'
 );
 CREATE TABLE profiles (
   id INTEGER PRIMARY KEY AUTOINCREMENT,

@@ -25,6 +25,9 @@ std::vector<TCatalogueServer> ReadCatalogue(Tdata& d) {
     // A catalogue that could not take the column has only simple sign-ins.
     if (d.servers.FieldIndex("auth") >= 0 && d.servers.FieldByName("auth").AsString() == "kerberos")
       s.server->auth = "kerberos";
+    if (d.servers.FieldIndex("referrals") >= 0 &&
+        d.servers.FieldByName("referrals").AsString() == "follow")
+      s.server->referrals = "follow";
     for (d.profiles.First(); !d.profiles.Eof(); d.profiles.Next()) {
       if (d.profiles.FieldByName("serverid").AsInteger() != s.id) continue;
       TNodeData p;

@@ -20,6 +20,8 @@ constexpr TUpgradeStep kSteps[] = {
      "ALTER TABLE profiles ADD COLUMN readable INTEGER DEFAULT 1;"
      "UPDATE profiles SET readable = 0;"},
     {"servers", "auth", "ALTER TABLE servers ADD COLUMN auth VARCHAR(16) DEFAULT 'simple';"},
+    {"servers", "referrals",
+     "ALTER TABLE servers ADD COLUMN referrals VARCHAR(16) DEFAULT 'report';"},
 };
 
 char Lower(char c) {

@@ -139,6 +139,7 @@ bool Tdata::Init(const std::string& catalogue, const std::string& working,
     quorvel::UpgradeCatalogue(db);
     readable_column_ = quorvel::HasColumn(db, "profiles", "readable");
     auth_column_ = quorvel::HasColumn(db, "servers", "auth");
+    referrals_column_ = quorvel::HasColumn(db, "servers", "referrals");
     if (!servers.Active()) servers.Open();
     if (!profiles.Active()) profiles.Open();
     prop.TableName = "property";
@@ -181,6 +182,13 @@ bool Tdata::UpdateServer(const std::string& id, const std::string& name, const s
                     ", ssl = ?, uid = ?, pwd = ?, basedn = ?" +
                     (auth_column_ ? ", auth = ?" : "") + " WHERE id = " + id,
                 values);
+}
+
+bool Tdata::SetServerReferrals(const std::string& id, const std::string& referrals) {
+  if (!IsNumber(id)) return false;
+  const std::string value = referrals == "follow" ? "follow" : "report";
+  if (!referrals_column_) return value == "report";
+  return RunSql(sql, "UPDATE servers SET referrals = ? WHERE id = " + id, {value});
 }
 
 bool Tdata::DeleteServer(const std::string& id) {
