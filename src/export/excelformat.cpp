@@ -141,8 +141,23 @@ int ExcelDataRowCapacity(int startRow) {
   return TkxNativeExcel::kSheetRows - startRow;
 }
 
-std::unique_ptr<TFormatWriter> MakeExcelWriter(TWriterContext& ctx, TkxNativeExcel& excel) {
-  return std::make_unique<TExcelWriter>(ctx, excel);
+std::unique_ptr<TFormatWriter> MakeExcelWriter(TWriterContext& ctx) {
+  const int columns = ctx.ExportedColumns + (ctx.Has(xoRowNumbers) ? 1 : 0);
+  const int capacity = ExcelDataRowCapacity(1);
+  // Refused before anything is written. When rows may be left out (selected
+  // rows only, or the row hook), the count is only known during the walk:
+  // the writer then stops at the sheet's last row, and the destination is
+  // left untouched all the same.
+  const bool rowsMayBeSkipped = ctx.Has(xoSelectedRowsOnly) || ctx.Engine->OnExport != nullptr;
+  if (columns > 256 || (!rowsMayBeSkipped && ctx.TotalRows > capacity)) {
+    throw TExportFailure(
+        "The report has " + std::to_string(ctx.TotalRows) + " rows and " + std::to_string(columns) +
+        " columns, but an Excel sheet of this format holds at most " + std::to_string(capacity) +
+        " data rows and 256 columns. Nothing was written; choose another format such as "
+        "Excel Workbook (.xlsx), CSV or HTML.");
+  }
+  ctx.Excel->SetFileName(ctx.Destination.empty() ? std::string("report.xls") : ctx.Destination);
+  return std::make_unique<TExcelWriter>(ctx, *ctx.Excel);
 }
 
 }  // namespace quorvel

@@ -185,19 +185,21 @@ std::string LocalDateTimeText() {
 // ---------------------------------------------------------------- formats
 
 const std::vector<TkxFormatInfo>& ExportFormatTable() {
+  using F = TkxDocumentFilter;
+  using namespace quorvel;
   static const std::vector<TkxFormatInfo> table = {
-      {xtHTML, "HTML", "HTML", 2},
-      {xtWord, "Microsoft Word", "DOC", 4},
-      {xtExcel, "Microsoft Excel", "XLS", 5},
-      {xtTXT, "Text", "TXT", 3},
-      {xtRTF, "Rich Text", "RTF", 0},
-      {xtLDIF, "LDIF", "LDIF", 3},
-      {xtCSV, "Comma-Separated Text", "CSV", 1},
-      {xtTAB, "Tab-Separated Text", "TXT", 6},
-      {xtDIF, "Data Interchange Format", "DIF", 6},
-      {xtSYLK, "SYLK Format", "SLK", 6},
-      {xtClipboard, "Clipboard", "TMP", 7},
-      {xtXLSX, "Excel Workbook", "XLSX", 8},
+      {xtHTML, "HTML", "HTML", 2, &F::HTML, "html", MakeMarkupWriter},
+      {xtWord, "Microsoft Word", "DOC", 4, &F::Word, "doc", MakeMarkupWriter},
+      {xtExcel, "Microsoft Excel", "XLS", 5, &F::Excel, "xls", MakeExcelWriter},
+      {xtTXT, "Text", "TXT", 3, &F::Text, "txt", MakeTextWriter},
+      {xtRTF, "Rich Text", "RTF", 0, &F::RTF, "rtf", MakeMarkupWriter},
+      {xtLDIF, "LDIF", "LDIF", 3, &F::LDIF, "ldif", MakeTextWriter},
+      {xtCSV, "Comma-Separated Text", "CSV", 1, &F::Comma, "csv", MakeTextWriter},
+      {xtTAB, "Tab-Separated Text", "TXT", 6, &F::Tab, "tab", MakeTextWriter},
+      {xtDIF, "Data Interchange Format", "DIF", 6, &F::DIF, "dif", MakeTextWriter},
+      {xtSYLK, "SYLK Format", "SLK", 6, &F::SYLK, "slk", MakeTextWriter},
+      {xtClipboard, "Clipboard", "TMP", 7, nullptr, nullptr, MakeTextWriter},
+      {xtXLSX, "Excel Workbook", "XLSX", 8, &F::XLSX, "xlsx", MakeWorkbookWriter},
   };
   return table;
 }
@@ -206,6 +208,12 @@ const TkxFormatInfo& ExportFormatInfo(TkxExportType type) {
   for (const TkxFormatInfo& f : ExportFormatTable())
     if (f.Type == type) return f;
   return ExportFormatTable().front();
+}
+
+const TkxFormatInfo* ExportFormatByCommand(const std::string& name) {
+  for (const TkxFormatInfo& f : ExportFormatTable())
+    if (f.Command != nullptr && name == f.Command) return &f;
+  return nullptr;
 }
 
 namespace {
@@ -217,33 +225,8 @@ std::string FormatExtension(const TkxCustomExport& e, TkxExportType t) {
 
 const std::string& FilterLabel(const TkxCustomExport& e, TkxExportType t) {
   static const std::string none;
-  const TkxDocumentFilter& f = e.Messages.DocumentFilter;
-  switch (t) {
-    case xtLDIF:
-      return f.LDIF;
-    case xtHTML:
-      return f.HTML;
-    case xtExcel:
-      return f.Excel;
-    case xtWord:
-      return f.Word;
-    case xtTXT:
-      return f.Text;
-    case xtCSV:
-      return f.Comma;
-    case xtTAB:
-      return f.Tab;
-    case xtRTF:
-      return f.RTF;
-    case xtDIF:
-      return f.DIF;
-    case xtSYLK:
-      return f.SYLK;
-    case xtXLSX:
-      return f.XLSX;
-    default:
-      return none;
-  }
+  const TkxFormatInfo& f = ExportFormatInfo(t);
+  return f.Filter != nullptr ? e.Messages.DocumentFilter.*f.Filter : none;
 }
 
 }  // namespace
@@ -442,206 +425,57 @@ bool TkxCustomExport::RunTo(const Target& target) {
   return lastRun_.Result == TkxRunResult::roDone;
 }
 
+// The state of one run of the walk: what the steps below hand on to each other.
+struct TkxCustomExport::Walk {
+  TWriterContext ctx;
+  bool toClipboard = false;
+  bool progress = false;
+  std::vector<TCell> cells;  // the exported columns, in order, with their layout facts
+  std::string rowFormat;     // the row-number format that applies
+  int rowsExported = 0;
+  std::unique_ptr<quorvel::TByteSink> sink;
+  std::unique_ptr<quorvel::TFormatWriter> writer;
+};
+
+namespace {
+
+// `text` split at every CR, LF or CR LF (the header and footer hooks' lines).
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t i = text.find_first_of("\r\n", start);
+    if (i == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, i - start));
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
 void TkxCustomExport::WriteExport(const Target& target) {
   if (OnBeginExport) OnBeginExport(*this);
-  const bool toClipboard = ExportType == xtClipboard && target.kind == Target::tkFile;
-  lastRun_.Destination = toClipboard ? std::string() : target.path;
-  bool progress = false;
-  TkxValues values;
+  Walk w;
+  w.toClipboard = ExportType == xtClipboard && target.kind == Target::tkFile;
+  lastRun_.Destination = w.toClipboard ? std::string() : target.path;
   try {
-    TWriterContext ctx;
-    ctx.Engine = this;
-    ctx.Type = ExportType;
-    ctx.TotalRows = CountRows();
-    if (Options.Has(xoShowProgress)) {
-      desktop_->ShowProgress(Messages, ctx.TotalRows);
-      progress = true;
-    }
-    if (target.kind != Target::tkStream && !toClipboard && quorvel::FileExists(target.path)) {
-      bool canOverWrite = true;
-      if (OnFileExist) OnFileExist(*this, target.path, canOverWrite);
-      if (!canOverWrite) {
-        Fail(xeFileExist);
-        throw TExportFailure("The file \"" + target.path + "\" exists and was not replaced.");
-      }
-    }
-    rowsVisited_ = 0;
-    int rowsExported = 0;
-    FirstRow();
-    ctx.ColumnCount = ColumnCount();
-    if (ctx.ColumnCount == 0) {
-      if (progress) desktop_->HideProgress();
-      lastRun_.Result = TkxRunResult::roFailed;
-      lastRun_.Message = "The result has no columns: nothing was written.";
+    // A result without columns ends the run before anything is written, and
+    // without the end hook.
+    if (!PlanWalk(target, w)) {
+      if (w.progress) desktop_->HideProgress();
       return;
     }
-
-    // The columns that go out, their layout facts and the row-number reference.
-    std::vector<int> exported;
-    std::vector<TCell> cellTemplate;
-    for (int i = 0; i < ctx.ColumnCount; ++i) {
-      ctx.Titles.push_back(ColumnTitle(i));
-      if (!Options.Has(xoExportInvisibles) && !ColumnVisible(i)) continue;
-      exported.push_back(i);
-      TCell c;
-      c.Index = i;
-      c.Alignment = Options.Has(xoUseAlignments) ? ColumnAlignment(i) : 0;
-      c.Width = ColumnWidthFor(i);
-      if (static_cast<std::size_t>(i) < ColumnWidths.size()) c.WidthAttr = &ColumnWidths[i];
-      cellTemplate.push_back(c);
-    }
-    ctx.ExportedColumns = static_cast<int>(exported.size());
-    std::string rowFormat = rowNumberFormat_;
-    if (!FormatRowNumber(rowFormat, ctx.TotalRows, ctx.RowNumberReference)) {
-      rowFormat = "%d";
-      FormatRowNumber(rowFormat, ctx.TotalRows, ctx.RowNumberReference);
-    }
-    std::size_t width = 0;
-    for (const TCell& c : cellTemplate) width += static_cast<std::size_t>(std::max(c.Width, 0));
-    if (Options.Has(xoRowNumbers))
-      width += ctx.ColumnCount + quorvel::CharCount(ctx.RowNumberReference);
-    else
-      width += ctx.ColumnCount - 1;
-    ctx.TotalTextWidth = width;
-
-    // Where the bytes go.
-    std::unique_ptr<quorvel::TByteSink> sink;
-    if (target.kind == Target::tkStream)
-      sink = std::make_unique<quorvel::TStreamSink>(target.stream);
-    else if (toClipboard) {
-      auto text = std::make_unique<quorvel::TStringSink>();
-      // Every line of the plain text is the total width plus CR LF.
-      text->Reserve((ctx.TotalTextWidth + 2) * (static_cast<std::size_t>(ctx.TotalRows) + 3) +
-                    4096);
-      sink = std::move(text);
-    } else
-      sink = std::make_unique<quorvel::TAtomicFileSink>(target.path);
-    if (!sink->Error().empty()) throw TExportFailure(sink->Error());
-    ctx.Sink = sink.get();
-
-    std::unique_ptr<quorvel::TFormatWriter> writer;
-    if (ExportType == xtExcel) {
-      const int columns = ctx.ExportedColumns + (Options.Has(xoRowNumbers) ? 1 : 0);
-      const int capacity = quorvel::ExcelDataRowCapacity(1);
-      // Refused before anything is written. When rows may be left out (selected
-      // rows only, or the row hook), the count is only known during the walk:
-      // the writer then stops at the sheet's last row, and the destination is
-      // left untouched all the same.
-      const bool rowsMayBeSkipped = Options.Has(xoSelectedRowsOnly) || OnExport != nullptr;
-      if (columns > 256 || (!rowsMayBeSkipped && ctx.TotalRows > capacity)) {
-        throw TExportFailure(
-            "The report has " + std::to_string(ctx.TotalRows) + " rows and " +
-            std::to_string(columns) + " columns, but an Excel sheet of this format holds at most " +
-            std::to_string(capacity) +
-            " data rows and 256 columns. Nothing was written; choose another format such as "
-            "Excel Workbook (.xlsx), CSV or HTML.");
-      }
-      excel_->SetFileName(target.kind == Target::tkStream ? std::string("report.xls")
-                                                          : target.path);
-      writer = quorvel::MakeExcelWriter(ctx, *excel_);
-    } else if (ExportType == xtXLSX) {
-      const int columns = ctx.ExportedColumns + (Options.Has(xoRowNumbers) ? 1 : 0);
-      // Rows the hooks leave out only lower the count: a count within the
-      // limits stays within them.
-      if (std::string refusal = quorvel::WorkbookLimitMessage(ctx.TotalRows, columns);
-          !refusal.empty())
-        throw TExportFailure(refusal);
-      writer = quorvel::MakeWorkbookWriter(ctx);
-    } else if (ExportType == xtHTML || ExportType == xtWord || ExportType == xtRTF) {
-      writer = quorvel::MakeMarkupWriter(ctx);
-    } else {
-      writer = quorvel::MakeTextWriter(ctx);
-    }
-
-    auto splitLines = [](const std::string& text) {
-      std::vector<std::string> lines;
-      std::size_t start = 0;
-      while (start < text.size()) {
-        std::size_t i = text.find_first_of("\r\n", start);
-        if (i == std::string::npos) {
-          lines.push_back(text.substr(start));
-          break;
-        }
-        lines.push_back(text.substr(start, i - start));
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        start = i + 1;
-      }
-      return lines;
-    };
-
-    writer->Preamble();
-    std::string header;
-    if (OnGetHeader) OnGetHeader(*this, ctx.TotalRows, header);
-    writer->HeaderText(splitLines(header));
-    writer->Prologue();
-
-    TRow row;
-    row.RowNumbers = Options.Has(xoRowNumbers);
-    row.Cells = cellTemplate;
-    if (Options.Has(xoShowHeader)) {
-      row.Header = true;
-      for (TCell& c : row.Cells) {
-        // Titles are cell texts like any other: cut to the column width too.
-        c.Text = FormatCellText(c.Index, static_cast<std::size_t>(c.Index) < Captions.size()
-                                             ? Captions[c.Index]
-                                             : ctx.Titles[c.Index]);
-        c.Value = &c.Text;
-      }
-      writer->HeaderRow(row);
-      ++ctx.SylkRow;
-    }
-    writer->HeaderSeparator();
-    if (!Options.Has(xoShowHeader)) writer->OpenTable();
-
-    row.Header = false;
-    while (!AtEnd()) {
-      ReadRow(values);
-      bool canExport = true;
-      if (Options.Has(xoSelectedRowsOnly)) canExport = RowSelected();
-      if (OnExport) OnExport(*this, rowsVisited_, ctx.TotalRows, values, canExport);
-      if (progress) desktop_->SetProgress(rowsVisited_);
-      if (canExport) {
-        row.Visited = rowsVisited_;
-        if (row.RowNumbers && !FormatRowNumber(rowFormat, rowsExported + 1, row.RowNumber))
-          FormatRowNumber("%d", rowsExported + 1, row.RowNumber);
-        for (TCell& c : row.Cells) {
-          const std::size_t k = static_cast<std::size_t>(c.Index);
-          static const std::string empty;
-          c.Value = k < values.size() ? &values[k] : &empty;
-          if (Options.Has(xoTruncate))
-            c.Text = FormatCellText(c.Index, *c.Value);
-          else
-            c.Text.assign(*c.Value);
-        }
-        writer->DataRow(row);
-        ++ctx.SylkRow;
-        ++rowsExported;
-      }
-      ++rowsVisited_;
-    }
-    writer->CloseTable();
-    std::string footer;
-    if (OnGetFooter) OnGetFooter(*this, ctx.TotalRows, footer);
-    writer->Footer(splitLines(footer),
-                   Options.Has(xoShowExportDate) ? ExportDateLine() : std::string());
-    writer->Finish();
-    lastRun_.Replaced = ctx.Replaced;
-    lastRun_.LineBreakCells = ctx.LineBreakCells;
-    lastRun_.RowsExported = rowsExported;
-
-    if (!sink->Commit()) throw TExportFailure(sink->Error());
-    if (toClipboard) {
-      auto* text = static_cast<quorvel::TStringSink*>(sink.get());
-      if (!desktop_->SetClipboardText(text->Take()))
-        throw TExportFailure("The clipboard could not take the report.");
-      if (progress) {
-        desktop_->HideProgress();
-        progress = false;
-      }
-      if (Options.Has(xoClipboardMessage))
-        desktop_->Information(Messages.Caption, Messages.CopiedToClipboard);
-    }
-    lastRun_.Result = TkxRunResult::roDone;
+    OpenSink(target, w);
+    w.writer = ExportFormatInfo(ExportType).Make(w.ctx);
+    WriteHeader(w);
+    WriteRows(w);
+    WriteFooter(w);
+    FinishWalk(w);
   } catch (const std::exception& e) {
     lastRun_.Result = TkxRunResult::roFailed;
     lastRun_.Message = e.what();
@@ -651,8 +485,177 @@ void TkxCustomExport::WriteExport(const Target& target) {
     lastRun_.Message = "the report could not be written";
     Fail(xeGeneralExportError);
   }
-  if (progress) desktop_->HideProgress();
+  if (w.progress) desktop_->HideProgress();
   if (OnEndExport) OnEndExport(*this);
+}
+
+// Counts the rows, asks about an existing destination and lays out the
+// columns that go out. False (the run failed, nothing written) when the
+// result has no columns.
+bool TkxCustomExport::PlanWalk(const Target& target, Walk& w) {
+  TWriterContext& ctx = w.ctx;
+  ctx.Engine = this;
+  ctx.Type = ExportType;
+  ctx.TotalRows = CountRows();
+  if (Options.Has(xoShowProgress)) {
+    desktop_->ShowProgress(Messages, ctx.TotalRows);
+    w.progress = true;
+  }
+  if (target.kind != Target::tkStream && !w.toClipboard && quorvel::FileExists(target.path)) {
+    bool canOverWrite = true;
+    if (OnFileExist) OnFileExist(*this, target.path, canOverWrite);
+    if (!canOverWrite) {
+      Fail(xeFileExist);
+      throw TExportFailure("The file \"" + target.path + "\" exists and was not replaced.");
+    }
+  }
+  rowsVisited_ = 0;
+  FirstRow();
+  ctx.ColumnCount = ColumnCount();
+  if (ctx.ColumnCount == 0) {
+    lastRun_.Result = TkxRunResult::roFailed;
+    lastRun_.Message = "The result has no columns: nothing was written.";
+    return false;
+  }
+  for (int i = 0; i < ctx.ColumnCount; ++i) {
+    ctx.Titles.push_back(ColumnTitle(i));
+    if (!Options.Has(xoExportInvisibles) && !ColumnVisible(i)) continue;
+    TCell c;
+    c.Index = i;
+    c.Alignment = Options.Has(xoUseAlignments) ? ColumnAlignment(i) : 0;
+    c.Width = ColumnWidthFor(i);
+    if (static_cast<std::size_t>(i) < ColumnWidths.size()) c.WidthAttr = &ColumnWidths[i];
+    w.cells.push_back(c);
+  }
+  ctx.ExportedColumns = static_cast<int>(w.cells.size());
+  w.rowFormat = rowNumberFormat_;
+  if (!FormatRowNumber(w.rowFormat, ctx.TotalRows, ctx.RowNumberReference)) {
+    w.rowFormat = "%d";
+    FormatRowNumber(w.rowFormat, ctx.TotalRows, ctx.RowNumberReference);
+  }
+  std::size_t width = 0;
+  for (const TCell& c : w.cells) width += static_cast<std::size_t>(std::max(c.Width, 0));
+  if (Options.Has(xoRowNumbers))
+    width += ctx.ColumnCount + quorvel::CharCount(ctx.RowNumberReference);
+  else
+    width += ctx.ColumnCount - 1;
+  ctx.TotalTextWidth = width;
+  return true;
+}
+
+// Where the bytes go: the stream, the clipboard's text or a temporary file
+// renamed over the destination when complete.
+void TkxCustomExport::OpenSink(const Target& target, Walk& w) {
+  TWriterContext& ctx = w.ctx;
+  if (target.kind == Target::tkStream) {
+    w.sink = std::make_unique<quorvel::TStreamSink>(target.stream);
+  } else if (w.toClipboard) {
+    auto text = std::make_unique<quorvel::TStringSink>();
+    // Every line of the plain text is the total width plus CR LF.
+    text->Reserve((ctx.TotalTextWidth + 2) * (static_cast<std::size_t>(ctx.TotalRows) + 3) + 4096);
+    w.sink = std::move(text);
+  } else {
+    w.sink = std::make_unique<quorvel::TAtomicFileSink>(target.path);
+  }
+  if (!w.sink->Error().empty()) throw TExportFailure(w.sink->Error());
+  ctx.Sink = w.sink.get();
+  ctx.Excel = excel_.get();
+  ctx.Destination = target.kind == Target::tkStream ? std::string() : target.path;
+}
+
+// The preamble, the header hook's lines, the prologue and the title row.
+void TkxCustomExport::WriteHeader(Walk& w) {
+  TWriterContext& ctx = w.ctx;
+  w.writer->Preamble();
+  std::string header;
+  if (OnGetHeader) OnGetHeader(*this, ctx.TotalRows, header);
+  w.writer->HeaderText(SplitLines(header));
+  w.writer->Prologue();
+  if (Options.Has(xoShowHeader)) {
+    TRow row;
+    row.Header = true;
+    row.RowNumbers = Options.Has(xoRowNumbers);
+    row.Cells = w.cells;
+    for (TCell& c : row.Cells) {
+      // Titles are cell texts like any other: cut to the column width too.
+      c.Text = FormatCellText(c.Index, static_cast<std::size_t>(c.Index) < Captions.size()
+                                           ? Captions[c.Index]
+                                           : ctx.Titles[c.Index]);
+      c.Value = &c.Text;
+    }
+    w.writer->HeaderRow(row);
+    ++ctx.SylkRow;
+  }
+  w.writer->HeaderSeparator();
+  if (!Options.Has(xoShowHeader)) w.writer->OpenTable();
+}
+
+// Every row of the source from the first to the end; the selected-rows option
+// and the row hook decide which go out.
+void TkxCustomExport::WriteRows(Walk& w) {
+  TWriterContext& ctx = w.ctx;
+  static const std::string empty;
+  TkxValues values;
+  TRow row;
+  row.RowNumbers = Options.Has(xoRowNumbers);
+  row.Cells = w.cells;
+  while (!AtEnd()) {
+    ReadRow(values);
+    bool canExport = true;
+    if (Options.Has(xoSelectedRowsOnly)) canExport = RowSelected();
+    if (OnExport) OnExport(*this, rowsVisited_, ctx.TotalRows, values, canExport);
+    if (w.progress) desktop_->SetProgress(rowsVisited_);
+    if (canExport) {
+      row.Visited = rowsVisited_;
+      if (row.RowNumbers && !FormatRowNumber(w.rowFormat, w.rowsExported + 1, row.RowNumber))
+        FormatRowNumber("%d", w.rowsExported + 1, row.RowNumber);
+      for (TCell& c : row.Cells) {
+        const std::size_t k = static_cast<std::size_t>(c.Index);
+        c.Value = k < values.size() ? &values[k] : &empty;
+        if (Options.Has(xoTruncate))
+          c.Text = FormatCellText(c.Index, *c.Value);
+        else
+          c.Text.assign(*c.Value);
+      }
+      w.writer->DataRow(row);
+      ++ctx.SylkRow;
+      ++w.rowsExported;
+    }
+    ++rowsVisited_;
+  }
+}
+
+// The end of the table, the footer hook's lines and the export date line,
+// then everything the writer still holds goes to the sink.
+void TkxCustomExport::WriteFooter(Walk& w) {
+  TWriterContext& ctx = w.ctx;
+  w.writer->CloseTable();
+  std::string footer;
+  if (OnGetFooter) OnGetFooter(*this, ctx.TotalRows, footer);
+  w.writer->Footer(SplitLines(footer),
+                   Options.Has(xoShowExportDate) ? ExportDateLine() : std::string());
+  w.writer->Finish();
+}
+
+// Commits the sink (the rename over the destination, or the clipboard) and
+// records how the run ended.
+void TkxCustomExport::FinishWalk(Walk& w) {
+  lastRun_.Replaced = w.ctx.Replaced;
+  lastRun_.LineBreakCells = w.ctx.LineBreakCells;
+  lastRun_.RowsExported = w.rowsExported;
+  if (!w.sink->Commit()) throw TExportFailure(w.sink->Error());
+  if (w.toClipboard) {
+    auto* text = static_cast<quorvel::TStringSink*>(w.sink.get());
+    if (!desktop_->SetClipboardText(text->Take()))
+      throw TExportFailure("The clipboard could not take the report.");
+    if (w.progress) {
+      desktop_->HideProgress();
+      w.progress = false;
+    }
+    if (Options.Has(xoClipboardMessage))
+      desktop_->Information(Messages.Caption, Messages.CopiedToClipboard);
+  }
+  lastRun_.Result = TkxRunResult::roDone;
 }
 
 // ---------------------------------------------------------------- grid binding

@@ -72,16 +72,30 @@ class TkxHeadlessDesktop : public TkxExportDesktop {
   void ErrorBox(const std::string&, const std::string& text) override;
 };
 
-// One entry of the format list: what the user sees and what the file gets.
+namespace quorvel {
+class TFormatWriter;
+struct TWriterContext;
+}  // namespace quorvel
+// Makes the writer of one format for a run (export/writers.h); it may refuse
+// the run with a TExportFailure before anything is written.
+using TkxWriterFactory = std::unique_ptr<quorvel::TFormatWriter> (*)(quorvel::TWriterContext&);
+
+// One entry of the table of targets: what the user sees, what the file gets,
+// the name quorvel-report knows it by and the writer that lays it out.
 struct TkxFormatInfo {
   TkxExportType Type;
   const char* ListText;
   const char* Extension;  // upper case, as listed
   int Icon;
+  std::string TkxDocumentFilter::*Filter;  // the save dialog's label; nullptr: none
+  const char* Command;                     // the --format name; nullptr: not for files
+  TkxWriterFactory Make;
 };
 // The formats in the order of the selection list.
 const std::vector<TkxFormatInfo>& ExportFormatTable();
 const TkxFormatInfo& ExportFormatInfo(TkxExportType type);
+// The format quorvel-report names `name` (lower case), or nullptr.
+const TkxFormatInfo* ExportFormatByCommand(const std::string& name);
 
 // How the last run ended, for the caller to report.
 struct TkxRunResult {
@@ -199,9 +213,18 @@ class TkxCustomExport {
 
  private:
   struct Target;
+  struct Walk;
   void Fail(TkxExportError error);
   bool RunTo(const Target& target);
+  // The run, step by step: plan the columns, open the sink, make the format's
+  // writer from the table of targets, then header, rows, footer and finish.
   void WriteExport(const Target& target);
+  bool PlanWalk(const Target& target, Walk& w);
+  void OpenSink(const Target& target, Walk& w);
+  void WriteHeader(Walk& w);
+  void WriteRows(Walk& w);
+  void WriteFooter(Walk& w);
+  void FinishWalk(Walk& w);
   static std::string FailureText(const Target& target, bool toClipboard, const std::string& reason);
 
   std::string rowNumberFormat_ = "%d";

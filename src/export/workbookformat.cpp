@@ -267,6 +267,11 @@ std::string WorkbookLimitMessage(long long rows, long long columns) {
 }
 
 std::unique_ptr<TFormatWriter> MakeWorkbookWriter(TWriterContext& ctx) {
+  const int columns = ctx.ExportedColumns + (ctx.Has(xoRowNumbers) ? 1 : 0);
+  // Rows the hooks leave out only lower the count: a count within the limits
+  // stays within them.
+  if (std::string refusal = WorkbookLimitMessage(ctx.TotalRows, columns); !refusal.empty())
+    throw TExportFailure(refusal);
   return std::make_unique<TWorkbookWriter>(ctx);
 }
 

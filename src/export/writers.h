@@ -51,8 +51,10 @@ struct TWriterContext {
   std::string RowNumberReference;   // the total row count in the row-number format
   std::vector<std::string> Titles;  // ColumnTitle(i) for every column
   int SylkRow = 1;
-  long long Replaced = 0;        // characters the format could not hold
-  long long LineBreakCells = 0;  // cells whose line breaks were written as blanks (DIF)
+  long long Replaced = 0;           // characters the format could not hold
+  long long LineBreakCells = 0;     // cells whose line breaks were written as blanks (DIF)
+  TkxNativeExcel* Excel = nullptr;  // the engine's spreadsheet writer (native Excel)
+  std::string Destination;          // the file written; empty for a stream
   bool Has(TkxExportOption o) const { return Engine->Options.Has(o); }
 };
 
@@ -87,8 +89,11 @@ class TFormatWriter {
 std::unique_ptr<TFormatWriter> MakeTextWriter(TWriterContext& ctx);
 // HTML, Word and RTF.
 std::unique_ptr<TFormatWriter> MakeMarkupWriter(TWriterContext& ctx);
-// Native Excel, through the engine's spreadsheet writer.
-std::unique_ptr<TFormatWriter> MakeExcelWriter(TWriterContext& ctx, TkxNativeExcel& excel);
+// Native Excel, through the engine's spreadsheet writer (ctx.Excel); refuses a
+// report larger than a sheet holds.
+std::unique_ptr<TFormatWriter> MakeExcelWriter(TWriterContext& ctx);
+// The Excel workbook (export/workbookformat.h).
+std::unique_ptr<TFormatWriter> MakeWorkbookWriter(TWriterContext& ctx);
 
 // Rows an Excel sheet can hold below a first row at `startRow` (1-based).
 int ExcelDataRowCapacity(int startRow);

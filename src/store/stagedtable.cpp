@@ -3,14 +3,15 @@
 #include "store/stagedtable.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
-#include <cstdlib>
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <exception>
-#include <sstream>
+#include <mutex>
+#include <optional>
+#include <random>
 #include <utility>
 
 #include "sqlstore/dataset.h"
@@ -31,91 +32,121 @@ void RollBackQuietly(TASQLite3DB& db) {
 constexpr const char* kPrefix = "export_staged_";
 // The one fixed name earlier versions staged under.
 constexpr const char* kOldName = "export_staged";
+// Owner keys are lock offsets below 2^31, which every file-locking protocol
+// (NFS's included) can express.
+constexpr uint32_t kKeyMask = 0x7fffffff;
 
-// When the process started, in clock ticks since boot (field 22 of
-// /proc/PID/stat); 0 when unknown. With the process id it names one process
-// for the machine's uptime: a process id used again has another start time.
-unsigned long long StartTime(pid_t pid, bool* gone = nullptr) {
-  if (gone) *gone = false;
-  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (gone) *gone = errno == ENOENT;
-    return 0;
-  }
-  char buf[1024];
-  const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+// The file beside the store whose byte `key` the owner of the staged tables
+// of that key holds locked. An in-memory store has none: no other program
+// can see its tables.
+std::string LockFile(TASQLite3DB& working) {
+  const std::string& db = working.Database();
+  if (db.empty() || db == ":memory:" || db.rfind("file:", 0) == 0) return std::string();
+  return working.FullPath() + "-staged";
+}
+
+// An open-file-description lock on byte `key` of the lock file: held by the
+// description, not the process, so it is seen from any process of any
+// process-ID namespace on this kernel, from another description of the same
+// process, and (through the file system's lock manager) from other machines
+// sharing the folder, exactly as the engine's own locks on the store are.
+// It goes when its owner ends, however it ends.
+bool LockByte(int fd, uint32_t key, short type, int cmd) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(key);
+  fl.l_len = 1;
+  return ::fcntl(fd, cmd, &fl) == 0;
+}
+
+// Whether the owner of `key` is known to have ended: the lock file exists
+// and nobody holds its byte. A lock file that is missing or cannot be asked
+// leaves the owner unknown, and its tables stay.
+bool OwnerGone(const std::string& lockFile, uint32_t key) {
+  if (lockFile.empty()) return false;
+  const int fd = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(key);
+  fl.l_len = 1;
+  const bool asked = ::fcntl(fd, F_OFD_GETLK, &fl) == 0;
   ::close(fd);
-  if (n <= 0) return 0;
-  const std::string stat(buf, static_cast<size_t>(n));
-  // The command name (field 2) is in parentheses and may hold anything.
-  const size_t close = stat.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream fields(stat.substr(close + 1));
-  std::string field;
-  for (int i = 3; i <= 22 && (fields >> field); ++i)
-    if (i == 22) return std::strtoull(field.c_str(), nullptr, 10);
-  return 0;
+  return asked && fl.l_type == F_UNLCK;
 }
 
-std::string NewName() {
-  static std::atomic<unsigned long long> counter{0};
-  // Read for every name, not once: a forked child is another process.
-  const pid_t pid = ::getpid();
-  return kPrefix + std::to_string(pid) + "_" + std::to_string(StartTime(pid)) + "_" +
-         std::to_string(++counter);
+uint32_t RandomKey() {
+  static std::mutex mutex;
+  static std::random_device device;
+  std::lock_guard<std::mutex> hold(mutex);
+  return static_cast<uint32_t>(device()) & kKeyMask;
 }
 
-bool Digits(const std::string& s) {
-  if (s.empty() || s.size() > 20) return false;
-  for (char c : s)
-    if (c < '0' || c > '9') return false;
-  return true;
+std::string KeyText(uint32_t key) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(key));
+  return text;
 }
 
-// Whether `table` is a staged table whose process has ended. Names that are
-// not of the form this file makes are never taken for abandoned, and a
-// process whose state cannot be read counts as running.
-bool Abandoned(const std::string& table) {
+// The owner key of a staged table's name: "export_staged_k" + 8 lower-case
+// hexadecimal digits, alone or followed by "_" and a suffix (a companion
+// table of the same run, held by the same lock).
+std::optional<uint32_t> OwnerKey(const std::string& table) {
+  const size_t at = std::char_traits<char>::length(kPrefix);
+  if (table.size() < at + 9 || table.compare(0, at, kPrefix) != 0 || table[at] != 'k')
+    return std::nullopt;
+  if (table.size() > at + 9 && table[at + 9] != '_') return std::nullopt;
+  uint32_t key = 0;
+  for (size_t i = at + 1; i < at + 9; ++i) {
+    const char c = table[i];
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    if (digit < 0) return std::nullopt;
+    key = key * 16 + static_cast<uint32_t>(digit);
+  }
+  if (key > kKeyMask) return std::nullopt;
+  return key;
+}
+
+// Whether `table` is a staged table whose owner is known to have ended.
+// Every other name stays: those of no owner lock (tables of earlier versions
+// named by a process id, which says nothing across machines and process-ID
+// namespaces, and tables of a run that could not take its lock), and names
+// this file does not make.
+bool Abandoned(const std::string& table, const std::string& lockFile) {
   if (table == kOldName) return true;
-  if (table.rfind(kPrefix, 0) != 0) return false;
-  const std::string rest = table.substr(std::char_traits<char>::length(kPrefix));
-  const size_t a = rest.find('_');
-  const size_t b = a == std::string::npos ? a : rest.find('_', a + 1);
-  if (b == std::string::npos) return false;
-  const std::string pidText = rest.substr(0, a), startText = rest.substr(a + 1, b - a - 1);
-  if (!Digits(pidText) || !Digits(startText) || !Digits(rest.substr(b + 1))) return false;
-  const unsigned long long pidValue = std::strtoull(pidText.c_str(), nullptr, 10);
-  if (pidValue == 0 || pidValue > 0x7fffffff) return false;
-  const pid_t pid = static_cast<pid_t>(pidValue);
-  const unsigned long long start = std::strtoull(startText.c_str(), nullptr, 10);
-  // Without /proc every process would look gone: only one that is not there
-  // at all is then known to have ended.
-  static const bool proc = ::access("/proc/self/stat", R_OK) == 0;
-  if (!proc) return ::kill(pid, 0) != 0 && errno == ESRCH;
-  bool gone = false;
-  const unsigned long long now = StartTime(pid, &gone);
-  if (gone) return true;
-  if (now != 0 && start != 0) return now != start;
-  return ::kill(pid, 0) != 0 && errno == ESRCH;
+  const std::optional<uint32_t> key = OwnerKey(table);
+  return key && OwnerGone(lockFile, *key);
+}
+
+std::vector<std::string> AbandonedTables(TASQLite3DB& working, const std::string& lockFile) {
+  std::vector<std::string> tables, abandoned;
+  working.GetTableNames(tables);
+  for (const std::string& t : tables)
+    if (Abandoned(t, lockFile)) abandoned.push_back(t);
+  return abandoned;
 }
 
 }  // namespace
 
 int DropAbandonedStagedTables(TASQLite3DB& working) {
-  int dropped = 0;
   try {
-    std::vector<std::string> tables;
-    working.GetTableNames(tables);
-    for (const std::string& t : tables) {
-      if (!Abandoned(t)) continue;
+    const std::string lockFile = LockFile(working);
+    if (AbandonedTables(working, lockFile).empty()) return 0;
+    // Looked at again under the write lock, so that a table is never dropped
+    // after a new owner of its key has made it anew.
+    working.StartTransaction("IMMEDIATE");
+    const std::vector<std::string> abandoned = AbandonedTables(working, lockFile);
+    for (const std::string& t : abandoned)
       working.ExecDirect("DROP TABLE IF EXISTS " + QuoteIdentifier(t));
-      ++dropped;
-    }
+    working.Commit();
+    return static_cast<int>(abandoned.size());
   } catch (...) {
     // Left for the next run to clean up.
+    RollBackQuietly(working);
+    return 0;
   }
-  return dropped;
 }
 
 TStagedExportTable::TStagedExportTable(TASQLite3DB& working) : working_(working) {}
@@ -138,6 +169,32 @@ void TStagedExportTable::ClearPending() {
   pending_.shrink_to_fit();
 }
 
+std::string TStagedExportTable::TakeOwnerLock() {
+  ReleaseOwnerLock();
+  const std::string lockFile = LockFile(working_);
+  const int fd =
+      lockFile.empty() ? -1 : ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    // A key whose byte another run holds is that run's: try another.
+    for (int attempt = 0; attempt < 32; ++attempt) {
+      const uint32_t key = RandomKey();
+      if (LockByte(fd, key, F_WRLCK, F_OFD_SETLK)) {
+        lockFd_ = fd;
+        return kPrefix + std::string("k") + KeyText(key);
+      }
+    }
+    ::close(fd);
+  }
+  // No lock to be had (an in-memory store, a folder without locking): a name
+  // that no other run ever takes for abandoned.
+  return kPrefix + std::string("u") + KeyText(RandomKey()) + "_" + std::to_string(::getpid());
+}
+
+void TStagedExportTable::ReleaseOwnerLock() {
+  if (lockFd_ >= 0) ::close(lockFd_);
+  lockFd_ = -1;
+}
+
 bool TStagedExportTable::Create(const std::string& columns) {
   Discard();
   failed_ = false;
@@ -145,16 +202,28 @@ bool TStagedExportTable::Create(const std::string& columns) {
   written_ = 0;
   DropAbandonedStagedTables(working_);
   const std::vector<std::string> names = SplitColumns(columns);
-  const std::string name = NewName();
-  try {
-    working_.ExecDirect("CREATE TABLE " + QuoteIdentifier(name) + " (" +
-                        ExportColumnDefinitions(names) + ")");
-  } catch (const std::exception& e) {
-    return Fail(e.what());
+  for (int attempt = 0;; ++attempt) {
+    const std::string name = TakeOwnerLock();
+    try {
+      working_.ExecDirect("CREATE TABLE " + QuoteIdentifier(name) + " (" +
+                          ExportColumnDefinitions(names) + ")");
+      name_ = name;
+      columns_ = names;
+      return true;
+    } catch (const std::exception& e) {
+      // A key of an ended run whose table is not cleaned up yet: another key.
+      std::vector<std::string> tables;
+      try {
+        working_.GetTableNames(tables);
+      } catch (...) {
+      }
+      const bool taken = std::find(tables.begin(), tables.end(), name) != tables.end();
+      if (!taken || attempt >= 8) {
+        ReleaseOwnerLock();
+        return Fail(e.what());
+      }
+    }
   }
-  name_ = name;
-  columns_ = names;
-  return true;
 }
 
 bool TStagedExportTable::Append(std::vector<std::string> values) {
@@ -248,6 +317,7 @@ bool TStagedExportTable::Publish(TPublish how) {
   if (how == psMove) {
     insert_.reset();
     name_.clear();
+    ReleaseOwnerLock();
   }
   return true;
 }
@@ -255,14 +325,15 @@ bool TStagedExportTable::Publish(TPublish how) {
 void TStagedExportTable::Discard() {
   ClearPending();
   insert_.reset();
-  if (name_.empty()) return;
+  if (name_.empty()) return ReleaseOwnerLock();
   const std::string table = QuoteIdentifier(name_);
   name_.clear();
   try {
     if (working_.Connected()) working_.ExecDirect("DROP TABLE IF EXISTS " + table);
   } catch (...) {
-    // Dropped by a later run once this process has ended.
+    // Dropped by a later run once the lock below is released.
   }
+  ReleaseOwnerLock();
 }
 
 }  // namespace quorvel

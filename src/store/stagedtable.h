@@ -7,13 +7,25 @@
 //
 //  - Create(columns) makes a new, empty staged table with the layout of
 //    `export` ("oid;cn;mail": every column quoted, all but the last
-//    VARCHAR(1024)). Its name is unique to this run: "export_staged_" + the
-//    process id + "_" + the process's start time (clock ticks since boot, so
-//    a reused process id is told apart) + "_" + a counter of this process.
-//    Before that, staged tables left by processes that have ended (killed,
-//    crashed) are dropped; a table whose process still runs is never
-//    touched, whichever program it is. A table of the old fixed name
+//    VARCHAR(1024)). Its name is unique to this run: "export_staged_k" and
+//    eight hexadecimal digits, the run's owner key. While the table lives
+//    its owner holds a lock on the byte of that key in the lock file beside
+//    the store (the store's path + "-staged"), the same kind of file lock the
+//    engine takes on the store itself, so it is seen from every process of
+//    every process-ID namespace and, through the file system's lock
+//    manager, from other machines sharing the folder; it goes with its owner
+//    however the owner ends. No two live runs hold one key.
+//    Before that, staged tables whose owner is known to have ended (the
+//    lock file exists and nobody holds the byte of their key) are dropped, in
+//    one transaction; every other table stays, whichever program made it:
+//    tables of earlier versions named by a process id (which tells nothing
+//    across machines or namespaces), tables of a run that could take no lock
+//    ("export_staged_u...": an in-memory store, a folder without locking),
+//    and names of any other form. A table of the old fixed name
 //    "export_staged" is left over by definition and is dropped too.
+//    A companion table of the same run (for instance values kept beside its
+//    rows) is named Name() + "_" + a suffix: the same key covers it, so it is
+//    kept while the run lives and cleaned up with the run's rows.
 //  - Append(row) keeps the row in memory; every kBatchRows rows (and at
 //    Flush, Clear and Publish) the pending rows are written in one short
 //    transaction of their own. No transaction stays open between calls, so
@@ -91,6 +103,9 @@ class TStagedExportTable {
 
  private:
   void ClearPending();
+  // Locks a key no other run holds and gives the table name it makes.
+  std::string TakeOwnerLock();
+  void ReleaseOwnerLock();
 
   TASQLite3DB& working_;
   std::string name_;
@@ -100,6 +115,7 @@ class TStagedExportTable {
   long long written_ = 0;
   bool failed_ = false;
   std::string error_;
+  int lockFd_ = -1;  // the owner lock of name_'s key, -1 when none
 };
 
 // Drops the staged tables of processes that have ended, as Create does; the

@@ -9,7 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -123,29 +126,114 @@ TEST_F(StagedTableTest, OnlyTheTablesOfEndedProcessesAreCleanedUp) {
   Open(db);
   ASSERT_TRUE(live.Ready());
   ASSERT_TRUE(killed.Ready());
+  const std::vector<std::string> staged = Tables(db);
+  ASSERT_EQ(staged.size(), 2u);
   EXPECT_EQ(killed.Finish(true), -SIGKILL);
-  const std::string liveTable = "export_staged_" + std::to_string(live.pid);
-  // An earlier version's fixed name, a process id now used by another
-  // process (another start time), and a name that is not ours at all.
-  db.ExecDirect("CREATE TABLE export_staged (x); CREATE TABLE \"export_staged_" +
-                std::to_string(live.pid) + "_1_1\" (x); CREATE TABLE export_staged_junk (x)");
-  std::vector<std::string> before = Tables(db);
-  ASSERT_EQ(before.size(), 5u);
+  // An earlier version's fixed name, an earlier version's name by process
+  // id (which proves nothing about its owner), and a name not ours at all.
+  db.ExecDirect(
+      "CREATE TABLE export_staged (x); CREATE TABLE export_staged_1_1_1 (x); "
+      "CREATE TABLE export_staged_junk (x)");
+  ASSERT_EQ(Tables(db).size(), 5u);
 
   TStagedExportTable mine(db);
   ASSERT_TRUE(mine.Create("oid;cn")) << mine.Error();
-  std::vector<std::string> after = Tables(db);
-  ASSERT_EQ(after.size(), 3u) << ::testing::PrintToString(after);
-  int kept = 0;
-  for (const std::string& t : after)
-    kept += t == "export_staged_junk" || t == mine.Name() ||
-            (t.rfind(liveTable + "_", 0) == 0 && t != liveTable + "_1_1");
-  EXPECT_EQ(kept, 3) << ::testing::PrintToString(after);
+  EXPECT_EQ(mine.Name().rfind("export_staged_k", 0), 0u) << mine.Name();
+  const std::vector<std::string> after = Tables(db);
+  // Exactly one of the two staged tables went: the killed run's.
+  std::vector<std::string> expected{"export_staged_1_1_1", "export_staged_junk", mine.Name()};
+  for (const std::string& t : staged)
+    if (std::find(after.begin(), after.end(), t) != after.end()) expected.push_back(t);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(after, expected);
 
   // The live run goes on undisturbed and publishes exactly its own rows.
   EXPECT_EQ(live.Finish(false), 0);
   EXPECT_EQ(Rows(db, "SELECT oid, cn FROM export ORDER BY oid"),
             (std::vector<std::string>{"cn=live|1|", "cn=live-2|2|"}));
+}
+
+// The second program, started in a process-ID namespace of its own: its
+// /proc holds none of our processes, nor ours any of its.
+struct Holder {
+  pid_t pid = -1;
+  FILE* out = nullptr;
+  int in = -1;
+  Holder(const std::string& working, const char* mode) {
+    int toChild[2], fromChild[2];
+    EXPECT_EQ(pipe(toChild), 0);
+    EXPECT_EQ(pipe(fromChild), 0);
+    pid = fork();
+    if (pid == 0) {
+      dup2(toChild[0], 0);
+      dup2(fromChild[1], 1);
+      const std::string holder = QUORVEL_BINARY_DIR "/tests/staged_holder";
+      execlp("unshare", "unshare", "--pid", "--fork", "--mount-proc", holder.c_str(), kEngine,
+             working.c_str(), mode, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(toChild[0]);
+    close(fromChild[1]);
+    in = toChild[1];
+    out = fdopen(fromChild[0], "r");
+  }
+  std::string Line() {
+    char buf[256];
+    if (!fgets(buf, sizeof buf, out)) return std::string();
+    std::string line(buf);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    return line;
+  }
+  int Finish(const std::string& say) {
+    if (!say.empty()) {
+      EXPECT_EQ(write(in, (say + "\n").data(), say.size() + 1),
+                static_cast<ssize_t>(say.size() + 1));
+    }
+    close(in);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    fclose(out);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+TEST_F(StagedTableTest, RunsInOtherProcessIdNamespacesNeverDropEachOthersTables) {
+  if (system("unshare --pid --fork --mount-proc true >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no process-ID namespaces here (unshare needs root)";
+  // Ours lives; a killed run's does not.
+  TStagedExportTable mine(db);
+  ASSERT_TRUE(mine.Create("oid;cn") && mine.Append({"cn=mine", "1"}) && mine.Flush());
+  db.Close();
+  Stager killed(working, "cn=killed");
+  ASSERT_TRUE(killed.Ready());
+  EXPECT_EQ(killed.Finish(true), -SIGKILL);
+  Open(db);
+  ASSERT_EQ(Tables(db).size(), 2u);
+
+  // Cleaning up from the other namespace keeps exactly ours.
+  {
+    Holder clean(working, "clean");
+    std::vector<std::string> seen;
+    for (std::string t = clean.Line(); !t.empty(); t = clean.Line()) seen.push_back(t);
+    EXPECT_EQ(clean.Finish(""), 0);
+    EXPECT_EQ(seen, std::vector<std::string>{mine.Name()});
+  }
+  // A run there is kept by ours while it lives, and cleaned up once it has
+  // ended without a word.
+  Holder held(working, "hold");
+  const std::string theirs = held.Line();
+  ASSERT_EQ(theirs.rfind("export_staged_k", 0), 0u) << theirs;
+  TStagedExportTable next(db);
+  ASSERT_TRUE(next.Create("oid;cn")) << next.Error();
+  std::vector<std::string> tables = Tables(db);
+  EXPECT_NE(std::find(tables.begin(), tables.end(), theirs), tables.end());
+  EXPECT_NE(std::find(tables.begin(), tables.end(), mine.Name()), tables.end());
+  EXPECT_EQ(Rows(db, "SELECT oid FROM \"" + theirs + "\""), std::vector<std::string>{"cn=held|"});
+  EXPECT_EQ(held.Finish("vanish"), 0);
+  ASSERT_TRUE(next.Create("oid;cn")) << next.Error();
+  tables = Tables(db);
+  EXPECT_EQ(std::find(tables.begin(), tables.end(), theirs), tables.end());
+  EXPECT_EQ(tables.size(), 2u) << ::testing::PrintToString(tables);
 }
 
 TEST_F(StagedTableTest, EachRunPublishesItsOwnRowsAndACopyKeepsThem) {
