@@ -22,6 +22,7 @@ constexpr TUpgradeStep kSteps[] = {
     {"servers", "auth", "ALTER TABLE servers ADD COLUMN auth VARCHAR(16) DEFAULT 'simple';"},
     {"servers", "referrals",
      "ALTER TABLE servers ADD COLUMN referrals VARCHAR(16) DEFAULT 'report';"},
+    {"profiles", "view", "ALTER TABLE profiles ADD COLUMN view TEXT DEFAULT '';"},
 };
 
 char Lower(char c) {
