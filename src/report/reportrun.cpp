@@ -102,6 +102,10 @@ const char* kUsage =
     "\n"
     "A search cut by the server's size limit is read again in pages when the\n"
     "server offers paged results; then every entry is written and the status is 0.\n"
+    "Values sent in ranges (member;range=0-1499) are read on with follow-up\n"
+    "searches of the entry, at most 100,000 follow-ups or 10,000,000 values for one\n"
+    "attribute; beyond that, or when a follow-up answers for another entry, the\n"
+    "search fails (status 4) naming the entry and the attribute.\n"
     "A place a followed referral names that cannot be searched (refused,\n"
     "unreachable, a failed sign-in, a certificate not trusted) is named on\n"
     "standard error with the reason, and the report is written with status 3.\n"
@@ -434,7 +438,8 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   ReportReferrals(outcome);
   if (!delivered) return reSearch;
 
-  const int code = ldap->ResultCode();
+  // How the search ended is the driver's outcome, as the counter was told.
+  const int code = entries.Outcome().Code;
   const int n = entries.Count();
   int lastShown = -1;
   const int step = n > 100 ? n / 100 : 1;
@@ -450,7 +455,7 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   }
   progress.Done();
   // The session goes before the rows are read back.
-  const std::string serverText = ldap->ResultString();
+  const std::string serverText = entries.Outcome().Text;
   ldap.reset();
   std::string error;
   if (!OpenShownRows(d, shown, &error)) {
