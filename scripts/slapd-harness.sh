@@ -3,7 +3,7 @@
 #
 #   scripts/slapd-harness.sh start DIR [--ldif FILE] [--sizelimit N]
 #                                      [--user-dn DN --user-pw PW]
-#                                      [--global-config FILE]
+#                                      [--global-config FILE] [--no-tls]
 #   scripts/slapd-harness.sh stop DIR
 #
 # start: builds a private configuration in DIR (mdb database, suffix
@@ -19,7 +19,9 @@
 # search everything (size.soft/hard 1000, size.prtotal unlimited), and one whose
 # paged searches are capped too (size.prtotal 1000). --global-config adds the
 # lines of FILE to the configuration's global section (security rules, SASL
-# settings). A server already running for DIR is stopped first.
+# settings). --no-tls makes a server without TLS: no LDAPS port, and StartTLS
+# refused (as from a directory that was never given a certificate). A server
+# already running for DIR is stopped first.
 # It writes DIR/env (shell syntax; also read by tests/common/slapd_env.h):
 #   QUORVEL_LDAP_HOST=127.0.0.1  QUORVEL_LDAP_PORT=...  QUORVEL_LDAPS_PORT=...
 #   QUORVEL_LDAP_BASE=dc=quorvel,dc=test
@@ -112,6 +114,7 @@ esac
 
 ldif=""
 global_config=""
+tls=1
 sizelimit=1000
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -120,6 +123,7 @@ while [ $# -gt 0 ]; do
     --user-dn) USER_DN=$2; shift 2 ;;
     --user-pw) USER_PW=$2; shift 2 ;;
     --global-config) global_config=$(realpath "$2"); shift 2 ;;
+    --no-tls) tls=0; shift ;;
     *) die "unknown option $1" ;;
   esac
 done
@@ -156,8 +160,7 @@ modulepath /usr/lib/ldap
 moduleload back_mdb
 pidfile $dir/slapd.pid
 argsfile $dir/slapd.args
-TLSCertificateFile $dir/cert.pem
-TLSCertificateKeyFile $dir/key.pem
+$( [ $tls = 0 ] || printf 'TLSCertificateFile %s/cert.pem\nTLSCertificateKeyFile %s/key.pem\n' "$dir" "$dir" )
 sizelimit $sizelimit
 timelimit 3600
 loglevel none
@@ -208,16 +211,18 @@ for attempt in 1 2 3; do
   read -r port sport < <(free_ports)
   # -d 0 keeps slapd in the foreground; we run it in the background ourselves so
   # that its pid is known at once.
-  setsid "$SLAPD" -f "$dir/slapd.conf" -h "ldap://127.0.0.1:$port/ ldaps://127.0.0.1:$sport/" \
-    -d 0 >"$dir/slapd.log" 2>&1 </dev/null &
+  urls="ldap://127.0.0.1:$port/ ldaps://127.0.0.1:$sport/"
+  [ $tls = 1 ] || urls="ldap://127.0.0.1:$port/"
+  setsid "$SLAPD" -f "$dir/slapd.conf" -h "$urls" -d 0 >"$dir/slapd.log" 2>&1 </dev/null &
   pid=$!
   echo "$pid" >"$dir/slapd.pid"
   for _ in $(seq 1 150); do
     if ! kill -0 "$pid" 2>/dev/null; then break; fi
     if timeout 5 ldapsearch -x -H "ldap://127.0.0.1:$port" -b "" -s base -LLL namingContexts \
          >/dev/null 2>&1 &&
-       LDAPTLS_REQCERT=never timeout 5 ldapsearch -x -H "ldaps://127.0.0.1:$sport" -b "" -s base -LLL \
-         namingContexts >/dev/null 2>&1; then
+       { [ $tls = 0 ] ||
+         LDAPTLS_REQCERT=never timeout 5 ldapsearch -x -H "ldaps://127.0.0.1:$sport" -b "" -s base \
+           -LLL namingContexts >/dev/null 2>&1; }; then
       started=1
       break
     fi
@@ -235,7 +240,7 @@ fi
 cat >"$dir/env" <<EOF
 QUORVEL_LDAP_HOST=127.0.0.1
 QUORVEL_LDAP_PORT=$port
-QUORVEL_LDAPS_PORT=$sport
+QUORVEL_LDAPS_PORT=$( [ $tls = 1 ] && echo "$sport" || echo 0 )
 QUORVEL_LDAP_BASE='$SUFFIX'
 QUORVEL_LDAP_ADMIN_DN='$ADMIN_DN'
 QUORVEL_LDAP_ADMIN_PW='$ADMIN_PW'

@@ -40,6 +40,7 @@ std::optional<TServerNodeData> ReadServerDialog(const TServerForm& f) {
   s.ssl = f.Security();
   s.auth = f.Auth();
   s.secret = f.Secret();
+  s.referrals = f.Referrals();
   // A Kerberos server keeps no DN and no password.
   if (s.auth != "kerberos") {
     s.uid = Trim32(Text(f.ed_uid));
@@ -143,6 +144,11 @@ void TMainForm::a_serverClick() {
   node->id = ::data ? ::data->AddServer(node->name, s.server, std::to_string(s.port), s.ssl, s.uid,
                                         s.pwd, s.basedn, s.auth, s.secret)
                     : 0;
+  if (node->id != 0 && !::data->SetServerReferrals(std::to_string(node->id), s.referrals)) {
+    LogError("The Referrals setting of the server " + node->name +
+             " could not be stored: it reports them.");
+    node->server->referrals = record->referrals = "report";
+  }
   record->id = node->id;
   KeepPassword(nullptr, *record, node->name, node->id);
   *node->server = *record;
@@ -179,6 +185,7 @@ void TMainForm::e_serverClick() {
   dlg.SetSecret(d->server->secret);
   if (d->server->secret == kSecretKeyring)
     dlg.ed_pwd->setPlaceholderText("Kept in the desktop keyring; type to replace it");
+  dlg.SetReferrals(d->server->referrals);
   dlg.ed_name->setText(Q(d->name));
   dlg.Tag = d->id;
   dlg.ed_server->setText(Q(d->server->server));
@@ -196,10 +203,11 @@ void TMainForm::e_serverClick() {
   record->id = d->id;
   const TServerNodeData before = *d->server;
   d->name = Trim32(Text(dlg.ed_name));
-  const bool ok =
-      ::data && ::data->UpdateServer(std::to_string(d->id), d->name, record->server,
-                                     std::to_string(record->port), record->ssl, record->uid,
-                                     record->pwd, record->basedn, record->auth, record->secret);
+  const bool ok = ::data &&
+                  ::data->UpdateServer(std::to_string(d->id), d->name, record->server,
+                                       std::to_string(record->port), record->ssl, record->uid,
+                                       record->pwd, record->basedn, record->auth, record->secret) &&
+                  ::data->SetServerReferrals(std::to_string(d->id), record->referrals);
   if (ok) {
     ForgetGivenPassword(before);
     KeepPassword(&before, *record, d->name, d->id);

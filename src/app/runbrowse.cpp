@@ -20,6 +20,7 @@
 #include "store/connect.h"
 #include "store/data.h"
 #include "store/profilerun.h"
+#include "store/referrals.h"
 #include "store/rows.h"
 #include "store/secrets.h"
 #include "store/shared.h"
@@ -58,6 +59,11 @@ std::string Str(std::string_view v) {
 }
 
 constexpr int kTreeRepaintMs = 50;
+
+// The pane lines of the places a search was referred to and did not search.
+void AddReferralLines(TMainForm& form, const TSearchOutcome& outcome) {
+  for (const std::string& line : ReferralLines(outcome)) form.AddMessage(1, "MSG: " + line);
+}
 
 // The pane line of a search the user stopped.
 std::string CancelledLine(const std::string& what, int entries) {
@@ -169,6 +175,8 @@ struct TMainForm::TProfileRun {
     form.run_profile->setEnabled(false);
   }
   ~TProfileRun() {
+    // A password asked for served the bind and the referrals followed.
+    WipeOutsidePassword(server);
     if (stop) stop->End();
     rows.reset();
     ldap.reset();
@@ -265,7 +273,6 @@ bool TMainForm::RunConnect(TProfileRun& run) {
   // Stop and Esc.
   run.stop.emplace(*runStop_);
   RunBusy([&] { run.ldap = ConnectServer(run.server, Trust(), &run.stop->Flag()); }, true);
-  WipeOutsidePassword(run.server);
   if (!run.ldap && run.stop->Stopped()) return run.Cancelled(0);
   if (!run.ldap) {
     ForgetGivenPassword(run.server);
@@ -283,8 +290,7 @@ bool TMainForm::RunSearch(TProfileRun& run) {
   // found" or the wrong entries; say what is wrong and where instead. No
   // filter at all is fine: the search then asks for every object.
   const TProfileNodeData& profile = run.profile;
-  const auto problem =
-      profile.filter.empty() ? std::nullopt : quorvel::CheckFilter(profile.filter);
+  const auto problem = profile.filter.empty() ? std::nullopt : quorvel::CheckFilter(profile.filter);
   if (problem) {
     run.stop->End();
     LogError("Error querying \"" + run.server.server + "\": the filter \"" + profile.filter +
@@ -302,7 +308,10 @@ bool TMainForm::RunSearch(TProfileRun& run) {
     run.rows = std::make_unique<TExportRowStream>(*::data, profile.att, profile.readable, true);
   TSearchTee tee(&run.found, run.rows ? run.rows->Sink().get() : nullptr);
   bool delivered = false;
-  RunBusy([&] { delivered = SearchProfileInto(run.ldap.get(), profile, tee, &run.outcome); }, true);
+  const TReferralFollowing follow{run.server, Trust()};
+  RunBusy(
+      [&] { delivered = SearchProfileInto(run.ldap.get(), profile, tee, &run.outcome, &follow); },
+      true);
   run.stop->End();
   if (run.outcome.Failure == sfCancelled) {
     // The stream goes with its staged rows: `export` keeps the last run's.
@@ -324,7 +333,9 @@ void TMainForm::RunShowResults(TProfileRun& run) {
   const std::string count = std::to_string(n);
   SetResultsTitle("Results from server \"" + run.server.server + "\" on object \"" +
                   run.profile.basedn + "\" with scope \"" + ScopeToText(run.profile.scope) +
-                  "\" with filter \"" + run.profile.filter + "\" returned " + count + " objects.");
+                  "\" with filter \"" + run.profile.filter + "\" returned " + count + " objects." +
+                  ReferralTitleNote(run.outcome));
+  AddReferralLines(*this, run.outcome);
   if (n < 1) {
     // 12.
     if (run.outcome.Code != 0)
@@ -424,7 +435,8 @@ void TMainForm::o_browseClick() {
   {
     TRunStop::TScope stop(*runStop_);
     ldap->CancelFlag = &stop.Flag();
-    RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome); }, true);
+    const TReferralFollowing follow{record, Trust()};
+    RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome, &follow); }, true);
   }
   if (outcome.Failure == sfCancelled) {
     AddMessage(1, CancelledLine("Browse", outcome.Received));
@@ -439,6 +451,7 @@ void TMainForm::o_browseClick() {
   // 10.
   const int n = results->Count();
   AddMessage(0, "Found " + std::to_string(n) + " objects...");
+  AddReferralLines(*this, outcome);
   if (n > 0) {
     // 11.
     QElapsedTimer sinceRepaint;
@@ -518,7 +531,8 @@ void TMainForm::o_propertiesClick() {
   {
     TRunStop::TScope stop(*runStop_);
     ldap->CancelFlag = &stop.Flag();
-    RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome); }, true);
+    const TReferralFollowing follow{record, Trust()};
+    RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome, &follow); }, true);
   }
   if (outcome.Failure == sfCancelled) {
     AddMessage(1, CancelledLine("Properties", outcome.Received));
@@ -535,8 +549,8 @@ void TMainForm::o_propertiesClick() {
     } else {
       // 10.
       SetResultsTitle("Results from server \"" + record.server + "\" on object \"" + dn +
-                      "\" with scope \"" + ScopeToText(0) + "\" and filter \"" +
-                      "(objectClass=*)" + "\".");
+                      "\" with scope \"" + ScopeToText(0) + "\" and filter \"" + "(objectClass=*)" +
+                      "\".");
       AddMessage(0, "Found " + std::to_string(results->Count()) + " results...");
       TBusyPainting painting;
       for (int i = 0; i < results->Count(); ++i) {

@@ -40,6 +40,11 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
   cb_secret->addItems(
       {"In the desktop keyring", "Ask when connecting", "In the catalogue (clear text)"});
   cb_secret->setObjectName("cb_secret");
+  cb_referrals = new QComboBox(this);
+  cb_referrals->addItems({"Report them", "Follow them with the same sign-in"});
+  cb_referrals->setToolTip(
+      "Where the directory refers a search to other places (other servers or partitions): list "
+      "them, or search them too, signed in the same way and never over a weaker connection.");
   btnsave = new QPushButton("&Save", this);
   btncancel = new QPushButton("&Cancel", this);
   btntest = new QPushButton("&Test", this);
@@ -48,6 +53,7 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
   ed_port->setObjectName("ed_port");
   cb_security->setObjectName("cb_security");
   cb_auth->setObjectName("cb_auth");
+  cb_referrals->setObjectName("cb_referrals");
   ed_basedn->setObjectName("ed_basedn");
   ed_uid->setObjectName("ed_uid");
   ed_pwd->setObjectName("ed_pwd");
@@ -68,6 +74,7 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
   form->addRow(quorvel::BoldLabel("&User DN: ", this, ed_uid), ed_uid);
   form->addRow(quorvel::BoldLabel("Pass&word: ", this, ed_pwd), ed_pwd);
   form->addRow(quorvel::BoldLabel("&Keep the password: ", this, cb_secret), cb_secret);
+  form->addRow(quorvel::BoldLabel("&Referrals: ", this, cb_referrals), cb_referrals);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(btnsave);
@@ -92,7 +99,7 @@ TServerForm::TServerForm(QWidget* parent) : QDialog(parent) {
 
 void TServerForm::TabOrder() {
   quorvel::ChainTabOrder({ed_name, ed_server, ed_port, cb_security, ed_basedn, cb_auth, ed_uid,
-                          ed_pwd, cb_secret, btnsave, btncancel, btntest});
+                          ed_pwd, cb_secret, cb_referrals, btnsave, btncancel, btntest});
 }
 
 void TServerForm::btnsaveClick() {
@@ -170,6 +177,14 @@ void TServerForm::SetSecurity(const std::string& ssl) {
 
 std::string TServerForm::Auth() const {
   return cb_auth->currentIndex() == 1 ? "kerberos" : "simple";
+}
+
+std::string TServerForm::Referrals() const {
+  return cb_referrals->currentIndex() == 1 ? "follow" : "report";
+}
+
+void TServerForm::SetReferrals(const std::string& referrals) {
+  cb_referrals->setCurrentIndex(referrals == "follow" ? 1 : 0);
 }
 
 void TServerForm::SetAuth(const std::string& auth) {

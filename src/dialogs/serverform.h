@@ -45,6 +45,7 @@ class TServerForm : public QDialog {
   // the bind DN sign-in. Test asks for the password of an asking server,
   // and reads the keyring's when Password is left empty.
   QComboBox* cb_secret = nullptr;
+  QComboBox* cb_referrals = nullptr;  // "report" or "follow"
   QPushButton* btnsave = nullptr;
   QPushButton* btncancel = nullptr;
   QPushButton* btntest = nullptr;
@@ -74,6 +75,8 @@ class TServerForm : public QDialog {
   void SetAuth(const std::string& auth);
   std::string Secret() const;
   void SetSecret(const std::string& secret);
+  std::string Referrals() const;
+  void SetReferrals(const std::string& referrals);
 
  protected:
   // Escape and the window manager's close request act as Cancel.

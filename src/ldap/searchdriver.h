@@ -111,6 +111,13 @@ enum TSearchFailure {
   sfStopped,        // a sink's Entry returned false
 };
 
+// A place a search was referred to that was not searched (or not in full),
+// and why; an empty reason when referrals are reported, not followed.
+struct TReferralMiss {
+  std::string Url;
+  std::string Why;
+};
+
 struct TSearchOutcome {
   int32_t Code = -1;  // the result code (-1: none, or a failure of the driver's own)
   std::string Text;   // the server's text, or the driver's (kPagingRepeated, ...)
@@ -124,9 +131,21 @@ struct TSearchOutcome {
   int PagedAfter = -1;  // entries of the first attempt when paging started (-1: not paged)
   int Received = 0;     // entries received in the final attempt
   std::string RangeDN, RangeAttribute;  // sfRange: the entry and the attribute (no range option)
+  // Told by the referral chaser (ldap/referralchaser.h), empty otherwise: the
+  // places the search was referred to and did not search, in the order met,
+  // and how many it searched.
+  std::vector<TReferralMiss> NotSearched;
+  int PlacesSearched = 0;
 
   // The search gives its entries: result 0, or 4 (cut by the size limit).
   bool Delivers() const { return Failure == sfNone; }
+  // A place the search was to follow could not be searched: the entries
+  // are not all there.
+  bool Incomplete() const {
+    for (const TReferralMiss& miss : NotSearched)
+      if (!miss.Why.empty()) return true;
+    return false;
+  }
 };
 
 // Where a search's events go (see the top of this file).

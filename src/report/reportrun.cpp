@@ -31,6 +31,7 @@
 #include "store/gridview.h"
 #include "store/messages.h"
 #include "store/profilerun.h"
+#include "store/referrals.h"
 #include "store/shared.h"
 
 namespace quorvel {
@@ -44,7 +45,8 @@ const char* kUsage =
     "  quorvel-report --profile NAME --format FORMAT --output FILE\n"
     "                 [--server NAME] [--values readable|raw] [--catalogue FILE]\n"
     "                 [--sort COLUMN[,COLUMN...]] [--columns COLUMN[,COLUMN...]]\n"
-    "                 [--view none] [--password-file FILE]\n"
+    "                 [--view none] [--referrals report|follow]\n"
+    "                 [--password-file FILE]\n"
     "  quorvel-report --show-certificate --server NAME [--catalogue FILE]\n"
     "  quorvel-report --trust-certificate FINGERPRINT --server NAME [--catalogue FILE]\n"
     "  quorvel-report --move-passwords-to-keyring [--catalogue FILE]\n"
@@ -77,6 +79,10 @@ const char* kUsage =
     "  --view none       ignore the layout saved with the profile in the window\n"
     "                    (by default its column order, hidden columns and sort\n"
     "                    apply; --sort and --columns override its parts)\n"
+    "  --referrals report  list the places the directory referred to on standard\n"
+    "                    error (\"referral not followed: URL\"), without searching them\n"
+    "  --referrals follow  search them too, with the same sign-in and never over a\n"
+    "                    weaker connection (default: the server's own setting)\n"
     "  --password-file FILE  the bind password of the profile's server: the file's\n"
     "                    first line (refused when the group or others may read it)\n"
     "  --show-certificate        connect to the SSL server NAME and print its\n"
@@ -114,7 +120,14 @@ const char* kUsage =
     "Values sent in ranges (member;range=0-1499) are read on with follow-up\n"
     "searches of the entry, at most 100,000 follow-ups or 10,000,000 values for one\n"
     "attribute; beyond that, or when a follow-up answers for another entry, the\n"
-    "search fails (status 4) naming the entry and the attribute.\n";
+    "search fails (status 4) naming the entry and the attribute.\n"
+    "A place a followed referral names that cannot be searched (refused,\n"
+    "unreachable, a failed sign-in, a certificate not trusted) is named on\n"
+    "standard error with the reason, and the report is written with status 3.\n"
+    "Nobody is asked about a referred server's certificate: trust it in the\n"
+    "windowed program, or it is not searched. Active Directory keeps other\n"
+    "partitions of a forest elsewhere: search the Global Catalog (port 3268, or\n"
+    "3269 with SSL/TLS) to include them.\n";
 
 // LogError and LogInfo texts as single lines on stderr: every line break (with
 // the indentation around it) becomes one blank.
@@ -201,9 +214,9 @@ class TReportDesktop : public TkxHeadlessDesktop {
 
 struct TOptions {
   bool list = false, help = false, version = false;
-  std::string catalogue, profile, server, format, output, values;
+  std::string catalogue, profile, server, format, output, values, referrals;
   bool hasProfile = false, hasServer = false, hasFormat = false, hasOutput = false;
-  bool hasValues = false;
+  bool hasValues = false, hasReferrals = false;
   std::string sort, columns, view;
   bool hasSort = false, hasColumns = false, hasView = false;
   bool showCertificate = false, hasTrust = false;
@@ -234,6 +247,7 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions&
       {"--sort", {&o.sort, &o.hasSort}},
       {"--columns", {&o.columns, &o.hasColumns}},
       {"--view", {&o.view, &o.hasView}},
+      {"--referrals", {&o.referrals, &o.hasReferrals}},
       {"--trust-certificate", {&o.trustFingerprint, &o.hasTrust}},
       {"--password-file", {&o.passwordFile, &o.hasPasswordFile}},
   };
@@ -340,6 +354,16 @@ class TPrivateWorkingStore {
   std::vector<std::unique_ptr<TRemoveOnStop>> stop_;
 };
 
+// One line on standard error per place the search was referred to and did
+// not search (with the reason when following), then the Global Catalog
+// hint once when they were only reported.
+void ReportReferrals(const TSearchOutcome& outcome) {
+  for (const TReferralMiss& miss : outcome.NotSearched)
+    std::fprintf(stderr, "%s: referral not followed: %s%s\n", kProgram, miss.Url.c_str(),
+                 miss.Why.empty() ? "" : (" (" + miss.Why + ")").c_str());
+  if (!outcome.NotSearched.empty() && !outcome.Incomplete()) LogInfo(kGlobalCatalogHint);
+}
+
 int ListProfiles(Tdata& d) {
   for (const TCatalogueServer& s : ReadCatalogue(d)) {
     const TServerNodeData& server = *s.server.server;
@@ -404,9 +428,16 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
       names += (names.empty() ? "" : ", ") + (c == shown.Key ? std::string("dn") : c);
     return UsageError(*unknown + " (the profile's columns: " + names + ")");
   }
+  if (o.hasReferrals) server.referrals = o.referrals;
   if (const int rc = ResolvePassword(server, found[0].first->server.name, o.passwordFile);
       rc != reOk)
     return rc;
+  // The password serves the bind and the referrals followed with the same
+  // sign-in; it is wiped when the run ends, however it ends.
+  struct TWipe {
+    std::string& pwd;
+    ~TWipe() { keyring::Wipe(pwd); }
+  } wipe{server.pwd};
 
   TProgressLine progress;
   progress.Show("Connecting to " + server.server + "...");
@@ -414,7 +445,6 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   // the run, and the message says how to trust it.
   TRefusingTrustPrompt refusing;
   std::unique_ptr<TLDAPSend> ldap = ConnectServer(server, {&d, &refusing});
-  keyring::Wipe(server.pwd);
   progress.Done();
   if (!ldap) {
     if (refusing.last)
@@ -432,8 +462,11 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   ldap->OnSearchEntry = [&progress](int received) {
     if (received % 1000 == 0) progress.Show("Entries received: " + std::to_string(received));
   };
-  const bool delivered = SearchProfileInto(ldap.get(), profile, tee);
+  TSearchOutcome outcome;
+  const TReferralFollowing follow{server, {&d, &refusing}};
+  const bool delivered = SearchProfileInto(ldap.get(), profile, tee, &outcome, &follow);
   progress.Done();
+  ReportReferrals(outcome);
   if (!delivered) return reSearch;
 
   // How the search ended is the driver's outcome, as the counter was told.
@@ -495,6 +528,13 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
              " ErrorDesc: " + serverText);
     return reSearch;
   }
+  if (outcome.Incomplete()) {
+    LogError(
+        "Some of the places the directory referred to could not be searched; the report "
+        "holds the " +
+        std::to_string(n) + " entries found.");
+    return rePartial;
+  }
   return reOk;
 }
 
@@ -530,13 +570,13 @@ int RunReportCommand(const std::vector<std::string>& args) {
       return UsageError("choose one of --show-certificate and --trust-certificate");
     if (!o.hasServer) return UsageError("say which server with --server NAME");
     if (o.list || o.hasProfile || o.hasFormat || o.hasOutput || o.hasValues || o.hasSort ||
-        o.hasColumns || o.hasView)
+        o.hasColumns || o.hasView || o.hasReferrals)
       return UsageError(
           "--show-certificate and --trust-certificate take only --server and "
           "--catalogue");
   } else if (o.list) {
     if (o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer || o.hasValues || o.hasSort ||
-        o.hasColumns || o.hasView)
+        o.hasColumns || o.hasView || o.hasReferrals)
       return UsageError("--list takes no other option than --catalogue");
   } else {
     if (!o.hasProfile) return UsageError("say which profile to run with --profile NAME");
@@ -553,6 +593,8 @@ int RunReportCommand(const std::vector<std::string>& args) {
       return UsageError("unknown --values '" + o.values + "' (use readable or raw)");
     if (o.hasView && o.view != "none")
       return UsageError("unknown --view '" + o.view + "' (use none)");
+    if (o.hasReferrals && o.referrals != kReferralsReport && o.referrals != kReferralsFollow)
+      return UsageError("unknown --referrals '" + o.referrals + "' (use report or follow)");
     if (o.output == "-" && (*type == xtExcel || *type == xtXLSX))
       return UsageError("an Excel report cannot go to standard output; give a file name");
   }

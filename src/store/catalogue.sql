@@ -14,7 +14,8 @@ CREATE TABLE servers (
   pwd VARCHAR(255),
   basedn VARCHAR(1024),
   auth VARCHAR(16) DEFAULT 'simple',
-  secret VARCHAR(16) DEFAULT 'catalogue'
+  secret VARCHAR(16) DEFAULT 'catalogue',
+  referrals VARCHAR(16) DEFAULT 'report'
 );
 CREATE TABLE profiles (
   id INTEGER PRIMARY KEY AUTOINCREMENT,

@@ -30,6 +30,9 @@ std::vector<TCatalogueServer> ReadCatalogue(Tdata& d) {
       const std::string secret = d.servers.FieldByName("secret").AsString();
       if (secret == "keyring" || secret == "ask") s.server->secret = secret;
     }
+    if (d.servers.FieldIndex("referrals") >= 0 &&
+        d.servers.FieldByName("referrals").AsString() == "follow")
+      s.server->referrals = "follow";
     for (d.profiles.First(); !d.profiles.Eof(); d.profiles.Next()) {
       if (d.profiles.FieldByName("serverid").AsInteger() != s.id) continue;
       TNodeData p;

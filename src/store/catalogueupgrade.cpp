@@ -21,6 +21,8 @@ constexpr TUpgradeStep kSteps[] = {
      "UPDATE profiles SET readable = 0;"},
     {"servers", "auth", "ALTER TABLE servers ADD COLUMN auth VARCHAR(16) DEFAULT 'simple';"},
     {"servers", "secret", "ALTER TABLE servers ADD COLUMN secret VARCHAR(16) DEFAULT 'catalogue';"},
+    {"servers", "referrals",
+     "ALTER TABLE servers ADD COLUMN referrals VARCHAR(16) DEFAULT 'report';"},
     {"profiles", "view", "ALTER TABLE profiles ADD COLUMN view TEXT DEFAULT '';"},
 };
 

@@ -3,9 +3,11 @@
 #include <exception>
 #include <utility>
 
+#include "ldap/referralchaser.h"
 #include "ldap/searchdriver.h"
 #include "net/blocksocket.h"
 #include "store/messages.h"
+#include "store/referrals.h"
 #include "store/rows.h"
 #include "store/secrets.h"
 #include "store/trust.h"
@@ -146,15 +148,18 @@ std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, TTrustContext t
 }
 
 TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
-                               quorvel::TSearchOutcome* outcome) {
+                               quorvel::TSearchOutcome* outcome,
+                               const quorvel::TReferralFollowing* follow) {
   if (!session) return nullptr;
   quorvel::TResultListSink list(&session->SearchResult());
-  return SearchProfileInto(session, std::move(profile), list, outcome) ? &session->SearchResult()
-                                                                       : nullptr;
+  return SearchProfileInto(session, std::move(profile), list, outcome, follow)
+             ? &session->SearchResult()
+             : nullptr;
 }
 
 bool SearchProfileInto(TLDAPSend* session, TProfileNodeData profile, quorvel::TSearchSink& sink,
-                       quorvel::TSearchOutcome* outcome) {
+                       quorvel::TSearchOutcome* outcome,
+                       const quorvel::TReferralFollowing* follow) {
   if (!session) return false;
   switch (profile.scope) {
     case 0:
@@ -171,7 +176,10 @@ bool SearchProfileInto(TLDAPSend* session, TProfileNodeData profile, quorvel::TS
   }
   const std::vector<std::string> names = quorvel::RequestedAttributeNames(profile.att);
   const std::string& host = session->TargetHost;
-  quorvel::TSearchDriver driver(*session, sink);
+  quorvel::TReferralOpener opener;
+  if (follow && quorvel::FollowsReferrals(follow->server))
+    opener = quorvel::ReferralOpener(*follow, session->CancelFlag);
+  quorvel::TReferralChaser driver(*session, sink, std::move(opener));
   // A directory that caps plain searches gives the rest in pages; the user is
   // told, since that reads the entries a second time.
   driver.Events.Started = [&](int received) {
@@ -198,9 +206,7 @@ bool SearchProfileInto(TLDAPSend* session, TProfileNodeData profile, quorvel::TS
       break;
     default:
       if (out.Code == 10) {
-        std::string urls;
-        for (const auto& url : out.Referrals) urls += url + "\r\n";
-        LogError("Error querying \"" + host + "\", a referal has been encountered to: \r\n" + urls +
+        LogError("Error querying \"" + host + "\" \r\n" + quorvel::BaseReferralText(out) +
                  ErrorLines(out));
       } else if (out.PagedAfter >= 0) {
         LogError("Error querying \"" + host + "\" while reading the entries in pages (" +

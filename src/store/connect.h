@@ -28,6 +28,7 @@ std::unique_ptr<TLDAPSend> ConnectServer(TServerNodeData server, TTrustContext t
 namespace quorvel {
 struct TSearchOutcome;
 class TSearchSink;
+struct TReferralFollowing;
 }  // namespace quorvel
 
 // Runs the profile's search on session through the search driver
@@ -43,8 +44,15 @@ class TSearchSink;
 // CancelFlag cancels. The search's outcome (result code, text, referrals) is
 // the driver's, which `outcome` receives when given; the session's
 // ResultCode() and friends tell only the last request it answered.
+// Referrals (ldap/referralchaser.h): the places the search is referred to
+// are reported in the outcome's NotSearched; with `follow` for a server set
+// to follow them (quorvel::FollowsReferrals), they are searched and their
+// entries join the result, and NotSearched holds those that could not be
+// searched, with the reason. A result 10 for the base that was not followed
+// (or could not be) is a search failure whose report names the URLs.
 TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
-                               quorvel::TSearchOutcome* outcome = nullptr);
+                               quorvel::TSearchOutcome* outcome = nullptr,
+                               const quorvel::TReferralFollowing* follow = nullptr);
 
 // The same search with nothing kept: its events go to `sink` alone (not to the
 // session's SearchResult()), so that a run of any size
@@ -55,7 +63,8 @@ TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
 // the same reports. The notices, CancelFlag, OnSearchEntry and `outcome` are
 // SearchProfile's; the sink's End is told the same outcome.
 bool SearchProfileInto(TLDAPSend* session, TProfileNodeData profile, quorvel::TSearchSink& sink,
-                       quorvel::TSearchOutcome* outcome = nullptr);
+                       quorvel::TSearchOutcome* outcome = nullptr,
+                       const quorvel::TReferralFollowing* follow = nullptr);
 
 // The two closing lines of every error box about a failed session step:
 // "\r\n    ErrorCode: n\r\n    ErrorDesc: text", with the socket's (or the SSL

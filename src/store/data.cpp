@@ -147,6 +147,7 @@ bool Tdata::Init(const std::string& catalogue, const std::string& working,
     readable_column_ = quorvel::HasColumn(db, "profiles", "readable");
     auth_column_ = quorvel::HasColumn(db, "servers", "auth");
     secret_column_ = quorvel::HasColumn(db, "servers", "secret");
+    referrals_column_ = quorvel::HasColumn(db, "servers", "referrals");
     view_column_ = quorvel::HasColumn(db, "profiles", "view");
     if (!servers.Active()) servers.Open();
     if (!profiles.Active()) profiles.Open();
@@ -196,6 +197,13 @@ bool Tdata::UpdateServer(const std::string& id, const std::string& name, const s
                     ", ssl = ?, uid = ?, pwd = ?, basedn = ?" + (auth_column_ ? ", auth = ?" : "") +
                     (secret_column_ ? ", secret = ?" : "") + " WHERE id = " + id,
                 values);
+}
+
+bool Tdata::SetServerReferrals(const std::string& id, const std::string& referrals) {
+  if (!IsNumber(id)) return false;
+  const std::string value = referrals == "follow" ? "follow" : "report";
+  if (!referrals_column_) return value == "report";
+  return RunSql(sql, "UPDATE servers SET referrals = ? WHERE id = " + id, {value});
 }
 
 bool Tdata::DeleteServer(const std::string& id) {

@@ -60,6 +60,10 @@ class Tdata {
                     const std::string& port, const std::string& ssl, const std::string& uid,
                     const std::string& pwd, const std::string& basedn,
                     const std::string& auth = "simple", const std::string& secret = "catalogue");
+  // referrals "report" or "follow" (servers.referrals, added to an older
+  // catalogue by Init; where it could not be added only "report" is kept,
+  // and storing "follow" fails).
+  bool SetServerReferrals(const std::string& id, const std::string& referrals);
   bool DeleteServer(const std::string& id);
   // readable: "1" shows directory values in their readable forms, "0" as
   // received (a new profile is on); UpdateProfile leaves it as stored when
@@ -118,10 +122,11 @@ class Tdata {
   std::vector<std::vector<std::string>> batch_;  // the open batch's rows
   std::string last_error_;
   TWorkingStoreOpen working_store_;
-  bool readable_column_ = false;  // the catalogue's profiles have `readable`
-  bool auth_column_ = false;      // the catalogue's servers have `auth`
-  bool secret_column_ = false;    // the catalogue's servers have `secret`
-  bool view_column_ = false;      // the catalogue's profiles have `view`
+  bool readable_column_ = false;   // the catalogue's profiles have `readable`
+  bool auth_column_ = false;       // the catalogue's servers have `auth`
+  bool secret_column_ = false;     // the catalogue's servers have `secret`
+  bool view_column_ = false;       // the catalogue's profiles have `view`
+  bool referrals_column_ = false;  // the catalogue's servers have `referrals`
 };
 
 namespace quorvel {

@@ -13,7 +13,10 @@ struct TServerNodeData {
   // port, anything else none (the catalogue keeps "N").
   std::string ssl = "N";
   std::string auth = "simple";  // sign-in: "kerberos", anything else bind DN and password
-  std::string uid;              // bind DN, empty for anonymous
+  // Referrals: "follow" searches the places the server refers to with the
+  // same sign-in (store/referrals.h), anything else reports them ("report").
+  std::string referrals = "report";
+  std::string uid;  // bind DN, empty for anonymous
   // Where the bind password is kept (store/secrets.h): "keyring" (the desktop
   // keyring), "ask" (asked when connecting) or "catalogue" (servers.pwd). Out
   // of the catalogue, pwd is empty but for the moment of a bind.

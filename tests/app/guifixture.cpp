@@ -48,6 +48,7 @@ void TGuiTest::Catalogue(const std::vector<TServerRow>& servers,
   for (const auto& s : servers) {
     int id = d.AddServer(s.name, s.host, std::to_string(s.port), s.ssl, s.uid, s.pwd, s.basedn);
     ASSERT_NE(id, 0) << d.LastError();
+    ASSERT_TRUE(d.SetServerReferrals(std::to_string(id), s.referrals)) << d.LastError();
     serverIds_.push_back(id);
   }
   for (const auto& p : profiles) {

@@ -30,6 +30,7 @@ struct TServerRow {
   std::string name, host;
   int port = 389;
   std::string ssl, uid, pwd, basedn;
+  std::string referrals = "report";
 };
 struct TProfileRow {
   std::string name;

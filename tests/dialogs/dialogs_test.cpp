@@ -259,7 +259,7 @@ TEST_F(DialogTest, FocusStartsAtTheFirstFieldAndTabFollowsTheLayout) {
     TServerForm f;
     EXPECT_EQ(Names(TabRound(f)),
               QStringList({"ed_name", "ed_server", "ed_port", "cb_security", "ed_basedn", "cb_auth",
-                           "ed_uid", "ed_pwd", "cb_secret", "btnsave", "btncancel", "btntest"}));
+                           "ed_uid", "ed_pwd", "cb_secret", "cb_referrals", "btnsave", "btncancel", "btntest"}));
     EXPECT_TRUE(f.btnsave->isDefault());
     f.ed_uid->setFocus();
     QTest::keyClick(f.ed_uid, Qt::Key_Return);

@@ -325,9 +325,16 @@ TEST(LdapFakeServer, ConnectAndSearchReportTheirFailures) {
     EXPECT_NE(srv.Received()[1].find(Hex("30 0A 04 02 63 6E 04 04") + "mail"), std::string::npos);
   }
   ASSERT_EQ(sink.errors.size(), 2u);
-  EXPECT_EQ(sink.errors[0],
-            "Error querying \"127.0.0.1\", a referal has been encountered to: "
-            "\r\nldap://a/o=x\r\nldap://b/o=x\r\n\r\n    ErrorCode: 10\r\n    ErrorDesc: Referal");
+  // The box names where the entry lies, what to do, and the Global Catalog.
+  EXPECT_EQ(sink.errors[0].rfind("Error querying \"127.0.0.1\" \r\nThe entry lies in another "
+                                 "directory: ldap://a/o=x ldap://b/o=x\r\nSet Referrals to ",
+                                 0),
+            0u)
+      << sink.errors[0];
+  EXPECT_NE(sink.errors[0].find("Global Catalog (port 3268, or 3269 with SSL/TLS)"),
+            std::string::npos);
+  EXPECT_NE(sink.errors[0].find("\r\n    ErrorCode: 10\r\n    ErrorDesc: Referal"),
+            std::string::npos);
 
   sink.errors.clear();
   {

@@ -114,9 +114,11 @@ TEST(DataSignIn, KerberosAndStartTlsRoundTripAndOlderCataloguesOpen) {
     ASSERT_EQ(read.size(), 1u);
     EXPECT_EQ(read[0].server.server->auth, "simple");
     EXPECT_EQ(read[0].server.server->uid, "cn=a");
+    EXPECT_EQ(read[0].server.server->referrals, "report");  // every existing server reports
     EXPECT_EQ(read[0].profiles.size(), 1u);
     const int k = d.AddServer("krb", "dc1.example", "389", "T", "", "", "dc=x", "kerberos");
     ASSERT_GT(k, 0) << d.LastError();
+    EXPECT_TRUE(d.SetServerReferrals(std::to_string(k), "follow"));
     EXPECT_TRUE(d.UpdateServer("1", "old", "h", "636", "Y", "cn=a", "pw", "dc=x", "simple"));
     Tdata again;
     ASSERT_TRUE(InitDatabases(again, catalogue, dir.Write("dump2.db", ""), kEngine));
@@ -126,6 +128,8 @@ TEST(DataSignIn, KerberosAndStartTlsRoundTripAndOlderCataloguesOpen) {
     EXPECT_EQ(read[0].server.server->auth, "simple");
     EXPECT_EQ(read[1].server.server->ssl, "T");
     EXPECT_EQ(read[1].server.server->auth, "kerberos");
+    EXPECT_EQ(read[0].server.server->referrals, "report");
+    EXPECT_EQ(read[1].server.server->referrals, "follow");
   }
 }
 
