@@ -1,9 +1,11 @@
 // Translates arbitrary text as a search filter; whatever comes out must be one
-// complete, well-formed BER item (or nothing).
+// complete, well-formed BER item (or nothing). The checker must end on it too,
+// and a text it accepts must translate to something.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ldap/ber.h"
 #include "ldap/filter.h"
@@ -29,6 +31,10 @@ bool WellFormed(std::string_view data, std::size_t begin, std::size_t end, int d
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const std::string encoded = EncodeFilter(text);
+  std::vector<std::string> names;
+  const auto problem = quorvel::CheckFilter(text, &names);
+  if (!problem && encoded.empty()) __builtin_trap();
+  if (problem && (problem->position < 1 || problem->position > size + 1)) __builtin_trap();
   if (encoded.empty()) return 0;
   std::size_t cursor = 1;
   const int32_t length = DecodeLength(encoded, cursor);

@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 build=${QUORVEL_FUZZ_BUILD:-$root/build-fuzz}
 seconds=${QUORVEL_FUZZ_SECONDS:-20}
-targets=(fuzz_ber fuzz_response fuzz_filter fuzz_paging fuzz_values)
+targets=(fuzz_ber fuzz_response fuzz_filter fuzz_paging fuzz_values fuzz_schema)
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQUORVEL_FUZZ=ON -DQUORVEL_GUI=OFF -DQUORVEL_TESTS=OFF -DQUORVEL_BENCH=OFF >/dev/null

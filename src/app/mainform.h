@@ -163,6 +163,14 @@ class TMainForm : public QMainWindow {
   void RefreshStatus(bool now);
   void SetRunCommandsEnabled(bool on);
   void SetExportEnabled(bool on);
+  // The Run command by its steps (runbrowse.cpp). TProfileRun holds what a
+  // run changed in the window and puts it back whichever way the run ends;
+  // each step is false when the run ends there.
+  struct TProfileRun;
+  bool RunConnect(TProfileRun& run);
+  bool RunSearch(TProfileRun& run);
+  void RunShowResults(TProfileRun& run);
+  bool RunStoreRows(TProfileRun& run, const std::string& count);
   // Binds the grid to the rows of `query` (the property rows when
   // hideFirstColumn, the export rows when no query is given).
   // Binds the grid to the property rows when hideFirstColumn, else to the

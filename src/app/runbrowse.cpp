@@ -42,11 +42,11 @@ class TBusyCursor {
   bool active_ = true;
 };
 
-// The closing lines of an error box about a search: host, code and text.
-std::string QueryErrorText(const TLDAPSend& ldap) {
-  return "Error querying \"" + ldap.TargetHost +
-         "\" \r\n    ErrorCode: " + std::to_string(ldap.ResultCode()) +
-         "\r\n    ErrorDesc: " + ldap.ResultString();
+// The closing lines of an error box about a search: host, and the code and
+// text the search ended with.
+std::string QueryErrorText(const std::string& host, const TSearchOutcome& outcome) {
+  return "Error querying \"" + host + "\" \r\n    ErrorCode: " + std::to_string(outcome.Code) +
+         "\r\n    ErrorDesc: " + outcome.Text;
 }
 
 std::string Str(std::string_view v) {
@@ -150,123 +150,177 @@ void TMainForm::mnu_actions_runClick() {
   run_profileClick();
 }
 
+// One Run command: what it changed in the window and what it holds while it
+// runs. Whichever way the command ends, its destructor puts the window back:
+// the Stop command hidden, the connection and an unpublished stream closed,
+// the grid and the export commands as they were (after a cancel or rows that
+// could not be stored), or the export commands on (after a search that gave
+// its entries), the run commands enabled, the cursor restored and the pane
+// written.
+struct TMainForm::TProfileRun {
+  // What the grid and the export commands showed comes back if the run is
+  // cancelled.
+  explicit TProfileRun(TMainForm& f)
+      : form(f),
+        gridShown(f.gridModel->Attached() && ::data),
+        gridProperties(gridShown && ::data->run.SQL() == kPropertyRowsQuery),
+        exportButtonOn(f.tb_export->isEnabled()),
+        exportMenuOn(f.mnu_action_report->isEnabled()) {
+    form.gridModel->Detach();
+    form.mnu_file_exit->setEnabled(false);
+    form.SetExportEnabled(false);
+    form.mnu_actions_run->setEnabled(false);
+    form.run_profile->setEnabled(false);
+  }
+  ~TProfileRun() {
+    if (stop) stop->End();
+    rows.reset();
+    ldap.reset();
+    if (!busy) {
+      // Nothing was selected to run: the commands come back, nothing else.
+      form.SetRunCommandsEnabled(true);
+      return;
+    }
+    if (restoreGrid) {
+      if (gridShown) form.ShowDataset(gridProperties);
+      form.tb_export->setEnabled(exportButtonOn);
+      form.mnu_action_report->setEnabled(exportMenuOn);
+      form.copy_results->setEnabled(exportMenuOn);
+    }
+    if (exportOn) form.SetExportEnabled(true);
+    form.SetRunCommandsEnabled(true);
+    busy->Restore();
+    form.FlushPane();
+  }
+  TProfileRun(const TProfileRun&) = delete;
+  TProfileRun& operator=(const TProfileRun&) = delete;
+
+  // The selected profile and its server; false when nothing (or not a
+  // profile) is selected.
+  bool Select(QTreeWidgetItem* sel) {
+    TNodeData* pd = NodeData(sel);
+    TNodeData* sd = sel ? NodeData(sel->parent()) : nullptr;
+    if (!pd || !pd->profile || !sd || !sd->server) return false;
+    server = *sd->server;
+    profile = *pd->profile;
+    return true;
+  }
+  // Ends a run the user stopped after `entries` entries: the grid comes back.
+  bool Cancelled(int entries) {
+    stop->End();
+    form.AddMessage(1, CancelledLine("Run", entries));
+    restoreGrid = true;
+    return false;
+  }
+
+  TMainForm& form;
+  const bool gridShown;
+  const bool gridProperties;
+  const bool exportButtonOn;
+  const bool exportMenuOn;
+  TServerNodeData server;
+  TProfileNodeData profile;
+  std::optional<TBusyCursor> busy;
+  std::optional<TRunStop::TScope> stop;
+  std::unique_ptr<TLDAPSend> ldap;
+  std::unique_ptr<TExportRowStream> rows;
+  TSearchCounter found;
+  TSearchOutcome outcome;
+  bool restoreGrid = false;  // the grid and the export commands as before the run
+  bool exportOn = false;     // the search gave its entries: the export commands on
+};
+
 void TMainForm::run_profileClick() {
   // 1.
   if (!Confirm("This process may take several minutes depending on your query, do you want to "
                "proceed?"))
     return;
-  // 2. What the grid and the export commands showed comes back if the run is
-  // cancelled.
-  const bool gridShown = gridModel->Attached() && ::data;
-  const bool gridProperties = gridShown && ::data->run.SQL() == kPropertyRowsQuery;
-  const bool exportButtonOn = tb_export->isEnabled();
-  const bool exportMenuOn = mnu_action_report->isEnabled();
-  gridModel->Detach();
-  mnu_file_exit->setEnabled(false);
-  SetExportEnabled(false);
-  mnu_actions_run->setEnabled(false);
-  run_profile->setEnabled(false);
-
-  QTreeWidgetItem* sel = tv_workspace->currentItem();
-  TNodeData* pd = NodeData(sel);
-  TNodeData* sd = sel ? NodeData(sel->parent()) : nullptr;
+  // 2.
+  TProfileRun run(*this);
   // 3. Nothing (or not a profile) selected: only re-enable.
-  if (!pd || !pd->profile || !sd || !sd->server) {
-    SetRunCommandsEnabled(true);
-    return;
-  }
+  if (!run.Select(tv_workspace->currentItem())) return;
+  // 4.-7.
+  if (!RunConnect(run)) return;
+  // 8.
+  AddMessage(0, "MSG: Connected to " + run.server.server + "...");
+  // 9.
+  if (!RunSearch(run)) return;
+  // 10.-16.
+  RunShowResults(run);
+}
+
+bool TMainForm::RunConnect(TProfileRun& run) {
   // 4.
   AddMessage(0, "MSG: Please wait...");
-  TBusyCursor busy;
-  // 5.
-  const TServerNodeData server = *sd->server;
-  const TProfileNodeData profile = *pd->profile;
+  run.busy.emplace();
   // 6.
-  AddMessage(0, "MSG: Connecting to " + server.server + "...");
+  AddMessage(0, "MSG: Connecting to " + run.server.server + "...");
   // 7. The waits on the server run off the window thread: the window keeps
   // painting (the lines above show at once) and input is ignored, but for
   // Stop and Esc.
-  TRunStop::TScope stop(*runStop_);
-  auto restoreGrid = [&] {
-    if (gridShown) ShowDataset(gridProperties);
-    tb_export->setEnabled(exportButtonOn);
-    mnu_action_report->setEnabled(exportMenuOn);
-    copy_results->setEnabled(exportMenuOn);
-  };
-  auto cancelled = [&](int entries) {
-    stop.End();
-    AddMessage(1, CancelledLine("Run", entries));
-    restoreGrid();
-    SetRunCommandsEnabled(true);
-    busy.Restore();
-    FlushPane();
-  };
-  std::unique_ptr<TLDAPSend> ldap;
-  RunBusy([&] { ldap = ConnectServer(server, Trust(), &stop.Flag()); }, true);
-  if (!ldap && stop.Stopped()) return cancelled(0);
-  if (!ldap) {
-    stop.End();
-    AddMessage(2, "ERR: Error connecting to " + server.server + "...");
-    SetRunCommandsEnabled(true);
-    busy.Restore();
-    FlushPane();
-    return;
+  run.stop.emplace(*runStop_);
+  RunBusy([&] { run.ldap = ConnectServer(run.server, Trust(), &run.stop->Flag()); }, true);
+  if (!run.ldap && run.stop->Stopped()) return run.Cancelled(0);
+  if (!run.ldap) {
+    run.stop->End();
+    AddMessage(2, "ERR: Error connecting to " + run.server.server + "...");
+    return false;
   }
-  if (stop.Stopped()) return cancelled(0);
-  // 8.
-  AddMessage(0, "MSG: Connected to " + server.server + "...");
-  // 9. A filter that cannot be translated at all would go out as an empty
+  if (run.stop->Stopped()) return run.Cancelled(0);
+  return true;
+}
+
+bool TMainForm::RunSearch(TProfileRun& run) {
+  // A filter that cannot be translated at all would go out as an empty
   // filter and come back as "nothing found"; say what is wrong instead. No
   // filter at all is fine: the search then asks for every object.
+  const TProfileNodeData& profile = run.profile;
+  if (!profile.filter.empty() && EncodeFilter(profile.filter).empty()) {
+    run.stop->End();
+    LogError("Error querying \"" + run.server.server + "\": the filter \"" + profile.filter +
+             "\" is not a valid search filter.");
+    AddMessage(1, "MSG: No objects found...");
+    return false;
+  }
   // The search keeps no entry: each one becomes a row as it arrives and is
   // released; what the lines below need of the whole result is counted.
+  // The rows are stored while the entries arrive, on the thread that waits
+  // for them; the window thread leaves the working store alone meanwhile.
+  // The run keeps its own table while the grid reads its rows in place, so
+  // another window publishing meanwhile cannot change what this one shows.
+  if (::data)
+    run.rows = std::make_unique<TExportRowStream>(*::data, profile.att, profile.readable, true);
+  TSearchTee tee(&run.found, run.rows ? run.rows->Sink().get() : nullptr);
   bool delivered = false;
-  TSearchCounter found;
-  std::unique_ptr<TExportRowStream> rows;
-  TSearchOutcome outcome;
-  if (!profile.filter.empty() && EncodeFilter(profile.filter).empty()) {
-    stop.End();
-    LogError("Error querying \"" + server.server + "\": the filter \"" + profile.filter +
-             "\" is not a valid search filter.");
-  } else {
-    // The rows are stored while the entries arrive, on the thread that waits
-    // for them; the window thread leaves the working store alone meanwhile.
-    // The run keeps its own table while the grid reads its rows in place, so
-    // another window publishing meanwhile cannot change what this one shows.
-    if (::data)
-      rows = std::make_unique<TExportRowStream>(*::data, profile.att, profile.readable, true);
-    TSearchTee tee(&found, rows ? rows->Sink().get() : nullptr);
-    RunBusy([&] { delivered = SearchProfileInto(ldap.get(), profile, tee, &outcome); }, true);
-    stop.End();
-    if (outcome.Failure == sfCancelled) {
-      // The stream goes with its staged rows: `export` keeps the last run's.
-      rows.reset();
-      ldap.reset();
-      return cancelled(outcome.Received);
-    }
+  RunBusy([&] { delivered = SearchProfileInto(run.ldap.get(), profile, tee, &run.outcome); }, true);
+  run.stop->End();
+  if (run.outcome.Failure == sfCancelled) {
+    // The stream goes with its staged rows: `export` keeps the last run's.
+    run.rows.reset();
+    return run.Cancelled(run.outcome.Received);
   }
   if (!delivered) {
     AddMessage(1, "MSG: No objects found...");
-    ldap.reset();
-    SetRunCommandsEnabled(true);  // 17.
-    busy.Restore();
-    FlushPane();
-    return;
+    return false;
   }
+  return true;
+}
+
+void TMainForm::RunShowResults(TProfileRun& run) {
   // 10.
-  AddMessage(0, "MSG: Querying " + server.server + "...");
+  AddMessage(0, "MSG: Querying " + run.server.server + "...");
   // 11.
-  const int n = found.Count();
+  const int n = run.found.Count();
   const std::string count = std::to_string(n);
-  title->setText(QString::fromStdString("Results from server \"" + server.server +
-                                        "\" on object \"" + profile.basedn + "\" with scope \"" +
-                                        ScopeToText(profile.scope) + "\" with filter \"" +
-                                        profile.filter + "\" returned " + count + " objects."));
+  title->setText(QString::fromStdString(
+      "Results from server \"" + run.server.server + "\" on object \"" + run.profile.basedn +
+      "\" with scope \"" + ScopeToText(run.profile.scope) + "\" with filter \"" +
+      run.profile.filter + "\" returned " + count + " objects."));
   if (n < 1) {
     // 12.
-    if (ldap->ResultCode() != 0)
+    if (run.outcome.Code != 0)
       LogError("No objects were found and an error was encountered!!\r\n\r\n" +
-               QueryErrorText(*ldap));
+               QueryErrorText(run.ldap->TargetHost, run.outcome));
     else
       LogInfo("No objects found...");
     AddMessage(1, "MSG: No objects found...");
@@ -274,43 +328,41 @@ void TMainForm::run_profileClick() {
     // 13.
     AddMessage(0, "MSG: Found " + count + " objects...");
     // 14.
-    // The same path as the headless runner: values are bound, so a value
-    // holding a double quote still gets its row. The rows were stored while
-    // the entries arrived; here they take the place of `export`.
-    TBusyPainting painting;
-    const bool stored = rows && rows->Finish([&](int i, int) {
-      AddMessage(0, "MSG: Processing object " + std::to_string(i) + " of " + count + "...");
-      painting.Tick();
-    });
-    if (!stored && rows) {
-      // A row that could not be stored fails the run: nothing is shown as
-      // found, and `export` keeps the last run's rows.
-      AddMessage(2, "ERR: " + rows->Error() + ". The last run's rows are kept.");
-      restoreGrid();
-      ldap.reset();
-      SetRunCommandsEnabled(true);
-      busy.Restore();
-      FlushPane();
-      return;
-    }
-    if (stored) {
-      // The grid leaves the rows shown before, whose table then goes.
-      ShowDataset(false, rows->RowsTable());
-      shownRows_ = std::move(rows);
-    }
+    if (!RunStoreRows(run, count)) return;
     // 15.
-    if (ldap->ResultCode() != 0)
-      LogError("Search complete but an error was encountered!!\r\n\r\n" + QueryErrorText(*ldap));
+    if (run.outcome.Code != 0)
+      LogError("Search complete but an error was encountered!!\r\n\r\n" +
+               QueryErrorText(run.ldap->TargetHost, run.outcome));
     else
       LogInfo("Search completed...");
     AddMessage(0, "MSG: Search completed...");
   }
   // 16.
-  SetExportEnabled(true);
-  SetRunCommandsEnabled(true);
-  busy.Restore();
-  ldap.reset();
-  FlushPane();
+  run.exportOn = true;
+}
+
+bool TMainForm::RunStoreRows(TProfileRun& run, const std::string& count) {
+  // The same path as the headless runner: values are bound, so a value
+  // holding a double quote still gets its row. The rows were stored while
+  // the entries arrived; here they take the place of `export`.
+  TBusyPainting painting;
+  const bool stored = run.rows && run.rows->Finish([&](int i, int) {
+    AddMessage(0, "MSG: Processing object " + std::to_string(i) + " of " + count + "...");
+    painting.Tick();
+  });
+  if (!stored && run.rows) {
+    // A row that could not be stored fails the run: nothing is shown as
+    // found, and `export` keeps the last run's rows.
+    AddMessage(2, "ERR: " + run.rows->Error() + ". The last run's rows are kept.");
+    run.restoreGrid = true;
+    return false;
+  }
+  if (stored) {
+    // The grid leaves the rows shown before, whose table then goes.
+    ShowDataset(false, run.rows->RowsTable());
+    shownRows_ = std::move(run.rows);
+  }
+  return true;
 }
 
 void TMainForm::o_browseClick() {
@@ -398,9 +450,9 @@ void TMainForm::o_browseClick() {
     }
     if (last) tv_browse->scrollToItem(last);
     tv_browse->viewport()->repaint();
-    if (ldap->ResultCode() != 0)
+    if (outcome.Code != 0)
       LogError("Query returned " + std::to_string(n) + " objects with an error!\r\n\r\n" +
-               QueryErrorText(*ldap));
+               QueryErrorText(ldap->TargetHost, outcome));
     AddMessage(0, "Process completed...");
   }
   // 12.

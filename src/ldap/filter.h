@@ -26,3 +26,36 @@ std::string InnerGroup(std::string_view text);
 // Resolves \XX hexadecimal escapes and drops escaped line breaks.
 std::string DecodeEscapes(std::string_view text);
 }  // namespace quorvel::filtertext
+
+#include <optional>
+#include <vector>
+
+namespace quorvel {
+
+// What is wrong with a filter text: where (the 1-based character position,
+// counting UTF-8 characters) and why, in words for the user.
+struct TFilterProblem {
+  std::size_t position = 1;
+  std::string reason;
+};
+
+// Checks filter text against the filter grammar before it is translated: the
+// translation above never fails and would send a mistyped filter as something
+// else (an unescaped parenthesis inside a value, as in (cn=Smith (Admin)),
+// travels as part of the value). Accepted beyond the strict grammar, as the
+// translation handles them alike: blanks around the whole text, between the
+// parts of "&", "|" and "!", and around an attribute name; a single item
+// without its parentheses (cn=x). A text the checker accepts always
+// translates to a filter. The attribute names of the items (options cut off,
+// each once, in order met) go to `attributes` when given. Nesting deeper than
+// the translation allows is a problem too. Never fails otherwise.
+//
+//   if (auto p = quorvel::CheckFilter("(cn=Smith (Admin))")) ... p->position (11), p->reason
+std::optional<TFilterProblem> CheckFilter(std::string_view text,
+                                          std::vector<std::string>* attributes = nullptr);
+
+// "Position 11: unescaped \"(\" in a value; write \\28 for it", the one wording of
+// a problem for the dialog and the report.
+std::string FilterProblemText(const TFilterProblem& problem);
+
+}  // namespace quorvel

@@ -20,6 +20,7 @@
 #include "export/removeonstop.h"
 #include "ldap/searchdriver.h"
 #include "report/certcommands.h"
+#include "report/schemacommands.h"
 #include "report/stopsignals.h"
 #include "store/cataloguereader.h"
 #include "store/connect.h"
@@ -41,6 +42,8 @@ const char* kUsage =
     "                 [--server NAME] [--values readable|raw] [--catalogue FILE]\n"
     "  quorvel-report --show-certificate --server NAME [--catalogue FILE]\n"
     "  quorvel-report --trust-certificate FINGERPRINT --server NAME [--catalogue FILE]\n"
+    "  quorvel-report --schema --server NAME [--catalogue FILE]\n"
+    "  quorvel-report --check --profile NAME [--server NAME] [--catalogue FILE]\n"
     "  quorvel-report --help | --version\n"
     "\n"
     "Runs a search profile stored in the Quorvel catalogue and writes its rows as a\n"
@@ -65,6 +68,12 @@ const char* kUsage =
     "  --trust-certificate FP    trust the certificate of the SSL server NAME when it\n"
     "                            has the SHA-256 fingerprint FP (as openssl prints it,\n"
     "                            or plain hexadecimal)\n"
+    "  --schema          print the attribute types of the server NAME, one a line:\n"
+    "                    name, TAB, other names (comma-separated), TAB, syntax OID,\n"
+    "                    TAB, single or multi, TAB, description\n"
+    "  --check           check the profile's filter and attribute names against its\n"
+    "                    server's schema; one line per finding, exit 1 when there\n"
+    "                    are any (the schema is read again when a day old)\n"
     "\n"
     "A certificate that fails verification (self-signed, another host's, expired)\n"
     "is only accepted once trusted for its server at the server's host and port;\n"
@@ -169,6 +178,7 @@ struct TOptions {
   bool hasProfile = false, hasServer = false, hasFormat = false, hasOutput = false;
   bool hasValues = false;
   bool showCertificate = false, hasTrust = false;
+  bool schema = false, check = false;
   std::string trustFingerprint;
 };
 
@@ -210,6 +220,10 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions&
       o.showCertificate = true;
       continue;
     }
+    if (arg == "--schema" || arg == "--check") {
+      (arg == "--schema" ? o.schema : o.check) = true;
+      continue;
+    }
     std::string value;
     bool inlineValue = false;
     if (auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
@@ -226,6 +240,22 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions&
     *it->second.value = value;
     if (it->second.given) *it->second.given = true;
   }
+  return std::nullopt;
+}
+
+// What is wrong with the options of --schema and --check, if anything.
+std::optional<std::string> SchemaUsageError(const TOptions& o) {
+  if (!o.schema && !o.check) return std::nullopt;
+  if (o.schema && o.check) return "choose one of --schema and --check";
+  const bool other = o.list || o.hasFormat || o.hasOutput || o.hasValues || o.showCertificate ||
+                     o.hasTrust;
+  if (o.schema) {
+    if (!o.hasServer) return "say which server with --server NAME";
+    if (other || o.hasProfile) return "--schema takes only --server and --catalogue";
+    return std::nullopt;
+  }
+  if (!o.hasProfile) return "say which profile to check with --profile NAME";
+  if (other) return "--check takes only --profile, --server and --catalogue";
   return std::nullopt;
 }
 
@@ -407,7 +437,10 @@ int RunReportCommand(const std::vector<std::string>& args) {
   }
   std::optional<TkxExportType> type;
   const bool certificate = o.showCertificate || o.hasTrust;
-  if (certificate) {
+  if (auto error = SchemaUsageError(o)) return UsageError(*error);
+  if (o.schema || o.check) {
+    // their options were checked by SchemaUsageError
+  } else if (certificate) {
     if (o.showCertificate && o.hasTrust)
       return UsageError("choose one of --show-certificate and --trust-certificate");
     if (!o.hasServer) return UsageError("say which server with --server NAME");
@@ -479,6 +512,8 @@ int RunReportCommand(const std::vector<std::string>& args) {
     d.temp.ExecDirect("PRAGMA threads=1");
   } catch (const std::exception&) {
   }
+  if (o.schema) return SchemaCommand(d, o.server, o.catalogue);
+  if (o.check) return CheckCommand(d, o.profile, o.hasServer ? &o.server : nullptr, o.catalogue);
   if (o.showCertificate) return ShowCertificateCommand(d, o.server);
   if (o.hasTrust) return TrustCertificateCommand(d, o.server, o.trustFingerprint);
   return o.list ? ListProfiles(d) : RunProfile(d, o, *type);

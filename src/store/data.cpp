@@ -9,6 +9,7 @@
 
 #include "store/catalogueupgrade.h"
 #include "store/filelocations.h"
+#include "store/schemacache.h"
 #include "store/trust.h"
 #include "store/workingstore.h"
 
@@ -189,7 +190,10 @@ bool Tdata::DeleteServer(const std::string& id) {
   // Its trusted certificates go with it: a later server that gets the same
   // id must not inherit them.
   const long long n = std::strtoll(id.c_str(), nullptr, 10);
-  if (n > 0 && n <= INT_MAX) quorvel::ForgetCertificates(*this, static_cast<int>(n));
+  if (n > 0 && n <= INT_MAX) {
+    quorvel::ForgetCertificates(*this, static_cast<int>(n));
+    quorvel::ForgetSchema(*this, static_cast<int>(n));
+  }
   return true;
 }
 
