@@ -1,7 +1,6 @@
 #include "ldap/session.h"
 
 #include <algorithm>
-#include <chrono>
 
 #include "ldap/ber.h"
 #include "ldap/filter.h"
@@ -52,6 +51,7 @@ bool TLDAPSend::Connect() {
 }
 
 void TLDAPSend::SecureConnection() {
+  FSock->WaitRule().CancelFlag = CancelFlag;
   TCustomSSL* ssl = FSock->SSL();
   ssl->VerifyCert = true;
   ssl->VerifyHost = TargetHost;
@@ -88,22 +88,9 @@ bool TLDAPSend::Fill(std::size_t count) {
 }
 
 std::string TLDAPSend::ReceiveSome() {
-  if (!CancelFlag || Timeout == 0) return FSock->ReceivePacket(Timeout);
-  // The same wait cut into slices: a time-out of a slice within Timeout is
-  // only a look at the flag.
-  const auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    if (Cancelled()) return std::string();
-    int slice = kCancelSliceMs;
-    if (Timeout > 0) {
-      const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now() - start)
-                             .count();
-      slice = static_cast<int>(std::clamp<long long>(Timeout - spent, 0, kCancelSliceMs));
-    }
-    std::string packet = FSock->ReceivePacket(slice);
-    if (FSock->LastError() != 10060 || slice < kCancelSliceMs) return packet;
-  }
+  // The socket's wait rule looks at the flag and bounds the message.
+  FSock->WaitRule().CancelFlag = CancelFlag;
+  return FSock->ReceivePacket(Timeout);
 }
 
 // Taken octets stay in the buffer until the next Fill, so that a message view
@@ -117,6 +104,14 @@ bool TLDAPSend::ReadMessage(std::string_view& message) {
   FFullView = {};
   FTooLarge = false;
   message = {};
+  // One message, whatever its layers, completes within Timeout of its first
+  // octet; before that octet Timeout bounds the silence.
+  quorvel::net::TWaitRule& rule = FSock->WaitRule();
+  if (Timeout > 0) rule.BeginMessage(Timeout, FRx.size() > FRxPos);
+  struct TMessageEnd {
+    quorvel::net::TWaitRule& rule;
+    ~TMessageEnd() { rule.EndMessage(); }
+  } end{rule};
   if (!Fill(1)) return false;
   if (static_cast<uint8_t>(FRx[FRxPos]) != ASN1_SEQ) {
     Consume(1);

@@ -24,9 +24,16 @@
 // (ldap/searchdriver.h), which sends them with SearchRequest.
 //
 // Cancelling: while CancelFlag points to a flag that is true, every wait for
-// the server's answer ends within kCancelSliceMs (between messages at once):
-// the operation fails with ResultCode -1 and Cancelled() is true. Set the
-// flag from any thread; the session itself is used by one thread.
+// the server's answer (a TLS handshake included) ends within kCancelSliceMs
+// (between messages at once), however the server sends, in clear, inside
+// TLS or sealed: the operation fails with ResultCode -1, Cancelled() is true
+// and the socket's error is 10053. Set the flag from any thread; the session
+// itself is used by one thread.
+//
+// Time-out: Timeout bounds the silence before a response message's first
+// octet, and then the whole message from that octet, whatever its layers: a
+// server that trickles a message more slowly fails as a silent one does
+// (socket error 10060).
 //
 // The object owns its socket, SearchResult() and Referals(); destroying it
 // closes the socket without sending anything.
@@ -42,6 +49,7 @@
 
 #include "ldap/results.h"
 #include "net/sasllayer.h"
+#include "net/waitrule.h"
 
 class TTCPBlockSocket;
 class TCertificateCheck;
@@ -66,7 +74,7 @@ class TNetClient {
   std::string TargetHost = "127.0.0.1";
   std::string TargetPort = "389";
   std::string IPInterface = "0.0.0.0";  // local address bound before connecting
-  int32_t Timeout = 60000;              // ms, for each receive step of a response
+  int32_t Timeout = 60000;              // ms, for each response message (see TLDAPSend)
   std::string UserName;                 // bind DN
   std::string Password;
 };
@@ -74,7 +82,7 @@ class TNetClient {
 class TLDAPSend : public TNetClient {
  public:
   // Longest a wait for the server goes without looking at CancelFlag (ms).
-  static constexpr int kCancelSliceMs = 100;
+  static constexpr int kCancelSliceMs = quorvel::net::TWaitRule::kSliceMs;
   // Largest response message accepted (256 MiB).
   static constexpr std::size_t kMaxResponseSize = 256u * 1024 * 1024;
   // Text left in ResultString when a response exceeds kMaxResponseSize.
@@ -197,8 +205,8 @@ class TLDAPSend : public TNetClient {
                               const std::vector<std::string>& attributes) const;
   bool ReadMessage(std::string_view& message);
   bool Fill(std::size_t count);
-  // One receive of Fill: whatever arrives next, within Timeout, in slices
-  // that look at CancelFlag when one is set.
+  // One receive of Fill: whatever arrives next, under the socket's wait rule
+  // with CancelFlag.
   std::string ReceiveSome();
   void Consume(std::size_t count);
   std::string_view Decode(std::string_view message);

@@ -492,6 +492,7 @@ std::string TBlockSocket::ReadRaw(int count) {
     return out;
   }
   out.resize(static_cast<size_t>(r));
+  FWait.Arrived();
   FRecvCounter += static_cast<uint64_t>(r);
   DoStatus(HR_ReadCount, std::to_string(r));
   if (OnMonitor) OnMonitor(this, false, out);
@@ -517,23 +518,30 @@ bool TBlockSocket::WaitReadable(int timeout) {
     FLastError = 10038;
     return false;
   }
-  pollfd p{FSocket, POLLIN, 0};
-  const uint32_t start = TickCount();
-  int rc;
-  for (;;) {
-    rc = ::poll(&p, 1, TimeLeft(start, timeout));
-    if (rc < 0 && errno == EINTR) continue;
-    break;
-  }
-  if (rc < 0) {
-    FLastError = MapSystemError(errno);
-    return false;
-  }
-  if (rc > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR))) {
+  const TWaitEnd end = FWait.Wait(FSocket, POLLIN, timeout);
+  if (end == TWaitEnd::Ready) {
     DoStatus(HR_CanRead, "");
     return true;
   }
+  // A plain time-out is left to the caller (10060 for a receive).
+  if (end != TWaitEnd::TimedOut) WaitFailed(end);
   return false;
+}
+
+void TBlockSocket::WaitFailed(TWaitEnd end) {
+  switch (end) {
+    case TWaitEnd::Ready:
+      break;
+    case TWaitEnd::Cancelled:
+      FLastError = 10053;
+      break;
+    case TWaitEnd::TimedOut:
+      FLastError = 10060;
+      break;
+    case TWaitEnd::Failed:
+      FLastError = MapSystemError(FWait.Errno());
+      break;
+  }
 }
 
 bool TBlockSocket::WaitGathered(int timeout) {
@@ -564,6 +572,10 @@ std::string TBlockSocket::ReceivePacket(int timeout) {
   std::string result;
   if (Buffered() > 0) {
     result = TakeBuffered(Buffered());
+  } else if (const TWaitEnd now = FWait.Check(); now != TWaitEnd::Ready) {
+    // Stopped, or the message has had its time: octets already there change
+    // nothing.
+    WaitFailed(now);
   } else {
     sched_yield();
     int n = AvailableBytes();
@@ -801,7 +813,7 @@ TTCPBlockSocket::~TTCPBlockSocket() {
 
 void TTCPBlockSocket::SslConnect() {
   FLastError = 0;
-  if (!FSSL->ClientHandshake()) FLastError = FSSL->TimedOut() ? 10060 : 10091;
+  if (!FSSL->ClientHandshake()) FLastError = SslFailure();
   ExceptCheck();
 }
 
@@ -812,7 +824,7 @@ void TTCPBlockSocket::SetSecurityLayer(std::unique_ptr<quorvel::sasl::TSaslLayer
 int TTCPBlockSocket::SendBelowLayer(const char* data, int length) {
   if (!FSSL->SSLEnabled()) return TBlockSocket::RawSend(data, length);
   int r = FSSL->WriteData(data, length);
-  if (FSSL->LastError() != 0 || r <= 0) FLastError = FSSL->TimedOut() ? 10060 : 10091;
+  if (FSSL->LastError() != 0 || r <= 0) FLastError = SslFailure();
   return r;
 }
 
@@ -820,9 +832,10 @@ int TTCPBlockSocket::RecvBelowLayer(char* data, int length) {
   if (!FSSL->SSLEnabled()) return TBlockSocket::RawRecv(data, length);
   int r = FSSL->ReadData(data, length);
   if (FSSL->LastError() != 0) {
-    FLastError = FSSL->TimedOut() ? 10060 : 10091;
+    FLastError = SslFailure();
     return -1;
   }
+  if (r > 0) FWait.Arrived();
   return r;  // 0: the peer closed the TLS session cleanly
 }
 
@@ -848,6 +861,10 @@ int TTCPBlockSocket::RawRecv(char* data, int length) {
   // for its rest, bounded by the receive's time-out.
   char chunk[64 * 1024];
   while (FLayer->Pending() == 0) {
+    if (const TWaitEnd now = FWait.Check(); now != TWaitEnd::Ready) {
+      WaitFailed(now);
+      return -1;
+    }
     const int r = RecvBelowLayer(chunk, sizeof chunk);
     if (r <= 0) return r;
     if (!FLayer->Feed(std::string_view(chunk, static_cast<size_t>(r)))) {
@@ -861,6 +878,11 @@ int TTCPBlockSocket::RawRecv(char* data, int length) {
     }
   }
   return static_cast<int>(FLayer->Take(data, static_cast<size_t>(length)));
+}
+
+int32_t TTCPBlockSocket::SslFailure() const {
+  if (FSSL->Stopped()) return 10053;
+  return FSSL->TimedOut() ? 10060 : 10091;
 }
 
 int TTCPBlockSocket::SslPendingBelowLayer() {

@@ -6,8 +6,15 @@
 // System errors are mapped onto that numbering (ECONNREFUSED -> 10061
 // "Connection refused", ETIMEDOUT -> 10060, unknown host -> 11001 "Host not
 // found", ...). The operations set four codes themselves:
-//   10053 stopped through StopFlag, 10054 the peer closed the connection,
-//   10060 nothing arrived within the time-out, 10091 any SSL/TLS failure.
+//   10053 stopped through StopFlag or the wait rule's CancelFlag, 10054 the
+//   peer closed the connection, 10060 nothing arrived within the time-out (or
+//   a message begun with WaitRule().BeginMessage did not complete within its
+//   time-out), 10091 any SSL/TLS failure.
+//
+// Waiting: every wait for the peer, in clear, inside TLS and inside a SASL
+// security layer, goes through WaitRule() (net/waitrule.h): it sees the
+// cancel flag within 100 ms whatever arrives, and bounds a whole message
+// from its first octet.
 //
 // Typical client use:
 //   TTCPBlockSocket s;
@@ -31,6 +38,7 @@
 #include <string>
 
 #include "net/ssllayer.h"
+#include "net/waitrule.h"
 
 namespace quorvel::sasl {
 class TSaslLayer;
@@ -117,6 +125,8 @@ class TBlockSocket {
   // The time-out (ms) of the receive in progress; a TLS read waiting for the
   // rest of a record uses it.
   int ReadTimeout() const { return FReadTimeout; }
+  // The one rule every wait of this socket follows (owned by the socket).
+  quorvel::net::TWaitRule& WaitRule() { return FWait; }
   const std::string& GetLocalSinIP() const { return FLocalIP; }
   int GetLocalSinPort() const { return FLocalPort; }
   const std::string& GetRemoteSinIP() const { return FRemoteIP; }
@@ -175,6 +185,9 @@ class TBlockSocket {
   // ready, false when nothing at all arrived within GatherUs.
   bool WaitGathered(int timeout);
 
+  // Sets LastError for a wait (or a look at the rule) that did not end Ready.
+  void WaitFailed(quorvel::net::TWaitEnd end);
+
   // Sets LastErrorText from LastError and reports HR_Error.
   void ExceptCheck();
   void SetLastError(int32_t code) { FLastError = code; }
@@ -184,6 +197,7 @@ class TBlockSocket {
   int FReadTimeout = -1;
   int32_t FLastError = 0;
   std::string FLastErrorText;
+  quorvel::net::TWaitRule FWait;
 
  private:
   bool Resolve(const std::string& host, const std::string& port, bool passive, void* addr,
@@ -241,6 +255,9 @@ class TTCPBlockSocket : public TBlockSocket {
   int SendBelowLayer(const char* data, int length);
   int RecvBelowLayer(char* data, int length);
   int SslPendingBelowLayer();
+  // The socket error for a failed SSL/TLS call: 10053 stopped, 10060 timed
+  // out, else 10091.
+  int32_t SslFailure() const;
   std::unique_ptr<TCustomSSL> FSSL;
   std::unique_ptr<quorvel::sasl::TSaslLayer> FLayer;
 };

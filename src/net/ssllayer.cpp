@@ -434,15 +434,21 @@ bool TSSLOpenSSL::Prepare() {
   return true;
 }
 
-bool TSSLOpenSSL::WaitSocket(bool forRead, int timeout) {
-  pollfd p{FSocket ? FSocket->Socket() : -1, short(forRead ? POLLIN : POLLOUT), 0};
-  const uint32_t start = quorvel::net::TickCount();
-  for (;;) {
-    const int rc = ::poll(&p, 1, quorvel::net::TimeLeft(start, timeout));
-    if (rc < 0 && errno == EINTR) continue;
-    // Ready, or an error the next OpenSSL call will report.
-    return rc != 0;
+bool TSSLOpenSSL::WaitSocket(bool forRead, int timeout, const char* timedOutText) {
+  if (!FSocket) return true;  // the next OpenSSL call reports the missing socket
+  using quorvel::net::TWaitEnd;
+  const TWaitEnd end =
+      FSocket->WaitRule().Wait(FSocket->Socket(), short(forRead ? POLLIN : POLLOUT), timeout);
+  // Ready, or a failed poll whose cause the next OpenSSL call reports.
+  if (end == TWaitEnd::Ready || end == TWaitEnd::Failed) return true;
+  if (end == TWaitEnd::Cancelled) {
+    FStopped = true;
+    FLastError = -1;
+    FLastErrorText = "Stopped";
+  } else {
+    TimeOut(timedOutText);
   }
+  return false;
 }
 
 void TSSLOpenSSL::TimeOut(const char* text) {
@@ -453,6 +459,7 @@ void TSSLOpenSSL::TimeOut(const char* text) {
 
 bool TSSLOpenSSL::ClientHandshake() {
   FTimedOut = false;
+  FStopped = false;
   FPeer = TPeerCertificate{};
   if (!FSocket || !FSocket->HasSocket()) {
     FLastError = -1;
@@ -493,10 +500,10 @@ bool TSSLOpenSSL::ClientHandshake() {
     const int e = gApi.SSL_get_error(FConn->ssl, r);
     if (e == kErrWantRead || e == kErrWantWrite) {
       const int left = quorvel::net::TimeLeft(start, Timeout);
-      if (left != 0 && WaitSocket(e == kErrWantRead, left)) continue;
+      if (left != 0 && WaitSocket(e == kErrWantRead, left, kHandshakeTimedOut)) continue;
+      if (left == 0) TimeOut(kHandshakeTimedOut);
       gApi.ERR_clear_error();
       Release();
-      TimeOut(kHandshakeTimedOut);
       return false;
     }
     ReadError();
@@ -552,6 +559,7 @@ bool TSSLOpenSSL::CloseTlsBothWays() {
 int TSSLOpenSSL::WriteData(const char* buffer, int length) {
   FLastError = 0;
   FTimedOut = false;
+  FStopped = false;
   FLastErrorText.clear();
   if (!FConn || !FConn->ssl || !gLoaded) {
     NotImplemented();
@@ -565,8 +573,7 @@ int TSSLOpenSSL::WriteData(const char* buffer, int length) {
     if (e == kErrNone) return r;
     if (e == kErrWantRead || e == kErrWantWrite) {
       // The server takes nothing (its window is full): wait, bounded.
-      if (WaitSocket(e == kErrWantRead, Timeout)) continue;
-      TimeOut(kWriteTimedOut);
+      if (WaitSocket(e == kErrWantRead, Timeout, kWriteTimedOut)) continue;
       return -1;
     }
     if (e == kErrZeroReturn) return 0;
@@ -580,6 +587,7 @@ int TSSLOpenSSL::WriteData(const char* buffer, int length) {
 int TSSLOpenSSL::ReadData(char* buffer, int length) {
   FLastError = 0;
   FTimedOut = false;
+  FStopped = false;
   FLastErrorText.clear();
   if (!FConn || !FConn->ssl || !gLoaded) {
     NotImplemented();
@@ -626,8 +634,7 @@ int TSSLOpenSSL::ReadData(char* buffer, int length) {
     }
     if (e == kErrWantRead || e == kErrWantWrite) {
       // Wait (bounded by the receive time-out) for the rest of a record.
-      if (WaitSocket(e == kErrWantRead, FSocket ? FSocket->ReadTimeout() : -1)) continue;
-      TimeOut(kTimedOut);
+      if (WaitSocket(e == kErrWantRead, FSocket ? FSocket->ReadTimeout() : -1, kTimedOut)) continue;
       return -1;
     }
     if (e == kErrZeroReturn) return 0;

@@ -14,10 +14,13 @@
 // net/certverify.h), which decides whether the connection goes on.
 //
 // Time-outs: while TLS is on, the socket is non-blocking underneath and every
-// wait is a poll(): the handshake as a whole and each wait of a write last at
-// most Timeout ms, each wait of a read at most the socket's receive time-out
-// (ReadTimeout). A wait that runs out fails with TimedOut() true, which the
-// socket reports as 10060 "Connection timed out" instead of 10091.
+// wait goes through the socket's wait rule (net/waitrule.h): the handshake as
+// a whole and each wait of a write last at most Timeout ms, each wait of a
+// read at most the socket's receive time-out (ReadTimeout) and never past
+// the deadline of the message being received. A wait that runs out fails
+// with TimedOut() true, which the socket reports as 10060 "Connection timed
+// out" instead of 10091; one cut short by the rule's cancel flag fails with
+// Stopped() true (10053).
 #pragma once
 
 #include <cstdint>
@@ -76,6 +79,9 @@ class TCustomSSL {
   // The last ClientHandshake, ReadData or WriteData failed because a wait ran
   // out of time (see Timeout and the socket's ReadTimeout).
   bool TimedOut() const { return FTimedOut; }
+  // The last ClientHandshake, ReadData or WriteData ended because the
+  // socket's wait rule was cancelled (its CancelFlag set).
+  bool Stopped() const { return FStopped; }
   // The server certificate seen by the last ClientHandshake (its subject,
   // fingerprint and verification outcome); empty fields before one.
   const TPeerCertificate& PeerCertificate() const { return FPeer; }
@@ -104,6 +110,7 @@ class TCustomSSL {
   TTCPBlockSocket* FSocket;
   bool FSSLEnabled = false;
   bool FTimedOut = false;
+  bool FStopped = false;
   TPeerCertificate FPeer;
   int32_t FLastError = 0;
   std::string FLastErrorText;
@@ -147,8 +154,9 @@ class TSSLOpenSSL : public TCustomSSL {
   void Release();
   void ReadError();
   // Waits until the socket is readable (or writable) for at most timeout ms
-  // (below 0: no limit); false when the time ran out.
-  bool WaitSocket(bool forRead, int timeout);
+  // (below 0: no limit), by the socket's wait rule; false when the wait ran
+  // out or was cancelled, with the timed-out (text) or stopped state set.
+  bool WaitSocket(bool forRead, int timeout, const char* timedOutText);
   // Sets the timed-out state with its text.
   void TimeOut(const char* text);
   std::unique_ptr<quorvel::ssl::Connection> FConn;

@@ -42,6 +42,10 @@ FakeServer& FakeServer::Sleep(int ms) {
   steps_.push_back({Kind::Sleep, 0, {}, ms, {}});
   return *this;
 }
+FakeServer& FakeServer::Trickle(std::string bytes, int everyMs) {
+  steps_.push_back({Kind::Trickle, 0, std::move(bytes), everyMs, {}});
+  return *this;
+}
 FakeServer& FakeServer::Close() {
   steps_.push_back({Kind::Close, 0, {}, 0, {}});
   return *this;
@@ -192,6 +196,15 @@ void FakeServer::Run() {
         }
         break;
       }
+      case Kind::Trickle:
+        // A client that went away ends the trickle; the step still counts.
+        for (size_t k = 0; k < s.bytes.size() && !stop_ && MsLeft() > 0; ++k) {
+          if (!SendAll(fd, s.bytes.substr(k, 1))) break;
+          const long long until = NowMs() + s.ms;
+          while (!stop_ && NowMs() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        break;
       case Kind::Sleep: {
         long long until = NowMs() + s.ms;
         while (!stop_ && NowMs() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));

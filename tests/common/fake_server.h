@@ -8,6 +8,7 @@
 //      .Send(std::string("\x30\x0c...", 14))   // answer raw bytes
 //      .Expect(7)                     // read exactly 7 bytes
 //      .Sleep(300)                    // stay silent 300 ms
+//      .Trickle(entry, 50)            // one octet every 50 ms
 //      .Close();                      // close the connection (also done at the end)
 //   srv.Serve(handler);               // or: answer every further message through
 //                                     // handler(request, reply) until the client
@@ -47,6 +48,9 @@ class FakeServer {
   FakeServer& ReadMessage();
   FakeServer& Send(std::string bytes);
   FakeServer& Sleep(int ms);
+  // Sends bytes one octet at a time, everyMs apart (a server that trickles);
+  // stops quietly when the client has gone or the script is stopped.
+  FakeServer& Trickle(std::string bytes, int everyMs);
   FakeServer& Close();
   // Reads message after message and sends what handler puts in reply; ends
   // when the client closes the connection (a completed step) or handler
@@ -69,7 +73,7 @@ class FakeServer {
   int TimeLimitMs = 10000;
 
  private:
-  enum class Kind { Expect, ReadMessage, Send, Sleep, Close, Serve };
+  enum class Kind { Expect, ReadMessage, Send, Sleep, Close, Serve, Trickle };
   struct Step {
     Kind kind;
     size_t count = 0;

@@ -22,7 +22,7 @@ long long NowMs() {
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-enum { kRead, kSend, kHalf, kDamaged, kCloseNotify, kHangUp, kSleep };
+enum { kRead, kSend, kHalf, kDamaged, kCloseNotify, kHangUp, kSleep, kTrickle };
 constexpr int kWantRead = 2;
 constexpr int kFiletypePem = 1;
 constexpr int kBioCtrlPending = 10;
@@ -138,6 +138,10 @@ TlsPeer& TlsPeer::SendWithCloseNotify(std::string plain) {
 }
 TlsPeer& TlsPeer::SendThenHangUp(std::string plain) {
   steps_.push_back({kHangUp, std::move(plain), 0});
+  return *this;
+}
+TlsPeer& TlsPeer::SendTrickled(std::string plain, int everyMs) {
+  steps_.push_back({kTrickle, std::move(plain), everyMs});
   return *this;
 }
 TlsPeer& TlsPeer::Sleep(int ms) {
@@ -304,6 +308,15 @@ void TlsPeer::Run() {
       ok = sendAll(records);
       if (ok && s.kind == kHangUp) ::shutdown(t.fd, SHUT_WR);
       if (!ok) fail("step " + std::to_string(i) + ": client gone");
+    } else if (s.kind == kTrickle) {
+      t.SSL_write(t.ssl, s.bytes.data(), static_cast<int>(s.bytes.size()));
+      const std::string records = t.Output();
+      // A client that went away ends the trickle; the step still counts.
+      for (size_t k = 0; k < records.size() && !expired(); ++k) {
+        if (!sendAll(records.substr(k, 1))) break;
+        const long long until = NowMs() + s.ms;
+        while (!stop_ && NowMs() < until) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
     } else {
       const long long until = NowMs() + s.ms;
       while (!stop_ && NowMs() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -49,6 +49,8 @@ class TlsPeer {
   TlsPeer& SendWithCloseNotify(std::string plain);
   TlsPeer& SendThenHangUp(std::string plain);
   TlsPeer& Sleep(int ms);
+  // `plain` in one record whose octets go out one at a time, everyMs apart.
+  TlsPeer& SendTrickled(std::string plain, int everyMs);
 
   // Binds 127.0.0.1:port (0: any free port) and starts the thread; false
   // when OpenSSL or the certificate could not be loaded or the socket failed
