@@ -1,11 +1,13 @@
 #include "export/output.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "export/textcodec.h"
@@ -44,6 +46,29 @@ int WriteAll(int fd, const char* data, std::size_t size) {
     done += static_cast<std::size_t>(n);
   }
   return 0;
+}
+
+// Makes sure that `size` bytes can be written over the start of the open
+// file `fd` without running out of room: 0 when they can, else the error
+// number writing them would meet (ENOSPC without the space, EDQUOT beyond
+// the quota). The room is reserved beyond the file's end without changing
+// its size or contents; where the file system cannot reserve room, its free
+// space is compared with what the file lacks. (The file size limit needs no
+// check: the finished temporary file of the same size was within it.)
+int ReserveInPlace(int fd, off_t size) {
+  if (size == 0) return 0;
+  int rc;
+  do rc = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size);
+  while (rc != 0 && errno == EINTR);
+  if (rc == 0) return 0;
+  if (errno != EOPNOTSUPP && errno != ENOSYS) return errno;
+  struct stat st {};
+  struct statvfs fs {};
+  if (::fstat(fd, &st) != 0 || ::fstatvfs(fd, &fs) != 0) return errno;
+  const auto have = static_cast<uint64_t>(st.st_blocks) * 512;
+  const auto want = static_cast<uint64_t>(size);
+  const uint64_t lacking = want > have ? want - have : 0;
+  return lacking > static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize ? ENOSPC : 0;
 }
 
 }  // namespace
@@ -165,13 +190,28 @@ bool TAtomicFileSink::Commit() {
 }
 
 bool TAtomicFileSink::CopyOver() {
-  // The finished copy goes over the existing report in one pass; the
-  // temporary file is removed by the destructor whatever happens. A signal
-  // that would stop the program waits until the copy is whole.
+  // The finished copy goes over the existing report; the temporary file is
+  // removed by the destructor whatever happens. The report is only touched
+  // once room for the whole of it is reserved, so that a full disk, a quota
+  // or a file size limit fails the report before anything is changed. A
+  // signal that would stop the program waits until the copy is whole.
   THoldStopSignals hold;
-  const int out = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) {
+    Fail(errno);
+    return false;
+  }
+  const int out = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
   if (out < 0) {
     Fail(errno);
+    return false;
+  }
+  if (const int err = ReserveInPlace(out, st.st_size)) {
+    error_ = std::string(std::strerror(err)) + ": the folder takes no new files, so the report " +
+             "can only replace the old one in place, and the whole of it (" +
+             std::to_string(st.st_size) + " bytes) does not fit; the old report is kept";
+    failed_ = true;
+    ::close(out);
     return false;
   }
   if (::lseek(fd_, 0, SEEK_SET) != 0) Fail(errno);
@@ -185,6 +225,8 @@ bool TAtomicFileSink::CopyOver() {
     if (const int err = WriteAll(out, buffer_.data(), static_cast<std::size_t>(n))) Fail(err);
   }
   buffer_.clear();
+  // A shorter report than the old one ends where it ends.
+  if (!failed_ && ::ftruncate(out, st.st_size) != 0) Fail(errno);
   if (!failed_ && ::fsync(out) != 0 && errno != EINVAL) Fail(errno);
   if (::close(out) != 0 && !failed_) Fail(errno);
   ::close(fd_);

@@ -61,8 +61,12 @@ class TStreamSink : public TByteSink {
 // the temporary file, so a failed write never leaves a half-written report.
 // Where the folder takes no new files but `path` exists and is writable, the
 // temporary file is made in the temporary folder ($TMPDIR, else /tmp) instead
-// and Commit copies the finished report over `path` in one pass; a failure of
-// that copy is reported like any other. The temporary file is registered for
+// and Commit copies the finished report over `path` in one pass. That copy
+// starts only once room for the whole report is reserved in place (space
+// and quota, without changing the old report); otherwise Commit fails with
+// the reason (No space left on device, Disk quota exceeded) and `path` is
+// left as it was.
+// The temporary file is registered for
 // removal should a signal stop the program (export/removeonstop.h), and the
 // copy over `path` holds those signals until it is done.
 class TAtomicFileSink : public TByteSink {

@@ -62,6 +62,33 @@ void UnlinkFilesIn(const char* folder) {
   ::close(fd);
 }
 
+// The holds in force in every thread (THoldStopSignals), with kStopping set
+// once the program has begun to stop; and the stop signal that came, 0 while
+// none has. Both are lock-free atomics, read and written from handlers.
+constexpr int kStopping = 1 << 30;
+std::atomic<int> holdState{0};
+std::atomic<int> heldSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+// A stop is under way in another thread: this one waits for the _exit.
+[[noreturn]] void WaitForTheEnd() {
+  for (;;) ::pause();
+}
+
+// Ends the program on the signal that came, unless a hold is in force: the
+// end of the last hold then calls this again. Seen from the hold's side, a
+// signal recorded before the hold count is read is never missed, and of two
+// threads that both find no hold only one goes on to stop.
+void StopNow() {
+  int none = 0;
+  if (!holdState.compare_exchange_strong(none, kStopping)) {
+    if (none & kStopping) WaitForTheEnd();
+    return;  // held: the last hold to end stops the program
+  }
+  RemoveFilesLeftOnStop();
+  ::_exit(128 + heldSignal.load());
+}
+
 }  // namespace
 
 TRemoveOnStop::TRemoveOnStop(const std::string& path, TKind kind) {
@@ -96,12 +123,29 @@ void RemoveFilesLeftOnStop() {
       }
 }
 
+void StopOnSignal(int signal) {
+  // The first signal is the one the program ends with.
+  int none = 0;
+  heldSignal.compare_exchange_strong(none, signal);
+  StopNow();
+}
+
 THoldStopSignals::THoldStopSignals() {
+  // This thread's own waits are not interrupted by a signal that is held;
+  // the count holds it for every other thread.
   const sigset_t set = StopSignals();
   pthread_sigmask(SIG_BLOCK, &set, &previous_);
+  int state = holdState.load();
+  for (;;) {
+    if (state & kStopping) WaitForTheEnd();
+    if (holdState.compare_exchange_weak(state, state + 1)) break;
+  }
 }
 
 THoldStopSignals::~THoldStopSignals() {
+  // The signals are still blocked in this thread: a signal arriving while
+  // the held one is acted on cannot run its handler here.
+  if (holdState.fetch_sub(1) - 1 == 0 && heldSignal.load() != 0) StopNow();
   pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 }
 

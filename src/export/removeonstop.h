@@ -12,9 +12,18 @@
 //    each once. It is async-signal-safe: a
 //    signal handler calls it just before _exit (report/stopsignals.h). A path
 //    that is already gone is skipped silently.
-//  - THoldStopSignals keeps SIGTERM, SIGINT and SIGHUP waiting for the
-//    length of a scope that must not be cut short (a report being copied over
-//    the destination in place); they are delivered when the scope ends.
+//  - StopOnSignal(signal) is what a stop signal's handler calls
+//    (report/stopsignals.h): it removes every registered path and ends the
+//    program with _exit(128 + signal), at once when no THoldStopSignals is in
+//    force in any thread, else as soon as the last of them ends. Only the
+//    first signal counts. Async-signal-safe.
+//  - THoldStopSignals keeps SIGTERM, SIGINT and SIGHUP from stopping the
+//    program for the length of a scope that must not be cut short (a report
+//    being copied over the destination in place), whatever threads run: the
+//    holds are counted for the whole process, and a signal that arrives
+//    meanwhile, on any thread, is acted on when the last hold ends. Holds may
+//    nest and may be taken by several threads at once. A hold begun while
+//    the program is already stopping waits for the end.
 //
 // Limits: at most kRemoveOnStopSlots paths are registered at a time and each
 // is shorter than PATH_MAX; a path beyond that is not registered (Registered()
@@ -47,6 +56,7 @@ class TRemoveOnStop {
 };
 
 void RemoveFilesLeftOnStop();
+void StopOnSignal(int signal);
 
 class THoldStopSignals {
  public:
