@@ -214,6 +214,7 @@ void TMainForm::n_profileClick() {
     dlg.ed_base->setText("O=Organization");
     dlg.ed_filter->setText("(ObjectClass=*)");
     dlg.btnrun->setEnabled(false);
+    ProvideSchema(dlg, *sd);
     UiSeam().ExecDialog(dlg);
     if (!dlg.Cancelled) {
       auto node = std::make_unique<TNodeData>();
@@ -253,6 +254,7 @@ void TMainForm::e_profileClick() {
   dlg.cb_scope->setEditText(Q(ScopeToText(d->profile->scope)));
   dlg.ed_filter->setText(Q(d->profile->filter));
   dlg.ed_readable->setChecked(d->profile->readable);
+  if (sd) ProvideSchema(dlg, *sd);
   UiSeam().ExecDialog(dlg);
   if (dlg.Cancelled || !dlg.Saved) return;
 

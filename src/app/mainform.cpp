@@ -310,6 +310,8 @@ void TMainForm::BuildWindow() {
   sec_server = Popup->addSeparator();
   sec_server->setObjectName("sec_server");
   n_profile = MenuEntry(Popup, "n_profile", "New &Profile", imgRun);
+  // Last among a server's entries: the keys that reach the others stay.
+  r_schema = MenuEntry(Popup, "r_schema", "Refresh &Schema", imgTest);
   e_profile = MenuEntry(Popup, "e_profile", "Ed&it Profile", imgEdit);
   d_profile = MenuEntry(Popup, "d_profile", "De&lete Profile", imgDeleteProfile);
   sec_profile = Popup->addSeparator();
@@ -343,6 +345,7 @@ void TMainForm::BuildWindow() {
   on(a_server, &TMainForm::a_serverClick);
   on(e_server, &TMainForm::e_serverClick);
   on(d_server, &TMainForm::d_serverClick);
+  on(r_schema, &TMainForm::r_schemaClick);
   on(n_profile, &TMainForm::n_profileClick);
   on(e_profile, &TMainForm::e_profileClick);
   on(d_profile, &TMainForm::d_profileClick);
@@ -567,7 +570,7 @@ void TMainForm::PopupPopup() {
   if (!sel->parent()) {
     a_server->setVisible(true);
   } else if (d && d->kind == 0) {
-    for (QAction* a : {e_server, d_server, sec_server, n_profile}) a->setVisible(true);
+    for (QAction* a : {e_server, d_server, r_schema, sec_server, n_profile}) a->setVisible(true);
   } else if (d && d->kind == 1) {
     for (QAction* a : {e_profile, d_profile, sec_profile, run_profile}) a->setVisible(true);
   }

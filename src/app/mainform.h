@@ -12,6 +12,7 @@
 
 #include "app/guisink.h"
 #include "dialogs/trustform.h"
+#include "ldap/schema.h"
 #include "store/nodedata.h"
 
 class QAction;
@@ -21,6 +22,7 @@ class QTabWidget;
 class QTableView;
 class QTreeWidget;
 class TkxDBGridExport;
+class TProfileForm;
 
 namespace quorvel {
 class TMessagePane;
@@ -79,6 +81,7 @@ class TMainForm : public QMainWindow {
   QAction* a_server = nullptr;
   QAction* e_server = nullptr;
   QAction* d_server = nullptr;
+  QAction* r_schema = nullptr;
   QAction* sec_server = nullptr;
   QAction* n_profile = nullptr;
   QAction* e_profile = nullptr;
@@ -140,6 +143,8 @@ class TMainForm : public QMainWindow {
   void a_serverClick();
   void e_serverClick();
   void d_serverClick();
+  // "Refresh Schema": reads the server's schema again and says what came.
+  void r_schemaClick();
   void n_profileClick();
   void e_profileClick();
   void d_profileClick();
@@ -186,6 +191,11 @@ class TMainForm : public QMainWindow {
   // the catalogue's trusted certificates.
   TDialogTrustPrompt trustPrompt_;
   TTrustContext Trust();
+  // The server's schema (schemamenu.cpp), nullptr when there is none to
+  // check against; read again from the server when refresh.
+  std::shared_ptr<const quorvel::TSchema> ServerSchema(const TNodeData& server, bool refresh);
+  // Gives the profile dialog the schema of its server.
+  void ProvideSchema(TProfileForm& dialog, const TNodeData& server);
   QStringList pending_;
   QElapsedTimer sinceFlush_;
   bool flushScheduled_ = false;

@@ -271,14 +271,17 @@ bool TMainForm::RunConnect(TProfileRun& run) {
 }
 
 bool TMainForm::RunSearch(TProfileRun& run) {
-  // A filter that cannot be translated at all would go out as an empty
-  // filter and come back as "nothing found"; say what is wrong instead. No
+  // A filter that is not one would go out as something else (an empty
+  // filter, or a parenthesis taken into a value) and come back as "nothing
+  // found" or the wrong entries; say what is wrong and where instead. No
   // filter at all is fine: the search then asks for every object.
   const TProfileNodeData& profile = run.profile;
-  if (!profile.filter.empty() && EncodeFilter(profile.filter).empty()) {
+  const auto problem =
+      profile.filter.empty() ? std::nullopt : quorvel::CheckFilter(profile.filter);
+  if (problem) {
     run.stop->End();
     LogError("Error querying \"" + run.server.server + "\": the filter \"" + profile.filter +
-             "\" is not a valid search filter.");
+             "\" is not a valid search filter. " + quorvel::FilterProblemText(*problem) + ".");
     AddMessage(1, "MSG: No objects found...");
     return false;
   }

@@ -11,8 +11,20 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "dialogs/attributechooser.h"
+#include "dialogs/attributelistedit.h"
 #include "dialogs/formlayout.h"
+#include "dialogs/uiseam.h"
+#include "ldap/filter.h"
+#include "store/connect.h"
 #include "store/messages.h"
+#include "store/schemacheck.h"
+
+namespace {
+QString Q(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+}  // namespace
 
 TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   setObjectName("TProfileForm");
@@ -36,7 +48,14 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   cb_scope->setCurrentIndex(0);
   cb_scope->setEditText("Base Object");
   ed_filter = new QLineEdit(this);
-  ed_att = new QPlainTextEdit(this);
+  lb_filter = new QLabel(this);
+  lb_filter->setTextFormat(Qt::PlainText);
+  lb_filter->setWordWrap(true);
+  lb_filter->setAccessibleName("Filter check");
+  // Room for two lines is kept, so that the fixed-size dialog need not grow.
+  lb_filter->setMinimumHeight(2 * lb_filter->fontMetrics().lineSpacing());
+  lb_filter->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  ed_att = new TAttributeListEdit(this);
   ed_att->setPlainText("cn;givenname;sn;email");
   ed_att->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   ed_att->setFixedHeight(80);
@@ -46,6 +65,9 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   btnsave = new QPushButton("&Save", this);
   btncancel = new QPushButton("&Cancel", this);
   btnrun = new QPushButton("&Run", this);
+  btnchoose = new QPushButton("C&hoose...", this);
+  btnchoose->setEnabled(false);
+  btnchoose->setToolTip("The server's schema could not be read");
   ed_server->setObjectName("ed_server");
   ed_name->setObjectName("ed_name");
   ed_base->setObjectName("ed_base");
@@ -56,9 +78,12 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   btnsave->setObjectName("btnsave");
   btncancel->setObjectName("btncancel");
   btnrun->setObjectName("btnrun");
+  btnchoose->setObjectName("btnchoose");
+  lb_filter->setObjectName("lb_filter");
   btnsave->setDefault(true);
   btncancel->setAutoDefault(false);
   btnrun->setAutoDefault(false);
+  btnchoose->setAutoDefault(false);
 
   auto* form = new QFormLayout;
   form->addRow(quorvel::BoldLabel("Server: ", this, ed_server), ed_server);
@@ -66,7 +91,14 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   form->addRow(quorvel::BoldLabel("&Base DN:", this, ed_base), ed_base);
   form->addRow(quorvel::BoldLabel("Sc&ope: ", this, cb_scope), cb_scope);
   form->addRow(quorvel::BoldLabel("&Filter: ", this, ed_filter), ed_filter);
-  form->addRow(quorvel::BoldLabel("&Attribute\nList: ", this, ed_att), ed_att);
+  form->addRow(QString(), lb_filter);
+  auto* list = new QHBoxLayout;
+  list->addWidget(ed_att, 1);
+  auto* side = new QVBoxLayout;
+  side->addWidget(btnchoose);
+  side->addStretch(1);
+  list->addLayout(side);
+  form->addRow(quorvel::BoldLabel("&Attribute\nList: ", this, ed_att), list);
   form->addRow(QString(), ed_readable);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
@@ -84,11 +116,13 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
 
   connect(btnsave, &QPushButton::clicked, this, &TProfileForm::btnsaveClick);
   connect(btncancel, &QPushButton::clicked, this, &TProfileForm::btncancelClick);
+  connect(btnchoose, &QPushButton::clicked, this, &TProfileForm::btnchooseClick);
+  connect(ed_filter, &QLineEdit::textChanged, this, [this] { CheckFilterText(); });
 }
 
 void TProfileForm::TabOrder() {
-  quorvel::ChainTabOrder({ed_server, ed_name, ed_base, cb_scope, ed_filter, ed_att, ed_readable,
-                          btnsave, btncancel, btnrun});
+  quorvel::ChainTabOrder({ed_server, ed_name, ed_base, cb_scope, ed_filter, ed_att, btnchoose,
+                          ed_readable, btnsave, btncancel, btnrun});
 }
 
 void TProfileForm::btnsaveClick() {
@@ -110,8 +144,67 @@ void TProfileForm::btnsaveClick() {
     LogError("\"Filter\" cannot be empty, please provide a valid search filter.");
     return;
   }
+  if (!NamesAccepted()) return;
   if (Tag != 0) Saved = true;
   accept();
+}
+
+void TProfileForm::SetSchema(std::shared_ptr<const quorvel::TSchema> schema,
+                             const std::string& serverName) {
+  schema_ = std::move(schema);
+  serverName_ = serverName;
+  QStringList names;
+  if (schema_)
+    for (const std::string& n : schema_->Complete("")) names << Q(n);
+  ed_att->SetNames(names);
+  btnchoose->setEnabled(schema_ != nullptr);
+  btnchoose->setToolTip(schema_ ? "Choose attributes from the server's schema"
+                                : "The server's schema could not be read");
+  CheckFilterText();
+}
+
+void TProfileForm::btnchooseClick() {
+  if (!schema_) return;
+  TAttributeChooser chooser(*schema_, this);
+  if (UiSeam().ExecDialog(chooser) == QDialog::Accepted) ed_att->AppendNames(chooser.Chosen());
+}
+
+void TProfileForm::CheckFilterText() {
+  const std::string filter = ed_filter->text().toStdString();
+  std::vector<std::string> names;
+  QString text;
+  if (filter.empty()) {
+    text.clear();  // Save says that an empty filter cannot be saved
+  } else if (auto problem = quorvel::CheckFilter(filter, &names)) {
+    text = Q(quorvel::FilterProblemText(*problem));
+  } else if (schema_) {
+    QStringList lines;
+    for (const std::string& n : quorvel::UnknownNames(*schema_, names))
+      lines << Q(quorvel::UnknownNameText(*schema_, n, serverName_));
+    text = lines.join('\n');
+  }
+  lb_filter->setText(text);
+}
+
+std::vector<std::string> TProfileForm::NameFindings() const {
+  std::vector<std::string> out;
+  if (!schema_) return out;
+  std::vector<std::string> names =
+      quorvel::RequestedAttributeNames(ed_att->toPlainText().toStdString());
+  std::vector<std::string> filterNames;
+  if (!quorvel::CheckFilter(ed_filter->text().toStdString(), &filterNames))
+    names.insert(names.end(), filterNames.begin(), filterNames.end());
+  for (const std::string& n : quorvel::UnknownNames(*schema_, names))
+    out.push_back(quorvel::UnknownNameText(*schema_, n, serverName_));
+  return out;
+}
+
+bool TProfileForm::NamesAccepted() {
+  const std::vector<std::string> findings = NameFindings();
+  if (findings.empty()) return true;
+  std::string text;
+  for (const std::string& f : findings) text += f + "\r\n";
+  return Confirm(text + "\r\nSave the profile anyway?");
 }
 
 void TProfileForm::btncancelClick() {

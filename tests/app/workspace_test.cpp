@@ -109,7 +109,7 @@ TEST_F(WorkspaceTest, PopupsShowEntriesByTheNodeUnderTheMouse) {
   EXPECT_EQ(OpenPopup(tv, nullptr), QStringList());  // nothing selected
   EXPECT_EQ(OpenPopup(tv, Item(tv, {})), QStringList({"New Server"}));
   EXPECT_EQ(OpenPopup(tv, Item(tv, {"alpha"})),
-            QStringList({"Edit Server", "Delete Server", "-", "New Profile"}));
+            QStringList({"Edit Server", "Delete Server", "-", "New Profile", "Refresh Schema"}));
   EXPECT_EQ(OpenPopup(tv, Item(tv, {"alpha", "p1"})),
             QStringList({"Edit Profile", "Delete Profile", "-", "Run"}));
 
