@@ -26,6 +26,7 @@
 #include "store/connect.h"
 #include "store/data.h"
 #include "store/filelocations.h"
+#include "store/gridview.h"
 #include "store/messages.h"
 #include "store/profilerun.h"
 #include "store/shared.h"
@@ -40,6 +41,8 @@ const char* kUsage =
     "  quorvel-report --list [--catalogue FILE]\n"
     "  quorvel-report --profile NAME --format FORMAT --output FILE\n"
     "                 [--server NAME] [--values readable|raw] [--catalogue FILE]\n"
+    "                 [--sort COLUMN[,COLUMN...]] [--columns COLUMN[,COLUMN...]]\n"
+    "                 [--view none]\n"
     "  quorvel-report --show-certificate --server NAME [--catalogue FILE]\n"
     "  quorvel-report --trust-certificate FINGERPRINT --server NAME [--catalogue FILE]\n"
     "  quorvel-report --schema --server NAME [--catalogue FILE]\n"
@@ -63,6 +66,12 @@ const char* kUsage =
     "  --values readable SIDs, GUIDs and times in readable forms (times in UTC)\n"
     "  --values raw      every value as the directory sends it (binary as Base64)\n"
     "                    (default: the profile's own setting)\n"
+    "  --sort COLUMNS    sort the rows by these columns, first first; a leading -\n"
+    "                    sorts that column descending; dn names the DN column\n"
+    "  --columns COLUMNS the columns of the report and their order (dn included)\n"
+    "  --view none       ignore the layout saved with the profile in the window\n"
+    "                    (by default its column order, hidden columns and sort\n"
+    "                    apply; --sort and --columns override its parts)\n"
     "  --show-certificate        connect to the SSL server NAME and print its\n"
     "                            certificate and SHA-256 fingerprint (stores nothing)\n"
     "  --trust-certificate FP    trust the certificate of the SSL server NAME when it\n"
@@ -177,6 +186,8 @@ struct TOptions {
   std::string catalogue, profile, server, format, output, values;
   bool hasProfile = false, hasServer = false, hasFormat = false, hasOutput = false;
   bool hasValues = false;
+  std::string sort, columns, view;
+  bool hasSort = false, hasColumns = false, hasView = false;
   bool showCertificate = false, hasTrust = false;
   bool schema = false, check = false;
   std::string trustFingerprint;
@@ -200,6 +211,9 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions&
       {"--format", {&o.format, &o.hasFormat}},
       {"--output", {&o.output, &o.hasOutput}},
       {"--values", {&o.values, &o.hasValues}},
+      {"--sort", {&o.sort, &o.hasSort}},
+      {"--columns", {&o.columns, &o.hasColumns}},
+      {"--view", {&o.view, &o.hasView}},
       {"--trust-certificate", {&o.trustFingerprint, &o.hasTrust}},
   };
   for (size_t i = 0; i < args.size(); ++i) {
@@ -312,6 +326,27 @@ int ListProfiles(Tdata& d) {
   return std::fflush(stdout) == 0 ? reOk : reWrite;
 }
 
+// The rows of the report as the profile's saved view and the options shape
+// them; an error naming an unknown column.
+std::optional<std::string> ShapeReport(const TOptions& o, const TProfileNodeData& profile,
+                                       TRowQuery& shown) {
+  const std::vector<std::string> table = RunColumns(profile.att);
+  if (!o.hasView) ApplyView(ParseView(profile.view), table, shown);
+  std::vector<TSortKey> keys;
+  if (o.hasSort) {
+    if (auto e = ParseColumnList(o.sort, table, shown.Key, true, keys)) return *e + " in --sort";
+    shown.Order = keys;
+  }
+  if (o.hasColumns) {
+    if (auto e = ParseColumnList(o.columns, table, shown.Key, false, keys))
+      return *e + " in --columns";
+    shown.Columns.clear();
+    for (const TSortKey& k : keys) shown.Columns.push_back(k.Column);
+    if (shown.Columns == table) shown.Columns.clear();
+  }
+  return std::nullopt;
+}
+
 int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   // Find the profile (of the named server when given).
   std::vector<std::pair<const TCatalogueServer*, const TNodeData*>> found;
@@ -335,6 +370,15 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   const TServerNodeData server = *found[0].first->server.server;
   TProfileNodeData profile = *found[0].second->profile;
   if (o.hasValues) profile.readable = o.values == "readable";
+  // The report's columns and order are known before anything is asked of
+  // the server: a column the profile does not have is a usage error.
+  TRowQuery shown("export");
+  if (auto unknown = ShapeReport(o, profile, shown)) {
+    std::string names;
+    for (const std::string& c : RunColumns(profile.att))
+      names += (names.empty() ? "" : ", ") + (c == shown.Key ? std::string("dn") : c);
+    return UsageError(*unknown + " (the profile's columns: " + names + ")");
+  }
 
   TProgressLine progress;
   progress.Show("Connecting to " + server.server + "...");
@@ -382,7 +426,7 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   const std::string serverText = ldap->ResultString();
   ldap.reset();
   std::string error;
-  if (!OpenExportRows(d, &error)) {
+  if (!OpenShownRows(d, shown, &error)) {
     LogError("The rows could not be read back from the working store: " + error);
     return reWrite;
   }
@@ -444,12 +488,14 @@ int RunReportCommand(const std::vector<std::string>& args) {
     if (o.showCertificate && o.hasTrust)
       return UsageError("choose one of --show-certificate and --trust-certificate");
     if (!o.hasServer) return UsageError("say which server with --server NAME");
-    if (o.list || o.hasProfile || o.hasFormat || o.hasOutput || o.hasValues)
+    if (o.list || o.hasProfile || o.hasFormat || o.hasOutput || o.hasValues || o.hasSort ||
+        o.hasColumns || o.hasView)
       return UsageError(
           "--show-certificate and --trust-certificate take only --server and "
           "--catalogue");
   } else if (o.list) {
-    if (o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer || o.hasValues)
+    if (o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer || o.hasValues || o.hasSort ||
+        o.hasColumns || o.hasView)
       return UsageError("--list takes no other option than --catalogue");
   } else {
     if (!o.hasProfile) return UsageError("say which profile to run with --profile NAME");
@@ -463,6 +509,8 @@ int RunReportCommand(const std::vector<std::string>& args) {
       return UsageError("--output needs a file name (or - for standard output)");
     if (o.hasValues && o.values != "readable" && o.values != "raw")
       return UsageError("unknown --values '" + o.values + "' (use readable or raw)");
+    if (o.hasView && o.view != "none")
+      return UsageError("unknown --view '" + o.view + "' (use none)");
     if (o.output == "-" && (*type == xtExcel || *type == xtXLSX))
       return UsageError("an Excel report cannot go to standard output; give a file name");
   }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "sqlstore/collation.h"
 #include "sqlstore/dataset.h"
 #include "sqlstore/engine.h"
 
@@ -52,7 +53,13 @@ bool LookupAll(void* lib, EngineApi& a) {
          Lookup(lib, "sqlite3_bind_parameter_count", a.bind_parameter_count) &&
          Lookup(lib, "sqlite3_clear_bindings", a.clear_bindings) &&
          Lookup(lib, "sqlite3_get_autocommit", a.get_autocommit) &&
-         Lookup(lib, "sqlite3_bind_int64", a.bind_int64);
+         Lookup(lib, "sqlite3_bind_int64", a.bind_int64) &&
+         Lookup(lib, "sqlite3_create_collation_v2", a.create_collation_v2) &&
+         Lookup(lib, "sqlite3_create_function_v2", a.create_function_v2) &&
+         Lookup(lib, "sqlite3_value_text", a.value_text) &&
+         Lookup(lib, "sqlite3_value_bytes", a.value_bytes) &&
+         Lookup(lib, "sqlite3_result_text", a.result_text) &&
+         Lookup(lib, "sqlite3_result_null", a.result_null);
 }
 
 // The platform's debug output: stderr, only when QUORVEL_DEBUG is set.
@@ -207,6 +214,8 @@ void TASQLite3DB::DBConnect() {
   // Wait a little for a lock held by another program instead of failing at
   // once (or spinning).
   api_->busy_timeout(handle_, BusyTimeout);
+  // Every connection sorts and filters results the same way (collation.h).
+  quorvel::RegisterTextFunctions(*api_, handle_);
   if (ASQLitePragma) ExecPragma();
 }
 

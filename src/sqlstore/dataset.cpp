@@ -7,7 +7,9 @@
 
 #include "sqlstore/engine.h"
 #include "sqlstore/inplace.h"
+#include "sqlstore/orderedrows.h"
 #include "sqlstore/queryrows.h"
+#include "sqlstore/rowquery.h"
 
 namespace quorvel {
 namespace {
@@ -226,6 +228,7 @@ void TASQLite3BaseQuery::Open() {
 
 void TASQLite3BaseQuery::Close() {
   inplace_.reset();
+  ordered_.reset();
   active_ = false;
   fields_.clear();
   result_.SetColumns(0);
@@ -242,10 +245,12 @@ void TASQLite3BaseQuery::InternalOpen() {
   try {
     if (connection_->Connected()) {
       std::string table, key;
-      if (InPlaceSource(table, key) && MaxResults == 0 && StartResult == 0 &&
-          !(Filtered && !Filter.empty()))
+      if (const quorvel::TRowQuery* shown = RowQuerySource())
+        ordered_ = quorvel::TOrderedRows::Open(*connection_, *shown, *this);
+      else if (InPlaceSource(table, key) && MaxResults == 0 && StartResult == 0 &&
+               !(Filtered && !Filter.empty()))
         inplace_ = TInPlaceRows::Open(*connection_, statement, table, key, *this);
-      if (!inplace_) connection_->ExecuteQuery(statement, *this);
+      if (!inplace_ && !ordered_) connection_->ExecuteQuery(statement, *this);
     }
   } catch (...) {
     // Rows read before the failure go with the dataset.
@@ -316,28 +321,32 @@ void TASQLite3BaseQuery::Last() {
 }
 
 int TASQLite3BaseQuery::RecordCount() const {
-  return inplace_ ? inplace_->Count() : result_.Count();
+  return inplace_ ? inplace_->Count() : ordered_ ? ordered_->Count() : result_.Count();
 }
 
 std::string_view TASQLite3BaseQuery::CellText(int row, int col) const {
-  return inplace_ ? inplace_->Cell(row, col) : result_.Cell(row, col);
+  return inplace_   ? inplace_->Cell(row, col)
+         : ordered_ ? ordered_->Cell(row, col)
+                    : result_.Cell(row, col);
 }
 
 int64_t TASQLite3BaseQuery::RowId(int row) const {
-  return inplace_ ? inplace_->RowId(row) : result_.GetRowId(row);
+  return inplace_ ? inplace_->RowId(row) : ordered_ ? ordered_->RowId(row) : result_.GetRowId(row);
 }
 
 void TASQLite3BaseQuery::BeginRowWalk() const {
   if (inplace_) inplace_->BeginWalk();
+  if (ordered_) ordered_->BeginWalk();
 }
 
 void TASQLite3BaseQuery::EndRowWalk() const {
   if (inplace_) inplace_->EndWalk();
+  if (ordered_) ordered_->EndWalk();
 }
 
 const std::string& TASQLite3BaseQuery::ReadError() const {
   static const std::string none;
-  return inplace_ ? inplace_->Error() : none;
+  return inplace_ ? inplace_->Error() : ordered_ ? ordered_->Error() : none;
 }
 
 void TASQLite3BaseQuery::SetRecNo(int recno) {
@@ -459,6 +468,7 @@ void TASQLite3Query::SetSQL(const std::string& text) {
   Close();
   inPlaceTable_.clear();
   inPlaceKey_.clear();
+  rowQuery_.reset();
   sql_ = text;
   params_.clear();
   parsed_.clear();
@@ -518,6 +528,19 @@ void TASQLite3Query::SetInPlaceSQL(const std::string& table, const std::string& 
   SetSQL("SELECT * FROM " + QuotedName(table) + " ORDER BY " + QuotedName(key) + " ASC");
   inPlaceTable_ = table;
   inPlaceKey_ = key;
+}
+
+void TASQLite3Query::SetRowQuery(const quorvel::TRowQuery& query) {
+  if (query.Plain()) {
+    SetInPlaceSQL(query.Table, query.Key);
+  } else {
+    SetSQL(query.Select());
+  }
+  rowQuery_ = std::make_shared<const quorvel::TRowQuery>(query);
+}
+
+const quorvel::TRowQuery* TASQLite3Query::RowQuerySource() const {
+  return rowQuery_ && !rowQuery_->Plain() ? rowQuery_.get() : nullptr;
 }
 
 bool TASQLite3Query::InPlaceSource(std::string& table, std::string& key) const {

@@ -114,6 +114,8 @@ class TFieldValue {
 
 namespace quorvel {
 class TInPlaceRows;
+class TOrderedRows;
+class TRowQuery;
 }
 
 class TASQLite3BaseQuery {
@@ -177,7 +179,7 @@ class TASQLite3BaseQuery {
 
   // Whether the open dataset reads its rows in place (SetInPlaceSQL, and the
   // table allowed it).
-  bool ReadsInPlace() const { return inplace_ != nullptr; }
+  bool ReadsInPlace() const { return inplace_ != nullptr || ordered_ != nullptr; }
   // A walk over every row in order from the first (an export): rows read in
   // place come meanwhile from one sorted read of the table, much faster than
   // reading them through the key's index; EndRowWalk lets the table go (so
@@ -206,6 +208,8 @@ class TASQLite3BaseQuery {
   virtual const std::vector<TParam>* BoundParams() const { return nullptr; }
   // The table and key column to read in place; false to read whole.
   virtual bool InPlaceSource(std::string& /*table*/, std::string& /*key*/) const { return false; }
+  // The rows as shown to read in place (SetRowQuery); nullptr otherwise.
+  virtual const quorvel::TRowQuery* RowQuerySource() const { return nullptr; }
 
   // Filled by the connection while the statement runs.
   std::vector<TFieldDef>& MutableFields() { return fields_; }
@@ -223,6 +227,7 @@ class TASQLite3BaseQuery {
   std::vector<TFieldDef> fields_;
   TFResult result_;
   std::unique_ptr<quorvel::TInPlaceRows> inplace_;
+  std::unique_ptr<quorvel::TOrderedRows> ordered_;
   int cur_ = 0;
   bool eof_ = true, bof_ = true;
 };
@@ -245,6 +250,13 @@ class TASQLite3Query : public TASQLite3BaseQuery {
   // cannot take the index) is read whole, as by SetSQL; ReadsInPlace tells.
   // Filter, MaxResults and StartResult also make it read whole.
   void SetInPlaceSQL(const std::string& table, const std::string& key);
+  // Reads the rows a TRowQuery describes (rowquery.h), in place: its columns,
+  // its filter and its order, counted once at open. A plain query (every
+  // column, no filter, no order) is exactly SetInPlaceSQL(table, key). The
+  // query should be resolved (TRowQuery::Resolve) against the same store.
+  void SetRowQuery(const quorvel::TRowQuery& query);
+  // The query last set by SetRowQuery, or nullptr after SetSQL.
+  const quorvel::TRowQuery* RowQuery() const { return rowQuery_.get(); }
   const std::string& SQL() const { return sql_; }
   std::vector<TParam>& Params() { return params_; }
   // Sets the values of the parameters in order (the text's "?" or ":name").
@@ -255,9 +267,11 @@ class TASQLite3Query : public TASQLite3BaseQuery {
   std::string BuildStatement() override;
   const std::vector<TParam>* BoundParams() const override { return &params_; }
   bool InPlaceSource(std::string& table, std::string& key) const override;
+  const quorvel::TRowQuery* RowQuerySource() const override;
 
  private:
   std::string sql_, parsed_;
+  std::shared_ptr<const quorvel::TRowQuery> rowQuery_;  // set by SetRowQuery
   std::vector<TParam> params_;
   std::string inPlaceTable_, inPlaceKey_;  // set by SetInPlaceSQL
 };

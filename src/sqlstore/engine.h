@@ -60,7 +60,21 @@ struct EngineApi {
   int (*get_autocommit)(void*);
   // Added for rows read in place: keys bound by value.
   int (*bind_int64)(void*, int, int64_t);
+  // Added for the text collation and the case folding that sorting and
+  // filtering results use (collation.h).
+  int (*create_collation_v2)(void*, const char*, int, void*,
+                             int (*)(void*, int, const void*, int, const void*), EngineDestructor);
+  int (*create_function_v2)(void*, const char*, int, int, void*, void (*)(void*, int, void**),
+                            void (*)(void*, int, void**), void (*)(void*), EngineDestructor);
+  const unsigned char* (*value_text)(void*);
+  int (*value_bytes)(void*);
+  void (*result_text)(void*, const char*, int, EngineDestructor);
+  void (*result_null)(void*);
 };
+
+// Text encoding and function flags of the engine.
+inline constexpr int kEngineUtf8 = 1;
+inline constexpr int kEngineDeterministic = 0x800;
 
 // The engine copies bound values before the call returns.
 inline EngineDestructor EngineTransient() {

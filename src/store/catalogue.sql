@@ -23,7 +23,8 @@ CREATE TABLE profiles (
   scope INTEGER,
   att VARCHAR(4096),
   filter VARCHAR(4096),
-  readable INTEGER DEFAULT 1
+  readable INTEGER DEFAULT 1,
+  view TEXT DEFAULT ''
 );
 CREATE TABLE trusted_certificates (
   id INTEGER PRIMARY KEY AUTOINCREMENT,

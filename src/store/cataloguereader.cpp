@@ -39,6 +39,8 @@ std::vector<TCatalogueServer> ReadCatalogue(Tdata& d) {
       p.profile->att = d.profiles.FieldByName("att").AsString();
       // A catalogue that could not be given the column keeps the old forms.
       p.profile->readable = readable >= 0 && d.profiles.FieldByName("readable").AsInteger() == 1;
+      if (d.profiles.FieldIndex("view") >= 0)
+        p.profile->view = d.profiles.FieldByName("view").AsString();
       entry.profiles.push_back(std::move(p));
     }
     out.push_back(std::move(entry));

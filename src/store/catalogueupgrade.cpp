@@ -20,6 +20,7 @@ constexpr TUpgradeStep kSteps[] = {
      "ALTER TABLE profiles ADD COLUMN readable INTEGER DEFAULT 1;"
      "UPDATE profiles SET readable = 0;"},
     {"servers", "auth", "ALTER TABLE servers ADD COLUMN auth VARCHAR(16) DEFAULT 'simple';"},
+    {"profiles", "view", "ALTER TABLE profiles ADD COLUMN view TEXT DEFAULT '';"},
 };
 
 char Lower(char c) {

@@ -13,6 +13,8 @@
 //     forms; profiles stored afterwards are on unless stored otherwise.
 //   servers.auth (VARCHAR, "simple" or "kerberos"): added with "simple", so
 //     every existing server binds with its DN and password as before.
+//   profiles.view (TEXT, the saved layout of the results grid, store/gridview.h):
+//     added empty, today's layout, for every existing profile.
 //
 // Typical use, after connecting and before opening the tables:
 //   quorvel::UpgradeCatalogue(db);

@@ -140,6 +140,7 @@ bool Tdata::Init(const std::string& catalogue, const std::string& working,
     quorvel::UpgradeCatalogue(db);
     readable_column_ = quorvel::HasColumn(db, "profiles", "readable");
     auth_column_ = quorvel::HasColumn(db, "servers", "auth");
+    view_column_ = quorvel::HasColumn(db, "profiles", "view");
     if (!servers.Active()) servers.Open();
     if (!profiles.Active()) profiles.Open();
     prop.TableName = "property";
@@ -226,6 +227,11 @@ bool Tdata::UpdateProfile(const std::string& id, const std::string& name,
                 "UPDATE profiles SET name = ?, serverid = " + serverid + ", basedn = ?, scope = " +
                     scope + ", att = ?, filter = ?" + setReadable + " WHERE id = " + id,
                 {name, basedn, att, filter});
+}
+
+bool Tdata::UpdateProfileView(const std::string& id, const std::string& view) {
+  if (!IsNumber(id) || !view_column_) return false;
+  return RunSql(sql, "UPDATE profiles SET view = ? WHERE id = " + id, {view});
 }
 
 bool Tdata::DeleteProfile(const std::string& id) {

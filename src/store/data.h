@@ -69,6 +69,10 @@ class Tdata {
                      const std::string& basedn, const std::string& scope, const std::string& filter,
                      const std::string& att, const std::string& readable = std::string());
   bool DeleteProfile(const std::string& id);
+  // Stores the profile's grid layout (store/gridview.h; empty for the
+  // grid's own). False when the catalogue has no such column or the
+  // statement failed.
+  bool UpdateProfileView(const std::string& id, const std::string& view);
   // columns: "oid;" followed by the profile's attribute list.
   bool CreateExportTable(const std::string& columns);
   bool DropExportTable();
@@ -113,6 +117,7 @@ class Tdata {
   TWorkingStoreOpen working_store_;
   bool readable_column_ = false;  // the catalogue's profiles have `readable`
   bool auth_column_ = false;      // the catalogue's servers have `auth`
+  bool view_column_ = false;      // the catalogue's profiles have `view`
 };
 
 namespace quorvel {

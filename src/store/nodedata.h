@@ -27,6 +27,9 @@ struct TProfileNodeData {
   // Directory values in their readable forms (SIDs, GUIDs, times); see
   // ldap/valueforms.h. New profiles have it on.
   bool readable = true;
+  // The saved layout of the results grid (store/gridview.h); empty for the
+  // grid's own layout.
+  std::string view;
 };
 
 struct TNodeData {

@@ -133,6 +133,28 @@ std::string TExportRowStream::RowsTable() const {
   return own.empty() ? std::string("export") : own;
 }
 
+bool OpenShownRows(Tdata& d, TRowQuery shown, std::string* error) {
+  try {
+    d.run.Close();
+    if (auto unknown = shown.Resolve(d.temp)) {
+      if (error) *error = *unknown;
+      return false;
+    }
+    d.run.SetRowQuery(shown);
+    d.run.Open();
+    return true;
+  } catch (const std::exception& e) {
+    if (error) *error = e.what();
+    return false;
+  }
+}
+
+std::vector<std::string> RunColumns(const std::string& att) {
+  std::vector<std::string> columns{"oid"};
+  for (const TRequestedColumn& c : RequestedColumns(att, false)) columns.push_back(c.name);
+  return columns;
+}
+
 bool OpenExportRows(Tdata& d, std::string* error, const std::string& table) {
   try {
     d.run.Close();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ldap/results.h"
+#include "sqlstore/rowquery.h"
 #include "store/data.h"
 
 namespace quorvel {
@@ -89,5 +90,15 @@ class TExportRowStream {
 // need them, so that no run's rows are all held in memory. False (with the
 // reason in `error`) when the statement failed.
 bool OpenExportRows(Tdata& d, std::string* error = nullptr, const std::string& table = "export");
+
+// Opens d.run on the rows as `shown` describes them (sqlstore/rowquery.h:
+// its columns, filter and order over a run's table), read in place; the
+// query is resolved against the working store first. False (with the
+// reason in `error`: an unknown column, the engine's message) when it
+// could not be opened.
+bool OpenShownRows(Tdata& d, TRowQuery shown, std::string* error = nullptr);
+
+// The columns of the table a run of `att` makes: "oid", then one per piece.
+std::vector<std::string> RunColumns(const std::string& att);
 
 }  // namespace quorvel

@@ -914,3 +914,66 @@ TEST(ReportCertificates, ATrustedCertificateThatHasExpiredSinceEndsTheRun) {
   std::error_code ec;
   fs::remove_all(dir, ec);
 }
+
+// The report as the window shapes it: the saved view of the profile (hidden
+// and moved columns, its sort), --sort and --columns over it, --view none
+// without it; rows read back by Python's csv module and compared with its own
+// sort of the whole report.
+TEST_F(ReportTest, SavedViewSortAndColumnsShapeTheReport) {
+  QUORVEL_REQUIRE_SLAPD(Slapd());
+  const std::string whole = dir_ + "/whole.csv", shaped = dir_ + "/shaped.csv";
+  auto run = [&](const std::string& args, const std::string& out) {
+    return Report("--profile people --server Admin --format csv --output " + Quote(out) + " " +
+                  args);
+  };
+  ASSERT_EQ(run("", whole).status, 0);
+  // Python's reading: both files parsed, the whole one sorted and cut as
+  // asked (empty cells last, case folded, ties in DN order), then compared.
+  auto same = [&](const std::string& columns, const std::string& key, bool descending) {
+    const std::string script =
+        "import csv,sys\n"
+        "rd=lambda p: list(csv.DictReader(open(p,newline='',encoding='utf-8')))\n"
+        "rows=rd(sys.argv[1]); got=list(csv.reader(open(sys.argv[2],newline='',"
+        "encoding='utf-8')))\n"
+        "cols=sys.argv[3].split(','); key=sys.argv[4]; desc=sys.argv[5]=='1'\n"
+        "rows.sort(key=lambda r: r['oid'])\n"
+        "full=[r for r in rows if r[key]]; empty=[r for r in rows if not r[key]]\n"
+        "full.sort(key=lambda r: r[key].lower(), reverse=desc)\n"
+        "want=[cols]+[[r[c] for c in cols] for r in full+empty]\n"
+        "sys.exit(0 if got==want and len(want)>2 else 1)\n";
+    std::ofstream(dir_ + "/check.py") << script;
+    const std::string cmd = "python3 " + Quote(dir_ + "/check.py") + " " + Quote(whole) + " " +
+                            Quote(shaped) + " " + Quote(columns) + " " + key + " " +
+                            (descending ? "1" : "0");
+    return std::system(cmd.c_str()) == 0;
+  };
+  RunOutput r = run("--sort=-givenname,dn --columns 'givenname,DN, mail'", shaped);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(same("givenname,oid, mail", "givenname", true)) << ReadFile(shaped).substr(0, 300);
+
+  // The view saved in the window: mail hidden, cn moved last, sorted by cn.
+  const std::string view =
+      "column\t120\tshown\toid\ncolumn\t80\thidden\t mail\ncolumn\t100\tshown\tgivenname\n"
+      "sort\tasc\tcn\n";
+  ASSERT_EQ(std::system(("sqlite3 " + Quote(catalogue_) + " " +
+                         Quote("UPDATE profiles SET view = '" + view + "' WHERE id = 1"))
+                            .c_str()),
+            0);
+  ASSERT_EQ(run("", shaped).status, 0);
+  EXPECT_TRUE(same("oid,givenname,cn,jpegPhoto,member", "cn", false));
+  // --sort replaces the view's sort only.
+  ASSERT_EQ(run("--sort givenname", shaped).status, 0);
+  EXPECT_TRUE(same("oid,givenname,cn,jpegPhoto,member", "givenname", false));
+  // Without the view the report is today's, byte for byte.
+  ASSERT_EQ(run("--view none", shaped).status, 0);
+  EXPECT_EQ(LinesWithoutDates(ReadFile(shaped)), LinesWithoutDates(ReadFile(whole)));
+
+  for (const auto& [args, text] :
+       {std::pair<std::string, std::string>{"--sort sn", "unknown column 'sn' in --sort"},
+        {"--columns cn,,mail", "unknown column '' in --columns"},
+        {"--view all", "unknown --view 'all'"}}) {
+    RunOutput bad = run(args, shaped);
+    EXPECT_EQ(bad.status, 1) << args;
+    EXPECT_NE(bad.err.find(text), std::string::npos) << bad.err;
+  }
+}

@@ -1,0 +1,130 @@
+#include "sqlstore/orderedrows.h"
+
+#include <climits>
+
+#include "sqlstore/engine.h"
+
+namespace quorvel {
+
+TOrderedRows::Statement::~Statement() {
+  if (stmt) api->finalize(stmt);
+}
+
+void TOrderedRows::Prepare(Statement& s, const std::string& text) {
+  s.api = api_;
+  if (api_->prepare_v2(db_.Handle(), text.c_str(), -1, &s.stmt, nullptr) != kEngineOk || !s.stmt)
+    db_.RaiseDatabaseError();
+}
+
+void TOrderedRows::BindFilter(void* stmt) {
+  if (parameter_)
+    api_->bind_text(stmt, 1, parameter_->data(), static_cast<int>(parameter_->size()),
+                    EngineStatic());
+}
+
+std::unique_ptr<TOrderedRows> TOrderedRows::Open(TASQLite3DB& db, const TRowQuery& query,
+                                                 TASQLite3BaseQuery& dataset) {
+  std::unique_ptr<TOrderedRows> rows(new TOrderedRows(db, dataset));
+  rows->api_ = db.Api();
+  rows->parameter_ = query.Parameter();
+  if (const std::string index = query.IndexStatement(); !index.empty()) {
+    try {
+      db.ExecDirect(index);
+    } catch (const std::exception&) {
+      // Without the index every window sorts anew: slower, never wrong.
+    }
+  }
+  const std::string select = query.Select();
+  rows->Prepare(rows->walk_, select);
+  rows->map_ = DescribeColumns(*rows->api_, rows->walk_.stmt, dataset);
+  {
+    Statement count;
+    rows->Prepare(count, query.Count());
+    rows->BindFilter(count.stmt);
+    if (rows->api_->step(count.stmt) != kEngineRow) db.RaiseDatabaseError();
+    const int64_t n = rows->api_->column_int64(count.stmt, 0);
+    if (n > INT_MAX) throw AsgError("too many rows to show: " + std::to_string(n));
+    rows->count_ = static_cast<int>(n);
+  }
+  rows->Prepare(rows->window_, select + " LIMIT ?2 OFFSET ?3");
+  for (Window& w : rows->windows_) w.rows.SetColumns(dataset.FieldCount());
+  return rows;
+}
+
+TOrderedRows::~TOrderedRows() = default;
+
+void TOrderedRows::BeginWalk() {
+  walking_ = true;
+  walkNext_ = 0;
+  api_->reset(walk_.stmt);
+  BindFilter(walk_.stmt);
+}
+
+void TOrderedRows::EndWalk() {
+  walking_ = false;
+  walkNext_ = 0;
+  api_->reset(walk_.stmt);
+}
+
+void TOrderedRows::Fill(Window& w, void* stmt, int start) {
+  w.rows.Clear();
+  w.start = start;
+  const int wanted = std::min(kWindowRows, count_ - start);
+  for (int i = 0; i < wanted; ++i) {
+    const int rc = api_->step(stmt);
+    if (rc == kEngineRow) {
+      AppendRow(*api_, stmt, map_, dataset_, start + i, scratch_, w.rows);
+      continue;
+    }
+    if (error_.empty())
+      error_ = rc == kEngineDone ? std::string("the rows changed while they were read")
+                                 : std::string(api_->errmsg(db_.Handle()));
+    break;
+  }
+}
+
+TOrderedRows::Window* TOrderedRows::Fetch(int row) {
+  if (row < 0 || row >= count_) return nullptr;
+  const int start = row / kWindowRows * kWindowRows;
+  Window* target = &windows_[0];
+  for (Window& w : windows_) {
+    if (w.start == start) {
+      w.used = ++clock_;
+      return &w;
+    }
+    if (w.used < target->used) target = &w;
+  }
+  try {
+    if (walking_ && start == walkNext_) {
+      Fill(*target, walk_.stmt, start);
+      walkNext_ = start + target->rows.Count();
+      if (walkNext_ >= count_) EndWalk();
+    } else {
+      api_->reset(window_.stmt);
+      BindFilter(window_.stmt);
+      api_->bind_int64(window_.stmt, 2, kWindowRows);
+      api_->bind_int64(window_.stmt, 3, start);
+      Fill(*target, window_.stmt, start);
+      api_->reset(window_.stmt);
+    }
+  } catch (const std::exception& e) {
+    if (error_.empty()) error_ = e.what();
+    target->rows.Clear();
+  }
+  target->used = ++clock_;
+  return target;
+}
+
+std::string_view TOrderedRows::Cell(int row, int col) {
+  Window* w = Fetch(row);
+  if (!w || row - w->start >= w->rows.Count() || col < 0 || col >= w->rows.Columns()) return {};
+  return w->rows.Cell(row - w->start, col);
+}
+
+int64_t TOrderedRows::RowId(int row) {
+  Window* w = Fetch(row);
+  if (!w || row - w->start >= w->rows.Count()) return 0;
+  return w->rows.GetRowId(row - w->start);
+}
+
+}  // namespace quorvel
