@@ -16,7 +16,7 @@ PKGS=(
   libxlsxwriter-dev
   libreoffice-calc-nogui libreoffice-writer-nogui
   xvfb xauth time procps
-  openbox xdotool x11-utils x11-apps
+  openbox xdotool x11-utils x11-apps xclip
   at-spi2-core dbus python3-pyatspi
   fonts-dejavu-core
   dpkg-dev fakeroot file lintian desktop-file-utils appstream util-linux

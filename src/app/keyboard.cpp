@@ -101,6 +101,11 @@ const QList<TKeyBinding>& KeyBindings() {
        {},
        {&F::tb_export}},
       {ksWindow, Standard(QKeySequence::Copy), {&F::copy_results}, {}, {}},
+      {ksWindow,
+       Standard(QKeySequence::Find, QKeySequence(Qt::CTRL | Qt::Key_F)),
+       {&F::find_results},
+       {},
+       {}},
       // Shown and enabled only while a search runs (app/runstop.h).
       {ksWindow,
        {QKeySequence(Qt::Key_Escape)},

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -18,6 +20,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
 #include "app/exporthookup.h"
@@ -26,6 +29,7 @@
 #include "app/icons.h"
 #include "app/keyboard.h"
 #include "app/messagepane.h"
+#include "app/resultsview.h"
 #include "app/runstop.h"
 #include "app/splash.h"
 #include "app/startupreport.h"
@@ -160,6 +164,8 @@ TTrustContext TMainForm::Trust() {
 TMainForm::~TMainForm() {
   // Hand LogError and friends back to whoever had them before this window.
   if (&CurrentMessageSink() == &sink_) SetMessageSink(previousSink_);
+  // A layout change not yet stored goes to the profile now.
+  resultsView->FlushView();
   // The grid lets go of the last run's table before it is dropped.
   if (shownRows_) {
     gridModel->Detach();
@@ -252,9 +258,10 @@ void TMainForm::BuildWindow() {
   title->setWordWrap(true);
   title->setFont(QFont("Tahoma", 8, QFont::Bold));
   title->setStyleSheet("QLabel { color: maroon; background-color: silver; }");
-  grid = new QTableView(top);
-  grid->setObjectName("grid");
-  grid->setAccessibleName("Results");
+  resultsView = new TResultsView(top);
+  resultsView->setObjectName("results");
+  grid = resultsView->Grid();
+  gridModel = resultsView->Model();
   // Tab leaves the grid for the message pane; the arrow keys move in it.
   grid->setTabKeyNavigation(false);
   grid->setFrameShape(QFrame::NoFrame);
@@ -267,10 +274,11 @@ void TMainForm::BuildWindow() {
   grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   grid->verticalHeader()->setFixedWidth(12);
   grid->horizontalHeader()->setHighlightSections(false);
-  gridModel = new TResultsModel(grid);
-  grid->setModel(gridModel);
   topLay->addWidget(title);
-  topLay->addWidget(grid, 1);
+  topLay->addWidget(resultsView, 1);
+  connect(resultsView, &TResultsView::RowsChanged, this, [this] { UpdateResultsTitle(); });
+  connect(resultsView, &TResultsView::ViewChanged, this,
+          [this](const QString& text) { SaveShownView(text); });
   rt_msg = new TMessagePane(right);
   rt_msg->setObjectName("rt_msg");
   rt_msg->setAccessibleName("Messages");
@@ -359,11 +367,17 @@ void TMainForm::BuildWindow() {
   copy_results->setEnabled(false);
   addAction(copy_results);
   on(copy_results, &TMainForm::copy_resultsClick);
+  find_results = new QAction("Find in Results", this);
+  find_results->setObjectName("find_results");
+  addAction(find_results);
+  connect(find_results, &QAction::triggered, this, [this] { resultsView->FocusFilter(); });
   InstallKeyBindings(*this);
   // Tab and Shift+Tab go round the tabs, the shown tree, the grid and the pane.
   setTabOrder(tabs->tabBar(), tv_workspace);
   setTabOrder(tv_workspace, tv_browse);
-  setTabOrder(tv_browse, grid);
+  setTabOrder(tv_browse, resultsView->FilterBox());
+  setTabOrder(resultsView->FilterBox(), resultsView->FilterColumn());
+  setTabOrder(resultsView->FilterColumn(), grid);
   setTabOrder(grid, rt_msg);
   connect(Popup, &QMenu::aboutToShow, this, [this] { PopupPopup(); });
   connect(pop_browse, &QMenu::aboutToShow, this, [this] { pop_browsePopup(); });
@@ -663,5 +677,39 @@ void TMainForm::mnu_action_reportClick() {
 }
 
 void TMainForm::copy_resultsClick() {
+  // Selected cells go as they are shown; without a selection, the results.
+  if (const QString cells = resultsView->CopySelection(); !cells.isEmpty()) {
+    UiSeam().SetClipboardText(cells);
+    return;
+  }
   export_->CopyToClipboard();
+}
+
+void TMainForm::SetResultsTitle(const std::string& text) {
+  titleText_ = text;
+  UpdateResultsTitle();
+}
+
+void TMainForm::UpdateResultsTitle() {
+  std::string text = titleText_;
+  if (resultsView->Filtered()) {
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    text += " (showing " + std::to_string(resultsView->ShownRows()) + ")";
+  }
+  title->setText(QString::fromStdString(text));
+}
+
+void TMainForm::SaveShownView(const QString& text) {
+  if (shownProfileId_ <= 0 || !::data) return;
+  const std::string view = text.toStdString();
+  if (!::data->UpdateProfileView(std::to_string(shownProfileId_), view)) {
+    AddMessage(1, "MSG: The layout of the grid could not be saved with the profile: " +
+                      ::data->LastError());
+    return;
+  }
+  // The tree's record follows, so the next run of the profile comes back so.
+  for (QTreeWidgetItemIterator it(tv_workspace); *it; ++it) {
+    TNodeData* d = NodeData(*it);
+    if (d && d->kind == 1 && d->profile && d->id == shownProfileId_) d->profile->view = view;
+  }
 }

@@ -27,6 +27,7 @@ class TProfileForm;
 namespace quorvel {
 class TMessagePane;
 class TResultsModel;
+class TResultsView;
 class TStatusPanels;
 class TExportHookup;
 class TRunStop;
@@ -92,8 +93,11 @@ class TMainForm : public QMainWindow {
   QMenu* pop_browse = nullptr;
   QAction* o_browse = nullptr;
   QAction* o_properties = nullptr;
-  // Ctrl+C: the results to the clipboard (no menu entry).
+  // Ctrl+C: the selected cells, or without a selection the results as the
+  // clipboard format writes them (no menu entry).
   QAction* copy_results = nullptr;
+  // Ctrl+F: the focus to the results' filter box (no menu entry).
+  QAction* find_results = nullptr;
 
   QTabWidget* tabs = nullptr;
   QTreeWidget* tv_workspace = nullptr;
@@ -103,6 +107,8 @@ class TMainForm : public QMainWindow {
   quorvel::TMessagePane* rt_msg = nullptr;
   quorvel::TStatusPanels* Status = nullptr;
   quorvel::TResultsModel* gridModel = nullptr;
+  // The grid with its filter box and column state; grid and gridModel are its own.
+  quorvel::TResultsView* resultsView = nullptr;
 
   std::string StatusMessage;
   int StatusKind = 0;
@@ -180,7 +186,15 @@ class TMainForm : public QMainWindow {
   // hideFirstColumn, the export rows when no query is given).
   // Binds the grid to the property rows when hideFirstColumn, else to the
   // run's rows in `table` (by default those shown last).
-  void ShowDataset(bool hideFirstColumn, const std::string& table = std::string());
+  // A run's rows come with `view` (a profile's saved layout), or without it
+  // with the layout they had when last shown.
+  void ShowDataset(bool hideFirstColumn, const std::string& table = std::string(),
+                   const std::string* view = nullptr);
+  // The title line: the run's text, and how many rows a filter keeps.
+  void SetResultsTitle(const std::string& text);
+  void UpdateResultsTitle();
+  // Stores the grid's layout with the profile whose rows it shows.
+  void SaveShownView(const QString& text);
   void AddServerNode(QTreeWidgetItem* root, const QString& caption, std::unique_ptr<TNodeData> d,
                      int selectedImage);
   void FormClose();
@@ -205,4 +219,6 @@ class TMainForm : public QMainWindow {
   // The last run's rows: its own table in the working store, read in place by
   // the grid, lives as long as this stream.
   std::unique_ptr<quorvel::TExportRowStream> shownRows_;
+  int shownProfileId_ = 0;  // the profile whose run the grid shows; 0 for none
+  std::string titleText_;   // the title line without the filter's count
 };

@@ -10,6 +10,7 @@
 #include "app/gridmodel.h"
 #include "app/icons.h"
 #include "app/mainform.h"
+#include "app/resultsview.h"
 #include "app/runstop.h"
 #include "dialogs/busywork.h"
 #include "ldap/filter.h"
@@ -108,37 +109,29 @@ void TMainForm::SetExportEnabled(bool on) {
   copy_results->setEnabled(on);
 }
 
-void TMainForm::ShowDataset(bool hideFirstColumn, const std::string& table) {
-  gridModel->Detach();
+void TMainForm::ShowDataset(bool hideFirstColumn, const std::string& table,
+                            const std::string* view) {
+  resultsView->Detach();
   if (!::data) return;
-  std::string error;
-  bool open = false;
   if (hideFirstColumn) {
     try {
       ::data->run.Close();
       ::data->run.SetSQL(kPropertyRowsQuery);
       ::data->run.Open();
-      open = true;
     } catch (const std::exception& e) {
-      error = e.what();
+      LogError(std::string("Error reading the results: ") + e.what());
+      return;
     }
-  } else {
-    // Without a table named: the run's rows shown last (its own table while
-    // its stream lives), else the published ones.
-    const std::string rowsTable = !table.empty() ? table
-                                  : shownRows_   ? shownRows_->RowsTable()
-                                                 : std::string("export");
-    open = OpenExportRows(*::data, &error, rowsTable);
-  }
-  if (!open) {
-    LogError("Error reading the results: " + error);
+    resultsView->ShowProperties(*::data);
     return;
   }
-  gridModel->Attach(&::data->run);
-  for (int c = 0; c < gridModel->columnCount(); ++c) {
-    grid->setColumnHidden(c, hideFirstColumn && c == 0);
-    grid->setColumnWidth(c, 100);
-  }
+  // Without a table named: the run's rows shown last (its own table while
+  // its stream lives), else the published ones.
+  const std::string rowsTable = !table.empty() ? table
+                                : shownRows_   ? shownRows_->RowsTable()
+                                               : std::string("export");
+  resultsView->ShowRun(*::data, rowsTable, view ? *view : resultsView->LastLayout());
+  UpdateResultsTitle();
 }
 
 void TMainForm::mnu_actions_runClick() {
@@ -166,7 +159,7 @@ struct TMainForm::TProfileRun {
         gridProperties(gridShown && ::data->run.SQL() == kPropertyRowsQuery),
         exportButtonOn(f.tb_export->isEnabled()),
         exportMenuOn(f.mnu_action_report->isEnabled()) {
-    form.gridModel->Detach();
+    form.resultsView->Detach();
     form.mnu_file_exit->setEnabled(false);
     form.SetExportEnabled(false);
     form.mnu_actions_run->setEnabled(false);
@@ -203,6 +196,7 @@ struct TMainForm::TProfileRun {
     if (!pd || !pd->profile || !sd || !sd->server) return false;
     server = *sd->server;
     profile = *pd->profile;
+    profileId = pd->id;
     return true;
   }
   // Ends a run the user stopped after `entries` entries: the grid comes back.
@@ -220,6 +214,7 @@ struct TMainForm::TProfileRun {
   const bool exportMenuOn;
   TServerNodeData server;
   TProfileNodeData profile;
+  int profileId = 0;
   std::optional<TBusyCursor> busy;
   std::optional<TRunStop::TScope> stop;
   std::unique_ptr<TLDAPSend> ldap;
@@ -315,10 +310,9 @@ void TMainForm::RunShowResults(TProfileRun& run) {
   // 11.
   const int n = run.found.Count();
   const std::string count = std::to_string(n);
-  title->setText(QString::fromStdString(
-      "Results from server \"" + run.server.server + "\" on object \"" + run.profile.basedn +
-      "\" with scope \"" + ScopeToText(run.profile.scope) + "\" with filter \"" +
-      run.profile.filter + "\" returned " + count + " objects."));
+  SetResultsTitle("Results from server \"" + run.server.server + "\" on object \"" +
+                  run.profile.basedn + "\" with scope \"" + ScopeToText(run.profile.scope) +
+                  "\" with filter \"" + run.profile.filter + "\" returned " + count + " objects.");
   if (n < 1) {
     // 12.
     if (run.outcome.Code != 0)
@@ -362,7 +356,9 @@ bool TMainForm::RunStoreRows(TProfileRun& run, const std::string& count) {
   }
   if (stored) {
     // The grid leaves the rows shown before, whose table then goes.
-    ShowDataset(false, run.rows->RowsTable());
+    // With the layout saved with the profile.
+    shownProfileId_ = run.profileId;
+    ShowDataset(false, run.rows->RowsTable(), &run.profile.view);
     shownRows_ = std::move(run.rows);
   }
   return true;
@@ -484,7 +480,7 @@ void TMainForm::o_propertiesClick() {
   AddMessage(0, "Connected to " + record.server + "...");
   const bool gridShown = gridModel->Attached() && ::data;
   const bool gridProperties = gridShown && ::data->run.SQL() == kPropertyRowsQuery;
-  gridModel->Detach();
+  resultsView->Detach();
   // 5.
   TProfileNodeData profile;
   profile.serverid = d->id;
@@ -516,9 +512,9 @@ void TMainForm::o_propertiesClick() {
       AddMessage(0, "Query returned no results " + record.server + "...");
     } else {
       // 10.
-      title->setText(QString::fromStdString(
-          "Results from server \"" + record.server + "\" on object \"" + dn + "\" with scope \"" +
-          ScopeToText(0) + "\" and filter \"" + "(objectClass=*)" + "\"."));
+      SetResultsTitle("Results from server \"" + record.server + "\" on object \"" + dn +
+                      "\" with scope \"" + ScopeToText(0) + "\" and filter \"" +
+                      "(objectClass=*)" + "\".");
       AddMessage(0, "Found " + std::to_string(results->Count()) + " results...");
       TBusyPainting painting;
       for (int i = 0; i < results->Count(); ++i) {

@@ -6,6 +6,7 @@
 #include "ldap/filter.h"
 #include "ldap/response.h"
 #include "net/blocksocket.h"
+#include "net/layerswitch.h"
 
 namespace {
 // Entries of one response after which the rest is read in bursts.
@@ -44,20 +45,31 @@ bool TLDAPSend::Connect() {
   FSeq = 0;
   FSock->BindLocal(IPInterface, "0");
   if (FSock->LastError() == 0) FSock->ConnectTo(TargetHost, TargetPort);
-  if (FSock->LastError() == 0 && FullSSL) SecureConnection();
   if (FSock->LastError() != 0) return false;
+  if (FullSSL && !SecureConnection()) return false;
   if (AutoTLS) return StartTLS();
   return true;
 }
 
-void TLDAPSend::SecureConnection() {
+bool TLDAPSend::SecureConnection() {
   FSock->WaitRule().CancelFlag = CancelFlag;
   TCustomSSL* ssl = FSock->SSL();
   ssl->VerifyCert = true;
   ssl->VerifyHost = TargetHost;
   ssl->CertificateCheck = CertificateCheck.get();
   ssl->Timeout = Timeout;
-  FSock->SslConnect();
+  return Switched(quorvel::net::StartTls(*FSock, Unused()));
+}
+
+bool TLDAPSend::Switched(quorvel::net::TSwitch outcome) {
+  ResetReceiveBuffer();
+  if (outcome == quorvel::net::TSwitch::Unprotected) {
+    FResultCode = -1;
+    FResultString = quorvel::net::kUnprotectedText;
+    FResponseTag = -1;
+    FMatchedDN.clear();
+  }
+  return outcome == quorvel::net::TSwitch::Switched;
 }
 
 std::string TLDAPSend::WrapMessage(std::string_view operation) {
@@ -238,9 +250,9 @@ bool TLDAPSend::KerberosBind() {
     if (!sasl->Step(challenge, token)) return failedHere();
   }
   FResultCode = 0;
-  if (sasl->Strength() > 0)
-    FSock->SetSecurityLayer(std::make_unique<quorvel::sasl::TSaslLayer>(std::move(sasl)));
-  return true;
+  if (sasl->Strength() == 0) return true;  // inside TLS: nothing to switch
+  return Switched(quorvel::net::StartSecurityLayer(
+      *FSock, Unused(), std::make_unique<quorvel::sasl::TSaslLayer>(std::move(sasl))));
 }
 
 bool TLDAPSend::Unbind() {
@@ -368,7 +380,5 @@ bool TLDAPSend::ExtendedOperation(const std::string& name, const std::string& va
 
 bool TLDAPSend::StartTLS() {
   if (!ExtendedOperation("1.3.6.1.4.1.1466.20037", "")) return false;
-  ResetReceiveBuffer();
-  SecureConnection();
-  return FSock->LastError() == 0;
+  return SecureConnection();
 }

@@ -49,6 +49,7 @@
 
 #include "ldap/results.h"
 #include "net/sasllayer.h"
+#include "net/layerswitch.h"
 #include "net/waitrule.h"
 
 class TTCPBlockSocket;
@@ -101,6 +102,8 @@ class TLDAPSend : public TNetClient {
   // in the security layer; inside SSL/TLS no layer is negotiated. A failure on
   // this side (no ticket, no library, ...) leaves ResultCode -1, the Kerberos
   // library's text in ResultString and its kind in KerberosFailure().
+  // Anything the server sent in clear behind its last bind response fails
+  // the sign-in (ResultCode -1, quorvel::net::kUnprotectedText), unused.
   TLDAPBindMethod BindMethod = BM_Simple;
   bool AutoTLS = false;  // run StartTLS inside Connect
   bool FullSSL = false;  // TLS handshake right after the TCP connection (as on 636)
@@ -169,6 +172,8 @@ class TLDAPSend : public TNetClient {
   bool Cancelled() const { return CancelFlag && CancelFlag->load(); }
   bool ExtendedOperation(const std::string& name, const std::string& value);
   // StartTLS extended request, then the TLS handshake on the open connection.
+  // Anything the server sent behind its StartTLS response fails the
+  // connection (ResultCode -1, quorvel::net::kUnprotectedText), unused.
   bool StartTLS();
   static std::string ResultCodeText(int32_t code);
 
@@ -211,10 +216,16 @@ class TLDAPSend : public TNetClient {
   void Consume(std::size_t count);
   std::string_view Decode(std::string_view message);
   bool SendAndDecode(std::string_view operation, std::string_view& rest);
-  // The TLS handshake with verification, CertificateCheck and Timeout.
-  void SecureConnection();
-  // Bind with SASL GSSAPI; installs the security layer when one was agreed.
+  // The TLS handshake with verification, CertificateCheck and Timeout,
+  // through the layer switch (net/layerswitch.h).
+  bool SecureConnection();
+  // Bind with SASL GSSAPI; switches to the security layer when one was agreed.
   bool KerberosBind();
+  // Octets received and not yet taken as messages.
+  std::size_t Unused() const { return FRx.size() - FRxPos; }
+  // After a layer switch: the receive buffer starts afresh; refused octets in
+  // flight leave ResultCode -1 and the switch's text. True when switched.
+  bool Switched(quorvel::net::TSwitch outcome);
 
   std::unique_ptr<TTCPBlockSocket> FSock;
   TLDAPResultList FSearchResult;

@@ -227,14 +227,16 @@ class TTCPBlockSocket : public TBlockSocket {
   ~TTCPBlockSocket() override;
 
   // Runs the TLS client handshake on the connected socket; 10091 on failure
-  // (the plug-in's own LastError/LastErrorText tell why).
+  // (the plug-in's own LastError/LastErrorText tell why). A client switches
+  // layers through net/layerswitch.h, which applies the rule for the octets
+  // in flight before it calls this or SetSecurityLayer.
   void SslConnect();
   // The SSL plug-in, owned by the socket (never null).
   TCustomSSL* SSL() const { return FSSL.get(); }
   // Puts a negotiated SASL security layer (net/sasllayer.h) under every later
   // send and receive, above SSL/TLS when that is on, until Close. A frame that
   // fails its check, or a failed seal, is error 10091; waiting for the rest
-  // of a frame is bounded by the receive's time-out (10060).
+  // of a frame follows WaitRule() (10060, 10053).
   void SetSecurityLayer(std::unique_ptr<quorvel::sasl::TSaslLayer> layer);
   bool HasSecurityLayer() const { return FLayer != nullptr; }
 

@@ -43,7 +43,6 @@ TWaitEnd TWaitRule::Wait(int fd, short events, int timeout) {
     int left = TimeLeft(start, timeout);
     const int message = MessageLeft();
     if (message >= 0) left = left < 0 ? message : std::min(left, message);
-    if (timeout >= 0 && left == 0) return TWaitEnd::TimedOut;
     const bool sliced = CancelFlag != nullptr || message >= 0;
     const int slice = sliced ? (left < 0 ? kSliceMs : std::min(left, kSliceMs)) : left;
     pollfd p{fd, events, 0};
@@ -57,6 +56,9 @@ TWaitEnd TWaitRule::Wait(int fd, short events, int timeout) {
       if (p.revents & (POLLIN | POLLHUP | POLLERR)) Arrived();
       return TWaitEnd::Ready;
     }
+    // The limit is over once the socket has been looked at (even a wait of
+    // 0 ms looks once).
+    if (timeout >= 0 && left == 0) return TWaitEnd::TimedOut;
   }
 }
 

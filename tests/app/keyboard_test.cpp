@@ -92,6 +92,7 @@ TEST_F(KeyboardTest, ShortcutsAreShownByTheirEntriesAndToolTips) {
       {f.mnu_action_report, QKeySequence(Qt::CTRL | Qt::Key_E), nullptr},
       {f.tb_export, QKeySequence(), "Save Report (Ctrl+E)"},
       {f.copy_results, QKeySequence(Qt::CTRL | Qt::Key_C), nullptr},
+      {f.find_results, QKeySequence(Qt::CTRL | Qt::Key_F), nullptr},
       {f.mnu_file_exit, QKeySequence(Qt::CTRL | Qt::Key_Q), nullptr},
       {f.tb_exit, QKeySequence(), "Exit (Ctrl+Q)"},
       {f.mnu_help_file, QKeySequence(Qt::Key_F1), nullptr},

@@ -9,6 +9,7 @@
 #include "ldap/ber.h"
 #include "ldap/session.h"
 #include "net/blocksocket.h"
+#include "net/layerswitch.h"
 #include "net/ssllayer.h"
 #include "recording_sink.h"
 #include "store/connect.h"
@@ -245,6 +246,37 @@ TEST(LdapFakeServer, RefusedStartTlsIsAConnectionErrorAndNothingFollowsInClear) 
             "configured\r\n\"127.0.0.1\" refused StartTLS, so nothing more was sent: set "
             "Security to SSL/TLS in the server's properties if it offers that, or ask its "
             "administrator to enable StartTLS.");
+}
+
+// Octets behind the StartTLS response, in the same segment, came in clear
+// where only TLS may come: the connection fails, none of them used, and the
+// handshake is never tried on them.
+TEST(LdapFakeServer, ClearOctetsBehindTheStartTlsResponseFailTheConnection) {
+  quorvel::test::RecordingSink sink;
+  FakeServer srv;
+  const std::string accepted =
+      EncodeObject(EncodeObject(EncodeInteger(1), 2) +
+                       EncodeObject(EncodeObject(EncodeInteger(0), 0x0A) + EncodeObject("", 4) +
+                                        EncodeObject("", 4),
+                                    0x78),
+                   0x30);
+  srv.ReadMessage().Send(accepted + kBindOk).Expect(1);
+  srv.TimeLimitMs = 3000;
+  ASSERT_TRUE(srv.Start());
+  TServerNodeData server;
+  server.server = "127.0.0.1";
+  server.port = srv.Port();
+  server.ssl = "T";
+  EXPECT_EQ(ConnectServer(server), nullptr);
+  EXPECT_FALSE(srv.Finish());
+  const auto got = srv.Received();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[1], "");  // no ClientHello, no bind
+  ASSERT_EQ(sink.errors.size(), 1u);
+  EXPECT_EQ(sink.errors[0],
+            "Error connecting to \"127.0.0.1\" \r\n    ErrorCode: -1\r\n    "
+            "ErrorDesc: " +
+                std::string(quorvel::net::kUnprotectedText));
 }
 
 TEST(LdapFakeServer, ConnectAndSearchReportTheirFailures) {

@@ -5,14 +5,22 @@
 // failures say what to do.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 
+#include "common/fake_server.h"
+#include "common/meddling_proxy.h"
 #include "common/recording_proxy.h"
 #include "common/slapd_env.h"
+#include "ldap/ber.h"
+#include "ldap/searchdriver.h"
 #include "ldap/session.h"
 #include "net/blocksocket.h"
+#include "net/layerswitch.h"
 #include "net/sasllayer.h"
 #include "recording_sink.h"
 #include "store/connect.h"
@@ -220,6 +228,139 @@ TEST(Kerberos, AnExpiredTicketAsksForANewOne) {
   EXPECT_NE(sink.errors[0].find("\r\nYour Kerberos ticket has expired: get a new one with kinit"),
             std::string::npos)
       << sink.errors[0];
+}
+
+// The length of the BER item whose length octets start at pos (moved past
+// them); -1 when they run past the end.
+long ItemLength(const std::string& s, std::size_t& pos) {
+  if (pos >= s.size()) return -1;
+  const auto first = static_cast<unsigned char>(s[pos++]);
+  if (first < 0x80) return first;
+  long len = 0;
+  for (int k = 0; k < (first & 0x7F); ++k) {
+    if (pos >= s.size()) return -1;
+    len = (len << 8) | static_cast<unsigned char>(s[pos++]);
+  }
+  return len;
+}
+
+// The message id of a successful BindResponse in a piece of clear LDAP the
+// server sent, or 0 when there is none.
+int SuccessfulBindId(const std::string& piece) {
+  std::size_t pos = 0;
+  while (pos < piece.size() && static_cast<unsigned char>(piece[pos]) == 0x30) {
+    ++pos;
+    const long len = ItemLength(piece, pos);
+    if (len < 0 || pos + static_cast<std::size_t>(len) > piece.size()) return 0;
+    const std::string msg = piece.substr(pos, static_cast<std::size_t>(len));
+    pos += static_cast<std::size_t>(len);
+    // 02 01 id 61 <len> 0A 01 code ...
+    if (msg.size() < 8 || msg[0] != 0x02 || msg[1] != 0x01 ||
+        static_cast<unsigned char>(msg[3]) != 0x61)
+      continue;
+    std::size_t op = 4;
+    if (ItemLength(msg, op) < 0 || op + 3 > msg.size()) continue;
+    if (msg[op] == 0x0A && msg[op + 1] == 0x01 && msg[op + 2] == 0x00)
+      return static_cast<unsigned char>(msg[2]);
+  }
+  return 0;
+}
+
+// A forged answer to the request with this id: one entry, then success.
+std::string ForgedAnswer(int id) {
+  const std::string attr = EncodeObject(
+      EncodeObject("uid", 0x04) + EncodeObject(EncodeObject("forged", 0x04), 0x31), 0x30);
+  const std::string entry = EncodeObject(
+      EncodeObject("uid=forged,ou=people," + Env().base, 0x04) + EncodeObject(attr, 0x30), 0x64);
+  const std::string done = EncodeObject(
+      EncodeObject(EncodeInteger(0), 0x0A) + EncodeObject("", 0x04) + EncodeObject("", 0x04), 0x65);
+  return EncodeObject(EncodeObject(EncodeInteger(id), 0x02) + entry, 0x30) +
+         EncodeObject(EncodeObject(EncodeInteger(id), 0x02) + done, 0x30);
+}
+
+// A man in the middle answers the sealed search in clear, with the next
+// message id read from the clear sign-in: in the segment of the last bind
+// response (before the layer is on) the connection fails with the text for
+// unprotected data; later (the layer on) the forged frame fails its check.
+// Either way nothing forged is used.
+TEST(Kerberos, ClearAnswersForgedAfterTheSignInAreNeverUsed) {
+  REQUIRE_REALM();
+  for (const bool sameSegment : {true, false}) {
+    SCOPED_TRACE(sameSegment ? "same segment" : "after the layer is on");
+    quorvel::test::MeddlingProxy proxy("127.0.0.1", Env().port);
+    proxy.OnServer = [&](std::string& piece) {
+      if (const int id = SuccessfulBindId(piece)) {
+        if (sameSegment)
+          piece += ForgedAnswer(id + 1);
+        else
+          proxy.InjectLater(ForgedAnswer(id + 1), 200);
+      }
+    };
+    ASSERT_TRUE(proxy.Start());
+    quorvel::test::RecordingSink sink;
+    TServerNodeData server = Server("N", "kerberos");
+    server.port = proxy.Port();
+    auto session = ConnectServer(server);
+    if (sameSegment) {
+      EXPECT_EQ(session, nullptr);
+      ASSERT_EQ(sink.errors.size(), 1u);
+      EXPECT_EQ(sink.errors[0],
+                "Error connecting to \"localhost\" \r\n    ErrorCode: -1\r\n    "
+                "ErrorDesc: " +
+                    std::string(quorvel::net::kUnprotectedText));
+      continue;
+    }
+    ASSERT_NE(session, nullptr) << sink.errors.back();
+    quorvel::TSearchOutcome outcome;
+    EXPECT_EQ(SearchProfile(session.get(), People("(uid=person07)"), &outcome), nullptr);
+    EXPECT_EQ(outcome.SocketError, 10091);
+    EXPECT_EQ(session->SearchResult().Count(), 0);
+  }
+}
+
+// The server's sealed answer reaches the client one octet at a time: the
+// time-out ends the search from the frame's first octet, and a Stop is seen
+// at once, although octets keep coming.
+TEST(Kerberos, ASealedAnswerTrickledTimesOutAndStopsAtOnce) {
+  REQUIRE_REALM();
+  for (const bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel ? "cancel" : "time-out");
+    quorvel::test::MeddlingProxy proxy("127.0.0.1", Env().port);
+    bool bound = false;
+    proxy.OnServer = [&](std::string& piece) {
+      if (bound) proxy.TrickleMs = 40;
+      if (SuccessfulBindId(piece)) bound = true;
+    };
+    ASSERT_TRUE(proxy.Start());
+    quorvel::test::RecordingSink sink;
+    TServerNodeData server = Server("N", "kerberos");
+    server.port = proxy.Port();
+    std::atomic<bool> stop{false};
+    auto session = ConnectServer(server, {}, &stop);
+    ASSERT_NE(session, nullptr) << sink.errors.back();
+    ASSERT_TRUE(session->Sock()->HasSecurityLayer());
+    session->Timeout = cancel ? 20000 : 1500;
+    std::thread user;
+    if (cancel) {
+      user = std::thread([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        stop = true;
+      });
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    quorvel::TSearchOutcome outcome;
+    EXPECT_EQ(SearchProfile(session.get(), People("(uid=person1*)"), &outcome), nullptr);
+    const long long ms = quorvel::test::ElapsedMs(t0);
+    if (user.joinable()) user.join();
+    if (cancel)
+      EXPECT_EQ(outcome.Failure, quorvel::sfCancelled);
+    else
+      EXPECT_EQ(outcome.SocketError, 10060);
+    // Each sealed message takes several seconds to trickle; the margins
+    // allow for a busy machine.
+    EXPECT_GE(ms, cancel ? 600 : 1400);
+    EXPECT_LT(ms, 5000);
+  }
 }
 
 // A scheduled report: quorvel-report, with no ticket cached, gets its ticket

@@ -8,12 +8,16 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "common/fake_server.h"
 #include "common/tls_peer.h"
 #include "ldap/ber.h"
 #include "ldap/session.h"
 #include "net/blocksocket.h"
+#include "net/waitrule.h"
 
 using quorvel::test::ElapsedMs;
 using quorvel::test::FakeServer;
@@ -127,4 +131,49 @@ TEST(WaitRule, AMessageInPiecesWithinTheTimeOutIsRead) {
   EXPECT_TRUE(ldap.Search("dc=quorvel,dc=test", false, "(cn=*)", {"cn"}));
   ASSERT_EQ(ldap.SearchResult().Count(), 1);
   EXPECT_EQ(ldap.SearchResult().Items(0)->ObjectName(), "cn=slow");
+}
+
+// The rule itself on a socket pair: a wait of 0 ms still looks once; a
+// message's deadline runs from its first octet and ends a longer wait; a
+// set flag ends a wait without limit within the slice.
+TEST(WaitRule, LimitsOfOneWait) {
+  using quorvel::net::TWaitEnd;
+  using quorvel::net::TWaitRule;
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  std::atomic<bool> flag{false};
+  struct Case {
+    const char* what;
+    bool readable, cancel;
+    int message;  // the message's time-out (0: no message)
+    int wait;     // the wait's own limit
+    TWaitEnd end;
+    long long atLeast, below;  // ms
+  } cases[] = {
+      {"0 ms, octets there", true, false, 0, 0, TWaitEnd::Ready, 0, 1000},
+      {"0 ms, silence", false, false, 0, 0, TWaitEnd::TimedOut, 0, 1000},
+      {"message deadline", false, false, 300, 20000, TWaitEnd::TimedOut, 250, 3000},
+      {"cancel, no limit", false, true, 0, -1, TWaitEnd::Cancelled, 0, 2000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.readable) {
+      ASSERT_EQ(::write(fds[1], "x", 1), 1);
+    }
+    TWaitRule rule;
+    rule.CancelFlag = &flag;
+    flag = c.cancel;
+    if (c.message > 0) rule.BeginMessage(c.message, true);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(rule.Wait(fds[0], POLLIN, c.wait), c.end);
+    const long long ms = ElapsedMs(t0);
+    EXPECT_GE(ms, c.atLeast);
+    EXPECT_LT(ms, c.below);
+    char drain[8];
+    if (c.readable) {
+      ASSERT_EQ(::read(fds[0], drain, sizeof drain), 1);
+    }
+  }
+  ::close(fds[0]);
+  ::close(fds[1]);
 }
