@@ -77,13 +77,26 @@ void TAttributeListEdit::InsertCompletion(const QString& name) {
   completer_->popup()->hide();
 }
 
+bool TAttributeListEdit::event(QEvent* event) {
+  // Tab would move the focus before keyPressEvent saw it: with the popup
+  // open it takes the highlighted name instead.
+  if (event->type() == QEvent::KeyPress && completer_->popup()->isVisible()) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Tab && key->modifiers() == Qt::NoModifier) {
+      const QModelIndex i = completer_->popup()->currentIndex();
+      InsertCompletion(i.isValid() ? i.data().toString() : completer_->currentCompletion());
+      return true;
+    }
+  }
+  return QPlainTextEdit::event(event);
+}
+
 void TAttributeListEdit::keyPressEvent(QKeyEvent* event) {
   if (completer_->popup()->isVisible()) {
     switch (event->key()) {
       case Qt::Key_Enter:
       case Qt::Key_Return:
       case Qt::Key_Escape:
-      case Qt::Key_Tab:
       case Qt::Key_Backtab:
         // The popup's own keys: the completer chooses (activated) or closes.
         event->ignore();

@@ -32,6 +32,7 @@ class TAttributeListEdit : public QPlainTextEdit {
   void AppendNames(const QStringList& names);
 
  protected:
+  bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
 

@@ -51,7 +51,6 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   lb_filter = new QLabel(this);
   lb_filter->setTextFormat(Qt::PlainText);
   lb_filter->setWordWrap(true);
-  lb_filter->setAccessibleName("Filter check");
   // Room for two lines is kept, so that the fixed-size dialog need not grow.
   lb_filter->setMinimumHeight(2 * lb_filter->fontMetrics().lineSpacing());
   lb_filter->setAlignment(Qt::AlignLeft | Qt::AlignTop);

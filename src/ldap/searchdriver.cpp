@@ -33,6 +33,32 @@ bool ListsPagedResults(const std::vector<std::unique_ptr<TLDAPResult>>& dse) {
   return false;
 }
 
+// A DN as compared by SameDn: ASCII letters in lower case, and no run of
+// blanks at either end or beside a separator (",", "+", "=").
+std::string DnForComparing(std::string_view dn) {
+  const auto separator = [](char c) { return c == ',' || c == '+' || c == '='; };
+  std::string out;
+  out.reserve(dn.size());
+  for (std::size_t i = 0; i < dn.size();) {
+    if (dn[i] != ' ') {
+      const char c = dn[i++];
+      out += c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < dn.size() && dn[end] == ' ') ++end;
+    const bool beside = i == 0 || end == dn.size() || separator(dn[i - 1]) || separator(dn[end]);
+    if (!beside) out.append(end - i, ' ');
+    i = end;
+  }
+  return out;
+}
+
+// The same DN, as directories may spell one DN with other case or blanks.
+bool SameDn(std::string_view a, std::string_view b) {
+  return DnForComparing(a) == DnForComparing(b);
+}
+
 }  // namespace
 
 // --- sinks -----------------------------------------------------------------
@@ -325,7 +351,8 @@ void TSearchDriver::CompleteRangedEntries() {
       const std::optional<TValueRange> range = ParseValueRange(attr.AttributeName());
       if (!range) continue;
       std::vector<std::string> rest;
-      if (!range->ToEnd && !ReadRest(std::string(entry.ObjectName()), *range, rest)) {
+      if (!range->ToEnd && !ReadRest(std::string(entry.ObjectName()), *range,
+                                     static_cast<uint64_t>(attr.Count()), rest)) {
         if (outcome_.Failure == sfRange) {
           outcome_.RangeDN = std::string(entry.ObjectName());
           outcome_.RangeAttribute = range->Name;
@@ -342,10 +369,14 @@ void TSearchDriver::CompleteRangedEntries() {
   pending_.clear();
 }
 
-bool TSearchDriver::ReadRest(const std::string& dn, const TValueRange& first,
+bool TSearchDriver::ReadRest(const std::string& dn, const TValueRange& first, uint64_t held,
                              std::vector<std::string>& out) {
   uint64_t next = first.High + 1;
-  for (;;) {
+  for (uint64_t followUps = 0;; ++followUps) {
+    if (followUps == RangeFollowUps || held + out.size() > RangeValues) {
+      Fail(sfRange, kRangeTooLong);
+      return false;
+    }
     const bool ok =
         Request(SS_BaseObject, dn, false, "(objectClass=*)",
                 {first.Name + ";range=" + std::to_string(next) + "-*"}, {}, nullptr, false);
@@ -360,6 +391,10 @@ bool TSearchDriver::ReadRest(const std::string& dn, const TValueRange& first,
     }
     if (answer_.empty()) {
       Fail(sfRange, kRangeEntryMissing);
+      return false;
+    }
+    if (!SameDn(answer_[0]->ObjectName(), dn)) {
+      Fail(sfRange, kRangeOtherEntry);
       return false;
     }
     const TLDAPAttributeList attrs = answer_[0]->Attributes();

@@ -39,7 +39,12 @@
 //      part whose range ends in "*" or an answer without the attribute. A
 //      follow-up that fails, misses the entry, does not start where the last
 //      part ended, or is not the last part yet brings no value, fails the
-//      search (sfRange) naming the entry and the attribute.
+//      search (sfRange) naming the entry and the attribute; so does an answer
+//      for another entry than the one asked for (its DN compared without
+//      regard to ASCII case or blanks around its separators), and an
+//      attribute that would take more than RangeFollowUps follow-ups or
+//      gather more than RangeValues values (kRangeTooLong): a server that
+//      answers every follow-up with one more value ends there.
 //
 // Events, in order, on the thread that calls Run:
 //   Entry(entry, position)  an entry complete (its ranged values read in full),
@@ -206,6 +211,9 @@ class TSearchDriver {
 
   bool ReadInPages = true;     // steps 2 to 5
   bool CompleteRanges = true;  // step 6
+  // Step 6's bounds for one attribute: follow-ups, and values in all.
+  uint64_t RangeFollowUps = kRangeFollowUpsLimit;
+  uint64_t RangeValues = kRangeValuesLimit;
   TPagingEvents Events;
 
   // Runs the search (steps above) and returns the outcome also told to End.
@@ -245,8 +253,10 @@ class TSearchDriver {
   void ReadPages(const TSearchRequest& request);
   bool ListsPaging();
   void CompleteRangedEntries();
-  // Reads the parts after `first` of one attribute; false has set outcome_.
-  bool ReadRest(const std::string& dn, const TValueRange& first, std::vector<std::string>& out);
+  // Reads the parts after `first` (which held `held` values) of one
+  // attribute; false has set outcome_.
+  bool ReadRest(const std::string& dn, const TValueRange& first, uint64_t held,
+                std::vector<std::string>& out);
   // Ends the search on a cancel or a sink's stop: abandons the request still
   // outstanding, releases a paged search at `cookie` (when not empty), unbinds.
   void Interrupt(const std::string& cookie);

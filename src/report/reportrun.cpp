@@ -96,7 +96,11 @@ const char* kUsage =
     "by the signal N (SIGTERM, SIGINT, SIGHUP), leaving no file behind.\n"
     "\n"
     "A search cut by the server's size limit is read again in pages when the\n"
-    "server offers paged results; then every entry is written and the status is 0.\n";
+    "server offers paged results; then every entry is written and the status is 0.\n"
+    "Values sent in ranges (member;range=0-1499) are read on with follow-up\n"
+    "searches of the entry, at most 100,000 follow-ups or 10,000,000 values for one\n"
+    "attribute; beyond that, or when a follow-up answers for another entry, the\n"
+    "search fails (status 4) naming the entry and the attribute.\n";
 
 // LogError and LogInfo texts as single lines on stderr: every line break (with
 // the indentation around it) becomes one blank.
@@ -261,8 +265,8 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions&
 std::optional<std::string> SchemaUsageError(const TOptions& o) {
   if (!o.schema && !o.check) return std::nullopt;
   if (o.schema && o.check) return "choose one of --schema and --check";
-  const bool other = o.list || o.hasFormat || o.hasOutput || o.hasValues || o.showCertificate ||
-                     o.hasTrust;
+  const bool other =
+      o.list || o.hasFormat || o.hasOutput || o.hasValues || o.showCertificate || o.hasTrust;
   if (o.schema) {
     if (!o.hasServer) return "say which server with --server NAME";
     if (other || o.hasProfile) return "--schema takes only --server and --catalogue";
@@ -407,7 +411,8 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   progress.Done();
   if (!delivered) return reSearch;
 
-  const int code = ldap->ResultCode();
+  // How the search ended is the driver's outcome, as the counter was told.
+  const int code = entries.Outcome().Code;
   const int n = entries.Count();
   int lastShown = -1;
   const int step = n > 100 ? n / 100 : 1;
@@ -423,7 +428,7 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   }
   progress.Done();
   // The session goes before the rows are read back.
-  const std::string serverText = ldap->ResultString();
+  const std::string serverText = entries.Outcome().Text;
   ldap.reset();
   std::string error;
   if (!OpenShownRows(d, shown, &error)) {

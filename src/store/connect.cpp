@@ -163,7 +163,6 @@ bool SearchProfileInto(TLDAPSend* session, TProfileNodeData profile, quorvel::TS
   };
   const quorvel::TSearchOutcome& out =
       driver.Run({profile.basedn, profile.filter, names, session->SearchScope, false});
-  session->SetSearchOutcome(out.Code, out.Text, out.Referrals);
   if (outcome) *outcome = out;
   if (out.Delivers()) return true;
   switch (out.Failure) {

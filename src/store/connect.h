@@ -40,9 +40,9 @@ class TSearchSink;
 // pages (a LogNotice line says so); paging that would never end is a search
 // failure. Attributes sent in ranges are completed; a failed follow-up search
 // is a search failure naming the entry and attribute. The session's
-// CancelFlag cancels; afterwards
-// ResultCode(), ResultString() and Referals() tell the search's outcome,
-// which `outcome` receives in full when given.
+// CancelFlag cancels. The search's outcome (result code, text, referrals) is
+// the driver's, which `outcome` receives when given; the session's
+// ResultCode() and friends tell only the last request it answered.
 TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
                                quorvel::TSearchOutcome* outcome = nullptr);
 
@@ -52,8 +52,8 @@ TLDAPResultList* SearchProfile(TLDAPSend* session, TProfileNodeData profile,
 // each entry as a row; quorvel::TSearchCounter counts them). True when the
 // search gives its entries (result 0, or 4 unreported), where SearchProfile
 // gives its list; false when session is nullptr or the search failed, with
-// the same reports. The notices, CancelFlag, OnSearchEntry and the session's
-// ResultCode(), ResultString() and Referals() afterwards are SearchProfile's.
+// the same reports. The notices, CancelFlag, OnSearchEntry and `outcome` are
+// SearchProfile's; the sink's End is told the same outcome.
 bool SearchProfileInto(TLDAPSend* session, TProfileNodeData profile, quorvel::TSearchSink& sink,
                        quorvel::TSearchOutcome* outcome = nullptr);
 

@@ -114,6 +114,7 @@ std::string ScriptedDirectory::EntryMessage(int id, const Entry& e,
     return name + ";" + RangeOption + "=" + std::to_string(lo) + "-" +
            (lo + max >= count ? std::string("*") : std::to_string(lo + max - 1));
   };
+  bool followUp = false;
   for (const auto& [name, values] : e.attributes) {
     bool all = wanted.empty();
     std::optional<TValueRange> asked;
@@ -124,10 +125,12 @@ std::string ScriptedDirectory::EntryMessage(int id, const Entry& e,
     }
     if (asked) {
       if (FailRangeRequest == rangeRequests_++) failed_range = true;
+      followUp = true;
       const std::size_t lo = static_cast<std::size_t>(asked->Low);
-      if (EndlessRanges) {
+      if (EndlessRanges || OneValueRanges) {
         const std::string n = std::to_string(lo);
-        put(name + ";" + RangeOption + "=" + n + "-" + n, values, 0, 0);
+        const std::vector<std::string> one = {"uid=v" + n + ",o=x"};
+        put(name + ";" + RangeOption + "=" + n + "-" + n, one, 0, OneValueRanges ? 1 : 0);
         continue;
       }
       put(ranged(name, lo, values.size()), values, lo, lo + max);
@@ -138,7 +141,8 @@ std::string ScriptedDirectory::EntryMessage(int id, const Entry& e,
         put(name, values, 0, values.size());
     }
   }
-  return LdapMessage(id, EncodeObject(EncodeObject(e.dn, 4) + EncodeObject(attrs, ASN1_SEQ), 0x64));
+  const std::string& dn = followUp && !RangeAnswerDn.empty() ? RangeAnswerDn : e.dn;
+  return LdapMessage(id, EncodeObject(EncodeObject(dn, 4) + EncodeObject(attrs, ASN1_SEQ), 0x64));
 }
 
 bool ScriptedDirectory::Answer(const std::string& message, std::string& reply) {

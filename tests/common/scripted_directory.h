@@ -20,6 +20,11 @@
 //                with no entry and an empty cookie.
 //   EndlessRanges  every follow-up NAME;range=N-* is answered with
 //                NAME;range=N-N and no value.
+//   OneValueRanges every follow-up NAME;range=N-* is answered with
+//                NAME;range=N-N and one new value ("uid=vN,o=x"): a server
+//                that keeps a client reading as long as it likes.
+//   RangeAnswerDn  when set, follow-ups are answered with the entry under
+//                this DN instead of the one asked for.
 //   StallSearch  the search request (0 first, counting every search: plain,
 //                root DSE, pages, follow-ups) that sends StallAfter entries
 //                and then nothing at all, as a server that went silent.
@@ -88,6 +93,8 @@ class ScriptedDirectory {
   int FailRangeWith = 1;      // ...this result, or 0: the connection closes
   PagingFault Paging = pfNone;
   bool EndlessRanges = false;
+  bool OneValueRanges = false;
+  std::string RangeAnswerDn;
   int StallSearch = -1;
   int StallAfter = 0;
 

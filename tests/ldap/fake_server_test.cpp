@@ -7,6 +7,7 @@
 #include "common/fake_server.h"
 #include "hex.h"
 #include "ldap/ber.h"
+#include "ldap/searchdriver.h"
 #include "ldap/session.h"
 #include "net/blocksocket.h"
 #include "net/layerswitch.h"
@@ -344,10 +345,11 @@ TEST(LdapFakeServer, ConnectAndSearchReportTheirFailures) {
     ASSERT_NE(session, nullptr);
     TProfileNodeData profile;
     profile.att = "cn";
-    TLDAPResultList* list = SearchProfile(session.get(), profile);
+    quorvel::TSearchOutcome outcome;
+    TLDAPResultList* list = SearchProfile(session.get(), profile, &outcome);
     ASSERT_NE(list, nullptr);  // size limit: the partial result, nothing reported
     EXPECT_EQ(list->Count(), 1);
-    EXPECT_EQ(session->ResultCode(), 4);
+    EXPECT_EQ(outcome.Code, 4);
     EXPECT_TRUE(sink.errors.empty());
     EXPECT_EQ(SearchProfile(session.get(), profile), nullptr);
     EXPECT_EQ(SearchProfile(nullptr, profile), nullptr);

@@ -12,6 +12,7 @@
 #include "hex.h"
 #include "ldap/ber.h"
 #include "ldap/paging.h"
+#include "ldap/searchdriver.h"
 #include "ldap/pagingcodec.h"
 #include "ldap/valueranges.h"
 #include "recording_sink.h"
@@ -42,6 +43,7 @@ struct ProfileRun {
   FakeServer srv;
   std::unique_ptr<TLDAPSend> session;
   TLDAPResultList* list = nullptr;
+  quorvel::TSearchOutcome outcome;
 
   ProfileRun(ScriptedDirectory& dir, const std::string& base, int scope, const std::string& att) {
     dir.ServeOn(srv);
@@ -58,7 +60,7 @@ struct ProfileRun {
     profile.scope = scope;
     profile.filter = "(objectClass=*)";
     profile.att = att;
-    list = SearchProfile(session.get(), profile);
+    list = SearchProfile(session.get(), profile, &outcome);
   }
   // Ends the connection so that the server's script completes.
   bool Finish() {
@@ -231,8 +233,8 @@ TEST(LdapPaging, WithoutTheControlOrWhenRefusedTheCappedResultStands) {
     ASSERT_NE(run.list, nullptr) << c.what;
     EXPECT_EQ(run.list->Count(), 1000) << c.what;
     EXPECT_EQ(run.list->Items(999)->ObjectName(), Dn(999)) << c.what;
-    EXPECT_EQ(run.session->ResultCode(), 4) << c.what;
-    EXPECT_EQ(run.session->ResultString(), "Size limit Exceeded") << c.what;
+    EXPECT_EQ(run.outcome.Code, 4) << c.what;
+    EXPECT_EQ(run.outcome.Text, "Size limit Exceeded") << c.what;
     EXPECT_TRUE(sink.errors.empty()) << c.what;
     if (c.listed) {
       // Told that paging started, then that the server refused it.
@@ -287,7 +289,7 @@ TEST(LdapRanges, LongValueListsAreCompletedInOrder) {
   EXPECT_EQ(quorvel::BuildExportRow(*run.list->Items(0), "cn;member")[2], cell(big));
   EXPECT_EQ(quorvel::BuildExportRow(*run.list->Items(1), "cn;member")[2], cell(exact));
   EXPECT_EQ(quorvel::BuildExportRow(*run.list->Items(2), "cn;member")[2], "[uid=a,o=x][uid=b,o=x]");
-  EXPECT_EQ(run.session->ResultCode(), 0);
+  EXPECT_EQ(run.outcome.Code, 0);
   EXPECT_TRUE(sink.errors.empty());
   EXPECT_TRUE(run.Finish());
   // The search, then two follow-ups for the big group only, base scope.

@@ -174,6 +174,63 @@ TEST(SearchDriver, ValueRangesThatNeverEndFailNamingEntryAndAttribute) {
   EXPECT_EQ(req[2].attributes, std::vector<std::string>{"member;range=10-*"});
 }
 
+// A server that sends one more value for every follow-up keeps a search
+// going only up to the bounds of follow-ups or values; an answer for another
+// entry fails it too, while the same DN spelt otherwise is that entry.
+TEST(SearchDriver, ValueRangesEndAtTheirBoundsAndOnlyForTheEntryAskedFor) {
+  const std::string big = "cn=big," + kBase;
+  struct Case {
+    const char* name;
+    bool oneValue;         // each follow-up brings one value
+    std::string answerDn;  // follow-ups answered under this DN
+    uint64_t followUps, values;
+    const char* failure;  // nullptr: the search gives every value
+    std::size_t asked;    // follow-ups sent
+  } cases[] = {
+      {"follow-ups bound", true, "", 50, quorvel::kRangeValuesLimit, quorvel::kRangeTooLong, 50},
+      {"values bound", true, "", quorvel::kRangeFollowUpsLimit, 30, quorvel::kRangeTooLong, 21},
+      {"another entry", false, "cn=other," + kBase, quorvel::kRangeFollowUpsLimit,
+       quorvel::kRangeValuesLimit, quorvel::kRangeOtherEntry, 1},
+      {"the entry spelt otherwise", false, "CN=Big , OU=People,o=x", quorvel::kRangeFollowUpsLimit,
+       quorvel::kRangeValuesLimit, nullptr, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedDirectory dir;
+    dir.MaxValues = 10;
+    dir.OneValueRanges = c.oneValue;
+    dir.RangeAnswerDn = c.answerDn;
+    dir.Add(big, {{"member", Members(25)}});
+    FakeServer srv;
+    dir.ServeOn(srv);
+    ASSERT_TRUE(srv.Start());
+    auto session = Connect(srv);
+    ASSERT_NE(session, nullptr);
+    quorvel::TResultListSink list;
+    quorvel::TSearchDriver driver(*session, list);
+    driver.RangeFollowUps = c.followUps;
+    driver.RangeValues = c.values;
+    const quorvel::TSearchOutcome out = driver.Run({kBase, "", {"member"}});
+    if (c.failure) {
+      EXPECT_EQ(out.Failure, quorvel::sfRange);
+      EXPECT_EQ(out.Text, c.failure);
+      EXPECT_EQ(out.RangeDN, big);
+      EXPECT_EQ(out.RangeAttribute, "member");
+      EXPECT_EQ(list.Entries().Count(), 0);
+    } else {
+      EXPECT_EQ(out.Failure, quorvel::sfNone) << out.Text;
+      ASSERT_EQ(list.Entries().Count(), 1);
+      EXPECT_EQ(list.Entries().Items(0)->Attributes().Items(0).Count(), 25);
+    }
+    session.reset();
+    EXPECT_TRUE(srv.Finish());
+    std::size_t followUps = 0;
+    for (const Request& r : dir.Requests())
+      followUps += r.tag == 0x63 && r.scope == 0 && !r.base.empty();
+    EXPECT_EQ(followUps, c.asked);
+  }
+}
+
 TEST(SearchDriver, EventsTellRestartAndLateRangedEntriesByPosition) {
   ScriptedDirectory dir;
   dir.SizeLimit = 2;

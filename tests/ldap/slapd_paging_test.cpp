@@ -11,6 +11,7 @@
 
 #include "common/slapd_env.h"
 #include "ldap/base64.h"
+#include "ldap/searchdriver.h"
 #include "recording_sink.h"
 #include "store/connect.h"
 
@@ -25,6 +26,7 @@ const SlapdEnv& Env() {
 struct Searched {
   std::unique_ptr<TLDAPSend> session;
   TLDAPResultList* list = nullptr;
+  quorvel::TSearchOutcome outcome;
 };
 
 Searched SearchAs(const std::string& dn, const std::string& pw, const std::string& filter) {
@@ -42,7 +44,7 @@ Searched SearchAs(const std::string& dn, const std::string& pw, const std::strin
   profile.scope = 2;
   profile.filter = filter;
   profile.att = "cn;member";
-  s.list = SearchProfile(s.session.get(), profile);
+  s.list = SearchProfile(s.session.get(), profile, &s.outcome);
   return s;
 }
 
@@ -58,7 +60,7 @@ TEST(LdapSlapdPaging, CappedIdentityReadsEveryEntryInPages) {
     ASSERT_GT(expected.size(), 3000u) << filter;
     Searched s = SearchAs(Env().cappedDn, Env().cappedPw, filter);
     ASSERT_NE(s.list, nullptr) << filter;
-    EXPECT_EQ(s.session->ResultCode(), 0) << filter;
+    EXPECT_EQ(s.outcome.Code, 0) << filter;
     ASSERT_EQ(static_cast<std::size_t>(s.list->Count()), expected.size()) << filter;
     for (int i = 0; i < s.list->Count(); ++i)
       ASSERT_EQ(s.list->Items(i)->ObjectName(), expected[static_cast<std::size_t>(i)]) << i;
@@ -75,8 +77,8 @@ TEST(LdapSlapdPaging, TotalCapKeepsTheCappedResult) {
   Searched s = SearchAs(Env().totalCapDn, Env().totalCapPw, "(objectClass=*)");
   ASSERT_NE(s.list, nullptr);
   EXPECT_EQ(s.list->Count(), 1000);
-  EXPECT_EQ(s.session->ResultCode(), 4);
-  EXPECT_EQ(s.session->ResultString(), "Size limit Exceeded");
+  EXPECT_EQ(s.outcome.Code, 4);
+  EXPECT_EQ(s.outcome.Text, "Size limit Exceeded");
   EXPECT_TRUE(sink.errors.empty());
   EXPECT_EQ(sink.notices.size(), 1u);
 }

@@ -21,8 +21,10 @@
 #include <thread>
 #include <vector>
 
+#include "common/scripted_directory.h"
 #include "common/slapd_env.h"
 #include "export/removeonstop.h"
+#include "ldap/valueranges.h"
 #include "report/stopsignals.h"
 
 namespace fs = std::filesystem;
@@ -95,12 +97,12 @@ class ReportEndingTest : public ::testing::Test {
     if (!dir_.empty()) fs::remove_all(dir_, ec);
   }
 
-  // Starts the people report to `output` with TMPDIR the temporary folder
+  // Starts the profile's report to `output` with TMPDIR the temporary folder
   // and stderr to `err`; `prepare` runs in the child before the program.
   pid_t Start(const std::string& output, const std::string& err,
-              const std::function<void()>& prepare) {
+              const std::function<void()>& prepare, const std::string& profile = "people") {
     const std::string exe = quorvel::test::BinaryDir() + "/quorvel-report";
-    const std::vector<std::string> args = {exe,        "--profile",   "people",
+    const std::vector<std::string> args = {exe,        "--profile",   profile,
                                            "--format", "csv",         "--output",
                                            output,     "--catalogue", catalogue_};
     const pid_t child = ::fork();
@@ -203,6 +205,41 @@ TEST_F(ReportEndingTest, AReaderThatGoesAwayEndsTheRunAsAFailedWrite) {
                       "output: Broken pipe"),
             std::string::npos)
       << text;
+  EXPECT_EQ(Names(tmp_), std::vector<std::string>{});
+}
+
+// A server that answers every follow-up of a value range with one more
+// value: the run ends at the bound of follow-ups with a search failure
+// naming the entry and the attribute, and writes no report.
+TEST_F(ReportEndingTest, ValuesSentOneAtATimeEndTheRunAtTheirBound) {
+  quorvel::test::ScriptedDirectory dir;
+  dir.MaxValues = 10;
+  dir.OneValueRanges = true;
+  dir.Add("cn=big,o=x", {{"cn", {"big"}}, {"member", quorvel::test::Members(25)}});
+  quorvel::test::FakeServer srv;
+  srv.TimeLimitMs = 240000;  // a hundred thousand round trips on a busy machine
+  dir.ServeOn(srv);
+  ASSERT_TRUE(srv.Start());
+  const std::string sql =
+      "INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn) VALUES ('Trickle','127.0.0.1'," +
+      std::to_string(srv.Port()) +
+      ",'N','','',''); INSERT INTO profiles (name,serverid,basedn,scope,att,filter) SELECT "
+      "'ranges',id,'o=x',2,'cn;member','(objectClass=*)' FROM servers WHERE name='Trickle';";
+  ASSERT_EQ(std::system(("sqlite3 " + Quote(catalogue_) + " " + Quote(sql)).c_str()), 0);
+  const std::string out = dir_ + "/ranges.csv", err = dir_ + "/err.txt";
+  const int status = Status(Start(out, err, nullptr, "ranges"));
+  srv.Finish();
+  const std::string text = ReadFile(err);
+  EXPECT_EQ(status, 4) << text;
+  EXPECT_NE(text.find("quorvel-report: error: Error querying \"127.0.0.1\": the values of "
+                      "attribute \"member\" of entry \"cn=big,o=x\" could not be read in full"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find(quorvel::kRangeTooLong), std::string::npos) << text;
+  std::size_t followUps = 0;
+  for (const auto& r : dir.Requests()) followUps += r.tag == 0x63 && r.base == "cn=big,o=x";
+  EXPECT_EQ(followUps, quorvel::kRangeFollowUpsLimit);
+  EXPECT_FALSE(fs::exists(out));
   EXPECT_EQ(Names(tmp_), std::vector<std::string>{});
 }
 

@@ -5,7 +5,8 @@ AT-SPI registry of the session bus in DBUS_SESSION_BUS_ADDRESS.
     atspi_dump.py APPLICATION_NAME
 
 Each line: {"path": [indexes from the application], "role": "push button",
-"name": "...", "keys": "the Action interface's key binding", "states": [...]}.
+"name": "...", "keys": "the Action interface's key binding", "states": [...],
+"text": "the Text interface's content, for editable text"}.
 The rows of lists, tables and trees are not walked beyond the first few (a
 message pane may hold a million lines). Exit status 2 when the application is
 not registered. Run with the system's Python, which has the AT-SPI bindings.
@@ -30,6 +31,16 @@ def keys_of(node):
         return ""
 
 
+def text_of(node, role):
+    if role not in ("text", "password text"):
+        return ""
+    try:
+        text = node.queryText()
+        return text.getText(0, min(text.characterCount, 4096))
+    except Exception:  # noqa: BLE001 - no Text interface, or gone meanwhile
+        return ""
+
+
 def walk(node, path, out, depth=0):
     if node is None or depth > 40:
         return
@@ -37,7 +48,7 @@ def walk(node, path, out, depth=0):
         role = node.getRoleName()
         states = [pyatspi.stateToString(s) for s in node.getState().getStates()]
         out.append({"path": path, "role": role, "name": node.name or "",
-                    "keys": keys_of(node), "states": states})
+                    "keys": keys_of(node), "states": states, "text": text_of(node, role)})
         count = node.childCount
     except Exception:  # noqa: BLE001 - an object gone meanwhile ends its branch
         return

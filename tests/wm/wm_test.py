@@ -661,6 +661,91 @@ def test_keyboard_alone_runs_a_profile_and_writes_the_report(desk, build):
         srv.close()
 
 
+# A directory's schema as its subschema entry gives it: the answering server
+# sends this entry for every search, the root DSE's included.
+SCHEMA_ENTRY = ("cn=Subschema", {
+    "subschemaSubentry": ["cn=Subschema"],
+    "attributeTypes": [
+        "( 2.5.4.41 NAME 'name' SYNTAX 1.3.6.1.4.1.1466.115.121.1.15{32768} )",
+        "( 2.5.4.3 NAME ( 'cn' 'commonName' ) SUP name )",
+        "( 2.5.4.4 NAME ( 'sn' 'surname' ) SUP name )",
+        "( 0.9.2342.19200300.100.1.3 NAME ( 'mail' 'rfc822Mailbox' ) "
+        "SYNTAX 1.3.6.1.4.1.1466.115.121.1.26{256} )",
+        "( 0.9.2342.19200300.100.1.2 NAME 'textEncodedORAddress' SUP name )",
+        "( 2.5.4.0 NAME 'objectClass' SYNTAX 1.3.6.1.4.1.1466.115.121.1.38 )"],
+    "objectClasses": ["( 2.5.6.6 NAME 'person' SUP top STRUCTURAL MUST ( sn $ cn ) )"],
+})
+
+
+def shown(rows, role, name):
+    return any(r["role"] == role and r["name"] == name and "showing" in r["states"]
+               for r in rows)
+
+
+def test_profile_dialog_with_the_schema_read_aloud(desk, build):
+    """The profile dialog of a server that publishes its schema, as a screen
+    reader reads it: typing in the attribute list pops up the names that begin
+    with the typed text; a filter with an unescaped parenthesis says where
+    under the field; Save names the unknown name with the nearest known one
+    in its question, and No keeps the dialog open."""
+    srv = AnsweringServer([SCHEMA_ENTRY])
+    bus = AccessibilityBus(desk.env)
+    p = None
+    try:
+        p = Program(desk, build, servers=[("Test directory", srv.port)], env=bus.env)
+        p.wait_main()
+        p.click_row(1)
+        p.click_row(1, button=3)
+        desk.key("Down", "Down", "Down", "Return")  # "New Profile"
+        dlg = desk.find("Profile Properties: New", 10)
+        check(dlg, "the profile dialog did not open; windows: %s" % desk.windows())
+        desk.run("xdotool", "windowactivate", "--sync", str(dlg), check=False)
+        desk.run("xdotool", "type", "--delay", "20", "people", check=True)
+        desk.key("Tab", "Tab", "Tab", "ctrl+a", win=dlg)  # to the filter, all of it
+        desk.run("xdotool", "type", "--delay", "20", "(cn=Smith (Admin))", check=True)
+        problem = 'Position 11: unescaped "(" in a value; write \\28 for it'
+        check(desk.wait(lambda: shown(bus.dump(APP_NAME), "label", problem), 10),
+              "no %r under the filter: %s" % (problem, [
+                  r["name"] for r in bus.dump(APP_NAME) if r["role"] == "label"]))
+
+        desk.key("Tab", "ctrl+a", win=dlg)  # the attribute list, all of it
+        # The popup of names is read by a screen reader as it gets the focus,
+        # not from the tree of windows; what it put in the list is read here.
+        desk.run("xdotool", "type", "--delay", "30", "cn;RFC", check=True)
+        time.sleep(0.5)
+        desk.key("Return", win=dlg)  # takes the highlighted name
+        att = lambda: [r["text"] for r in bus.dump(APP_NAME)  # noqa: E731
+                       if r["role"] == "text" and r["name"].startswith("Attribute")]
+        check(desk.wait(lambda: att() == ["cn;rfc822Mailbox"], 10),
+              "the list reads %s after cn;RFC and Enter" % att())
+        desk.run("xdotool", "type", "--delay", "30", ";commonN", check=True)
+        time.sleep(0.5)
+        desk.key("Tab", win=dlg)
+        check(desk.wait(lambda: att() == ["cn;rfc822Mailbox;commonName"], 10),
+              "the list reads %s after ;commonN and Tab" % att())
+        desk.run("xdotool", "type", "--delay", "30", ";mial", check=True)
+        check(desk.wait(lambda: att() == ["cn;rfc822Mailbox;commonName;mial"], 10),
+              "the list reads %s" % att())
+
+        desk.key("alt+s", win=dlg)
+        ask = desk.find("Confirm", 10)
+        check(ask, "Save asked nothing; windows: %s" % desk.windows())
+        question = [r["name"] for r in bus.dump(APP_NAME) if r["role"] == "label" and
+                    "mial: not in the schema of Test directory; did you mean mail?" in r["name"]]
+        check(question, "the question does not name mial and mail")
+        desk.key("n", win=ask)
+        check(desk.wait(lambda: desk.find("Confirm", 0) is None, 5), "the question stayed")
+        check(desk.find("Profile Properties: New", 2), "No closed the dialog")
+        desk.key("Escape", win=dlg)
+        check(desk.wait(lambda: desk.find("Profile Properties: New", 0) is None, 5),
+              "Escape did not close the dialog")
+    finally:
+        if p:
+            p.close()
+        bus.close()
+        srv.close()
+
+
 def test_header_click_filter_and_copy(desk, build):
     """A real click on a header sorts the grid, typing in the filter box keeps
     the rows holding the text, and Ctrl+C puts what is shown on the desktop's
