@@ -12,7 +12,7 @@ PKGS=(
   clang libclang-rt-14-dev clang-format
   slapd ldap-utils
   libsasl2-2 libsasl2-modules-gssapi-mit krb5-kdc krb5-admin-server krb5-user
-  python3 python3-xlrd python3-openpyxl unrtf gnumeric
+  python3 python3-xlrd python3-openpyxl unrtf gnumeric jq
   libxlsxwriter-dev
   libreoffice-calc-nogui libreoffice-writer-nogui
   xvfb xauth time procps

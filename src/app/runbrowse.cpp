@@ -7,12 +7,14 @@
 #include <QTreeWidget>
 #include <optional>
 
+#include "app/exporthookup.h"
 #include "app/gridmodel.h"
 #include "app/icons.h"
 #include "app/mainform.h"
 #include "app/resultsview.h"
 #include "app/runstop.h"
 #include "dialogs/busywork.h"
+#include "export/kxexport.h"
 #include "ldap/filter.h"
 #include "ldap/searchdriver.h"
 #include "store/connect.h"
@@ -360,6 +362,10 @@ bool TMainForm::RunStoreRows(TProfileRun& run, const std::string& count) {
     shownProfileId_ = run.profileId;
     ShowDataset(false, run.rows->RowsTable(), &run.profile.view);
     shownRows_ = std::move(run.rows);
+    // The formats that name the search, or give readable values, ask.
+    ExportHookup().Engine().ResultFacts = {run.server.server, run.profile.basedn,
+                                           ScopeToText(run.profile.scope), run.profile.filter,
+                                           run.profile.readable};
   }
   return true;
 }

@@ -2,6 +2,8 @@
 // runner, the tests and the benchmarks, and by the grid source for its values.
 #pragma once
 
+#include <memory>
+
 #include "export/rowsource.h"
 #include "sqlstore/dataset.h"
 
@@ -11,6 +13,26 @@ TkxColumnInfo DatasetColumnInfo(const TFieldDef& def);
 // Raises std::runtime_error when a row of the dataset (read in place) could
 // not be read, so that the export fails instead of writing empty cells.
 void ThrowOnReadError(const TASQLite3BaseQuery& dataset);
+
+// The exact values kept beside a dataset's rows (sqlstore/entryvalues.h): the
+// values table of the table the dataset reads in place, in the order and with
+// the columns of its row query, if any. Reset before each walk (the dataset may
+// read another table by then).
+class TkxDatasetValues {
+ public:
+  void Reset();
+  // The values of dataset row `row`, in the dataset's field order; false when
+  // the dataset's table keeps none.
+  bool Read(const TASQLite3BaseQuery& dataset, int row, quorvel::TEntryValues& out);
+
+ private:
+  bool Probe(const TASQLite3BaseQuery& dataset);
+  std::unique_ptr<quorvel::TEntryValueReader> reader_;
+  std::vector<std::size_t> columnOf_;  // the table's column of each field
+  std::size_t tableColumns_ = 0;
+  quorvel::TEntryValues stored_;  // in the table's column order
+  bool probed_ = false;
+};
 
 class TkxDatasetRowSource : public TkxRowSource {
  public:
@@ -26,6 +48,7 @@ class TkxDatasetRowSource : public TkxRowSource {
   int ColumnCount() const override { return dataset_ ? dataset_->FieldCount() : 0; }
   TkxColumnInfo Column(int i) const override { return DatasetColumnInfo(dataset_->FieldDef(i)); }
   void ReadRow(TkxValues& values) override;
+  bool ReadEntryValues(quorvel::TEntryValues& out) override;
   int CountRows() override;
   // The dataset row ReadRow reads next.
   int Position() const { return row_; }
@@ -34,4 +57,5 @@ class TkxDatasetRowSource : public TkxRowSource {
   TASQLite3BaseQuery* dataset_;
   int row_ = 0;
   int savedRecNo_ = 0;
+  TkxDatasetValues values_;
 };

@@ -200,6 +200,8 @@ const std::vector<TkxFormatInfo>& ExportFormatTable() {
       {xtSYLK, "SYLK Format", "SLK", 6, &F::SYLK, "slk", MakeTextWriter},
       {xtClipboard, "Clipboard", "TMP", 7, nullptr, nullptr, MakeTextWriter},
       {xtXLSX, "Excel Workbook", "XLSX", 8, &F::XLSX, "xlsx", MakeWorkbookWriter},
+      {xtLDIF2849, "LDIF (RFC 2849)", "LDIF", 3, &F::LDIF2849, "ldif2849", MakeLdifRecordWriter},
+      {xtJSONL, "JSON Lines", "JSONL", 3, &F::JSONL, "jsonl", MakeJsonLinesWriter},
   };
   return table;
 }
@@ -519,6 +521,7 @@ bool TkxCustomExport::PlanWalk(const Target& target, Walk& w) {
   }
   for (int i = 0; i < ctx.ColumnCount; ++i) {
     ctx.Titles.push_back(ColumnTitle(i));
+    ctx.Names.push_back(ColumnName(i));
     if (!Options.Has(xoExportInvisibles) && !ColumnVisible(i)) continue;
     TCell c;
     c.Index = i;
@@ -596,9 +599,12 @@ void TkxCustomExport::WriteRows(Walk& w) {
   TWriterContext& ctx = w.ctx;
   static const std::string empty;
   TkxValues values;
+  quorvel::TEntryValues entry;
+  const bool exact = w.writer->WantsEntryValues();
   TRow row;
   row.RowNumbers = Options.Has(xoRowNumbers);
   row.Cells = w.cells;
+  if (exact) row.Entry = &entry;
   while (!AtEnd()) {
     ReadRow(values);
     bool canExport = true;
@@ -607,6 +613,10 @@ void TkxCustomExport::WriteRows(Walk& w) {
     if (w.progress) desktop_->SetProgress(rowsVisited_);
     if (canExport) {
       row.Visited = rowsVisited_;
+      if (exact && !ReadEntryValues(entry))
+        throw TExportFailure(
+            "This format writes every value exactly as the directory sent it, and these rows do "
+            "not keep their values: run the profile again, then export its results.");
       if (row.RowNumbers && !FormatRowNumber(w.rowFormat, w.rowsExported + 1, row.RowNumber))
         FormatRowNumber("%d", w.rowsExported + 1, row.RowNumber);
       for (TCell& c : row.Cells) {
@@ -730,6 +740,13 @@ void TkxDBGridExport::ReadRow(TkxValues& values) {
 }
 int TkxDBGridExport::CountRows() {
   return DBGrid ? DBGrid->CountRows() : 0;
+}
+bool TkxDBGridExport::ReadEntryValues(quorvel::TEntryValues& out) {
+  return DBGrid && DBGrid->ReadEntryValues(out);
+}
+std::string TkxDBGridExport::ColumnName(int i) {
+  if (!DBGrid || i < 0 || i >= DBGrid->ColumnCount()) return {};
+  return DBGrid->Column(i).FieldName;
 }
 
 // ---------------------------------------------------------------- configuration

@@ -97,6 +97,14 @@ const TkxFormatInfo& ExportFormatInfo(TkxExportType type);
 // The format quorvel-report names `name` (lower case), or nullptr.
 const TkxFormatInfo* ExportFormatByCommand(const std::string& name);
 
+// What the rows are the result of, for the formats that say so: LDIF (RFC
+// 2849) names the search in its comments, JSON Lines gives readable values
+// when the run showed them. Empty when unknown.
+struct TkxResultFacts {
+  std::string Server, BaseDN, Scope, Filter;
+  bool Readable = false;  // the cells hold the values' readable forms
+};
+
 // How the last run ended, for the caller to report.
 struct TkxRunResult {
   enum Outcome { roNone, roDone, roCancelled, roFailed };
@@ -144,6 +152,8 @@ class TkxCustomExport {
   TkxMessagesOptions Messages;
   // The folder the save dialog starts in (the program's folder).
   std::string InitialDir;
+  // The search the rows come from (set by whoever shows or reports them).
+  TkxResultFacts ResultFacts;
 
   const std::string& RowNumberFormat() const { return rowNumberFormat_; }
   // Accepts the format only when it contains "%d"; otherwise an error box.
@@ -195,6 +205,15 @@ class TkxCustomExport {
   virtual int ColumnCount() = 0;
   virtual void ReadRow(TkxValues& values) = 0;
   virtual int CountRows() = 0;
+  // The exact values of the row ReadRow read last (TkxRowSource); false when
+  // the rows keep none.
+  virtual bool ReadEntryValues(quorvel::TEntryValues& out) {
+    (void)out;
+    return false;
+  }
+  // The name of column i's field (the requested attribute); the title when
+  // the source knows no other.
+  virtual std::string ColumnName(int i) { return ColumnTitle(i); }
 
   // ---- shared rules ----
   // ColumnWidths[i] when it reads as a whole number, else ColumnWidth(i).
@@ -253,6 +272,8 @@ class TkxDBGridExport : public TkxCustomExport {
   int ColumnCount() override;
   void ReadRow(TkxValues& values) override;
   int CountRows() override;
+  bool ReadEntryValues(quorvel::TEntryValues& out) override;
+  std::string ColumnName(int i) override;
   std::string ClassName() const override { return "TkxDBGridExport"; }
 };
 

@@ -19,9 +19,11 @@ enum TkxExportType {
   xtDIF,
   xtSYLK,
   xtClipboard,
-  xtXLSX  // Excel workbook (Office Open XML)
+  xtXLSX,      // Excel workbook (Office Open XML)
+  xtLDIF2849,  // LDIF records (RFC 2849): every value exactly, for directory tools
+  xtJSONL      // JSON Lines: one object per entry
 };
-constexpr int kxExportTypeCount = 12;
+constexpr int kxExportTypeCount = 14;
 
 enum TkxExportOption {
   xoClipboardMessage,
@@ -88,6 +90,8 @@ struct TkxDocumentFilter {
   std::string DIF = "Data Interchange Format";
   std::string SYLK = "SYLK Files";
   std::string XLSX = "Excel Workbook";
+  std::string LDIF2849 = "LDIF Files (RFC 2849)";
+  std::string JSONL = "JSON Lines";
 };
 
 // Every text of the engine that the user sees.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "export/kxtypes.h"
+#include "sqlstore/entryvalues.h"
 
 // The field types that decide a column's layout width.
 enum TkxFieldKind {
@@ -52,6 +53,14 @@ class TkxRowSource {
   virtual TkxColumnInfo Column(int i) const = 0;
   // Fills `values` with the current row's display texts, then moves on.
   virtual void ReadRow(TkxValues& values) = 0;
+  // The exact values of the entry of the row ReadRow read last, indexed like
+  // the columns (out.DNColumn names the DN's); false when the source keeps
+  // none (rows held in memory, an entry's property listing). Raises
+  // std::runtime_error when the stored values could not be read.
+  virtual bool ReadEntryValues(quorvel::TEntryValues& out) {
+    (void)out;
+    return false;
+  }
   // Moves to the first row and counts the rows to the end.
   virtual int CountRows() = 0;
 };

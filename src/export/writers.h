@@ -37,6 +37,9 @@ struct TRow {
   std::string RowNumber;    // its text (data rows)
   int Visited = 0;          // rows visited before this row
   std::vector<TCell> Cells;
+  // The entry's exact values, indexed like the cells' Index (data rows of a
+  // writer that WantsEntryValues).
+  const TEntryValues* Entry = nullptr;
 };
 
 // What a writer may know about the run.
@@ -50,6 +53,7 @@ struct TWriterContext {
   std::size_t TotalTextWidth = 0;
   std::string RowNumberReference;   // the total row count in the row-number format
   std::vector<std::string> Titles;  // ColumnTitle(i) for every column
+  std::vector<std::string> Names;   // ColumnName(i) for every column
   int SylkRow = 1;
   long long Replaced = 0;           // characters the format could not hold
   long long LineBreakCells = 0;     // cells whose line breaks were written as blanks (DIF)
@@ -62,6 +66,10 @@ class TFormatWriter {
  public:
   explicit TFormatWriter(TWriterContext& ctx) : ctx_(ctx) {}
   virtual ~TFormatWriter() = default;
+  // True for a format that writes the entries' exact values: the engine then
+  // gives each data row its TRow::Entry, and fails the run when the rows keep
+  // no values.
+  virtual bool WantsEntryValues() const { return false; }
   virtual void Preamble() {}
   // The header text lines (OnGetHeader).
   virtual void HeaderText(const std::vector<std::string>& lines) { (void)lines; }
@@ -94,6 +102,11 @@ std::unique_ptr<TFormatWriter> MakeMarkupWriter(TWriterContext& ctx);
 std::unique_ptr<TFormatWriter> MakeExcelWriter(TWriterContext& ctx);
 // The Excel workbook (export/workbookformat.h).
 std::unique_ptr<TFormatWriter> MakeWorkbookWriter(TWriterContext& ctx);
+
+// LDIF (RFC 2849), for import with directory tools (ldifformat.cpp).
+std::unique_ptr<TFormatWriter> MakeLdifRecordWriter(TWriterContext& ctx);
+// JSON Lines, one object per entry (jsonlformat.cpp).
+std::unique_ptr<TFormatWriter> MakeJsonLinesWriter(TWriterContext& ctx);
 
 // Rows an Excel sheet can hold below a first row at `startRow` (1-based).
 int ExcelDataRowCapacity(int startRow);

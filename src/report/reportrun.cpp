@@ -60,7 +60,9 @@ const char* kUsage =
     "                    or ~/.local/share/quorvel/quorvel.db when it is installed)\n"
     "  --profile NAME    the profile to run\n"
     "  --server NAME     the profile's server, when several servers have a profile NAME\n"
-    "  --format FORMAT   ldif, html, xls, xlsx, doc, txt, csv, tab, rtf, dif or slk\n"
+    "  --format FORMAT   ldif, ldif2849, jsonl, html, xls, xlsx, doc, txt, csv, tab,\n"
+    "                    rtf, dif or slk (ldif2849: LDIF for directory tools, every\n"
+    "                    value exactly; jsonl: JSON Lines, one object per entry)\n"
     "  --output FILE     where the report goes, whatever its extension; - writes it\n"
     "                    to standard output (every format but xls and xlsx)\n"
     "  --values readable SIDs, GUIDs and times in readable forms (times in UTC)\n"
@@ -443,6 +445,8 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   engine.SetDesktop(&desktop);
   engine.DBGrid = &source;
   engine.ExportType = type;
+  engine.ResultFacts = {server.server, profile.basedn, ScopeToText(profile.scope), profile.filter,
+                        profile.readable};
   const bool toStdout = o.output == "-";
   const bool ok = toStdout ? engine.ExportToStream(stdout) : engine.ExportToPath(o.output);
   progress.Done();
@@ -509,7 +513,8 @@ int RunReportCommand(const std::vector<std::string>& args) {
     type = FormatByName(o.format);
     if (!type)
       return UsageError("unknown format '" + o.format +
-                        "' (use ldif, html, xls, xlsx, doc, txt, csv, tab, rtf, dif or slk)");
+                        "' (use ldif, ldif2849, jsonl, html, xls, xlsx, doc, txt, csv, tab, rtf, "
+                        "dif or slk)");
     if (o.output.empty())
       return UsageError("--output needs a file name (or - for standard output)");
     if (o.hasValues && o.values != "readable" && o.values != "raw")

@@ -382,4 +382,43 @@ void PreparedStatement::Run() {
   if (rc != kEngineDone) throw EDatabaseError(msg);
 }
 
+void PreparedStatement::BindInt64(int index, int64_t value) {
+  if (db_.Api()->bind_int64(stmt_, index, value) != kEngineOk) db_.RaiseDatabaseError();
+}
+
+void PreparedStatement::BindBlob(int index, std::string_view value) {
+  // A null pointer would bind NULL: an empty value is bound as an empty blob.
+  static const char none = 0;
+  const char* bytes = value.data() ? value.data() : &none;
+  if (db_.Api()->bind_blob(stmt_, index, bytes, static_cast<int>(value.size()), EngineStatic()) !=
+      kEngineOk)
+    db_.RaiseDatabaseError();
+}
+
+bool PreparedStatement::Step() {
+  const EngineApi* api = db_.Api();
+  const int rc = api->step(stmt_);
+  if (rc == kEngineRow) return true;
+  std::string msg = rc == kEngineDone ? "" : api->errmsg(db_.Handle());
+  Reset();
+  if (rc != kEngineDone) throw EDatabaseError(msg);
+  return false;
+}
+
+void PreparedStatement::Reset() {
+  db_.Api()->reset(stmt_);
+  db_.Api()->clear_bindings(stmt_);
+}
+
+int64_t PreparedStatement::ColumnInt64(int column) const {
+  return db_.Api()->column_int64(stmt_, column);
+}
+
+std::string_view PreparedStatement::ColumnBytes(int column) const {
+  const void* p = db_.Api()->column_blob(stmt_, column);
+  const int n = db_.Api()->column_bytes(stmt_, column);
+  if (p == nullptr || n <= 0) return {};
+  return std::string_view(static_cast<const char*>(p), static_cast<std::size_t>(n));
+}
+
 }  // namespace quorvel

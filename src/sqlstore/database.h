@@ -141,9 +141,21 @@ class PreparedStatement {
   // place, not copied: it must stay alive and unchanged until Run returns.
   void BindText(int index, std::string_view value);
   void BindNull(int index);
+  void BindInt64(int index, int64_t value);
+  // Bytes bound as a blob, used in place like BindText.
+  void BindBlob(int index, std::string_view value);
   // Steps to completion (no rows expected); raises EDatabaseError on failure.
   // The statement is reset afterwards and can be bound and run again.
   void Run();
+  // Steps once: true with a row to read (ColumnInt64, ColumnBytes), false at
+  // the end, when the statement is reset and its bindings cleared for the
+  // next run. Raises EDatabaseError on failure (the statement is reset too).
+  bool Step();
+  // Ends a run before its last row (resets and clears the bindings).
+  void Reset();
+  int64_t ColumnInt64(int column) const;
+  // The column's bytes, valid until the next Step or Reset.
+  std::string_view ColumnBytes(int column) const;
 
  private:
   TASQLite3DB& db_;

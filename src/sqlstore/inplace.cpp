@@ -295,7 +295,8 @@ void TInPlaceRows::Fill(Window& w, void* stmt, int start, int wanted) {
   const int rowidColumn = static_cast<int>(map_.fieldOfColumn.size());
   int rc = kEngineRow;
   while (w.rows.Count() < wanted && (rc = api_->step(stmt)) == kEngineRow) {
-    AppendRow(*api_, stmt, map_, dataset_, start + w.rows.Count(), scratch_, w.rows);
+    // The row's own rowid (the statement's last column), which RowId gives.
+    AppendRow(*api_, stmt, map_, dataset_, api_->column_int64(stmt, rowidColumn), scratch_, w.rows);
     if (w.rows.Count() == wanted) w.last = ReadKey(stmt, keyColumn_, rowidColumn);
   }
   if (rc != kEngineRow && rc != kEngineDone) db_.RaiseDatabaseError();

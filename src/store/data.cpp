@@ -180,8 +180,8 @@ bool Tdata::UpdateServer(const std::string& id, const std::string& name, const s
   if (auth_column_) values.push_back(auth);
   return RunSql(sql,
                 "UPDATE servers SET name = ?, server = ?, port = " + port +
-                    ", ssl = ?, uid = ?, pwd = ?, basedn = ?" +
-                    (auth_column_ ? ", auth = ?" : "") + " WHERE id = " + id,
+                    ", ssl = ?, uid = ?, pwd = ?, basedn = ?" + (auth_column_ ? ", auth = ?" : "") +
+                    " WHERE id = " + id,
                 values);
 }
 
@@ -243,6 +243,8 @@ bool Tdata::DropExportTable() {
   CommitExportBatch();
   export_insert_.reset();
   exp.Close();
+  // The values kept beside the rows are of the rows that go.
+  RunSql(run, "DROP TABLE IF EXISTS export_values", {});
   return RunSql(run, "DROP TABLE export", {});
 }
 

@@ -19,7 +19,8 @@ bool AppendAll(TStagedExportTable& stage, const TLDAPResultList& results,
   for (int i = 0; i < n; ++i) {
     if (progress) progress(i + 1, n);
     const TLDAPResult* entry = results.Items(i);
-    if (entry && !stage.Append(BuildExportRow(*entry, names))) return false;
+    if (entry && !stage.Append(BuildExportRow(*entry, names), BuildEntryValues(*entry, names)))
+      return false;
   }
   return true;
 }
@@ -62,7 +63,8 @@ struct TExportRowStream::State : TSearchSink {
     // stored fails the staging, and Finish says so; the search reads on, so
     // that the run ends with what it found and why its rows were not kept.
     try {
-      if (!stage->Append(BuildExportRow(*entry, names))) live = false;
+      if (!stage->Append(BuildExportRow(*entry, names), BuildEntryValues(*entry, names)))
+        live = false;
     } catch (const std::exception& e) {
       stage->Fail("the row of \"" + std::string(entry->ObjectName()) +
                   "\" could not be made: " + e.what());

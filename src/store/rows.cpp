@@ -109,6 +109,22 @@ std::vector<std::string> BuildExportRow(const TLDAPResult& entry, std::string_vi
   return BuildExportRow(entry, RequestedColumns(att, readable));
 }
 
+TEntryValues BuildEntryValues(const TLDAPResult& entry,
+                              const std::vector<TRequestedColumn>& columns) {
+  TEntryValues v;
+  v.DN.assign(entry.ObjectName());
+  v.Columns.resize(columns.size() + 1);
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    const TLDAPAttribute a = FindRequestedAttribute(entry, columns[c].name);
+    if (!a || a.Count() == 0) continue;
+    TEntryAttribute& out = v.Columns[c + 1];
+    out.Name.assign(a.AttributeName());
+    out.Values.reserve(static_cast<std::size_t>(a.Count()));
+    for (int i = 0; i < a.Count(); ++i) out.Values.emplace_back(a.Value(i));
+  }
+  return v;
+}
+
 TPropertyRow BuildPropertyRow(const TLDAPAttribute& attribute, int value_index, bool readable) {
   const std::string_view raw = attribute.Value(value_index);
   const std::string_view name = attribute.AttributeName();

@@ -26,6 +26,7 @@
 #include "ldap/base64.h"
 #include "ldap/results.h"
 #include "ldap/valueforms.h"
+#include "sqlstore/entryvalues.h"
 
 namespace quorvel {
 
@@ -66,6 +67,12 @@ std::vector<std::string> BuildExportRow(const TLDAPResult& entry,
 // The same with the requested names given as a profile's att text.
 std::vector<std::string> BuildExportRow(const TLDAPResult& entry, std::string_view att,
                                         bool readable = false);
+
+// The entry's exact values for the requested columns (sqlstore/entryvalues.h):
+// the DN, then for each column the attribute the requested name selects (as
+// for the cells), its name as received and its values' bytes in order.
+TEntryValues BuildEntryValues(const TLDAPResult& entry,
+                              const std::vector<TRequestedColumn>& columns);
 
 // One row of the property table.
 struct TPropertyRow {

@@ -177,6 +177,8 @@ bool TStagedExportTable::Fail(const std::string& reason) {
 void TStagedExportTable::ClearPending() {
   pending_.clear();
   pending_.shrink_to_fit();
+  pendingValues_.clear();
+  pendingValues_.shrink_to_fit();
 }
 
 std::string TStagedExportTable::TakeOwnerLock() {
@@ -220,6 +222,8 @@ bool TStagedExportTable::Create(const std::string& columns) {
       working_.StartTransaction("IMMEDIATE");
       working_.ExecDirect("CREATE TABLE " + QuoteIdentifier(name) + " (" +
                           ExportColumnDefinitions(names) + "); " + OrderIndex(name, names[0]));
+      // The values beside the rows: a companion table, covered by the same key.
+      CreateEntryValuesTable(working_, EntryValuesTable(name));
       working_.Commit();
       name_ = name;
       columns_ = names;
@@ -242,12 +246,17 @@ bool TStagedExportTable::Create(const std::string& columns) {
 }
 
 bool TStagedExportTable::Append(std::vector<std::string> values) {
+  return Append(std::move(values), TEntryValues());
+}
+
+bool TStagedExportTable::Append(std::vector<std::string> values, TEntryValues exact) {
   if (failed_) return false;
   if (name_.empty()) return Fail("no staged table to store the rows in");
   if (values.size() > columns_.size())
     return Fail("a row has " + std::to_string(values.size()) + " values for " +
                 std::to_string(columns_.size()) + " columns");
   pending_.push_back(std::move(values));
+  pendingValues_.push_back(std::move(exact));
   return pending_.size() < kBatchRows || Flush();
 }
 
@@ -265,15 +274,20 @@ bool TStagedExportTable::Flush() {
       insert_ = std::make_unique<PreparedStatement>(
           working_,
           "INSERT INTO " + QuoteIdentifier(name_) + " (" + cols + ") VALUES (" + marks + ")");
+      values_ = std::make_unique<TEntryValueWriter>(working_, EntryValuesTable(name_));
     }
     // IMMEDIATE takes the write lock at once, waiting for another program's
     // transaction to end, instead of failing half way through the batch.
     working_.StartTransaction("IMMEDIATE");
-    for (const std::vector<std::string>& row : pending_) {
+    for (size_t r = 0; r < pending_.size(); ++r) {
+      const std::vector<std::string>& row = pending_[r];
       for (size_t i = 0; i < columns_.size(); ++i)
         insert_->BindText(static_cast<int>(i + 1),
                           i < row.size() ? std::string_view(row[i]) : std::string_view());
       insert_->Run();
+      // The values are the entry's whose row has just been given its rowid.
+      if (!pendingValues_[r].Columns.empty() || !pendingValues_[r].DN.empty())
+        values_->Add(working_.LastInsertRowId(), pendingValues_[r]);
     }
     working_.Commit();
   } catch (const std::exception& e) {
@@ -283,6 +297,7 @@ bool TStagedExportTable::Flush() {
   }
   written_ += static_cast<long long>(pending_.size());
   pending_.clear();
+  pendingValues_.clear();
   return true;
 }
 
@@ -290,8 +305,10 @@ bool TStagedExportTable::Clear() {
   if (failed_) return false;
   if (name_.empty()) return Fail("no staged table to store the rows in");
   pending_.clear();
+  pendingValues_.clear();
   try {
-    working_.ExecDirect("DELETE FROM " + QuoteIdentifier(name_));
+    working_.ExecDirect("DELETE FROM " + QuoteIdentifier(name_) + "; DELETE FROM " +
+                        QuoteIdentifier(EntryValuesTable(name_)));
   } catch (const std::exception& e) {
     return Fail(e.what());
   }
@@ -316,13 +333,22 @@ bool TStagedExportTable::Publish(TPublish how) {
     if (held != std::to_string(written_))
       throw EDatabaseError("the staged table " + name_ + " holds " + held + " rows where " +
                            std::to_string(written_) + " were stored");
-    working_.ExecDirect("DROP TABLE IF EXISTS export");
+    const std::string values = QuoteIdentifier(EntryValuesTable(name_));
+    const std::string published = QuoteIdentifier(EntryValuesTable("export"));
+    working_.ExecDirect("DROP TABLE IF EXISTS export; DROP TABLE IF EXISTS " + published);
     if (how == psMove) {
       working_.ExecDirect("ALTER TABLE " + table + " RENAME TO export");
+      working_.ExecDirect("ALTER TABLE " + values + " RENAME TO " + published);
     } else {
+      // The copy keeps every row's rowid: the values name their entry by it.
+      std::string cols;
+      for (const std::string& c : columns_) cols += "," + QuoteIdentifier(c);
       working_.ExecDirect("CREATE TABLE export (" + ExportColumnDefinitions(columns_) + ")");
-      working_.ExecDirect("INSERT INTO export SELECT * FROM " + table);
+      working_.ExecDirect("INSERT INTO export (rowid" + cols + ") SELECT rowid" + cols +
+                          " FROM " + table);
       working_.ExecDirect(OrderIndex("export", columns_[0]));
+      CreateEntryValuesTable(working_, EntryValuesTable("export"));
+      working_.ExecDirect("INSERT INTO " + published + " SELECT * FROM " + values);
     }
     working_.Commit();
   } catch (const std::exception& e) {
@@ -332,6 +358,7 @@ bool TStagedExportTable::Publish(TPublish how) {
   }
   if (how == psMove) {
     insert_.reset();
+    values_.reset();
     name_.clear();
     ReleaseOwnerLock();
   }
@@ -341,11 +368,14 @@ bool TStagedExportTable::Publish(TPublish how) {
 void TStagedExportTable::Discard() {
   ClearPending();
   insert_.reset();
+  values_.reset();
   if (name_.empty()) return ReleaseOwnerLock();
   const std::string table = QuoteIdentifier(name_);
+  const std::string values = QuoteIdentifier(EntryValuesTable(name_));
   name_.clear();
   try {
-    if (working_.Connected()) working_.ExecDirect("DROP TABLE IF EXISTS " + table);
+    if (working_.Connected())
+      working_.ExecDirect("DROP TABLE IF EXISTS " + table + "; DROP TABLE IF EXISTS " + values);
   } catch (...) {
     // Dropped by a later run once the lock below is released.
   }

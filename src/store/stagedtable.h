@@ -42,6 +42,13 @@
 //    whole of one run's rows.
 //  - Discard() drops the staged table (the destructor does too).
 //
+// Beside its rows the staged table keeps every value exactly as received
+// (sqlstore/entryvalues.h), in its companion table Name() + "_values": the
+// values of a row given to Append go in the transaction that stores the row,
+// Clear empties both, and Publish makes them `export_values` in the
+// transaction that makes the rows `export`, so `export` and `export_values`
+// are always of one run. A row appended without values has none stored.
+//
 // Failures: a row that cannot be stored (a full disk, a file size limit, an
 // engine error) fails the whole staging: the batch is rolled back, Failed()
 // turns true, every later Append, Flush, Clear and Publish returns false and
@@ -66,6 +73,7 @@
 #include <vector>
 
 #include "sqlstore/database.h"
+#include "sqlstore/entryvalues.h"
 
 namespace quorvel {
 
@@ -85,6 +93,8 @@ class TStagedExportTable {
   // table this object staged before.
   bool Create(const std::string& columns);
   bool Append(std::vector<std::string> values);
+  // The row with the entry's exact values.
+  bool Append(std::vector<std::string> values, TEntryValues exact);
   bool Flush();
   bool Clear();
   bool Publish(TPublish how);
@@ -111,7 +121,9 @@ class TStagedExportTable {
   std::string name_;
   std::vector<std::string> columns_;
   std::vector<std::vector<std::string>> pending_;
+  std::vector<TEntryValues> pendingValues_;  // beside pending_, one per row
   std::unique_ptr<PreparedStatement> insert_;
+  std::unique_ptr<TEntryValueWriter> values_;
   long long written_ = 0;
   bool failed_ = false;
   std::string error_;

@@ -26,7 +26,8 @@ TEST_F(ExportEngine, ConfiguredValues) {
   TkxDBGridExport fresh;
   EXPECT_EQ(fresh.ExportStyle, xsView);
   EXPECT_EQ(fresh.ExportType, xtExcel);
-  EXPECT_EQ(fresh.ExportTypes.Bits(), 0xFFFu);  // all twelve, the workbook included
+  // All fourteen: the workbook, LDIF (RFC 2849) and JSON Lines included.
+  EXPECT_EQ(fresh.ExportTypes.Bits(), 0x3FFFu);
   EXPECT_EQ(fresh.VersionText(), "2.37");
   EXPECT_EQ(x.engine.ExportStyle, xsFile);
   EXPECT_EQ(x.engine.TempDir(), dir.Path() + "data/");

@@ -91,10 +91,12 @@ TEST_F(ExportUi, SelectionWindowListsFormatsAndFollowsTheChoice) {
   EXPECT_EQ(form.btn_Cancel->geometry(), QRect(240, 40, 75, 25));
   EXPECT_EQ(form.btn_Selection->text(), "&Export");
   EXPECT_TRUE(form.btn_Selection->isDefault());
-  ASSERT_EQ(form.FormatList->count(), 12);
+  ASSERT_EQ(form.FormatList->count(), 14);
   EXPECT_EQ(form.FormatList->itemText(0), "HTML");
   EXPECT_EQ(form.FormatList->itemText(10), "Clipboard");
   EXPECT_EQ(form.FormatList->itemText(11), "Excel Workbook");
+  EXPECT_EQ(form.FormatList->itemText(12), "LDIF (RFC 2849)");
+  EXPECT_EQ(form.FormatList->itemText(13), "JSON Lines");
   EXPECT_EQ(form.FormatList->currentText(), "Microsoft Excel");
   EXPECT_EQ(form.Picture->Index(), 5);
   EXPECT_TRUE(form.rdo_File->isChecked());

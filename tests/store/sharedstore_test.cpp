@@ -141,7 +141,7 @@ TEST_F(SharedStoreTest, ProgramsOnOneStoreEachGetExactlyTheirOwnRows) {
   EXPECT_TRUE(whole) << published.size() << " rows in export";
   std::vector<std::string> tables;
   d.temp.GetTableNames(tables);
-  EXPECT_EQ(tables, (std::vector<std::string>{"export"}));
+  EXPECT_EQ(tables, (std::vector<std::string>{"export", "export_values"}));
 }
 
 }  // namespace

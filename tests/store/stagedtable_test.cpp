@@ -127,25 +127,28 @@ TEST_F(StagedTableTest, OnlyTheTablesOfEndedProcessesAreCleanedUp) {
   ASSERT_TRUE(live.Ready());
   ASSERT_TRUE(killed.Ready());
   const std::vector<std::string> staged = Tables(db);
-  ASSERT_EQ(staged.size(), 2u);
+  ASSERT_EQ(staged.size(), 4u);
   EXPECT_EQ(killed.Finish(true), -SIGKILL);
   // An earlier version's fixed name, an earlier version's name by process
   // id (which proves nothing about its owner), and a name not ours at all.
   db.ExecDirect(
       "CREATE TABLE export_staged (x); CREATE TABLE export_staged_1_1_1 (x); "
       "CREATE TABLE export_staged_junk (x)");
-  ASSERT_EQ(Tables(db).size(), 5u);
+  // Each run's staged table has its values beside it.
+  ASSERT_EQ(Tables(db).size(), 7u);
 
   TStagedExportTable mine(db);
   ASSERT_TRUE(mine.Create("oid;cn")) << mine.Error();
   EXPECT_EQ(mine.Name().rfind("export_staged_k", 0), 0u) << mine.Name();
   const std::vector<std::string> after = Tables(db);
-  // Exactly one of the two staged tables went: the killed run's.
-  std::vector<std::string> expected{"export_staged_1_1_1", "export_staged_junk", mine.Name()};
+  // Exactly one of the two runs' tables went, with its values: the killed run's.
+  std::vector<std::string> expected{"export_staged_1_1_1", "export_staged_junk", mine.Name(),
+                                    mine.Name() + "_values"};
   for (const std::string& t : staged)
     if (std::find(after.begin(), after.end(), t) != after.end()) expected.push_back(t);
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(after, expected);
+  EXPECT_EQ(after.size(), 6u);
 
   // The live run goes on undisturbed and publishes exactly its own rows.
   EXPECT_EQ(live.Finish(false), 0);
@@ -208,7 +211,8 @@ TEST_F(StagedTableTest, RunsInOtherProcessIdNamespacesNeverDropEachOthersTables)
   ASSERT_TRUE(killed.Ready());
   EXPECT_EQ(killed.Finish(true), -SIGKILL);
   Open(db);
-  ASSERT_EQ(Tables(db).size(), 2u);
+  // Each run's staged table with its values beside it.
+  ASSERT_EQ(Tables(db).size(), 4u);
 
   // Cleaning up from the other namespace keeps exactly ours.
   {
@@ -216,7 +220,7 @@ TEST_F(StagedTableTest, RunsInOtherProcessIdNamespacesNeverDropEachOthersTables)
     std::vector<std::string> seen;
     for (std::string t = clean.Line(); !t.empty(); t = clean.Line()) seen.push_back(t);
     EXPECT_EQ(clean.Finish(""), 0);
-    EXPECT_EQ(seen, std::vector<std::string>{mine.Name()});
+    EXPECT_EQ(seen, (std::vector<std::string>{mine.Name(), mine.Name() + "_values"}));
   }
   // A run there is kept by ours while it lives, and cleaned up once it has
   // ended without a word.
@@ -233,7 +237,7 @@ TEST_F(StagedTableTest, RunsInOtherProcessIdNamespacesNeverDropEachOthersTables)
   ASSERT_TRUE(next.Create("oid;cn")) << next.Error();
   tables = Tables(db);
   EXPECT_EQ(std::find(tables.begin(), tables.end(), theirs), tables.end());
-  EXPECT_EQ(tables.size(), 2u) << ::testing::PrintToString(tables);
+  EXPECT_EQ(tables.size(), 4u) << ::testing::PrintToString(tables);
 }
 
 TEST_F(StagedTableTest, EachRunPublishesItsOwnRowsAndACopyKeepsThem) {
@@ -275,7 +279,7 @@ TEST_F(StagedTableTest, EachRunPublishesItsOwnRowsAndACopyKeepsThem) {
             (std::vector<std::string>{"CREATE TABLE export (\"oid\" VARCHAR(1024),\"cn\")|"}));
   EXPECT_EQ(Rows(db, "SELECT count(*) FROM export"), (std::vector<std::string>{"250|"}));
   a.Discard();
-  EXPECT_EQ(Tables(db), (std::vector<std::string>{"export", "property"}));
+  EXPECT_EQ(Tables(db), (std::vector<std::string>{"export", "export_values", "property"}));
 }
 
 TEST_F(StagedTableTest, ARowsTableReadInPlaceAndReplacedFailsEveryReadUntilOpenedAgain) {
@@ -363,7 +367,49 @@ TEST_F(StagedTableTest, ARowThatCannotBeStoredFailsTheStaging) {
   EXPECT_EQ(Rows(db, "SELECT oid FROM export ORDER BY oid"),
             (std::vector<std::string>{"cn=last1|", "cn=last2|"}));
   t.Discard();
-  EXPECT_EQ(Tables(db), (std::vector<std::string>{"export"}));
+  EXPECT_EQ(Tables(db), (std::vector<std::string>{"export", "export_values"}));
 }
 
 }  // namespace
+
+// The values kept beside the rows go in the rows' transactions: a publish
+// gives `export` and `export_values` of one run (a copy keeping every rowid),
+// a restart or a failed staging keeps none of the staged values, and the
+// published values of the last run stay until the next run publishes.
+TEST_F(StagedTableTest, ValuesArePublishedWithTheirRowsOrNotAtAll) {
+  auto values = [](const std::string& dn, std::vector<std::string> cn) {
+    quorvel::TEntryValues v;
+    v.DN = dn;
+    v.Columns.resize(2);
+    v.Columns[1] = {"CN", std::move(cn)};
+    return v;
+  };
+  const std::string joined =
+      "SELECT e.oid, v.col, v.position, v.name, hex(v.value) FROM export e JOIN export_values v ON "
+      "v.entry = e.rowid ORDER BY e.oid, v.col, v.position";
+  for (auto how : {TStagedExportTable::psMove, TStagedExportTable::psCopy}) {
+    TStagedExportTable stage(db);
+    ASSERT_TRUE(stage.Create("oid;cn"));
+    ASSERT_TRUE(stage.Append({"cn=gone", "x"}, values("cn=gone", {"x"})));
+    ASSERT_TRUE(stage.Flush());
+    ASSERT_TRUE(stage.Clear());  // a search that starts over
+    ASSERT_TRUE(stage.Append({"cn=b", "[a][b]"}, values("cn=b", {"a]", "[b"})));
+    ASSERT_TRUE(stage.Append({"cn=a", " sp"}, values("cn=a", {std::string(" s\0p", 4)})));
+    ASSERT_TRUE(stage.Publish(how));
+    const std::vector<std::string> expected = {"cn=a|0|0|dn|636E3D61|", "cn=a|1|0|CN|20730070|",
+                                               "cn=b|0|0|dn|636E3D62|", "cn=b|1|0|CN|615D|",
+                                               "cn=b|1|1|CN|5B62|"};
+    EXPECT_EQ(Rows(db, joined), expected) << how;
+  }
+  {
+    TStagedExportTable failing(db);
+    ASSERT_TRUE(failing.Create("oid;cn"));
+    ASSERT_TRUE(failing.Append({"cn=new", "n"}, values("cn=new", {"n"})));
+    ASSERT_TRUE(failing.Flush());
+    failing.Fail("the search did not give its entries");
+    EXPECT_FALSE(failing.Publish(TStagedExportTable::psMove));
+  }
+  EXPECT_EQ(Rows(db, joined).size(), 5u);
+  EXPECT_EQ(Rows(db, "SELECT name FROM sqlite_master WHERE name LIKE 'export_staged%'"),
+            std::vector<std::string>{});
+}

@@ -13,6 +13,7 @@ bool TkxGridRowSource::IsReady() const {
 }
 
 void TkxGridRowSource::BeginWalk() {
+  values_.Reset();
   if (grid_ == nullptr) return;
   const QModelIndex cur = grid_->currentIndex();
   savedRow_ = cur.isValid() ? cur.row() : -1;
@@ -83,6 +84,24 @@ void TkxGridRowSource::ReadRow(TkxValues& values) {
   for (int i = 0; i < n; ++i) values[i].assign(dataset_->CellText(row_, Logical(i)));
   ThrowOnReadError(*dataset_);
   ++row_;
+}
+
+bool TkxGridRowSource::ReadEntryValues(quorvel::TEntryValues& out) {
+  if (!IsReady() || !values_.Read(*dataset_, row_ - 1, stored_)) return false;
+  // In the view's column order, as the cells.
+  const int n = ColumnCount();
+  out.Reset(static_cast<std::size_t>(n));
+  out.DN = std::move(stored_.DN);
+  out.DNColumn = static_cast<std::size_t>(n);
+  for (int i = 0; i < n; ++i) {
+    const int field = Logical(i);
+    if (field >= 0 && static_cast<std::size_t>(field) == stored_.DNColumn)
+      out.DNColumn = static_cast<std::size_t>(i);
+    if (field >= 0 && static_cast<std::size_t>(field) < stored_.Columns.size())
+      std::swap(out.Columns[static_cast<std::size_t>(i)],
+                stored_.Columns[static_cast<std::size_t>(field)]);
+  }
+  return true;
 }
 
 int TkxGridRowSource::CountRows() {

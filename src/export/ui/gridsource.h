@@ -3,6 +3,7 @@
 // and sizes from the dataset the grid shows.
 #pragma once
 
+#include "export/datasetsource.h"
 #include "export/rowsource.h"
 
 class QTableView;
@@ -25,6 +26,7 @@ class TkxGridRowSource : public TkxRowSource {
   int ColumnCount() const override;
   TkxColumnInfo Column(int i) const override;
   void ReadRow(TkxValues& values) override;
+  bool ReadEntryValues(quorvel::TEntryValues& out) override;
   int CountRows() override;
 
  private:
@@ -35,4 +37,6 @@ class TkxGridRowSource : public TkxRowSource {
   int savedRow_ = -1;
   int savedColumn_ = 0;
   bool updates_ = true;
+  TkxDatasetValues values_;
+  quorvel::TEntryValues stored_;  // in the dataset's column order
 };
