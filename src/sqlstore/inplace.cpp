@@ -106,11 +106,16 @@ bool TInPlaceRows::Prepare(const std::string& table, const std::string& key) {
     count_ = static_cast<int>(n);
   }
   Prepare(cookie_, "PRAGMA schema_version");
+  // The table and its indexes tell one table from another of the same name
+  // and layout: a table made anew may get the very root page of the one it
+  // replaced, but not the names of its indexes, which the program's own
+  // writers make unique to each table (see store/stagedtable.h).
   Prepare(schema_,
-          "SELECT type, rootpage, sql FROM sqlite_master WHERE name = ?1 COLLATE NOCASE "
-          "AND type = 'table'");
+          "SELECT type, name, rootpage, sql FROM sqlite_master WHERE tbl_name = ?1 COLLATE "
+          "NOCASE AND type IN ('table', 'index') ORDER BY type DESC, name");
   // Only a table of the main schema (not a view, not a temporary table) is
   // sure to have rowids that stay put.
+  schemaVersion_ = SchemaVersion();
   schemaEntry_ = SchemaEntry();
   if (schemaEntry_.empty()) return false;
   for (Window& w : windows_) w.rows.SetColumns(dataset_.FieldCount());
@@ -178,6 +183,7 @@ void TInPlaceRows::EnsureIndex() {
       db_.ExecDirect("CREATE INDEX " + Quoted(name) + " ON " + Quoted(table_) + " (" +
                      Quoted(key_) + ")");
       // Our own change of the schema is no replacement of the table.
+      schemaVersion_ = SchemaVersion();
       schemaEntry_ = SchemaEntry();
       return;
     }
@@ -222,30 +228,23 @@ std::string TInPlaceRows::SchemaEntry() {
   api_->bind_text(schema_.stmt, 1, table_.data(), static_cast<int>(table_.size()),
                   EngineTransient());
   std::string entry;
+  bool table = false;
   int rc;
-  while ((rc = api_->step(schema_.stmt)) == kEngineRow)
-    entry += ColumnText(*api_, schema_.stmt, 0) + '\n' + ColumnText(*api_, schema_.stmt, 1) + '\n' +
-             ColumnText(*api_, schema_.stmt, 2) + '\n';
+  while ((rc = api_->step(schema_.stmt)) == kEngineRow) {
+    const std::string type = ColumnText(*api_, schema_.stmt, 0);
+    table = table || type == "table";
+    for (int c = 0; c < 4; ++c) entry += ColumnText(*api_, schema_.stmt, c) + '\n';
+  }
   if (rc != kEngineDone) {
     std::string msg = api_->errmsg(db_.Handle());
     api_->reset(schema_.stmt);
     throw EDatabaseError(msg);
   }
   api_->reset(schema_.stmt);
-  api_->reset(cookie_.stmt);
-  if (api_->step(cookie_.stmt) != kEngineRow) {
-    std::string msg = api_->errmsg(db_.Handle());
-    api_->reset(cookie_.stmt);
-    throw EDatabaseError(msg);
-  }
-  schemaVersion_ = api_->column_int64(cookie_.stmt, 0);
-  api_->reset(cookie_.stmt);
-  return entry;
+  return table ? entry : std::string();
 }
 
-void TInPlaceRows::CheckSchema() {
-  // Any change of the file's schema bumps its version; only one that
-  // dropped or re-created this table (or renamed another over it) matters.
+int64_t TInPlaceRows::SchemaVersion() {
   api_->reset(cookie_.stmt);
   if (api_->step(cookie_.stmt) != kEngineRow) {
     std::string msg = api_->errmsg(db_.Handle());
@@ -254,9 +253,23 @@ void TInPlaceRows::CheckSchema() {
   }
   const int64_t version = api_->column_int64(cookie_.stmt, 0);
   api_->reset(cookie_.stmt);
+  return version;
+}
+
+void TInPlaceRows::CheckSchema() {
+  if (!replaced_.empty()) throw AsgError(replaced_);
+  // Any change of the file's schema bumps its version; only one that
+  // dropped or re-created this table (or renamed another over it) matters.
+  const int64_t version = SchemaVersion();
   if (version == schemaVersion_) return;
-  if (SchemaEntry() != schemaEntry_)
-    throw AsgError("the table " + table_ + " was replaced while its rows were being read");
+  if (SchemaEntry() != schemaEntry_) {
+    // For good: the rows held are the old table's, the count is the old
+    // table's, and nothing read from now on would be either.
+    replaced_ = "the table " + table_ + " was replaced while its rows were being read";
+    for (Window& w : windows_) w.start = -1;
+    throw AsgError(replaced_);
+  }
+  schemaVersion_ = version;
 }
 
 TInPlaceRows::Window* TInPlaceRows::Find(int row) {
@@ -372,6 +385,7 @@ void TInPlaceRows::EndWalk() {
 std::string_view TInPlaceRows::Cell(int row, int col) {
   if (row < 0 || row >= count_ || col < 0 || col >= dataset_.FieldCount()) return {};
   try {
+    if (!replaced_.empty()) throw AsgError(replaced_);
     Window* w = Find(row);
     if (!w) w = &Fetch(row);
     return w->rows.Cell(row - w->start, col);
@@ -384,6 +398,7 @@ std::string_view TInPlaceRows::Cell(int row, int col) {
 int64_t TInPlaceRows::RowId(int row) {
   if (row < 0 || row >= count_) return 0;
   try {
+    if (!replaced_.empty()) throw AsgError(replaced_);
     Window* w = Find(row);
     if (!w) w = &Fetch(row);
     return w->rows.GetRowId(row - w->start);

@@ -35,6 +35,12 @@
 //    empty cells, and Error() keeps the first reason until the dataset is
 //    closed, so that whoever walks the rows can tell a failed read from an
 //    empty cell.
+//  - A table replaced since Open (dropped and made anew, or another renamed
+//    over it) is told by its schema entry and those of its indexes, looked at
+//    whenever the file's schema has changed: a table made anew may reuse the
+//    old one's root page, but the program's writers give every table an
+//    index of a name of its own. From then on every read fails the same way,
+//    rows already held included, until the dataset is opened again.
 //  - A view returned by Cell stays valid until a later Cell reads a window
 //    that evicts the one it points into: copy it before reading another row.
 //
@@ -111,8 +117,10 @@ class TInPlaceRows {
   void EnsureIndex();
   Key ReadKey(void* stmt, int keyColumn, int rowidColumn) const;
   void BindKey(void* stmt, int first, const Key& key);
-  // The table's schema entry, to tell whether the table was replaced.
+  // The schema entries of the table and its indexes (empty when there is no
+  // such table), to tell whether the table was replaced.
   std::string SchemaEntry();
+  int64_t SchemaVersion();
   void CheckSchema();
   Window& Fetch(int row);
   Window* Find(int row);
@@ -134,6 +142,7 @@ class TInPlaceRows {
   int walkNext_ = 0;      // the row walk_ gives next; 0 while walk_ is not running
   int64_t schemaVersion_ = 0;
   std::string schemaEntry_;
+  std::string replaced_;  // why every read fails, once the table was replaced
   Window windows_[kWindows];
   uint64_t clock_ = 0;
   TRowScratch scratch_;

@@ -90,6 +90,16 @@ std::string KeyText(uint32_t key) {
   return text;
 }
 
+// An index on a table's first column (its DN) under a name no other table
+// ever had: with it a reader of the table in place tells this table from any
+// other later made under the same name, even on the same root page
+// (sqlstore/inplace.h). It keeps its name when the table is renamed.
+std::string OrderIndex(const std::string& table, const std::string& key) {
+  const std::string name = "rows_order_" + KeyText(RandomKey()) + KeyText(RandomKey());
+  return "CREATE INDEX " + QuoteIdentifier(name) + " ON " + QuoteIdentifier(table) + " (" +
+         QuoteIdentifier(key) + ")";
+}
+
 // The owner key of a staged table's name: "export_staged_k" + 8 lower-case
 // hexadecimal digits, alone or followed by "_" and a suffix (a companion
 // table of the same run, held by the same lock).
@@ -207,19 +217,19 @@ bool TStagedExportTable::Create(const std::string& columns) {
   for (int attempt = 0;; ++attempt) {
     const std::string name = TakeOwnerLock();
     try {
+      // The DN order is kept up as the rows go in, while the run mostly
+      // waits for its server, rather than sorted once the search has ended.
+      working_.StartTransaction("IMMEDIATE");
       working_.ExecDirect("CREATE TABLE " + QuoteIdentifier(name) + " (" +
-                          ExportColumnDefinitions(names) + ")");
+                          ExportColumnDefinitions(names) + "); " + OrderIndex(name, names[0]));
       // The values beside the rows: a companion table, covered by the same key.
-      try {
-        CreateEntryValuesTable(working_, EntryValuesTable(name));
-      } catch (...) {
-        working_.ExecDirect("DROP TABLE IF EXISTS " + QuoteIdentifier(name));
-        throw;
-      }
+      CreateEntryValuesTable(working_, EntryValuesTable(name));
+      working_.Commit();
       name_ = name;
       columns_ = names;
       return true;
     } catch (const std::exception& e) {
+      RollBackQuietly(working_);
       // A key of an ended run whose table is not cleaned up yet: another key.
       std::vector<std::string> tables;
       try {
@@ -336,6 +346,7 @@ bool TStagedExportTable::Publish(TPublish how) {
       working_.ExecDirect("CREATE TABLE export (" + ExportColumnDefinitions(columns_) + ")");
       working_.ExecDirect("INSERT INTO export (rowid" + cols + ") SELECT rowid" + cols +
                           " FROM " + table);
+      working_.ExecDirect(OrderIndex("export", columns_[0]));
       CreateEntryValuesTable(working_, EntryValuesTable("export"));
       working_.ExecDirect("INSERT INTO " + published + " SELECT * FROM " + values);
     }

@@ -282,6 +282,43 @@ TEST_F(StagedTableTest, EachRunPublishesItsOwnRowsAndACopyKeepsThem) {
   EXPECT_EQ(Tables(db), (std::vector<std::string>{"export", "export_values", "property"}));
 }
 
+TEST_F(StagedTableTest, ARowsTableReadInPlaceAndReplacedFailsEveryReadUntilOpenedAgain) {
+  // Two writers on one store; this connection's dataset reads `export` in
+  // place, as the window's grid does.
+  TASQLite3DB other;
+  Open(other);
+  std::vector<std::string> mine, theirs, third;
+  for (int i = 0; i < 3000; ++i) {
+    mine.push_back("cn=m" + std::to_string(100000 + i));
+    theirs.push_back("cn=t" + std::to_string(100000 + i));
+    third.push_back("cn=x" + std::to_string(100000 + i));
+  }
+  ASSERT_TRUE(Publish(db, mine, TStagedExportTable::psCopy));
+  TASQLite3Query q(&db);
+  q.SetInPlaceSQL("export", "oid");
+  q.Open();
+  ASSERT_TRUE(q.ReadsInPlace());
+  EXPECT_EQ(q.CellText(0, 0), "cn=m100000");
+  // The other writer replaces `export` by a table of the same layout in one
+  // transaction, twice: the second time the new table may well sit where
+  // the one read was.
+  ASSERT_TRUE(Publish(other, theirs, TStagedExportTable::psCopy));
+  EXPECT_EQ(q.CellText(2999, 0), "");
+  const std::string error = q.ReadError();
+  EXPECT_NE(error.find("export was replaced"), std::string::npos) << error;
+  ASSERT_TRUE(Publish(other, third, TStagedExportTable::psCopy));
+  for (int row : {0, 1, 2999, 1500, 0}) {
+    EXPECT_EQ(q.CellText(row, 0), "") << row;
+    EXPECT_EQ(q.ReadError(), error);
+  }
+  // Opened again, the dataset reads what `export` holds now.
+  q.Close();
+  q.Open();
+  EXPECT_EQ(q.ReadError(), "");
+  EXPECT_EQ(q.CellText(2999, 0), "cn=x102999");
+  EXPECT_EQ(q.CellText(0, 0), "cn=x100000");
+}
+
 TEST_F(StagedTableTest, ABusyStoreIsWaitedFor) {
   TASQLite3DB other;
   Open(other);
