@@ -206,11 +206,9 @@ TEST_F(StagedTableTest, RunsInOtherProcessIdNamespacesNeverDropEachOthersTables)
   // Ours lives; a killed run's does not.
   TStagedExportTable mine(db);
   ASSERT_TRUE(mine.Create("oid;cn") && mine.Append({"cn=mine", "1"}) && mine.Flush());
-  db.Close();
   Stager killed(working, "cn=killed");
   ASSERT_TRUE(killed.Ready());
   EXPECT_EQ(killed.Finish(true), -SIGKILL);
-  Open(db);
   // Each run's staged table with its values beside it.
   ASSERT_EQ(Tables(db).size(), 4u);
 
