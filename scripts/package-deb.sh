@@ -26,7 +26,9 @@ find "$root" -type f -exec chmod 0644 {} +
 chmod 0755 "$root/usr/lib/quorvel/quorvel" "$root/usr/lib/quorvel/quorvel-report"
 
 # Shared-library dependencies of the programs. SQLite 3 and OpenSSL are
-# loaded with dlopen at run time, so they are named by hand.
+# loaded with dlopen at run time, so they are named by hand. The desktop
+# keyring and Kerberos sign-in are loaded the same way but are optional: a
+# program without them says so when a server needs them.
 mkdir -p "$stage/debian"
 printf 'Source: quorvel\n\nPackage: quorvel\nArchitecture: any\n' >"$stage/debian/control"
 shlibs=$(cd "$stage" && dpkg-shlibdeps -O \
@@ -42,6 +44,7 @@ Architecture: $arch
 Maintainer: Quorvel maintainers <support@quorvel.example.org>
 Installed-Size: $(du -sk --exclude=DEBIAN "$root" | cut -f1)
 Depends: $depends
+Recommends: libsecret-1-0, libsasl2-2, libsasl2-modules-gssapi-mit
 Section: net
 Priority: optional
 Homepage: https://quorvel.example.org/
@@ -49,9 +52,9 @@ Description: reports from LDAP directories
  Quorvel keeps a catalogue of directory servers and saved search profiles,
  runs a profile over LDAP v3 (in clear, with SSL/TLS or StartTLS), shows
  every entry it finds as one row, browses the directory tree and lists an
- entry's attributes, and saves the rows as reports in eleven file formats
- (LDIF-style text, HTML, Excel .xls and .xlsx, Word, plain text, CSV,
- tab-separated text, RTF, DIF, SYLK).
+ entry's attributes, and saves the rows as reports in thirteen file formats
+ (LDIF-style text, LDIF records, JSON Lines, HTML, Excel .xls and .xlsx,
+ Word, plain text, CSV, tab-separated text, RTF, DIF, SYLK).
  .
  quorvel-report runs the same stored profiles without a desktop, for
  scheduled reports. Each user keeps their own catalogue in

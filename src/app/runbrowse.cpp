@@ -411,8 +411,8 @@ void TMainForm::o_browseClick() {
   // 5.
   std::unique_ptr<TLDAPSend> ldap;
   RunBusy([&] { ldap = ConnectServer(record, Trust()); });
-  WipeOutsidePassword(record);
   if (!ldap) {
+    WipeOutsidePassword(record);
     ForgetGivenPassword(record);
     AddMessage(2, "ERR: Error connecting to " + record.server + "...");
     FlushPane();
@@ -435,9 +435,13 @@ void TMainForm::o_browseClick() {
   {
     TRunStop::TScope stop(*runStop_);
     ldap->CancelFlag = &stop.Flag();
-    const TReferralFollowing follow{record, Trust()};
+    TReferralFollowing follow{record, Trust()};
     RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome, &follow); }, true);
+    WipeOutsidePassword(follow.server);
   }
+  // A password asked for served the bind and the referrals followed; the
+  // nodes made below keep none.
+  WipeOutsidePassword(record);
   if (outcome.Failure == sfCancelled) {
     AddMessage(1, CancelledLine("Browse", outcome.Received));
     FlushPane();
@@ -505,8 +509,8 @@ void TMainForm::o_propertiesClick() {
   // 3.
   std::unique_ptr<TLDAPSend> ldap;
   RunBusy([&] { ldap = ConnectServer(record, Trust()); });
-  WipeOutsidePassword(record);
   if (!ldap) {
+    WipeOutsidePassword(record);
     ForgetGivenPassword(record);
     FlushPane();
     return;
@@ -531,9 +535,13 @@ void TMainForm::o_propertiesClick() {
   {
     TRunStop::TScope stop(*runStop_);
     ldap->CancelFlag = &stop.Flag();
-    const TReferralFollowing follow{record, Trust()};
+    TReferralFollowing follow{record, Trust()};
     RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome, &follow); }, true);
+    WipeOutsidePassword(follow.server);
   }
+  // A password asked for served the bind and the referrals followed; the
+  // nodes made below keep none.
+  WipeOutsidePassword(record);
   if (outcome.Failure == sfCancelled) {
     AddMessage(1, CancelledLine("Properties", outcome.Received));
     if (gridShown) ShowDataset(gridProperties);

@@ -51,8 +51,9 @@ const char* kUsage =
     "  quorvel-report --show-certificate --server NAME [--catalogue FILE]\n"
     "  quorvel-report --trust-certificate FINGERPRINT --server NAME [--catalogue FILE]\n"
     "  quorvel-report --move-passwords-to-keyring [--catalogue FILE]\n"
-    "  quorvel-report --schema --server NAME [--catalogue FILE]\n"
+    "  quorvel-report --schema --server NAME [--catalogue FILE] [--password-file FILE]\n"
     "  quorvel-report --check --profile NAME [--server NAME] [--catalogue FILE]\n"
+    "                 [--password-file FILE]\n"
     "  quorvel-report --help | --version\n"
     "\n"
     "Runs a search profile stored in the Quorvel catalogue and writes its rows as a\n"
@@ -323,11 +324,12 @@ std::optional<std::string> SchemaUsageError(const TOptions& o) {
       o.list || o.hasFormat || o.hasOutput || o.hasValues || o.showCertificate || o.hasTrust;
   if (o.schema) {
     if (!o.hasServer) return "say which server with --server NAME";
-    if (other || o.hasProfile) return "--schema takes only --server and --catalogue";
+    if (other || o.hasProfile)
+      return "--schema takes only --server, --catalogue and --password-file";
     return std::nullopt;
   }
   if (!o.hasProfile) return "say which profile to check with --profile NAME";
-  if (other) return "--check takes only --profile, --server and --catalogue";
+  if (other) return "--check takes only --profile, --server, --catalogue and --password-file";
   return std::nullopt;
 }
 
@@ -628,8 +630,8 @@ int RunReportCommand(const std::vector<std::string>& args) {
   }
   std::optional<TkxExportType> type;
   const bool certificate = o.showCertificate || o.hasTrust;
-  if (o.hasPasswordFile && (certificate || o.list || o.movePasswords || o.schema))
-    return UsageError("--password-file goes with --profile only");
+  if (o.hasPasswordFile && (certificate || o.list || o.movePasswords))
+    return UsageError("--password-file goes with --profile, --schema and --check only");
   if (o.hasPasswordFile && o.passwordFile.empty())
     return UsageError("--password-file needs a file name");
   if (o.movePasswords) {
@@ -728,8 +730,10 @@ int RunReportCommand(const std::vector<std::string>& args) {
   } catch (const std::exception&) {
   }
   if (o.movePasswords) return MovePasswordsCommand(d, catalogue);
-  if (o.schema) return SchemaCommand(d, o.server, o.catalogue);
-  if (o.check) return CheckCommand(d, o.profile, o.hasServer ? &o.server : nullptr, o.catalogue);
+  if (o.schema) return SchemaCommand(d, o.server, {o.catalogue, o.passwordFile});
+  if (o.check)
+    return CheckCommand(d, o.profile, o.hasServer ? &o.server : nullptr,
+                        {o.catalogue, o.passwordFile});
   if (o.showCertificate) return ShowCertificateCommand(d, o.server);
   if (o.hasTrust) return TrustCertificateCommand(d, o.server, o.trustFingerprint);
   return o.list ? ListProfiles(d) : RunProfile(d, o, *type, catalogue);

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <optional>
 #include <vector>
 
+#include "net/keyring.h"
 #include "report/certcommands.h"
+#include "report/passwords.h"
 #include "report/reportrun.h"
 #include "store/cataloguereader.h"
 #include "store/data.h"
@@ -29,20 +32,39 @@ std::string Field(const std::string& text) {
   return out;
 }
 
-// The schema of the stored server, or the exit status after the message.
-std::optional<TSchema> LoadSchema(Tdata& d, const TNodeData& server,
-                                  const std::string& catalogueArg, int& status,
-                                  int noSchemaStatus) {
+// A fresh stored schema is used as it is; otherwise the server is read.
+bool SchemaNeedsServer(Tdata& d, const TServerNodeData& server) {
+  const std::optional<TSchemaRecord> stored = StoredSchema(d, server.id);
+  return !stored || SchemaIsStale(*stored, static_cast<std::int64_t>(std::time(nullptr)));
+}
+
+// The schema of the stored server, or the exit status after the message. A
+// server that keeps its password out of the catalogue is given it (keyring,
+// terminal or --password-file) only when the server must be read; the
+// password is wiped once the schema is in.
+std::optional<TSchema> LoadSchema(Tdata& d, const TNodeData& node, const TSchemaOptions& o,
+                                  int& status, int noSchemaStatus) {
+  TServerNodeData server = *node.server;
+  struct TWipe {
+    std::string& pwd;
+    ~TWipe() { keyring::Wipe(pwd); }
+  } wipe{server.pwd};
+  if (SchemaNeedsServer(d, server)) {
+    if (const int rc = ResolvePassword(server, node.name, o.passwordFile); rc != reOk) {
+      status = rc;
+      return std::nullopt;
+    }
+  }
   TRefusingTrustPrompt refusing;
-  TServerSchema s = SchemaForServer(d, *server.server, {&d, &refusing});
+  TServerSchema s = SchemaForServer(d, server, {&d, &refusing});
   if (s.connectFailed) {
     if (refusing.last)
-      LogError(UntrustedCertificateMessage(*refusing.last, server.name, catalogueArg));
+      LogError(UntrustedCertificateMessage(*refusing.last, node.name, o.catalogueArg));
     status = reConnect;
     return std::nullopt;
   }
   if (!s.available) {
-    LogError(NoSchemaText(server.name, s.note));
+    LogError(NoSchemaText(node.name, s.note));
     status = noSchemaStatus;
     return std::nullopt;
   }
@@ -59,7 +81,7 @@ std::string SchemaLine(const TSchema& schema, const TAttributeType& type) {
          (type.singleValue ? "single" : "multi") + "\t" + Field(type.desc);
 }
 
-int SchemaCommand(Tdata& d, const std::string& name, const std::string& catalogueArg) {
+int SchemaCommand(Tdata& d, const std::string& name, const TSchemaOptions& o) {
   std::vector<TNodeData> found;
   for (const TCatalogueServer& s : ReadCatalogue(d))
     if (s.server.name == name) found.push_back(s.server);
@@ -67,7 +89,7 @@ int SchemaCommand(Tdata& d, const std::string& name, const std::string& catalogu
   if (found.size() > 1)
     return Usage("several servers are named '" + name + "'; rename one in the program first");
   int status = reOk;
-  const std::optional<TSchema> schema = LoadSchema(d, found[0], catalogueArg, status, reSearch);
+  const std::optional<TSchema> schema = LoadSchema(d, found[0], o, status, reSearch);
   if (!schema) return status;
   std::vector<const TAttributeType*> types;
   for (const TAttributeType& t : schema->AttributeTypes()) types.push_back(&t);
@@ -80,7 +102,7 @@ int SchemaCommand(Tdata& d, const std::string& name, const std::string& catalogu
 }
 
 int CheckCommand(Tdata& d, const std::string& profile, const std::string* server,
-                 const std::string& catalogueArg) {
+                 const TSchemaOptions& o) {
   std::vector<std::pair<TNodeData, TNodeData>> found;
   for (const TCatalogueServer& s : ReadCatalogue(d)) {
     if (server && s.server.name != *server) continue;
@@ -99,7 +121,7 @@ int CheckCommand(Tdata& d, const std::string& profile, const std::string* server
     return Usage(text);
   }
   int status = reOk;
-  const std::optional<TSchema> schema = LoadSchema(d, found[0].first, catalogueArg, status, reOk);
+  const std::optional<TSchema> schema = LoadSchema(d, found[0].first, o, status, reOk);
   if (!schema) return status;
   const TProfileNodeData& p = *found[0].second.profile;
   const std::vector<std::string> findings =

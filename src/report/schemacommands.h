@@ -11,7 +11,9 @@
 // from the server and keep it (store/schemacache.h). A server that cannot be
 // reached ends the command with status 2; one that publishes no readable
 // schema is said so on standard error: --schema then ends with status 4,
-// --check checks nothing and ends with 0.
+// --check checks nothing and ends with 0. A server that keeps its password in
+// the keyring or asks for it gets it as a profile's run does (report/passwords.h,
+// --password-file included), and only when its schema must be read again.
 #pragma once
 
 #include <string>
@@ -22,10 +24,14 @@ class Tdata;
 
 namespace quorvel {
 
-// catalogueArg: the --catalogue value given (empty: none), for the messages.
-int SchemaCommand(Tdata& d, const std::string& server, const std::string& catalogueArg);
+struct TSchemaOptions {
+  std::string catalogueArg;  // the --catalogue value given (empty: none), for the messages
+  std::string passwordFile;  // --password-file (empty: none)
+};
+
+int SchemaCommand(Tdata& d, const std::string& server, const TSchemaOptions& o);
 int CheckCommand(Tdata& d, const std::string& profile, const std::string* server,
-                 const std::string& catalogueArg);
+                 const TSchemaOptions& o);
 
 // The --schema line of one attribute type (without its line feed).
 std::string SchemaLine(const TSchema& schema, const TAttributeType& type);

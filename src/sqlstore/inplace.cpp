@@ -29,7 +29,12 @@ std::string ColumnText(const EngineApi& api, void* stmt, int c) {
 }  // namespace
 
 TInPlaceRows::Statement::~Statement() {
+  Finalize();
+}
+
+void TInPlaceRows::Statement::Finalize() {
   if (stmt) api->finalize(stmt);
+  stmt = nullptr;
 }
 
 std::unique_ptr<TInPlaceRows> TInPlaceRows::Open(TASQLite3DB& db, const std::string& statement,
@@ -89,9 +94,21 @@ bool TInPlaceRows::Prepare(const std::string& table, const std::string& key) {
       break;
     }
   if (rowid_.empty()) return false;
-  // The walk's sorted read; preparing it also tells a view or a table
-  // without rowid, neither of which has one to read by.
-  Prepare(walk_, "SELECT *, " + rowid_ + " FROM " + qt + " ORDER BY +" + qk + ", " + rowid_);
+  Prepare(cookie_, "PRAGMA schema_version");
+  // What tells this table from any other, whatever it is called: its root
+  // page, its columns, and its indexes' names and root pages. A table made
+  // anew may get the very root page of the one it replaced, but not the
+  // names of its indexes, which the program's own writers make unique to
+  // each table (see store/stagedtable.h); a table renamed keeps all of it.
+  Prepare(schema_,
+          "SELECT type, name, rootpage FROM sqlite_master WHERE tbl_name = ?1 COLLATE NOCASE "
+          "AND type IN ('table', 'index') ORDER BY type DESC, name");
+  Prepare(columns_,
+          "SELECT group_concat(name || ' ' || type || ' ' || pk, ',') FROM pragma_table_info(?1)");
+  Prepare(owner_, "SELECT tbl_name FROM sqlite_master WHERE type = 'index' AND name = ?1");
+  PrepareWalk();
+  // Preparing the walk also tells a view or a table without rowid, neither
+  // of which has one to read by.
   if (api_->column_count(walk_.stmt) != static_cast<int>(names.size()) + 1) return false;
   // The count, and whether every key can be bound back and compared: NULL
   // never compares greater than a key, and a floating-point key would need
@@ -105,21 +122,23 @@ bool TInPlaceRows::Prepare(const std::string& table, const std::string& key) {
     if (n > INT_MAX || api_->column_int64(s.stmt, 1) != 0) return false;
     count_ = static_cast<int>(n);
   }
-  Prepare(cookie_, "PRAGMA schema_version");
-  // The table and its indexes tell one table from another of the same name
-  // and layout: a table made anew may get the very root page of the one it
-  // replaced, but not the names of its indexes, which the program's own
-  // writers make unique to each table (see store/stagedtable.h).
-  Prepare(schema_,
-          "SELECT type, name, rootpage, sql FROM sqlite_master WHERE tbl_name = ?1 COLLATE "
-          "NOCASE AND type IN ('table', 'index') ORDER BY type DESC, name");
   // Only a table of the main schema (not a view, not a temporary table) is
   // sure to have rowids that stay put.
   schemaVersion_ = SchemaVersion();
-  schemaEntry_ = SchemaEntry();
+  schemaEntry_ = SchemaEntry(table_, &follow_);
   if (schemaEntry_.empty()) return false;
   for (Window& w : windows_) w.rows.SetColumns(dataset_.FieldCount());
   return true;
+}
+
+void TInPlaceRows::PrepareWalk() {
+  // A table kept in the key's order by an index (the program's staged
+  // tables are) is walked through it; any other is sorted once, which is far
+  // faster than seeking each of its rows through an index made for it.
+  const std::string qk = Quoted(key_);
+  walk_.Finalize();
+  Prepare(walk_, "SELECT *, " + rowid_ + " FROM " + Quoted(table_) + " ORDER BY " +
+                     (KeyIndex() ? "" : "+") + qk + ", " + rowid_);
 }
 
 void TInPlaceRows::PrepareSeeks() {
@@ -127,6 +146,8 @@ void TInPlaceRows::PrepareSeeks() {
   EnsureIndex();
   const std::string select = "SELECT *, " + rowid_ + " FROM " + Quoted(table_);
   const std::string order = " ORDER BY " + Quoted(key_) + ", " + rowid_;
+  head_.Finalize();
+  after_.Finalize();
   Prepare(head_, select + order + " LIMIT ?1 OFFSET ?2");
   Prepare(after_, select + " WHERE (" + Quoted(key_) + ", " + rowid_ + ") > (?1, ?2)" + order +
                       " LIMIT ?3 OFFSET ?4");
@@ -153,20 +174,22 @@ void TInPlaceRows::NoteKeys() {
   noted_ = true;
 }
 
+bool TInPlaceRows::KeyIndex() {
+  Statement s;
+  Prepare(s,
+          "SELECT 1 FROM pragma_index_list(?1) AS l, pragma_index_xinfo(l.name) AS i "
+          "WHERE i.seqno = 0 AND i.name = ?2 COLLATE NOCASE AND i.desc = 0 "
+          "AND l.partial = 0 LIMIT 1");
+  api_->bind_text(s.stmt, 1, table_.data(), static_cast<int>(table_.size()), EngineTransient());
+  api_->bind_text(s.stmt, 2, key_.data(), static_cast<int>(key_.size()), EngineTransient());
+  const int rc = api_->step(s.stmt);
+  if (rc != kEngineRow && rc != kEngineDone) db_.RaiseDatabaseError();
+  return rc == kEngineRow;
+}
+
 void TInPlaceRows::EnsureIndex() {
   try {
-    {
-      Statement s;
-      Prepare(s,
-              "SELECT 1 FROM pragma_index_list(?1) AS l, pragma_index_xinfo(l.name) AS i "
-              "WHERE i.seqno = 0 AND i.name = ?2 COLLATE NOCASE AND i.desc = 0 "
-              "AND l.partial = 0 LIMIT 1");
-      api_->bind_text(s.stmt, 1, table_.data(), static_cast<int>(table_.size()), EngineTransient());
-      api_->bind_text(s.stmt, 2, key_.data(), static_cast<int>(key_.size()), EngineTransient());
-      const int rc = api_->step(s.stmt);
-      if (rc == kEngineRow) return;
-      if (rc != kEngineDone) db_.RaiseDatabaseError();
-    }
+    if (KeyIndex()) return;
     // A free name: an index keeps its name when its table is renamed, so the
     // obvious one may belong to another table already.
     Statement taken;
@@ -184,7 +207,7 @@ void TInPlaceRows::EnsureIndex() {
                      Quoted(key_) + ")");
       // Our own change of the schema is no replacement of the table.
       schemaVersion_ = SchemaVersion();
-      schemaEntry_ = SchemaEntry();
+      schemaEntry_ = SchemaEntry(table_, &follow_);
       return;
     }
   } catch (const std::exception&) {
@@ -223,25 +246,56 @@ void TInPlaceRows::BindKey(void* stmt, int first, const Key& key) {
   if (rc != kEngineOk) db_.RaiseDatabaseError();
 }
 
-std::string TInPlaceRows::SchemaEntry() {
+std::string TInPlaceRows::SchemaEntry(const std::string& table, std::string* firstIndex) {
+  auto fail = [&](void* stmt) {
+    std::string msg = api_->errmsg(db_.Handle());
+    api_->reset(stmt);
+    throw EDatabaseError(msg);
+  };
   api_->reset(schema_.stmt);
-  api_->bind_text(schema_.stmt, 1, table_.data(), static_cast<int>(table_.size()),
-                  EngineTransient());
+  api_->bind_text(schema_.stmt, 1, table.data(), static_cast<int>(table.size()), EngineTransient());
   std::string entry;
-  bool table = false;
+  bool isTable = false;
+  if (firstIndex) firstIndex->clear();
   int rc;
   while ((rc = api_->step(schema_.stmt)) == kEngineRow) {
     const std::string type = ColumnText(*api_, schema_.stmt, 0);
-    table = table || type == "table";
-    for (int c = 0; c < 4; ++c) entry += ColumnText(*api_, schema_.stmt, c) + '\n';
+    const bool index = type == "index";
+    isTable = isTable || type == "table";
+    // The table's own name is left out: a table renamed is the same table.
+    entry += type + ' ' + (index ? ColumnText(*api_, schema_.stmt, 1) : std::string()) + ' ' +
+             ColumnText(*api_, schema_.stmt, 2) + '\n';
+    if (index && firstIndex && firstIndex->empty())
+      *firstIndex = ColumnText(*api_, schema_.stmt, 1);
   }
-  if (rc != kEngineDone) {
-    std::string msg = api_->errmsg(db_.Handle());
-    api_->reset(schema_.stmt);
-    throw EDatabaseError(msg);
-  }
+  if (rc != kEngineDone) fail(schema_.stmt);
   api_->reset(schema_.stmt);
-  return table ? entry : std::string();
+  if (!isTable) return std::string();
+  api_->reset(columns_.stmt);
+  api_->bind_text(columns_.stmt, 1, table.data(), static_cast<int>(table.size()),
+                  EngineTransient());
+  if (api_->step(columns_.stmt) != kEngineRow) fail(columns_.stmt);
+  entry += ColumnText(*api_, columns_.stmt, 0);
+  api_->reset(columns_.stmt);
+  return entry;
+}
+
+bool TInPlaceRows::FollowRename() {
+  // The table that holds the index the read table had: the read table
+  // itself under its new name, when everything else about it is the same.
+  if (follow_.empty()) return false;
+  api_->reset(owner_.stmt);
+  api_->bind_text(owner_.stmt, 1, follow_.data(), static_cast<int>(follow_.size()),
+                  EngineTransient());
+  const int rc = api_->step(owner_.stmt);
+  const std::string now = rc == kEngineRow ? ColumnText(*api_, owner_.stmt, 0) : std::string();
+  api_->reset(owner_.stmt);
+  if (rc != kEngineRow && rc != kEngineDone) db_.RaiseDatabaseError();
+  if (now.empty() || SchemaEntry(now, nullptr) != schemaEntry_) return false;
+  table_ = now;
+  PrepareWalk();
+  seeks_ = false;
+  return true;
 }
 
 int64_t TInPlaceRows::SchemaVersion() {
@@ -262,7 +316,7 @@ void TInPlaceRows::CheckSchema() {
   // dropped or re-created this table (or renamed another over it) matters.
   const int64_t version = SchemaVersion();
   if (version == schemaVersion_) return;
-  if (SchemaEntry() != schemaEntry_) {
+  if (SchemaEntry(table_, nullptr) != schemaEntry_ && !FollowRename()) {
     // For good: the rows held are the old table's, the count is the old
     // table's, and nothing read from now on would be either.
     replaced_ = "the table " + table_ + " was replaced while its rows were being read";

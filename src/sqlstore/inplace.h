@@ -14,11 +14,14 @@
 //    which the first such read makes when the table has none. This is the
 //    way of a grid that shows a few rows anywhere in the table.
 //  - Between BeginWalk and EndWalk (an export: every row once, in order from
-//    the first) the windows come instead from one sorted read of the whole
-//    table, which the engine sorts in bounded memory (spilling to temporary
-//    files): far faster over a large table than seeking each row through
-//    the index. The read holds the table open until the walk ends or reaches
-//    the last row; rows read out of order meanwhile use the index as above.
+//    the first) the windows come instead from one read of the whole table in
+//    order: through an index on the key that the table had when opened (kept
+//    up while its rows went in, so nothing is left to sort), else sorted once
+//    by the engine in bounded memory (spilling to temporary files), far
+//    faster over a large table than seeking each row through an index made
+//    only for it. The read holds the table open until the walk ends or
+//    reaches the last row; rows read out of order meanwhile use the index as
+//    above.
 //  - Ties of the key come in rowid order both ways, which is also the order
 //    the whole read gives them in.
 //
@@ -35,12 +38,16 @@
 //    empty cells, and Error() keeps the first reason until the dataset is
 //    closed, so that whoever walks the rows can tell a failed read from an
 //    empty cell.
+//  - A table renamed since Open (published, or set aside by another
+//    program's publish) is found by its index under its new name and read on
+//    there: the same rows, whatever its name.
 //  - A table replaced since Open (dropped and made anew, or another renamed
-//    over it) is told by its schema entry and those of its indexes, looked at
-//    whenever the file's schema has changed: a table made anew may reuse the
-//    old one's root page, but the program's writers give every table an
-//    index of a name of its own. From then on every read fails the same way,
-//    rows already held included, until the dataset is opened again.
+//    over it) is told by its root page, its columns and its indexes' names
+//    and root pages, looked at whenever the file's schema has changed: a
+//    table made anew may reuse the old one's root page, but the program's
+//    writers give every table an index of a name of its own. From then on
+//    every read fails the same way, rows already held included, until the
+//    dataset is opened again.
 //  - A view returned by Cell stays valid until a later Cell reads a window
 //    that evicts the one it points into: copy it before reading another row.
 //
@@ -92,6 +99,7 @@ class TInPlaceRows {
     const EngineApi* api = nullptr;
     void* stmt = nullptr;
     ~Statement();
+    void Finalize();
   };
   // A key value with the rowid that breaks its ties.
   struct Key {
@@ -117,10 +125,16 @@ class TInPlaceRows {
   void EnsureIndex();
   Key ReadKey(void* stmt, int keyColumn, int rowidColumn) const;
   void BindKey(void* stmt, int first, const Key& key);
-  // The schema entries of the table and its indexes (empty when there is no
-  // such table), to tell whether the table was replaced.
-  std::string SchemaEntry();
+  // What tells `table` from any other, whatever its name (empty when there
+  // is no such table), and the name of its first index.
+  std::string SchemaEntry(const std::string& table, std::string* firstIndex);
   int64_t SchemaVersion();
+  // After the read table's name has gone: finds it under its new name and
+  // reads on there. False when it is not to be found (it was replaced).
+  bool FollowRename();
+  void PrepareWalk();
+  // Whether an index of the table starts with the key, in ascending order.
+  bool KeyIndex();
   void CheckSchema();
   Window& Fetch(int row);
   Window* Find(int row);
@@ -137,11 +151,12 @@ class TInPlaceRows {
   int count_ = 0;
   bool seeks_ = false, noted_ = false;
   std::vector<Key> anchors_;  // anchors_[j]: key of row (j + 1) * kAnchorRows - 1
-  Statement head_, after_, cookie_, schema_, walk_;
+  Statement head_, after_, cookie_, schema_, columns_, owner_, walk_;
   bool walking_ = false;  // between BeginWalk and EndWalk
   int walkNext_ = 0;      // the row walk_ gives next; 0 while walk_ is not running
   int64_t schemaVersion_ = 0;
   std::string schemaEntry_;
+  std::string follow_;    // an index of the table, to find it by once renamed
   std::string replaced_;  // why every read fails, once the table was replaced
   Window windows_[kWindows];
   uint64_t clock_ = 0;

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "store/connect.h"
+#include "store/secrets.h"
 
 namespace quorvel {
 
@@ -32,7 +33,24 @@ std::string Flatten(const std::string& text) {
 std::unique_ptr<TLDAPSend> OpenPlace(const TReferralFollowing& follow,
                                      const std::atomic<bool>* cancel, const TLdapUrl& url,
                                      std::string& why) {
-  const TServerNodeData& server = follow.server;
+  // The sign-in's password: the one the caller holds, else the keyring's.
+  // A bind DN without one would sign in anonymously, so nothing is sent.
+  TServerNodeData server = follow.server;
+  struct TWipe {
+    std::string& pwd;
+    ~TWipe() { keyring::Wipe(pwd); }
+  } wipe{server.pwd};
+  if (NeedsPassword(server) && server.pwd.empty()) {
+    std::string error;
+    if (server.secret != kSecretKeyring) {
+      why = "no password was given for \"" + server.uid + "\", so nothing was sent";
+      return nullptr;
+    }
+    if (!ReadKeyringPassword(server, &error)) {
+      why = Flatten(error);
+      return nullptr;
+    }
+  }
   auto session = std::make_unique<TLDAPSend>();
   session->CancelFlag = cancel;
   session->TargetHost = url.Host;
@@ -52,6 +70,7 @@ std::unique_ptr<TLDAPSend> OpenPlace(const TReferralFollowing& follow,
     bound = connected && session->Bind();
   } catch (const std::exception&) {
   }
+  keyring::Wipe(session->Password);
   if (bound) return session;
   if (session->AutoTLS && session->ResponseTag() == 0x78 && session->ResultCode() > 0) {
     why = "it refused StartTLS (ErrorCode: " + std::to_string(session->ResultCode()) +

@@ -8,8 +8,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <random>
 #include <thread>
 
 #include "app/guifixture.h"
@@ -697,6 +699,69 @@ TEST_F(RunTest, EveryKindOfSearchKeepsItsRowsAndItsPaneLines) {
     }
     EXPECT_EQ(Cell(c.rows - 1, 0).toStdString(), last);
   }
+}
+
+// A directory sends its entries in the order it keeps them (the order they
+// were added, or its own storage order), not in DN order: the scripted one
+// sends them shuffled. The grid, the clipboard and every report give them in
+// DN order all the same, the order kept up while they arrived.
+TEST_F(RunTest, RowsComeInDnOrderHoweverTheDirectorySendsThem) {
+  const std::string base = "ou=people,o=x";
+  constexpr int kPeople = 1500;
+  std::vector<std::string> dns;
+  for (int i = 0; i < kPeople; ++i) dns.push_back("uid=u" + std::to_string(i) + "," + base);
+  std::vector<std::string> sent = dns;
+  std::shuffle(sent.begin(), sent.end(), std::mt19937(33));
+  ScriptedDirectory dir;
+  for (const std::string& dn : sent) dir.Add(dn, {{"cn", {"Person " + dn.substr(4, 6)}}});
+  // Bytewise: "uid=u10," before "uid=u2,".
+  std::sort(dns.begin(), dns.end());
+  FakeServer srv;
+  dir.ServeOn(srv);
+  ASSERT_TRUE(srv.Start());
+  Catalogue({TServerRow("s", "127.0.0.1", srv.Port())},
+            {{"p", 0, base, 2, "(objectClass=*)", "cn"}});
+  Start();
+  RunProfile({"s", "p"});
+  ASSERT_EQ(form_->grid->model()->rowCount(), kPeople);
+  for (int r = 0; r < kPeople; ++r) ASSERT_EQ(Cell(r, 0).toStdString(), dns[r]) << "grid row " << r;
+  // Each DN is found after the one before it.
+  auto inOrder = [&](const std::string& text, const std::string& what) {
+    size_t at = 0;
+    for (const std::string& dn : dns) {
+      const size_t found = text.find(dn, at);
+      ASSERT_NE(found, std::string::npos) << what << ": " << dn << " missing or out of order";
+      at = found + dn.size();
+    }
+  };
+  seam_->Clear();
+  form_->grid->setFocus();
+  QTest::keyClick(form_->grid, Qt::Key_C, Qt::ControlModifier);
+  inOrder(seam_->clipboard.toStdString(), "clipboard");
+
+  TkxHeadlessDesktop desktop;
+  TkxDBGridExport& engine = form_->ExportHookup().Engine();
+  engine.SetDesktop(&desktop);
+  desktop.SelectAnswer = true;
+  desktop.SelectStyleAnswer = xsFile;
+  // Every format whose file holds the DNs as plain bytes (the workbook is
+  // compressed; its rows come from the same walk).
+  for (TkxExportType type : {xtLDIF, xtHTML, xtExcel, xtWord, xtTXT, xtCSV, xtTAB, xtRTF, xtDIF,
+                             xtSYLK, xtLDIF2849, xtJSONL}) {
+    engine.FileName.clear();
+    desktop.SelectTypeAnswer = type;
+    desktop.SaveAnswer = folder_ + "data/ordered." + std::to_string(static_cast<int>(type));
+    form_->mnu_action_report->trigger();
+    // The file the success line names.
+    const std::string line = form_->PaneLines().last().toStdString();
+    const std::string head = " MSG: Exported successfuly to \"";
+    ASSERT_EQ(line.rfind(head, 0), 0u) << line;
+    const std::string written = line.substr(head.size(), line.size() - head.size() - 1);
+    QFile report(QString::fromStdString(written));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly)) << written;
+    inOrder(report.readAll().toStdString(), "report " + written);
+  }
+  EXPECT_TRUE(seam_->Errors().isEmpty()) << seam_->Errors().join("\n").toStdString();
 }
 
 }  // namespace

@@ -30,6 +30,10 @@ for dep in libc6 libstdc++6 libqt6widgets6 libsqlite3-0 libssl3; do
   [[ ", $depends," == *", $dep "* || ", $depends," == *", $dep,"* ]] ||
     fail "Depends lacks $dep: $depends"
 done
+recommends=$(dpkg-deb --field "$deb" Recommends)
+for dep in libsecret-1-0 libsasl2-modules-gssapi-mit; do
+  [[ ", $recommends," == *", $dep,"* ]] || fail "Recommends lacks $dep: $recommends"
+done
 [ "$(dpkg-deb --field "$deb" Package)" = quorvel ] || fail "wrong package name"
 
 echo "== files and links"

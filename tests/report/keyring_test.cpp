@@ -410,3 +410,23 @@ TEST_F(KeyringTest, ReportAsksOnTheTerminal) {
 }
 
 }  // namespace
+
+// --check of an asking server: the schema read needs the password once; a
+// fresh stored schema then needs none.
+TEST_F(KeyringTest, CheckGetsThePasswordOnlyWhenTheSchemaIsRead) {
+  AddServerRow("Asked", "ask", "", "cn=admin," + Slapd().base);
+  Output r = Report("--check --profile 'Asked people'", "setsid -w ");
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("--password-file"), std::string::npos) << r.out;
+
+  const std::string file = dir_ + "/pw";
+  std::ofstream(file) << Slapd().adminPw << "\n";
+  ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+  r = Report("--check --profile 'Asked people' --password-file " + Quote(file), "setsid -w ");
+  EXPECT_EQ(r.status, 0) << r.out;
+  r = Report("--check --profile 'Asked people'", "setsid -w ");
+  EXPECT_EQ(r.status, 0) << r.out;
+  r = Report("--schema --server Asked", "setsid -w ");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("\tsingle\t"), std::string::npos) << r.out;
+}

@@ -240,6 +240,36 @@ TEST_F(Referrals, FollowedOncePerPlace) {
   EXPECT_TRUE(outcome.Delivers());
 }
 
+// A server that asks for its password: the places referred to are signed in
+// to with the password the run holds; with none held nothing is sent there,
+// since a bind DN without a password would sign in anonymously.
+TEST_F(Referrals, ThePasswordHeldServesThePlacesReferredTo) {
+  TServerNodeData server = ServerA("follow");
+  server.secret = "ask";
+  for (const bool held : {true, false}) {
+    SCOPED_TRACE(held ? "password held" : "password wiped");
+    outcome = TSearchOutcome();
+    std::unique_ptr<TLDAPSend> ldap = ConnectServer(server);
+    ASSERT_TRUE(ldap);
+    TProfileNodeData profile;
+    profile.basedn = Dn("ou=ok");
+    profile.scope = 1;
+    profile.filter = "(objectClass=*)";
+    profile.att = "cn";
+    TReferralFollowing follow{server, {}};
+    if (!held) follow.server.pwd.clear();
+    ASSERT_TRUE(SearchProfile(ldap.get(), profile, &outcome, &follow));
+    if (held) {
+      EXPECT_TRUE(outcome.NotSearched.empty());
+      continue;
+    }
+    ASSERT_EQ(outcome.NotSearched.size(), 3u);
+    for (const auto& miss : outcome.NotSearched)
+      EXPECT_EQ(miss.Why, "no password was given for \"" + server.uid + "\", so nothing was sent");
+    EXPECT_TRUE(outcome.Incomplete());
+  }
+}
+
 TEST_F(Referrals, ChainsEndFiveDeep) {
   const int b = Env().Port("REF_B_PORT");
   const std::vector<std::string> dns = Run(ServerA("follow"), Dn("ou=deep"));
