@@ -88,6 +88,26 @@ void KeepPassword(const TServerNodeData* before, TServerNodeData& s, const std::
            "keyring, then set the password again in the server's properties.");
 }
 
+// A server moved out of the keyring into the catalogue with its password
+// field left empty takes the keyring's password along: the keyring item goes
+// once the server is stored, and the password with it. When the keyring
+// cannot give it, nothing is stored and the user is told what to do.
+bool CarryKeyringPassword(const TServerNodeData& before, TServerNodeData& s) {
+  if (!NeedsPassword(before) || before.secret != kSecretKeyring) return true;
+  if (s.secret != kSecretCatalogue || !s.pwd.empty() || s.auth == "kerberos" || s.uid.empty())
+    return true;
+  TServerNodeData old = before;
+  std::string why;
+  if (!ReadKeyringPassword(
+          old, &why,
+          "Type the password to keep it in the catalogue, or keep it in the desktop keyring.")) {
+    LogError("The server's properties were not saved: " + why);
+    return false;
+  }
+  s.pwd.swap(old.pwd);
+  return true;
+}
+
 // What the dialog's Test was told to trust becomes the server's trusted
 // certificate once the server is stored, if it was presented at the host and
 // port stored; a certificate seen at another host or port is not kept.
@@ -202,6 +222,7 @@ void TMainForm::e_serverClick() {
   if (!record) return;
   record->id = d->id;
   const TServerNodeData before = *d->server;
+  if (!CarryKeyringPassword(before, *record)) return;
   d->name = Trim32(Text(dlg.ed_name));
   const bool ok = ::data &&
                   ::data->UpdateServer(std::to_string(d->id), d->name, record->server,

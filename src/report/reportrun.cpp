@@ -25,6 +25,7 @@
 #include "report/schemacommands.h"
 #include "report/stopsignals.h"
 #include "store/cataloguereader.h"
+#include "store/changes.h"
 #include "store/connect.h"
 #include "store/data.h"
 #include "store/filelocations.h"
@@ -46,7 +47,7 @@ const char* kUsage =
     "                 [--server NAME] [--values readable|raw] [--catalogue FILE]\n"
     "                 [--sort COLUMN[,COLUMN...]] [--columns COLUMN[,COLUMN...]]\n"
     "                 [--view none] [--referrals report|follow]\n"
-    "                 [--password-file FILE]\n"
+    "                 [--password-file FILE] [--changes]\n"
     "  quorvel-report --show-certificate --server NAME [--catalogue FILE]\n"
     "  quorvel-report --trust-certificate FINGERPRINT --server NAME [--catalogue FILE]\n"
     "  quorvel-report --move-passwords-to-keyring [--catalogue FILE]\n"
@@ -86,6 +87,11 @@ const char* kUsage =
     "                    weaker connection (default: the server's own setting)\n"
     "  --password-file FILE  the bind password of the profile's server: the file's\n"
     "                    first line (refused when the group or others may read it)\n"
+    "  --changes         write what changed since the profile's last complete run\n"
+    "                    (columns change, dn, attribute, old, new: added, removed,\n"
+    "                    renamed or changed), then keep this run for the next one;\n"
+    "                    entries are matched by objectGUID, entryUUID, nsUniqueId or\n"
+    "                    ipaUniqueID when the profile asks for one, else by DN\n"
     "  --show-certificate        connect to the SSL server NAME and print its\n"
     "                            certificate and SHA-256 fingerprint (stores nothing)\n"
     "  --trust-certificate FP    trust the certificate of the SSL server NAME when it\n"
@@ -114,7 +120,15 @@ const char* kUsage =
     "catalogue; 2 connection or bind failure; 3 report written with the partial\n"
     "rows of a search cut by the server's size limit; 4 search failure; 5 the\n"
     "report could not be written (nothing is left half-written); 128 + N stopped\n"
-    "by the signal N (SIGTERM, SIGINT, SIGHUP), leaving no file behind.\n"
+    "by the signal N (SIGTERM, SIGINT, SIGHUP), leaving no file behind; 6 (with\n"
+    "--changes) the change report lists changes.\n"
+    "\n"
+    "With --changes a line on standard error counts the entries added, removed,\n"
+    "renamed and changed since the last complete run. The first run, and a run\n"
+    "of a profile whose server, base DN, scope, filter or attributes have changed\n"
+    "since, write an empty report and keep the run. A run that does not end with\n"
+    "status 0 or leaves referrals unsearched compares nothing and keeps the\n"
+    "previous run. The runs are kept in history.db beside the catalogue.\n"
     "\n"
     "A search cut by the server's size limit is read again in pages when the\n"
     "server offers paged results; then every entry is written and the status is 0.\n"
@@ -225,6 +239,7 @@ struct TOptions {
   std::string trustFingerprint;
   bool movePasswords = false, hasPasswordFile = false;
   std::string passwordFile;
+  bool changes = false;
 };
 
 int UsageError(const std::string& text) {
@@ -268,6 +283,10 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions&
     }
     if (arg == "--show-certificate") {
       o.showCertificate = true;
+      continue;
+    }
+    if (arg == "--changes") {
+      o.changes = true;
       continue;
     }
     if (arg == "--move-passwords-to-keyring") {
@@ -398,7 +417,58 @@ std::optional<std::string> ShapeReport(const TOptions& o, const TProfileNodeData
   return std::nullopt;
 }
 
-int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
+// A run with --changes: its rows compared with the profile's snapshot in the
+// history file beside the catalogue, the change rows in the private store's
+// table "changes", and the run kept once its report is written.
+class TReportChanges {
+ public:
+  TReportChanges(Tdata& d, int profileId) : history_(d.temp), profile_(profileId) {}
+
+  // Compares the run (in `rowsTable`) and points `shown` at the change rows;
+  // the status to end with when that failed.
+  std::optional<int> Compare(const TServerNodeData& server, const TProfileNodeData& profile,
+                             const std::string& catalogue, const std::string& rowsTable,
+                             bool complete, TRowQuery& shown) {
+    std::string error;
+    columns_ = RequestedColumns(profile.att, profile.readable);
+    facts_ = {server.server + ":" + std::to_string(server.port),
+              profile.basedn,
+              profile.scope,
+              profile.filter,
+              profile.att,
+              SnapshotTime()};
+    rowsTable_ = rowsTable;
+    if (!history_.Open(HistoryFile(catalogue), error) ||
+        !CompareRun(history_, profile_, facts_, complete, rowsTable, columns_, "changes", outcome_,
+                    error)) {
+      LogError(error);
+      return reWrite;
+    }
+    LogInfo(outcome_.line);
+    shown = TRowQuery("changes", "dn");
+    return std::nullopt;
+  }
+  // After the report was written and the run ended well: keeps the run as
+  // the snapshot; the status to end with.
+  int Finish() {
+    std::string error;
+    if (outcome_.keep && !history_.Keep(profile_, facts_, rowsTable_, columns_, error)) {
+      LogError(error);
+      return reWrite;
+    }
+    return outcome_.counts.Any() ? reChanges : reOk;
+  }
+
+ private:
+  THistory history_;
+  int profile_;
+  std::vector<TRequestedColumn> columns_;
+  TSnapshotFacts facts_;
+  std::string rowsTable_;
+  TChangeOutcome outcome_;
+};
+
+int RunProfile(Tdata& d, const TOptions& o, TkxExportType type, const std::string& catalogueFile) {
   // Find the profile (of the named server when given).
   std::vector<std::pair<const TCatalogueServer*, const TNodeData*>> found;
   const std::vector<TCatalogueServer> catalogue = ReadCatalogue(d);
@@ -491,6 +561,11 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
   const std::string serverText = entries.Outcome().Text;
   ldap.reset();
   std::string error;
+  TReportChanges changes(d, found[0].second->id);
+  if (o.changes)
+    if (auto status = changes.Compare(server, profile, catalogueFile, rows.RowsTable(),
+                                      code == 0 && outcome.NotSearched.empty(), shown))
+      return *status;
   if (!OpenShownRows(d, shown, &error)) {
     LogError("The rows could not be read back from the working store: " + error);
     return reWrite;
@@ -537,7 +612,7 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type) {
         std::to_string(n) + " entries found.");
     return rePartial;
   }
-  return reOk;
+  return o.changes ? changes.Finish() : reOk;
 }
 
 }  // namespace
@@ -578,7 +653,7 @@ int RunReportCommand(const std::vector<std::string>& args) {
           "--catalogue");
   } else if (o.list) {
     if (o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer || o.hasValues || o.hasSort ||
-        o.hasColumns || o.hasView || o.hasReferrals)
+        o.hasColumns || o.hasView || o.hasReferrals || o.changes)
       return UsageError("--list takes no other option than --catalogue");
   } else {
     if (!o.hasProfile) return UsageError("say which profile to run with --profile NAME");
@@ -599,6 +674,14 @@ int RunReportCommand(const std::vector<std::string>& args) {
       return UsageError("unknown --referrals '" + o.referrals + "' (use report or follow)");
     if (o.output == "-" && (*type == xtExcel || *type == xtXLSX))
       return UsageError("an Excel report cannot go to standard output; give a file name");
+    if (o.changes && (o.hasSort || o.hasColumns))
+      return UsageError(
+          "--changes writes the change report's own columns in their own order; "
+          "leave out --sort and --columns");
+    if (o.changes && (*type == xtLDIF2849 || *type == xtJSONL))
+      return UsageError(
+          "a change report is rows of changes, not entries: LDIF (RFC 2849) and "
+          "JSON Lines cannot hold it; choose another format");
   }
 
   TStderrSink sink;
@@ -653,7 +736,7 @@ int RunReportCommand(const std::vector<std::string>& args) {
                         {o.catalogue, o.passwordFile});
   if (o.showCertificate) return ShowCertificateCommand(d, o.server);
   if (o.hasTrust) return TrustCertificateCommand(d, o.server, o.trustFingerprint);
-  return o.list ? ListProfiles(d) : RunProfile(d, o, *type);
+  return o.list ? ListProfiles(d) : RunProfile(d, o, *type, catalogue);
 }
 
 }  // namespace quorvel

@@ -16,6 +16,7 @@ enum TReportExit {
   rePartial = 3,  // the server's size limit cut the search; the rows received were written
   reSearch = 4,   // the search failed
   reWrite = 5,    // the report could not be written
+  reChanges = 6,  // --changes: the change report was written and lists changes
 };
 
 // Runs the command line (without the program name); messages go to stderr,

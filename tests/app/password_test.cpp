@@ -162,6 +162,47 @@ TEST_F(PasswordTest, ServerDialogKeepsThePasswordWhereChosen) {
   EXPECT_TRUE(seam_->Errors().isEmpty()) << seam_->Errors().join("\n").toStdString();
 }
 
+// Out of the keyring into the catalogue with the field left empty: the
+// keyring's password goes along instead of being lost with the item; with no
+// item to read, nothing is stored and the box says what to do.
+TEST_F(PasswordTest, LeavingTheKeyringTakesItsPasswordAlong) {
+  Start();
+  const keyring::TKey key = Key("three.example.test", 389, "cn=u");
+  seam_->dialogs.push_back([&](QDialog& d) {
+    auto& f = static_cast<TServerForm&>(d);
+    f.ed_name->setText("lab");
+    f.ed_server->setText("three.example.test");
+    f.ed_uid->setText("cn=u");
+    f.ed_pwd->setText("kept secret");
+    f.btnsave->click();
+  });
+  form_->a_serverClick();
+  ASSERT_EQ(ToolLookup(key), "kept secret");
+  const auto toCatalogue = [&](QDialog& d) {
+    auto& f = static_cast<TServerForm&>(d);
+    f.cb_secret->setCurrentIndex(2);
+    f.btnsave->click();
+  };
+
+  keyring::Remove(key);  // someone emptied the keyring meanwhile
+  Click(form_->tv_workspace, Item(form_->tv_workspace, {"lab"}));
+  seam_->dialogs.push_back(toCatalogue);
+  form_->e_serverClick();
+  EXPECT_EQ(CatalogueRows("servers", "secret,pwd"),
+            std::vector<std::string>{"secret=keyring|pwd="});
+  ASSERT_EQ(seam_->Errors().size(), 1);
+  EXPECT_TRUE(seam_->Errors()[0].contains("Type the password to keep it in the catalogue"))
+      << seam_->Errors()[0].toStdString();
+
+  ASSERT_EQ(keyring::Store(key, "kept secret"), keyring::TStatus::Ok);
+  seam_->dialogs.push_back(toCatalogue);
+  form_->e_serverClick();
+  EXPECT_EQ(CatalogueRows("servers", "secret,pwd"),
+            std::vector<std::string>{"secret=catalogue|pwd=kept secret"});
+  EXPECT_EQ(ToolLookup(key), "");
+  EXPECT_EQ(seam_->Errors().size(), 1);
+}
+
 // Run asks for the password of an asking server, naming it; Cancel sends
 // nothing; "Remember until Quorvel exits" spares the next question.
 TEST_F(PasswordTest, RunAsksAndRemembers) {

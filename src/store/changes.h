@@ -1,0 +1,138 @@
+// Change reports: what changed in the directory since a profile's last
+// complete run.
+//
+// The history file (history.db beside the catalogue, owner-only) keeps one
+// snapshot per profile: the exact values of its last complete run
+// (sqlstore/entryvalues.h) with the search they answer (server, base DN,
+// scope, filter, attribute list) and the time. Entries are matched by their
+// identity: the value of the first of objectGUID, entryUUID, nsUniqueId and
+// ipaUniqueID the profile asks for, else the DN (an entry without the
+// identity value is matched by its DN). Comparing is a join in the working
+// store, with the history file attached: no run is held in memory, and the
+// change rows are written as the ordered query gives them.
+//
+// The change rows go in a table laid out as a run's table, with the columns
+// change, dn, attribute, old, new (kChangeColumns), in the order of dn, then
+// the attribute in the profile's order, then the value:
+//  - "added": an entry that was not there: a row per value of each requested
+//    attribute (new), or one row with an empty attribute when it has none;
+//  - "removed": an entry gone: the same with old, under its old DN;
+//  - "renamed": the same identity under another DN: a row with attribute
+//    "dn", old and new the two DNs, then its other changes under the new DN;
+//  - "changed": an attribute whose values differ: one row with old and new
+//    when both runs have exactly one value, otherwise a row per value removed
+//    (old) and per value added (new).
+// Values compare as bytes and are shown as the grid shows them (ValueCellText
+// in store/rows.h: readable forms as the profile says, binary as Base64).
+// The table is read in place by its dn column (ties in the order written).
+//
+// One THistory serves one run: the run's rows are read into temporary
+// tables once, at the first Compare or Keep, and both use them.
+//
+// How it fails: every call returns false with the reason in `error` (the
+// history file cannot be made or read, an engine error such as a full disk);
+// nothing raises. Keep replaces a snapshot in one transaction: a failure
+// leaves the previous one whole. The history file keeps a rollback journal
+// whatever the working store's journal mode.
+//
+//   THistory history(d.temp);
+//   if (!history.Open(HistoryFile(catalogue), error)) fail(error);
+//   std::optional<TSnapshotFacts> snap;
+//   if (!history.Snapshot(profileId, snap, error)) fail(error);
+//   if (snap && snap->Same(facts)) history.Compare(profileId, "export", columns, "changes", counts,
+//   error); history.Keep(profileId, facts, "export", columns, error);
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sqlstore/database.h"
+#include "store/rows.h"
+
+namespace quorvel {
+
+// The columns of a change report, in order; "dn" is its key column.
+extern const std::vector<std::string> kChangeColumns;
+
+// The search a snapshot answers, and when it was taken.
+struct TSnapshotFacts {
+  std::string server, basedn;
+  int scope = 0;
+  std::string filter, att;
+  std::string taken;  // UTC, "YYYY-MM-DD HH:MM:SS UTC"
+  // Whether `other` asks the same search (the time aside).
+  bool Same(const TSnapshotFacts& other) const;
+};
+
+// Entries counted by what happened to them, and the rows written.
+struct TChangeCounts {
+  long long added = 0, removed = 0, renamed = 0, changed = 0;
+  long long rows = 0;
+  bool Any() const { return rows > 0; }
+  // "N entries added, N removed, N renamed, N changed"
+  std::string Text() const;
+};
+
+// The history file beside `catalogue`.
+std::string HistoryFile(const std::string& catalogue);
+// The column (1 for the first requested attribute) whose value is an entry's
+// identity, 0 for the DN.
+int IdentityColumn(const std::vector<TRequestedColumn>& columns);
+// The time now, as snapshots record it.
+std::string SnapshotTime();
+// Makes `table` anew, empty, with the change report's columns.
+bool CreateChangeTable(TASQLite3DB& db, const std::string& table, std::string& error);
+
+class THistory;
+
+// What a run with a comparison found, for both programs to tell and act on.
+struct TChangeOutcome {
+  bool compared = false;  // the change rows are those against the snapshot
+  bool keep = false;      // the run is complete: it becomes the snapshot
+  std::optional<TSnapshotFacts> snapshot;
+  TChangeCounts counts;
+  std::string line;  // the line that says what was compared, or why nothing was
+};
+
+// The comparison of a run with the profile's snapshot, decided in one place:
+// a complete run is compared when the snapshot asks the same search; the
+// change rows go in `changesTable` (empty when nothing was compared).
+bool CompareRun(THistory& history, int profile, const TSnapshotFacts& now, bool complete,
+                const std::string& rowsTable, const std::vector<TRequestedColumn>& columns,
+                const std::string& changesTable, TChangeOutcome& out, std::string& error);
+
+class THistory {
+ public:
+  explicit THistory(TASQLite3DB& working) : working_(working) {}
+  ~THistory();
+  THistory(const THistory&) = delete;
+  THistory& operator=(const THistory&) = delete;
+  TASQLite3DB& Working() { return working_; }
+
+  // Makes the file when absent (owner-only) and attaches it as "history".
+  bool Open(const std::string& file, std::string& error);
+  // The profile's snapshot, or none in `out`.
+  bool Snapshot(int profile, std::optional<TSnapshotFacts>& out, std::string& error);
+  // Writes the change rows of the run in `rowsTable` (its values beside it)
+  // against the profile's snapshot into `changesTable`, made anew.
+  bool Compare(int profile, const std::string& rowsTable,
+               const std::vector<TRequestedColumn>& columns, const std::string& changesTable,
+               TChangeCounts& counts, std::string& error);
+  // Makes the run in `rowsTable` the profile's snapshot, in one transaction.
+  bool Keep(int profile, const TSnapshotFacts& facts, const std::string& rowsTable,
+            const std::vector<TRequestedColumn>& columns, std::string& error);
+
+ private:
+  void Stage(const std::string& rowsTable, int identity);
+  void WriteChangeRows(int profile, const std::vector<TRequestedColumn>& columns,
+                       const std::string& changesTable, TChangeCounts& counts);
+  void CountEntries(int profile, TChangeCounts& counts);
+  void DropStage();
+
+  TASQLite3DB& working_;
+  bool attached_ = false;
+  std::string staged_;  // the rows table the temporary tables hold, if any
+};
+
+}  // namespace quorvel
