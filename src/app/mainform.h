@@ -23,6 +23,8 @@ class QTabWidget;
 class QTableView;
 class QTreeWidget;
 class TkxDBGridExport;
+class TLDAPResultList;
+class TLDAPSend;
 class TProfileForm;
 
 namespace quorvel {
@@ -199,6 +201,13 @@ class TMainForm : public QMainWindow {
   // for the caller to show the run's rows.
   bool ShowRunHistory(const TServerNodeData& server, const TProfileNodeData& profile, int profileId,
                       const quorvel::TSearchOutcome& outcome, bool compare);
+  // Browse and Properties: the connection to a node's server with its pane
+  // lines (nullptr when it failed, the lines written), and the one search of
+  // it, which Stop and Esc cancel; the password asked for serves the bind and
+  // the referrals followed, and is wiped once the search has ended.
+  std::unique_ptr<TLDAPSend> NodeConnect(TServerNodeData& record, bool errorLine);
+  TLDAPResultList* NodeQuery(TLDAPSend& ldap, TServerNodeData& record,
+                             const TProfileNodeData& profile, quorvel::TSearchOutcome& outcome);
   // Binds the grid to the rows of `query` (the property rows when
   // hideFirstColumn, the export rows when no query is given).
   // Binds the grid to the property rows when hideFirstColumn, else to the

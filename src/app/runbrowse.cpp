@@ -65,11 +65,24 @@ void AddReferralLines(TMainForm& form, const TSearchOutcome& outcome) {
   for (const std::string& line : ReferralLines(outcome)) form.AddMessage(1, "MSG: " + line);
 }
 
+// The search of Browse (one level below base) and Properties (the base entry).
+TProfileNodeData NodeProfile(int serverid, const std::string& base, int scope,
+                             const std::string& att) {
+  TProfileNodeData profile;
+  profile.serverid = serverid;
+  profile.basedn = base;
+  profile.scope = scope;
+  profile.filter = "(objectClass=*)";
+  profile.att = att;
+  return profile;
+}
+
 // The pane line of a search the user stopped.
 std::string CancelledLine(const std::string& what, int entries) {
   return "MSG: " + what + " cancelled after " + std::to_string(entries) +
          (entries == 1 ? " entry" : " entries") + "...";
 }
+
 // One write transaction on the working store for a scope, committed at its
 // end. The property listing is made and read back inside one, so another
 // window listing an entry at the same moment can neither drop nor fill this
@@ -422,6 +435,36 @@ bool TMainForm::RunStoreRows(TProfileRun& run, const std::string& count) {
   return true;
 }
 
+std::unique_ptr<TLDAPSend> TMainForm::NodeConnect(TServerNodeData& record, bool errorLine) {
+  AddMessage(0, "Connecting to " + record.server + "...");
+  std::unique_ptr<TLDAPSend> ldap;
+  RunBusy([&] { ldap = ConnectServer(record, Trust()); });
+  if (!ldap) {
+    WipeOutsidePassword(record);
+    ForgetGivenPassword(record);
+    if (errorLine) AddMessage(2, "ERR: Error connecting to " + record.server + "...");
+    FlushPane();
+    return nullptr;
+  }
+  AddMessage(0, "Connected to " + record.server + "...");
+  return ldap;
+}
+
+TLDAPResultList* TMainForm::NodeQuery(TLDAPSend& ldap, TServerNodeData& record,
+                                      const TProfileNodeData& profile, TSearchOutcome& outcome) {
+  AddMessage(0, "Querying " + record.server + "...");
+  TLDAPResultList* results = nullptr;
+  {
+    TRunStop::TScope stop(*runStop_);
+    ldap.CancelFlag = &stop.Flag();
+    TReferralFollowing follow{record, Trust()};
+    RunBusy([&] { results = SearchProfile(&ldap, profile, &outcome, &follow); }, true);
+    WipeOutsidePassword(follow.server);
+  }
+  WipeOutsidePassword(record);
+  return results;
+}
+
 void TMainForm::o_browseClick() {
   // 1.
   QTreeWidgetItem* sel = tv_browse->currentItem();
@@ -437,42 +480,14 @@ void TMainForm::o_browseClick() {
   qDeleteAll(sel->takeChildren());
   const int id = d->id;
   const std::string name = d->name;
-  // 4.
-  AddMessage(0, "Connecting to " + record.server + "...");
-  // 5.
-  std::unique_ptr<TLDAPSend> ldap;
-  RunBusy([&] { ldap = ConnectServer(record, Trust()); });
-  if (!ldap) {
-    WipeOutsidePassword(record);
-    ForgetGivenPassword(record);
-    AddMessage(2, "ERR: Error connecting to " + record.server + "...");
-    FlushPane();
-    return;
-  }
-  // 6.
-  AddMessage(0, "Connected to " + record.server + "...");
-  // 7.
-  TProfileNodeData profile;
-  profile.serverid = id;
-  profile.basedn = record.basedn;
-  profile.scope = 1;
-  profile.filter = "(objectClass=*)";
-  profile.att = "";
-  // 8.
-  AddMessage(0, "Querying " + record.server + "...");
-  // 9. Stop and Esc cancel the listing; the node stays without children.
-  TLDAPResultList* results = nullptr;
+  // 4.-6.
+  const std::unique_ptr<TLDAPSend> ldap = NodeConnect(record, true);
+  if (!ldap) return;
+  // 7.-9. Stop and Esc cancel the listing; the node stays without children.
+  // The nodes made below keep no password asked for.
   TSearchOutcome outcome;
-  {
-    TRunStop::TScope stop(*runStop_);
-    ldap->CancelFlag = &stop.Flag();
-    TReferralFollowing follow{record, Trust()};
-    RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome, &follow); }, true);
-    WipeOutsidePassword(follow.server);
-  }
-  // A password asked for served the bind and the referrals followed; the
-  // nodes made below keep none.
-  WipeOutsidePassword(record);
+  TLDAPResultList* results =
+      NodeQuery(*ldap, record, NodeProfile(id, record.basedn, 1, ""), outcome);
   if (outcome.Failure == sfCancelled) {
     AddMessage(1, CancelledLine("Browse", outcome.Received));
     FlushPane();
@@ -535,44 +550,15 @@ void TMainForm::o_propertiesClick() {
   TServerNodeData record = *d->server;
   if (!GivePassword(record, d->name, "Properties")) return;
   const std::string dn = sel->text(0).toStdString();
-  // 2.
-  AddMessage(0, "Connecting to " + record.server + "...");
-  // 3.
-  std::unique_ptr<TLDAPSend> ldap;
-  RunBusy([&] { ldap = ConnectServer(record, Trust()); });
-  if (!ldap) {
-    WipeOutsidePassword(record);
-    ForgetGivenPassword(record);
-    FlushPane();
-    return;
-  }
-  // 4.
-  AddMessage(0, "Connected to " + record.server + "...");
+  // 2.-4.
+  std::unique_ptr<TLDAPSend> ldap = NodeConnect(record, false);
+  if (!ldap) return;
   const bool gridShown = gridModel->Attached() && ::data;
   const bool gridProperties = gridShown && ::data->run.SQL() == kPropertyRowsQuery;
   resultsView->Detach();
-  // 5.
-  TProfileNodeData profile;
-  profile.serverid = d->id;
-  profile.basedn = dn;
-  profile.scope = 0;
-  profile.filter = "(objectClass=*)";
-  profile.att = "*;+";
-  // 6.
-  AddMessage(0, "Querying " + record.server + "...");
-  // 7. Stop and Esc cancel the listing; the grid shows what it showed.
-  TLDAPResultList* results = nullptr;
+  // 5.-7. Stop and Esc cancel the listing; the grid shows what it showed.
   TSearchOutcome outcome;
-  {
-    TRunStop::TScope stop(*runStop_);
-    ldap->CancelFlag = &stop.Flag();
-    TReferralFollowing follow{record, Trust()};
-    RunBusy([&] { results = SearchProfile(ldap.get(), profile, &outcome, &follow); }, true);
-    WipeOutsidePassword(follow.server);
-  }
-  // A password asked for served the bind and the referrals followed; the
-  // nodes made below keep none.
-  WipeOutsidePassword(record);
+  TLDAPResultList* results = NodeQuery(*ldap, record, NodeProfile(d->id, dn, 0, "*;+"), outcome);
   if (outcome.Failure == sfCancelled) {
     AddMessage(1, CancelledLine("Properties", outcome.Received));
     if (gridShown) ShowDataset(gridProperties);

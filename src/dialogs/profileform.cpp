@@ -33,6 +33,21 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   // not above every application's windows, and not above its own boxes.
   quorvel::MakeFixedDialog(*this);
 
+  MakeFields();
+  MakeButtons();
+  LayOut();
+
+  TabOrder();
+  // The server's name is shown, not typed: the name is the first field.
+  ed_name->setFocus();
+
+  connect(btnsave, &QPushButton::clicked, this, &TProfileForm::btnsaveClick);
+  connect(btncancel, &QPushButton::clicked, this, &TProfileForm::btncancelClick);
+  connect(btnchoose, &QPushButton::clicked, this, &TProfileForm::btnchooseClick);
+  connect(ed_filter, &QLineEdit::textChanged, this, [this] { CheckFilterText(); });
+}
+
+void TProfileForm::MakeFields() {
   ed_server = new QLineEdit(this);
   ed_server->setReadOnly(true);
   ed_server->setEnabled(false);
@@ -61,12 +76,6 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   ed_att->setTabChangesFocus(true);
   ed_readable = new QCheckBox("Readable Active Directory values (SIDs, GUIDs, times)", this);
   ed_readable->setChecked(true);
-  btnsave = new QPushButton("&Save", this);
-  btncancel = new QPushButton("&Cancel", this);
-  btnrun = new QPushButton("&Run", this);
-  btnchoose = new QPushButton("C&hoose...", this);
-  btnchoose->setEnabled(false);
-  btnchoose->setToolTip("The server's schema could not be read");
   ed_server->setObjectName("ed_server");
   ed_name->setObjectName("ed_name");
   ed_base->setObjectName("ed_base");
@@ -74,16 +83,27 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   ed_filter->setObjectName("ed_filter");
   ed_att->setObjectName("ed_att");
   ed_readable->setObjectName("ed_readable");
+  lb_filter->setObjectName("lb_filter");
+}
+
+void TProfileForm::MakeButtons() {
+  btnsave = new QPushButton("&Save", this);
+  btncancel = new QPushButton("&Cancel", this);
+  btnrun = new QPushButton("&Run", this);
+  btnchoose = new QPushButton("C&hoose...", this);
+  btnchoose->setEnabled(false);
+  btnchoose->setToolTip("The server's schema could not be read");
   btnsave->setObjectName("btnsave");
   btncancel->setObjectName("btncancel");
   btnrun->setObjectName("btnrun");
   btnchoose->setObjectName("btnchoose");
-  lb_filter->setObjectName("lb_filter");
   btnsave->setDefault(true);
   btncancel->setAutoDefault(false);
   btnrun->setAutoDefault(false);
   btnchoose->setAutoDefault(false);
+}
 
+void TProfileForm::LayOut() {
   auto* form = new QFormLayout;
   form->addRow(quorvel::BoldLabel("Server: ", this, ed_server), ed_server);
   form->addRow(quorvel::BoldLabel("&Name: ", this, ed_name), ed_name);
@@ -108,15 +128,6 @@ TProfileForm::TProfileForm(QWidget* parent) : QDialog(parent) {
   top->addLayout(form);
   top->addLayout(buttons);
   setFixedSize(sizeHint().expandedTo(QSize(420, 0)));
-
-  TabOrder();
-  // The server's name is shown, not typed: the name is the first field.
-  ed_name->setFocus();
-
-  connect(btnsave, &QPushButton::clicked, this, &TProfileForm::btnsaveClick);
-  connect(btncancel, &QPushButton::clicked, this, &TProfileForm::btncancelClick);
-  connect(btnchoose, &QPushButton::clicked, this, &TProfileForm::btnchooseClick);
-  connect(ed_filter, &QLineEdit::textChanged, this, [this] { CheckFilterText(); });
 }
 
 void TProfileForm::TabOrder() {

@@ -63,6 +63,10 @@ class TProfileForm : public QDialog {
   void reject() override;
 
  private:
+  // The constructor's steps: the fields, the buttons, then their layout.
+  void MakeFields();
+  void MakeButtons();
+  void LayOut();
   // Tab goes through the fields and buttons as they are laid out.
   void TabOrder();
   void CheckFilterText();
