@@ -461,6 +461,9 @@ class TReportHistory {
   // status 0 when the run cannot be kept, and a line says why.
   int Finish(bool changes) {
     std::string error;
+    // A stop signal waits until the snapshot is whole: no journal is left
+    // beside the catalogue for the next run to roll back.
+    THoldStopSignals hold;
     const bool kept =
         !outcome_.keep || ((opened_ || history_.Open(file_, error)) &&
                            history_.Keep(profile_, facts_, rowsTable_, columns_, error));
