@@ -94,18 +94,6 @@ bool TInPlaceRows::Prepare(const std::string& table, const std::string& key) {
       break;
     }
   if (rowid_.empty()) return false;
-  Prepare(cookie_, "PRAGMA schema_version");
-  // What tells this table from any other, whatever it is called: its root
-  // page, its columns, and its indexes' names and root pages. A table made
-  // anew may get the very root page of the one it replaced, but not the
-  // names of its indexes, which the program's own writers make unique to
-  // each table (see store/stagedtable.h); a table renamed keeps all of it.
-  Prepare(schema_,
-          "SELECT type, name, rootpage FROM sqlite_master WHERE tbl_name = ?1 COLLATE NOCASE "
-          "AND type IN ('table', 'index') ORDER BY type DESC, name");
-  Prepare(columns_,
-          "SELECT group_concat(name || ' ' || type || ' ' || pk, ',') FROM pragma_table_info(?1)");
-  Prepare(owner_, "SELECT tbl_name FROM sqlite_master WHERE type = 'index' AND name = ?1");
   PrepareWalk();
   // Preparing the walk also tells a view or a table without rowid, neither
   // of which has one to read by.
@@ -124,9 +112,7 @@ bool TInPlaceRows::Prepare(const std::string& table, const std::string& key) {
   }
   // Only a table of the main schema (not a view, not a temporary table) is
   // sure to have rowids that stay put.
-  schemaVersion_ = SchemaVersion();
-  schemaEntry_ = SchemaEntry(table_, &follow_);
-  if (schemaEntry_.empty()) return false;
+  if (!identity_.Note(table_)) return false;
   for (Window& w : windows_) w.rows.SetColumns(dataset_.FieldCount());
   return true;
 }
@@ -206,8 +192,7 @@ void TInPlaceRows::EnsureIndex() {
       db_.ExecDirect("CREATE INDEX " + Quoted(name) + " ON " + Quoted(table_) + " (" +
                      Quoted(key_) + ")");
       // Our own change of the schema is no replacement of the table.
-      schemaVersion_ = SchemaVersion();
-      schemaEntry_ = SchemaEntry(table_, &follow_);
+      identity_.Renote();
       return;
     }
   } catch (const std::exception&) {
@@ -246,84 +231,23 @@ void TInPlaceRows::BindKey(void* stmt, int first, const Key& key) {
   if (rc != kEngineOk) db_.RaiseDatabaseError();
 }
 
-std::string TInPlaceRows::SchemaEntry(const std::string& table, std::string* firstIndex) {
-  auto fail = [&](void* stmt) {
-    std::string msg = api_->errmsg(db_.Handle());
-    api_->reset(stmt);
-    throw EDatabaseError(msg);
-  };
-  api_->reset(schema_.stmt);
-  api_->bind_text(schema_.stmt, 1, table.data(), static_cast<int>(table.size()), EngineTransient());
-  std::string entry;
-  bool isTable = false;
-  if (firstIndex) firstIndex->clear();
-  int rc;
-  while ((rc = api_->step(schema_.stmt)) == kEngineRow) {
-    const std::string type = ColumnText(*api_, schema_.stmt, 0);
-    const bool index = type == "index";
-    isTable = isTable || type == "table";
-    // The table's own name is left out: a table renamed is the same table.
-    entry += type + ' ' + (index ? ColumnText(*api_, schema_.stmt, 1) : std::string()) + ' ' +
-             ColumnText(*api_, schema_.stmt, 2) + '\n';
-    if (index && firstIndex && firstIndex->empty())
-      *firstIndex = ColumnText(*api_, schema_.stmt, 1);
-  }
-  if (rc != kEngineDone) fail(schema_.stmt);
-  api_->reset(schema_.stmt);
-  if (!isTable) return std::string();
-  api_->reset(columns_.stmt);
-  api_->bind_text(columns_.stmt, 1, table.data(), static_cast<int>(table.size()),
-                  EngineTransient());
-  if (api_->step(columns_.stmt) != kEngineRow) fail(columns_.stmt);
-  entry += ColumnText(*api_, columns_.stmt, 0);
-  api_->reset(columns_.stmt);
-  return entry;
-}
-
-bool TInPlaceRows::FollowRename() {
-  // The table that holds the index the read table had: the read table
-  // itself under its new name, when everything else about it is the same.
-  if (follow_.empty()) return false;
-  api_->reset(owner_.stmt);
-  api_->bind_text(owner_.stmt, 1, follow_.data(), static_cast<int>(follow_.size()),
-                  EngineTransient());
-  const int rc = api_->step(owner_.stmt);
-  const std::string now = rc == kEngineRow ? ColumnText(*api_, owner_.stmt, 0) : std::string();
-  api_->reset(owner_.stmt);
-  if (rc != kEngineRow && rc != kEngineDone) db_.RaiseDatabaseError();
-  if (now.empty() || SchemaEntry(now, nullptr) != schemaEntry_) return false;
-  table_ = now;
-  PrepareWalk();
-  seeks_ = false;
-  return true;
-}
-
-int64_t TInPlaceRows::SchemaVersion() {
-  api_->reset(cookie_.stmt);
-  if (api_->step(cookie_.stmt) != kEngineRow) {
-    std::string msg = api_->errmsg(db_.Handle());
-    api_->reset(cookie_.stmt);
-    throw EDatabaseError(msg);
-  }
-  const int64_t version = api_->column_int64(cookie_.stmt, 0);
-  api_->reset(cookie_.stmt);
-  return version;
-}
-
 void TInPlaceRows::CheckSchema() {
   if (!replaced_.empty()) throw AsgError(replaced_);
-  // Any change of the file's schema bumps its version; only one that
-  // dropped or re-created this table (or renamed another over it) matters.
-  const int64_t version = SchemaVersion();
-  if (version == schemaVersion_) return;
-  if (SchemaEntry(table_, nullptr) != schemaEntry_ && !FollowRename()) {
+  const TTableIdentity::TChange change = identity_.Check();
+  if (change == TTableIdentity::tcRenamed) {
+    // The same rows under another name: read on there.
+    table_ = identity_.Table();
+    PrepareWalk();
+    seeks_ = false;
+    // A walk under way read the old statement: its next rows come by seeking.
+    walkNext_ = 0;
+  } else if (change == TTableIdentity::tcReplaced) {
     // For good: the rows held are the old table's, the count is the old
     // table's, and nothing read from now on would be either.
     replaced_ = "the table " + table_ + " was replaced while its rows were being read";
     for (Window& w : windows_) w.start = -1;
     throw AsgError(replaced_);
   }
-  schemaVersion_ = version;
 }
 
 TInPlaceRows::Window* TInPlaceRows::Find(int row) {

@@ -42,12 +42,11 @@
 //    program's publish) is found by its index under its new name and read on
 //    there: the same rows, whatever its name.
 //  - A table replaced since Open (dropped and made anew, or another renamed
-//    over it) is told by its root page, its columns and its indexes' names
-//    and root pages, looked at whenever the file's schema has changed: a
-//    table made anew may reuse the old one's root page, but the program's
-//    writers give every table an index of a name of its own. From then on
-//    every read fails the same way, rows already held included, until the
-//    dataset is opened again.
+//    over it) is told as sqlstore/tableidentity.h says, looked at whenever
+//    the file's schema has changed: a table made anew may reuse the old
+//    one's root page, but the program's writers give every table an index
+//    of a name of its own. From then on every read fails the same way, rows
+//    already held included, until the dataset is opened again.
 //  - A view returned by Cell stays valid until a later Cell reads a window
 //    that evicts the one it points into: copy it before reading another row.
 //
@@ -66,6 +65,7 @@
 
 #include "sqlstore/dataset.h"
 #include "sqlstore/queryrows.h"
+#include "sqlstore/tableidentity.h"
 
 namespace quorvel {
 
@@ -115,7 +115,8 @@ class TInPlaceRows {
     uint64_t used = 0;
   };
 
-  TInPlaceRows(TASQLite3DB& db, TASQLite3BaseQuery& dataset) : db_(db), dataset_(dataset) {}
+  TInPlaceRows(TASQLite3DB& db, TASQLite3BaseQuery& dataset)
+      : db_(db), dataset_(dataset), identity_(db) {}
   bool Prepare(const std::string& table, const std::string& key);
   void Prepare(Statement& s, const std::string& text);
   // The index on the key and the statements that read through it, made at
@@ -125,13 +126,6 @@ class TInPlaceRows {
   void EnsureIndex();
   Key ReadKey(void* stmt, int keyColumn, int rowidColumn) const;
   void BindKey(void* stmt, int first, const Key& key);
-  // What tells `table` from any other, whatever its name (empty when there
-  // is no such table), and the name of its first index.
-  std::string SchemaEntry(const std::string& table, std::string* firstIndex);
-  int64_t SchemaVersion();
-  // After the read table's name has gone: finds it under its new name and
-  // reads on there. False when it is not to be found (it was replaced).
-  bool FollowRename();
   void PrepareWalk();
   // Whether an index of the table starts with the key, in ascending order.
   bool KeyIndex();
@@ -151,13 +145,11 @@ class TInPlaceRows {
   int count_ = 0;
   bool seeks_ = false, noted_ = false;
   std::vector<Key> anchors_;  // anchors_[j]: key of row (j + 1) * kAnchorRows - 1
-  Statement head_, after_, cookie_, schema_, columns_, owner_, walk_;
-  bool walking_ = false;  // between BeginWalk and EndWalk
-  int walkNext_ = 0;      // the row walk_ gives next; 0 while walk_ is not running
-  int64_t schemaVersion_ = 0;
-  std::string schemaEntry_;
-  std::string follow_;    // an index of the table, to find it by once renamed
-  std::string replaced_;  // why every read fails, once the table was replaced
+  Statement head_, after_, walk_;
+  bool walking_ = false;     // between BeginWalk and EndWalk
+  int walkNext_ = 0;         // the row walk_ gives next; 0 while walk_ is not running
+  TTableIdentity identity_;  // which table is read, whatever its name
+  std::string replaced_;     // why every read fails, once the table was replaced
   Window windows_[kWindows];
   uint64_t clock_ = 0;
   TRowScratch scratch_;

@@ -1,6 +1,7 @@
 #include "sqlstore/orderedrows.h"
 
 #include <climits>
+#include <utility>
 
 #include "sqlstore/engine.h"
 
@@ -35,6 +36,7 @@ std::unique_ptr<TOrderedRows> TOrderedRows::Open(TASQLite3DB& db, const TRowQuer
     }
   }
   const std::string select = query.Select();
+  rows->query_ = query;
   rows->Prepare(rows->walk_, select);
   rows->map_ = DescribeColumns(*rows->api_, rows->walk_.stmt, dataset);
   {
@@ -48,7 +50,36 @@ std::unique_ptr<TOrderedRows> TOrderedRows::Open(TASQLite3DB& db, const TRowQuer
   }
   rows->Prepare(rows->window_, select + " LIMIT ?2 OFFSET ?3");
   for (Window& w : rows->windows_) w.rows.SetColumns(dataset.FieldCount());
+  // A table that is not one (a view) is read by its name alone.
+  rows->identified_ = rows->identity_.Note(query.Table);
   return rows;
+}
+
+void TOrderedRows::CheckTable() {
+  if (!identified_) return;
+  if (!replaced_.empty()) throw AsgError(replaced_);
+  const TTableIdentity::TChange change = identity_.Check();
+  if (change == TTableIdentity::tcRenamed) {
+    // The same rows under another name (published, or set aside by another
+    // run's publish): read on there.
+    query_.Table = identity_.Table();
+    const std::string select = query_.Select();
+    Statement walk, window;
+    Prepare(walk, select);
+    Prepare(window, select + " LIMIT ?2 OFFSET ?3");
+    std::swap(walk_.stmt, walk.stmt);
+    std::swap(window_.stmt, window.stmt);
+    // A walk under way read the old statement: its next rows come by position.
+    walkNext_ = 0;
+  } else if (change == TTableIdentity::tcReplaced) {
+    // For good: nothing read from now on would be the rows counted.
+    replaced_ = "the table " + query_.Table + " was replaced while its rows were being read";
+    for (Window& w : windows_) {
+      w.start = -1;
+      w.rows.Clear();
+    }
+    throw AsgError(replaced_);
+  }
 }
 
 TOrderedRows::~TOrderedRows() = default;
@@ -57,7 +88,6 @@ void TOrderedRows::BeginWalk() {
   walking_ = true;
   walkNext_ = 0;
   api_->reset(walk_.stmt);
-  BindFilter(walk_.stmt);
 }
 
 void TOrderedRows::EndWalk() {
@@ -95,7 +125,14 @@ TOrderedRows::Window* TOrderedRows::Fetch(int row) {
     if (w.used < target->used) target = &w;
   }
   try {
+    // A walk goes on in the one read it started (whatever happens to the
+    // table's name meanwhile); any other read looks at the table first.
+    if (!(walking_ && start == walkNext_ && start > 0)) CheckTable();
     if (walking_ && start == walkNext_) {
+      if (start == 0) {
+        api_->reset(walk_.stmt);
+        BindFilter(walk_.stmt);
+      }
       Fill(*target, walk_.stmt, start);
       walkNext_ = start + target->rows.Count();
       if (walkNext_ >= count_) EndWalk();

@@ -17,6 +17,8 @@
 // prepared. Cell never raises: a window that cannot be read (the engine's
 // error, a table dropped since Open, fewer rows than counted) gives empty
 // cells, and Error() keeps the first reason until the dataset is closed.
+// A table renamed since Open is read on under its new name; one replaced
+// (sqlstore/tableidentity.h) fails every later read, as inplace.h says.
 // A view returned by Cell lasts until a later Cell reads another window.
 #pragma once
 
@@ -28,6 +30,7 @@
 #include "sqlstore/dataset.h"
 #include "sqlstore/queryrows.h"
 #include "sqlstore/rowquery.h"
+#include "sqlstore/tableidentity.h"
 
 namespace quorvel {
 
@@ -61,7 +64,10 @@ class TOrderedRows {
     uint64_t used = 0;
   };
 
-  TOrderedRows(TASQLite3DB& db, TASQLite3BaseQuery& dataset) : db_(db), dataset_(dataset) {}
+  TOrderedRows(TASQLite3DB& db, TASQLite3BaseQuery& dataset)
+      : db_(db), dataset_(dataset), identity_(db) {}
+  // Follows the table when it was renamed; raises once it was replaced.
+  void CheckTable();
   void Prepare(Statement& s, const std::string& text);
   void BindFilter(void* stmt);
   Window* Fetch(int row);
@@ -80,6 +86,10 @@ class TOrderedRows {
   uint64_t clock_ = 0;
   TRowScratch scratch_;
   std::string error_;
+  TRowQuery query_;
+  TTableIdentity identity_;  // which table is read, whatever its name
+  bool identified_ = false;
+  std::string replaced_;  // why every read fails, once the table was replaced
 };
 
 }  // namespace quorvel

@@ -1,6 +1,8 @@
 #include "store/profilerun.h"
 
 #include <exception>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "ldap/searchdriver.h"
@@ -49,7 +51,7 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
 struct TExportRowStream::State : TSearchSink {
   Tdata* d = nullptr;
   std::unique_ptr<TStagedExportTable> stage;
-  bool keep = false;  // publish a copy and keep the run's own table
+  bool keep = false;  // publish the run's own table and keep it the run's
   std::vector<TRequestedColumn> names;
   bool live = false;      // the staged table exists and every row so far is in it
   bool ended = false;     // End was told...
@@ -117,7 +119,7 @@ bool TExportRowStream::Finish(const TRowProgress& progress, int* written) {
     return false;
   }
   s.d->exp.Close();
-  if (!stage.Publish(s.keep ? TStagedExportTable::psCopy : TStagedExportTable::psMove))
+  if (!stage.Publish(s.keep ? TStagedExportTable::psKeep : TStagedExportTable::psMove))
     return false;
   const int n = static_cast<int>(stage.Rows());
   if (progress)
@@ -135,20 +137,46 @@ std::string TExportRowStream::RowsTable() const {
   return own.empty() ? std::string("export") : own;
 }
 
-bool OpenShownRows(Tdata& d, TRowQuery shown, std::string* error) {
+namespace {
+
+// Opens d.run on a run's rows by the name of its table, wherever they are
+// (store/stagedtable.h): found, opened, then found again, and opened anew
+// when they moved in between, so that the reader holds the very table asked
+// for (it follows the table itself from then on).
+bool OpenRunRows(Tdata& d, const std::string& name, std::string* error,
+                 const std::function<void(const std::string& table)>& open) {
   try {
-    d.run.Close();
-    if (auto unknown = shown.Resolve(d.temp)) {
-      if (error) *error = *unknown;
-      return false;
+    std::string table = RunRowsTable(d.temp, name);
+    for (int attempt = 0;; ++attempt) {
+      d.run.Close();
+      open(table);
+      const std::string now = RunRowsTable(d.temp, name);
+      if (now == table || attempt >= 8) return true;
+      table = now;
     }
-    d.run.SetRowQuery(shown);
-    d.run.Open();
-    return true;
   } catch (const std::exception& e) {
     if (error) *error = e.what();
     return false;
   }
+}
+
+}  // namespace
+
+bool OpenShownRows(Tdata& d, TRowQuery shown, std::string* error) {
+  std::optional<std::string> unknown;
+  const std::string name = shown.Table;
+  const bool opened = OpenRunRows(d, name, error, [&](const std::string& table) {
+    shown.Table = table;
+    unknown = shown.Resolve(d.temp);
+    if (unknown) return;
+    d.run.SetRowQuery(shown);
+    d.run.Open();
+  });
+  if (opened && unknown) {
+    if (error) *error = *unknown;
+    return false;
+  }
+  return opened;
 }
 
 std::vector<std::string> RunColumns(const std::string& att) {
@@ -158,15 +186,10 @@ std::vector<std::string> RunColumns(const std::string& att) {
 }
 
 bool OpenExportRows(Tdata& d, std::string* error, const std::string& table) {
-  try {
-    d.run.Close();
-    d.run.SetInPlaceSQL(table, "oid");
+  return OpenRunRows(d, table, error, [&](const std::string& now) {
+    d.run.SetInPlaceSQL(now, "oid");
     d.run.Open();
-    return true;
-  } catch (const std::exception& e) {
-    if (error) *error = e.what();
-    return false;
-  }
+  });
 }
 
 }  // namespace quorvel

@@ -45,10 +45,13 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
 //
 // The staged table is this run's own (other programs on the same working
 // store stage and publish theirs meanwhile). With keepOwnRows, Finish
-// publishes a copy as `export` and the run's own table stays until the
-// stream is destroyed: RowsTable() holds exactly this run's rows even when
-// another program has published `export` since (the window's grid). Without
-// it the table itself becomes `export` (the headless runner's private store).
+// publishes the run's own table as `export` without writing its rows again
+// and keeps it this run's until the stream is destroyed: another program's
+// publish sets it aside under its staged name rather than dropping it, so
+// RowsTable() names exactly this run's rows wherever they are, and a grid
+// reading them follows them (the window's grid). Without it the
+// table itself becomes `export` and is let go (the headless runner's
+// private store).
 //
 //   TExportRowStream stream(d, profile.att, profile.readable);
 //   TSearchCounter found;
@@ -75,8 +78,9 @@ class TExportRowStream {
   bool Finish(const TRowProgress& progress = nullptr, int* written = nullptr);
   // Why Finish failed (names the working store and the engine's reason).
   const std::string& Error() const;
-  // After a Finish that succeeded: the table that holds this run's rows
-  // (its own with keepOwnRows, else "export"), for OpenExportRows.
+  // After a Finish that succeeded: the name of this run's rows for
+  // OpenExportRows and OpenShownRows (its own table's with keepOwnRows, which
+  // they find wherever it is then; else "export").
   std::string RowsTable() const;
 
  private:
@@ -85,7 +89,8 @@ class TExportRowStream {
 };
 
 // Opens d.run on the rows of `table` (the published `export`, or a run's own
-// table, see TExportRowStream::RowsTable) in "oid" order, read in place: the
+// table, see TExportRowStream::RowsTable, found wherever it is now and
+// followed from then on) in "oid" order, read in place: the
 // results grid and the reports read them from the working table as they
 // need them, so that no run's rows are all held in memory. False (with the
 // reason in `error`) when the statement failed.

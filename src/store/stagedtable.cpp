@@ -35,6 +35,7 @@ constexpr const char* kOldName = "export_staged";
 // Owner keys are lock offsets below 2^31, which every file-locking protocol
 // (NFS's included) can express.
 constexpr uint32_t kKeyMask = 0x7fffffff;
+constexpr const char* kIndexPrefix = "rows_order_";
 
 // The file beside the store whose byte `key` the owner of the staged tables
 // of that key holds locked. An in-memory store has none: no other program
@@ -90,12 +91,21 @@ std::string KeyText(uint32_t key) {
   return text;
 }
 
+std::optional<uint32_t> OwnerKey(const std::string& table);
+
 // An index on a table's first column (its DN) under a name no other table
 // ever had: with it a reader of the table in place tells this table from any
 // other later made under the same name, even on the same root page
-// (sqlstore/inplace.h). It keeps its name when the table is renamed.
-std::string OrderIndex(const std::string& table, const std::string& key) {
-  const std::string name = "rows_order_" + KeyText(RandomKey()) + KeyText(RandomKey());
+// (sqlstore/tableidentity.h). It keeps its name when the table is renamed,
+// and so does the owner key it carries ("rows_order_k<key>_...") for a
+// staged table, by which a published table is known as its run's.
+std::string OrderIndex(const std::string& table, const std::string& key,
+                       std::string* indexName = nullptr) {
+  const std::optional<uint32_t> owner = OwnerKey(table);
+  const std::string name = std::string(kIndexPrefix) +
+                           (owner ? "k" + KeyText(*owner) + "_" : std::string()) +
+                           KeyText(RandomKey()) + KeyText(RandomKey());
+  if (indexName) *indexName = name;
   return "CREATE INDEX " + QuoteIdentifier(name) + " ON " + QuoteIdentifier(table) + " (" +
          QuoteIdentifier(key) + ")";
 }
@@ -130,6 +140,63 @@ bool Abandoned(const std::string& table, const std::string& lockFile) {
   return key && OwnerGone(lockFile, *key);
 }
 
+// A text as an SQL literal.
+std::string QuoteText(const std::string& text) {
+  std::string q = "'";
+  for (char c : text) {
+    if (c == '\'') q += '\'';
+    q += c;
+  }
+  return q + "'";
+}
+
+// The first cell of a statement's first row; empty when it has none.
+std::string FirstCell(TASQLite3DB& working, const std::string& sql) {
+  TASQLite3Query q(&working);
+  q.RawSQL = true;
+  q.SetSQL(sql);
+  q.Open();
+  std::string cell = q.RecordCount() > 0 ? std::string(q.CellText(0, 0)) : std::string();
+  q.Close();
+  return cell;
+}
+
+bool TableExists(TASQLite3DB& working, const std::string& name) {
+  return !FirstCell(working, "SELECT name FROM sqlite_master WHERE type = 'table' AND name = " +
+                                 QuoteText(name))
+              .empty();
+}
+
+// Makes room for a new `export` and `export_values`, in the caller's
+// transaction. An `export` that a live run still keeps (its order index
+// carries the run's key, and the key is held) goes back under that run's
+// staged name, with its values beside it, where the run, and the grid
+// reading it in place, find it; any other is dropped.
+void SetAsideExport(TASQLite3DB& working) {
+  const std::string values = EntryValuesTable("export");
+  const std::string index =
+      FirstCell(working,
+                "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = 'export' AND "
+                "substr(name, 1, 12) = 'rows_order_k' ORDER BY name LIMIT 1");
+  const size_t at = std::char_traits<char>::length(kIndexPrefix);
+  const std::optional<uint32_t> key =
+      index.size() > at + 9 ? OwnerKey(kPrefix + index.substr(at, 9)) : std::nullopt;
+  if (key && !OwnerGone(LockFile(working), *key)) {
+    std::string name = kPrefix + std::string("k") + KeyText(*key);
+    // The key's staged name taken (by a later owner of the same key, once
+    // this one has ended): a name of the same key beside it.
+    if (TableExists(working, name) || TableExists(working, EntryValuesTable(name)))
+      name += "_shown";
+    working.ExecDirect("ALTER TABLE export RENAME TO " + QuoteIdentifier(name));
+    if (TableExists(working, values))
+      working.ExecDirect("ALTER TABLE " + QuoteIdentifier(values) + " RENAME TO " +
+                         QuoteIdentifier(EntryValuesTable(name)));
+    return;
+  }
+  working.ExecDirect("DROP TABLE IF EXISTS export; DROP TABLE IF EXISTS " +
+                     QuoteIdentifier(values));
+}
+
 std::vector<std::string> AbandonedTables(TASQLite3DB& working, const std::string& lockFile) {
   std::vector<std::string> tables, abandoned;
   working.GetTableNames(tables);
@@ -157,6 +224,24 @@ int DropAbandonedStagedTables(TASQLite3DB& working) {
     RollBackQuietly(working);
     return 0;
   }
+}
+
+std::string RunRowsTable(TASQLite3DB& working, const std::string& name) {
+  try {
+    if (TableExists(working, name)) return name;
+    // A staged table published by psKeep is `export` until it is set aside:
+    // known by the owner key its order index carries.
+    const std::optional<uint32_t> key = OwnerKey(name);
+    if (key && !FirstCell(working,
+                          "SELECT name FROM sqlite_master WHERE type = 'index' AND "
+                          "tbl_name = 'export' AND substr(name, 1, 20) = " +
+                              QuoteText(kIndexPrefix + std::string("k") + KeyText(*key)))
+                    .empty())
+      return "export";
+  } catch (...) {
+    // Left to the reader, which says what is wrong with the name.
+  }
+  return name;
 }
 
 TStagedExportTable::TStagedExportTable(TASQLite3DB& working) : working_(working) {}
@@ -221,7 +306,8 @@ bool TStagedExportTable::Create(const std::string& columns) {
       // waits for its server, rather than sorted once the search has ended.
       working_.StartTransaction("IMMEDIATE");
       working_.ExecDirect("CREATE TABLE " + QuoteIdentifier(name) + " (" +
-                          ExportColumnDefinitions(names) + "); " + OrderIndex(name, names[0]));
+                          ExportColumnDefinitions(names) + "); " +
+                          OrderIndex(name, names[0], &index_));
       // The values beside the rows: a companion table, covered by the same key.
       CreateEntryValuesTable(working_, EntryValuesTable(name));
       working_.Commit();
@@ -251,6 +337,7 @@ bool TStagedExportTable::Append(std::vector<std::string> values) {
 
 bool TStagedExportTable::Append(std::vector<std::string> values, TEntryValues exact) {
   if (failed_) return false;
+  if (kept_) return Fail("the rows are published already");
   if (name_.empty()) return Fail("no staged table to store the rows in");
   if (values.size() > columns_.size())
     return Fail("a row has " + std::to_string(values.size()) + " values for " +
@@ -303,6 +390,7 @@ bool TStagedExportTable::Flush() {
 
 bool TStagedExportTable::Clear() {
   if (failed_) return false;
+  if (kept_) return Fail("the rows are published already");
   if (name_.empty()) return Fail("no staged table to store the rows in");
   pending_.clear();
   pendingValues_.clear();
@@ -317,6 +405,7 @@ bool TStagedExportTable::Clear() {
 }
 
 bool TStagedExportTable::Publish(TPublish how) {
+  if (kept_) return Fail("the rows are published already");
   if (!Flush()) return false;
   if (name_.empty()) return Fail("no staged table to publish");
   const std::string table = QuoteIdentifier(name_);
@@ -335,8 +424,8 @@ bool TStagedExportTable::Publish(TPublish how) {
                            std::to_string(written_) + " were stored");
     const std::string values = QuoteIdentifier(EntryValuesTable(name_));
     const std::string published = QuoteIdentifier(EntryValuesTable("export"));
-    working_.ExecDirect("DROP TABLE IF EXISTS export; DROP TABLE IF EXISTS " + published);
-    if (how == psMove) {
+    SetAsideExport(working_);
+    if (how != psCopy) {
       working_.ExecDirect("ALTER TABLE " + table + " RENAME TO export");
       working_.ExecDirect("ALTER TABLE " + values + " RENAME TO " + published);
     } else {
@@ -344,8 +433,8 @@ bool TStagedExportTable::Publish(TPublish how) {
       std::string cols;
       for (const std::string& c : columns_) cols += "," + QuoteIdentifier(c);
       working_.ExecDirect("CREATE TABLE export (" + ExportColumnDefinitions(columns_) + ")");
-      working_.ExecDirect("INSERT INTO export (rowid" + cols + ") SELECT rowid" + cols +
-                          " FROM " + table);
+      working_.ExecDirect("INSERT INTO export (rowid" + cols + ") SELECT rowid" + cols + " FROM " +
+                          table);
       working_.ExecDirect(OrderIndex("export", columns_[0]));
       CreateEntryValuesTable(working_, EntryValuesTable("export"));
       working_.ExecDirect("INSERT INTO " + published + " SELECT * FROM " + values);
@@ -356,13 +445,30 @@ bool TStagedExportTable::Publish(TPublish how) {
     RollBackQuietly(working_);
     return Fail(reason);
   }
-  if (how == psMove) {
+  if (how != psCopy) {
     insert_.reset();
     values_.reset();
+  }
+  if (how == psMove) {
     name_.clear();
     ReleaseOwnerLock();
   }
+  kept_ = how == psKeep;
   return true;
+}
+
+std::string TStagedExportTable::Location() const {
+  if (!kept_) return name_;
+  // Wherever the rows are now: `export`, or set aside under the run's own
+  // name by a later publish. Their index goes wherever they go.
+  try {
+    const std::string now =
+        FirstCell(working_, "SELECT tbl_name FROM sqlite_master WHERE type = 'index' AND name = " +
+                                QuoteText(index_));
+    return now.empty() ? name_ : now;
+  } catch (...) {
+    return name_;
+  }
 }
 
 void TStagedExportTable::Discard() {
@@ -370,15 +476,27 @@ void TStagedExportTable::Discard() {
   insert_.reset();
   values_.reset();
   if (name_.empty()) return ReleaseOwnerLock();
-  const std::string table = QuoteIdentifier(name_);
-  const std::string values = QuoteIdentifier(EntryValuesTable(name_));
-  name_.clear();
+  const std::string own = name_;
+  const bool kept = kept_;
   try {
-    if (working_.Connected())
-      working_.ExecDirect("DROP TABLE IF EXISTS " + table + "; DROP TABLE IF EXISTS " + values);
+    if (working_.Connected()) {
+      // Looked for and dropped in one transaction, so that no publish in
+      // between moves the rows after they were found. Kept rows that are
+      // still `export` stay: they are the last run's rows.
+      working_.StartTransaction("IMMEDIATE");
+      const std::string table = kept ? Location() : own;
+      if (table != "export")
+        working_.ExecDirect("DROP TABLE IF EXISTS " + QuoteIdentifier(table) +
+                            "; DROP TABLE IF EXISTS " + QuoteIdentifier(EntryValuesTable(table)));
+      working_.Commit();
+    }
   } catch (...) {
     // Dropped by a later run once the lock below is released.
+    RollBackQuietly(working_);
   }
+  name_.clear();
+  index_.clear();
+  kept_ = false;
   ReleaseOwnerLock();
 }
 

@@ -34,20 +34,32 @@
 //  - Clear() removes every row staged so far (a search that starts over).
 //  - Publish(how) writes what is pending, checks that the table holds
 //    exactly the rows appended since Create or Clear, and, in one short
-//    transaction, replaces `export` by them: psMove renames the staged table
-//    to `export` (the staged table is gone afterwards); psCopy fills a new
-//    `export` with a copy and keeps the staged table, so that its owner goes
-//    on reading its own rows through Name() whatever another program
-//    publishes later, until Discard. Either way `export` is only ever the
-//    whole of one run's rows.
+//    transaction, replaces `export` by them. Only psCopy writes the rows
+//    again:
+//     - psMove renames the staged table to `export` and lets it go (Name()
+//       is empty afterwards): the headless runner's private store.
+//     - psKeep renames it to `export` and keeps it this run's until Discard,
+//       its owner lock held meanwhile. A later Publish of another run (in
+//       this program or another) sets it aside under its staged name again
+//       instead of dropping it, so that its owner goes on reading exactly
+//       its own rows: RunRowsTable(Name()) finds them wherever they are,
+//       and a reader in place follows them (sqlstore/tableidentity.h).
+//       Discard then drops them, unless they are still `export`, which
+//       keeps the last run's rows.
+//     - psCopy fills a new `export` with a copy and keeps the staged table.
+//    Whichever way, `export` is only ever the whole of one run's rows, and
+//    an `export` that a live run keeps is set aside for it, never dropped.
+//    After a psKeep the table takes no more rows (Append, Clear and Publish
+//    fail).
 //  - Discard() drops the staged table (the destructor does too).
 //
 // Beside its rows the staged table keeps every value exactly as received
 // (sqlstore/entryvalues.h), in its companion table Name() + "_values": the
 // values of a row given to Append go in the transaction that stores the row,
 // Clear empties both, and Publish makes them `export_values` in the
-// transaction that makes the rows `export`, so `export` and `export_values`
-// are always of one run. A row appended without values has none stored.
+// transaction that makes the rows `export` (and sets them aside with the
+// rows), so `export` and `export_values` are always of one run. A row appended without values has
+// none stored.
 //
 // Failures: a row that cannot be stored (a full disk, a file size limit, an
 // engine error) fails the whole staging: the batch is rolled back, Failed()
@@ -64,7 +76,7 @@
 //   TStagedExportTable stage(d.temp);
 //   if (!stage.Create("oid;" + att)) fail(stage.Error());
 //   for (each entry) if (!stage.Append(BuildExportRow(entry, names))) break;
-//   if (!stage.Publish(TStagedExportTable::psCopy)) fail(stage.Error());
+//   if (!stage.Publish(TStagedExportTable::psKeep)) fail(stage.Error());
 //   show("SELECT * FROM " + QuoteIdentifier(stage.Name()) + " ORDER BY oid ASC");
 #pragma once
 
@@ -79,7 +91,7 @@ namespace quorvel {
 
 class TStagedExportTable {
  public:
-  enum TPublish { psMove, psCopy };
+  enum TPublish { psMove, psCopy, psKeep };
   // Rows written per transaction.
   static constexpr size_t kBatchRows = 100;
 
@@ -104,8 +116,12 @@ class TStagedExportTable {
   bool Fail(const std::string& reason);
 
   // The staged table's name; empty before Create, after Discard and after
-  // a psMove.
+  // a psMove. After a psKeep it still names the run's rows to
+  // RunRowsTable, wherever they are.
   const std::string& Name() const { return name_; }
+  // Where the run's rows are now: Name(), or after a psKeep "export" until
+  // another run publishes (then Name() again).
+  std::string Location() const;
   // Rows appended since Create or Clear (written or pending).
   long long Rows() const { return written_ + static_cast<long long>(pending_.size()); }
   bool Failed() const { return failed_; }
@@ -127,8 +143,18 @@ class TStagedExportTable {
   long long written_ = 0;
   bool failed_ = false;
   std::string error_;
-  int lockFd_ = -1;  // the owner lock of name_'s key, -1 when none
+  int lockFd_ = -1;    // the owner lock of name_'s key, -1 when none
+  std::string index_;  // the staged table's order index, which goes where it goes
+  bool kept_ = false;  // published by psKeep, and still this run's
 };
+
+// The table that holds the rows of the staged table `name` now: `name`
+// itself, or "export" while a run's psKeep has it published; any other name
+// as it is. A table may be renamed right after it was found: a reader opens
+// it, then asks again, and opens anew when the answer changed (tables only
+// ever move from a staged name to `export` and back once, so two equal
+// answers mean the reader has the table it asked for).
+std::string RunRowsTable(TASQLite3DB& working, const std::string& name);
 
 // Drops the staged tables of processes that have ended, as Create does; the
 // number dropped. Errors (a store busy past the time-out) leave them for the

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "sqlstore/dataset.h"
+#include "sqlstore/rowquery.h"
 #include "sqlstore/testutil.h"
 #include "store/data.h"
 
@@ -315,6 +316,76 @@ TEST_F(StagedTableTest, ARowsTableReadInPlaceAndReplacedFailsEveryReadUntilOpene
   EXPECT_EQ(q.ReadError(), "");
   EXPECT_EQ(q.CellText(2999, 0), "cn=x102999");
   EXPECT_EQ(q.CellText(0, 0), "cn=x100000");
+}
+
+TEST_F(StagedTableTest, AKeptRunIsPublishedWithoutACopyAndSetAsideForItByLaterPublishes) {
+  TASQLite3DB other;
+  Open(other);
+  quorvel::TEntryValues v;
+  v.DN = "cn=k";
+  TStagedExportTable kept(db);
+  ASSERT_TRUE(kept.Create("oid;cn"));
+  const std::string own = kept.Name();
+  for (int i = 0; i < 300; ++i)
+    ASSERT_TRUE(kept.Append({"cn=k" + std::to_string(1000 + i), std::to_string(i)}, v));
+  auto root = [&](const std::string& table) {
+    return Rows(db, "SELECT rootpage FROM sqlite_master WHERE name = '" + table + "'");
+  };
+  const std::vector<std::string> rows = root(own), values = root(own + "_values");
+  ASSERT_TRUE(kept.Publish(TStagedExportTable::psKeep)) << kept.Error();
+  // The very table (and its values) became `export`: nothing was written again.
+  EXPECT_EQ(root("export"), rows);
+  EXPECT_EQ(root("export_values"), values);
+  EXPECT_EQ(kept.Name(), own);
+  EXPECT_EQ(quorvel::RunRowsTable(db, own), "export");
+  EXPECT_FALSE(kept.Append({"cn=late", "x"}));
+
+  // The window's grid reads it in place, and sorted the other way.
+  TASQLite3Query plain(&db), sorted(&db);
+  plain.SetInPlaceSQL("export", "oid");
+  plain.Open();
+  quorvel::TRowQuery query("export");
+  query.Order = {{"oid", true}};
+  ASSERT_FALSE(query.Resolve(db));
+  sorted.SetRowQuery(query);
+  sorted.Open();
+  ASSERT_TRUE(plain.ReadsInPlace() && sorted.ReadsInPlace());
+  EXPECT_EQ(plain.CellText(0, 0), "cn=k1000");
+  EXPECT_EQ(sorted.CellText(0, 0), "cn=k1299");
+
+  // Another program publishes: the kept rows go back under their own name,
+  // values and all, and every reader goes on with them.
+  ASSERT_TRUE(Publish(other, {"cn=o1", "cn=o2"}, TStagedExportTable::psMove));
+  EXPECT_EQ(Rows(db, "SELECT count(*), min(oid) FROM export"),
+            (std::vector<std::string>{"2|cn=o1|"}));
+  EXPECT_EQ(quorvel::RunRowsTable(db, own), own);
+  EXPECT_EQ(root(own), rows);
+  EXPECT_EQ(root(own + "_values"), values);
+  EXPECT_EQ(plain.CellText(299, 0), "cn=k1299");
+  EXPECT_EQ(plain.CellText(150, 1), "150");
+  EXPECT_EQ(sorted.CellText(299, 0), "cn=k1000");
+  plain.BeginRowWalk();
+  for (int r = 0; r < 300; ++r)
+    ASSERT_EQ(plain.CellText(r, 0), "cn=k" + std::to_string(1000 + r)) << r;
+  plain.EndRowWalk();
+  EXPECT_EQ(plain.ReadError(), "");
+  EXPECT_EQ(sorted.ReadError(), "");
+  plain.Close();
+  sorted.Close();
+
+  // Discarded once set aside, the kept rows go; `export` stays the other's.
+  kept.Discard();
+  EXPECT_EQ(Tables(db), (std::vector<std::string>{"export", "export_values"}));
+  // Discarded while still `export`, they stay: the last run's rows, which
+  // no later cleanup takes for abandoned.
+  ASSERT_TRUE(kept.Create("oid;cn"));
+  ASSERT_TRUE(kept.Append({"cn=last", "x"}, v));
+  ASSERT_TRUE(kept.Publish(TStagedExportTable::psKeep));
+  kept.Discard();
+  TStagedExportTable next(other);
+  ASSERT_TRUE(next.Create("oid;cn"));
+  EXPECT_EQ(Rows(db, "SELECT oid FROM export"), (std::vector<std::string>{"cn=last|"}));
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM export_values"), (std::vector<std::string>{"1|"}));
 }
 
 TEST_F(StagedTableTest, ABusyStoreIsWaitedFor) {
