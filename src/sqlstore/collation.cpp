@@ -5,6 +5,7 @@
 #include <wchar.h>
 #include <wctype.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "sqlstore/engine.h"
@@ -15,21 +16,64 @@ namespace {
 // The locale of the environment, read once. Its collation orders the texts;
 // its case mapping folds them, unless it maps no letter beyond ASCII (the C
 // locale), in which case the C.UTF-8 mapping folds them.
-locale_t TextLocale() {
-  static const locale_t loc = [] {
-    locale_t l = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0));
-    if (!l) l = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    if (l && towlower_l(0xC4, l) != 0xE4) {
-      if (locale_t u = newlocale(LC_CTYPE_MASK, "C.UTF-8", l)) l = u;
-    }
-    return l;
-  }();
-  return loc;
+locale_t MakeTextLocale() {
+  locale_t l = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0));
+  if (!l) l = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  if (l && towlower_l(0xC4, l) != 0xE4) {
+    if (locale_t u = newlocale(LC_CTYPE_MASK, "C.UTF-8", l)) l = u;
+  }
+  return l;
 }
 
-// Appends the code point that starts at s[i] and moves i past it; a byte
-// that does not start a valid sequence stands for itself.
-void DecodeOne(std::string_view s, size_t& i, std::wstring& out) {
+// The collation's name as the environment gives it (LC_ALL, LC_COLLATE,
+// LANG, in that order, as the C library resolves ""). The C and POSIX
+// locales and C.UTF-8 order texts by code point, as wcscmp does.
+bool CodePointCollation() {
+  const char* name = nullptr;
+  for (const char* var : {"LC_ALL", "LC_COLLATE", "LANG"}) {
+    const char* v = std::getenv(var);
+    if (v && *v) {
+      name = v;
+      break;
+    }
+  }
+  if (!name) return true;
+  const std::string n(name);
+  return n == "C" || n == "POSIX" || n.rfind("C.", 0) == 0;
+}
+
+// What folding and comparing need of the locale: the locale itself, whether
+// its order is that of the code points, and the folded form of each ASCII
+// character (a locale may fold one beyond ASCII).
+struct TTextLocale {
+  locale_t loc = static_cast<locale_t>(0);
+  bool codePoints = true;
+  wchar_t ascii[128] = {};
+  // Every ASCII character folds to one: asciiBytes holds the folded bytes.
+  bool asciiClosed = true;
+  char asciiBytes[128] = {};
+};
+
+const TTextLocale& Text() {
+  static const TTextLocale text = [] {
+    TTextLocale t;
+    t.loc = MakeTextLocale();
+    // Without a locale every comparison is wcscmp's, by code point.
+    t.codePoints = !t.loc || CodePointCollation();
+    for (int c = 0; c < 128; ++c) {
+      t.ascii[c] = t.loc ? static_cast<wchar_t>(towlower_l(static_cast<wint_t>(c), t.loc))
+                         : static_cast<wchar_t>(c);
+      if (t.ascii[c] >= 0x80) t.asciiClosed = false;
+      t.asciiBytes[c] = static_cast<char>(t.ascii[c] & 0x7F);
+    }
+    return t;
+  }();
+  return text;
+}
+
+// The code point that starts at s[i]; moves i past it. A byte that does not
+// start a valid sequence stands for itself.
+wchar_t DecodeOne(std::string_view s, size_t& i) {
   const auto b = static_cast<unsigned char>(s[i]);
   int extra = b >= 0xF0 && b < 0xF5 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : 0;
   if (b < 0x80 || b >= 0xF5) extra = 0;
@@ -42,21 +86,41 @@ void DecodeOne(std::string_view s, size_t& i, std::wstring& out) {
       cp = (cp << 6) | (c & 0x3F);
     }
     if (ok && cp <= 0x10FFFF && !(cp >= 0xD800 && cp < 0xE000)) {
-      out.push_back(static_cast<wchar_t>(cp));
       i += extra + 1;
-      return;
+      return static_cast<wchar_t>(cp);
     }
   }
-  out.push_back(static_cast<wchar_t>(b));
   ++i;
+  return static_cast<wchar_t>(b);
+}
+
+// The folded code point that starts at s[i]; moves i past it.
+wchar_t FoldedAt(const TTextLocale& t, std::string_view s, size_t& i) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  if (b < 0x80) {
+    ++i;
+    return t.ascii[b];
+  }
+  const wchar_t c = DecodeOne(s, i);
+  return t.loc ? static_cast<wchar_t>(towlower_l(static_cast<wint_t>(c), t.loc)) : c;
 }
 
 void FoldInto(std::string_view s, std::wstring& out) {
   out.clear();
-  const locale_t loc = TextLocale();
-  for (size_t i = 0; i < s.size();) DecodeOne(s, i, out);
-  if (loc)
-    for (wchar_t& c : out) c = static_cast<wchar_t>(towlower_l(static_cast<wint_t>(c), loc));
+  const TTextLocale& t = Text();
+  for (size_t i = 0; i < s.size();) out.push_back(FoldedAt(t, s, i));
+}
+
+// Folded texts compared by code point, as wcscmp compares them: up to the
+// first difference, and a NUL ends a text as it ends a wide string.
+int CompareCodePoints(const TTextLocale& t, std::string_view a, std::string_view b) {
+  size_t i = 0, j = 0;
+  for (;;) {
+    const wchar_t ca = i < a.size() ? FoldedAt(t, a, i) : L'\0';
+    const wchar_t cb = j < b.size() ? FoldedAt(t, b, j) : L'\0';
+    if (ca != cb) return ca < cb ? -1 : 1;
+    if (ca == L'\0') return 0;
+  }
 }
 
 void EncodeOne(char32_t cp, std::string& out) {
@@ -100,29 +164,46 @@ void Fold(void* context, int argc, void** argv) {
   const unsigned char* p = api.value_text(argv[0]);
   if (!p) return api.result_null(context);
   const int n = api.value_bytes(argv[0]);
-  const std::string folded =
-      FoldText(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n)));
+  thread_local std::string folded;
+  FoldTextInto(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n)), folded);
   api.result_text(context, folded.data(), static_cast<int>(folded.size()), EngineTransient());
 }
 
 }  // namespace
 
 int CompareText(std::string_view a, std::string_view b) {
+  const TTextLocale& t = Text();
+  if (t.codePoints) return CompareCodePoints(t, a, b);
   thread_local std::wstring wa, wb;
   FoldInto(a, wa);
   FoldInto(b, wb);
-  const locale_t loc = TextLocale();
-  const int r = loc ? wcscoll_l(wa.c_str(), wb.c_str(), loc) : wcscmp(wa.c_str(), wb.c_str());
+  const int r = wcscoll_l(wa.c_str(), wb.c_str(), t.loc);
   return r < 0 ? -1 : r > 0 ? 1 : 0;
 }
 
 std::string FoldText(std::string_view text) {
-  std::wstring w;
-  FoldInto(text, w);
   std::string out;
-  out.reserve(text.size());
-  for (wchar_t c : w) EncodeOne(static_cast<char32_t>(c), out);
+  FoldTextInto(text, out);
   return out;
+}
+
+void FoldTextInto(std::string_view text, std::string& out) {
+  const TTextLocale& t = Text();
+  // The ASCII start of the text (most directory values are ASCII whole)
+  // is folded byte for byte; the rest code point by code point.
+  size_t i = 0;
+  out.resize(text.size());
+  if (t.asciiClosed)
+    for (; i < text.size() && static_cast<unsigned char>(text[i]) < 0x80; ++i)
+      out[i] = t.asciiBytes[static_cast<unsigned char>(text[i])];
+  out.resize(i);
+  while (i < text.size()) {
+    const wchar_t c = FoldedAt(t, text, i);
+    if (c < 0x80)
+      out += static_cast<char>(c);
+    else
+      EncodeOne(static_cast<char32_t>(c), out);
+  }
 }
 
 bool RegisterTextFunctions(const EngineApi& api, void* handle) {

@@ -36,6 +36,8 @@ inline constexpr const char* kFoldFunction = "quorvel_fold";
 
 int CompareText(std::string_view a, std::string_view b);
 std::string FoldText(std::string_view text);
+// FoldText into `out` (its old content replaced), reusing its room.
+void FoldTextInto(std::string_view text, std::string& out);
 // True when registering both succeeded.
 bool RegisterTextFunctions(const EngineApi& api, void* handle);
 

@@ -3,6 +3,10 @@
 // in place window by window and in one walk alike.
 #include <gtest/gtest.h>
 
+#include <locale.h>
+#include <wchar.h>
+#include <wctype.h>
+
 #include <algorithm>
 #include <random>
 
@@ -208,6 +212,79 @@ TEST(TextCollation, FoldsCaseBeyondAscii) {
   // Bytes that are no UTF-8 still have a place and survive folding.
   EXPECT_NE(CompareText("\xff", "\xfe"), 0);
   EXPECT_EQ(quorvel::FoldText("A\xffZ"), "a\xc3\xbfz");
+}
+
+// The whole-text way of comparing: both texts decoded to wide strings (a byte
+// that is no UTF-8 stands for itself), folded by the locale's case mapping,
+// then collated. The quick comparison must give the same sign for any bytes.
+// Runs with `loc` as the thread's locale.
+std::wstring WideFolded(const std::string& s, locale_t loc) {
+  std::wstring w;
+  for (size_t i = 0; i < s.size();) {
+    mbstate_t st{};
+    wchar_t c = 0;
+    const size_t n = mbrtowc(&c, s.data() + i, s.size() - i, &st);
+    const bool valid = n != static_cast<size_t>(-1) && n != static_cast<size_t>(-2) && n > 0 &&
+                       !(c >= 0xD800 && c < 0xE000);
+    if (!valid) c = static_cast<unsigned char>(s[i]);
+    w.push_back(static_cast<wchar_t>(towlower_l(static_cast<wint_t>(c), loc)));
+    i += valid ? n : 1;
+  }
+  return w;
+}
+
+TEST(TextCollation, QuickComparisonAgreesWithTheWholeTextOne) {
+  locale_t loc = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0));
+  if (!loc) loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  if (towlower_l(0xC4, loc) != 0xE4) loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", loc);
+  ASSERT_TRUE(loc);
+  const locale_t before = uselocale(loc);
+  const std::vector<std::string> pieces = {"a",
+                                           "B",
+                                           "z",
+                                           "Z",
+                                           "0",
+                                           "9",
+                                           " ",
+                                           "-",
+                                           "\xc3\x84",
+                                           "\xc3\xa4",
+                                           "\xc3\x9f",
+                                           "\xe2\x82\xac",
+                                           "\xff",
+                                           "\xc3",
+                                           "\xed\xa0\x80",
+                                           std::string(1, '\0'),
+                                           "\xf0\x9f\x98\x80",
+                                           "Surname",
+                                           "\xce\xa3"};
+  std::mt19937 random(7);
+  auto text = [&] {
+    std::string t;
+    for (int k = static_cast<int>(random() % 6); k > 0; --k) t += pieces[random() % pieces.size()];
+    return t;
+  };
+  for (int n = 0; n < 20000; ++n) {
+    const std::string a = text(), b = n % 4 ? text() : a + text();
+    const std::wstring wa = WideFolded(a, loc), wb = WideFolded(b, loc);
+    const int whole = wcscoll_l(wa.c_str(), wb.c_str(), loc);
+    const int quick = CompareText(a, b);
+    ASSERT_EQ(quick, whole < 0   ? -1
+                     : whole > 0 ? 1
+                                 : 0)
+        << testing::PrintToString(a) << " " << testing::PrintToString(b);
+    // The filter's folding is the same mapping, back in UTF-8.
+    std::string folded;
+    for (wchar_t c : wa) {
+      char buf[8];
+      mbstate_t st{};
+      const size_t len = wcrtomb(buf, c, &st);
+      folded.append(buf, len == static_cast<size_t>(-1) ? 0 : len);
+    }
+    ASSERT_EQ(quorvel::FoldText(a), folded) << testing::PrintToString(a);
+  }
+  uselocale(before);
+  freelocale(loc);
 }
 
 }  // namespace
