@@ -285,6 +285,32 @@ void TInPlaceRows::Fill(Window& w, void* stmt, int start, int wanted) {
 }
 
 TInPlaceRows::Window& TInPlaceRows::Fetch(int row) {
+  // A read by name is this table's only if no schema change came between
+  // the look at the table and the read (sqlstore/tableidentity.h); the one
+  // sorted read of a walk keeps the schema it started with.
+  for (int attempt = 0;; ++attempt) {
+    // The walk's next window comes from the read already checked.
+    const bool goesOn = walking_ && walkNext_ > 0 && row - row % kWindowRows == walkNext_;
+    if (goesOn) return FetchOnce(row);
+    Window* w = nullptr;
+    try {
+      w = &FetchOnce(row);
+    } catch (...) {
+      // A read that failed because it met another table is read again.
+      if (!replaced_.empty() || attempt >= 16 || identity_.Unchanged()) throw;
+    }
+    if (w && identity_.Unchanged()) return *w;
+    if (w) w->start = -1;
+    if (walking_) {
+      api_->reset(walk_.stmt);
+      walkNext_ = 0;
+    }
+    if (attempt >= 16)
+      throw AsgError("the table " + table_ + " kept changing while its rows were read");
+  }
+}
+
+TInPlaceRows::Window& TInPlaceRows::FetchOnce(int row) {
   const int start = row - row % kWindowRows;
   const int wanted = std::min(kWindowRows, count_ - start);
 

@@ -131,6 +131,7 @@ class TInPlaceRows {
   bool KeyIndex();
   void CheckSchema();
   Window& Fetch(int row);
+  Window& FetchOnce(int row);
   Window* Find(int row);
   Window& Target();
   // Steps `stmt` for the rows of a window starting at `start`.

@@ -125,24 +125,24 @@ TOrderedRows::Window* TOrderedRows::Fetch(int row) {
     if (w.used < target->used) target = &w;
   }
   try {
-    // A walk goes on in the one read it started (whatever happens to the
-    // table's name meanwhile); any other read looks at the table first.
-    if (!(walking_ && start == walkNext_ && start > 0)) CheckTable();
-    if (walking_ && start == walkNext_) {
-      if (start == 0) {
+    // A read by name is this table's only if no schema change came between
+    // the look at the table and the read (sqlstore/tableidentity.h); a walk
+    // goes on in the one read it started, with the schema it started with.
+    const std::string before = error_;
+    for (int attempt = 0;; ++attempt) {
+      // The walk's next window comes from the read already checked.
+      const bool goesOn = walking_ && start == walkNext_ && start > 0;
+      if (!goesOn) CheckTable();
+      ReadWindow(*target, start);
+      if (goesOn || !identified_ || identity_.Unchanged()) break;
+      // Met another table: whatever that read said is not this table's.
+      error_ = before;
+      if (walking_) {
         api_->reset(walk_.stmt);
-        BindFilter(walk_.stmt);
+        walkNext_ = 0;
       }
-      Fill(*target, walk_.stmt, start);
-      walkNext_ = start + target->rows.Count();
-      if (walkNext_ >= count_) EndWalk();
-    } else {
-      api_->reset(window_.stmt);
-      BindFilter(window_.stmt);
-      api_->bind_int64(window_.stmt, 2, kWindowRows);
-      api_->bind_int64(window_.stmt, 3, start);
-      Fill(*target, window_.stmt, start);
-      api_->reset(window_.stmt);
+      if (attempt >= 16)
+        throw AsgError("the table " + query_.Table + " kept changing while its rows were read");
     }
   } catch (const std::exception& e) {
     if (error_.empty()) error_ = e.what();
@@ -150,6 +150,25 @@ TOrderedRows::Window* TOrderedRows::Fetch(int row) {
   }
   target->used = ++clock_;
   return target;
+}
+
+void TOrderedRows::ReadWindow(Window& w, int start) {
+  if (walking_ && start == walkNext_) {
+    if (start == 0) {
+      api_->reset(walk_.stmt);
+      BindFilter(walk_.stmt);
+    }
+    Fill(w, walk_.stmt, start);
+    walkNext_ = start + w.rows.Count();
+    if (walkNext_ >= count_) EndWalk();
+  } else {
+    api_->reset(window_.stmt);
+    BindFilter(window_.stmt);
+    api_->bind_int64(window_.stmt, 2, kWindowRows);
+    api_->bind_int64(window_.stmt, 3, start);
+    Fill(w, window_.stmt, start);
+    api_->reset(window_.stmt);
+  }
 }
 
 std::string_view TOrderedRows::Cell(int row, int col) {

@@ -72,6 +72,8 @@ class TOrderedRows {
   void BindFilter(void* stmt);
   Window* Fetch(int row);
   void Fill(Window& w, void* stmt, int start);
+  // One read of the window at `start`: the walk's next, else by position.
+  void ReadWindow(Window& w, int start);
 
   TASQLite3DB& db_;
   TASQLite3BaseQuery& dataset_;

@@ -51,20 +51,32 @@ void TTableIdentity::Renote() {
 
 TTableIdentity::TChange TTableIdentity::Check() {
   // Any change of the file's schema bumps its version; only one that
-  // dropped, renamed or re-created this table matters.
-  const int64_t version = Version();
-  if (version == version_) return tcSame;
-  if (Entry(table_, nullptr) == entry_) {
+  // dropped, renamed or re-created this table matters. What is looked at is
+  // looked at again until no change came in between, so that the answer
+  // holds for the version noted.
+  TChange change = tcSame;
+  for (int64_t version = Version(); version != version_;) {
+    std::string now = table_;
+    if (Entry(table_, nullptr) != entry_) {
+      // The table that holds the index the read table had: the read table
+      // itself under its new name, when everything else about it is the same.
+      now = follow_.empty() ? std::string() : Owner(follow_);
+      if (now.empty() || Entry(now, nullptr) != entry_) return tcReplaced;
+    }
+    const int64_t after = Version();
+    if (after != version) {
+      version = after;
+      continue;
+    }
+    if (now != table_) change = tcRenamed;
+    table_ = now;
     version_ = version;
-    return tcSame;
   }
-  // The table that holds the index the read table had: the read table
-  // itself under its new name, when everything else about it is the same.
-  const std::string now = follow_.empty() ? std::string() : Owner(follow_);
-  if (now.empty() || Entry(now, nullptr) != entry_) return tcReplaced;
-  table_ = now;
-  version_ = version;
-  return tcRenamed;
+  return change;
+}
+
+bool TTableIdentity::Unchanged() {
+  return Version() == version_;
 }
 
 std::string TTableIdentity::Entry(const std::string& table, std::string* firstIndex) {

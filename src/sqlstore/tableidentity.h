@@ -19,6 +19,11 @@
 //    table is gone, or the name holds another).
 //  - Renote() takes the table as it is now as the one read (after the reader
 //    itself changed it, e.g. by adding an index).
+//  - Unchanged() tells whether the schema is still the one Check answered
+//    for. The engine prepares a statement again by its table's name when the
+//    schema changes, so a read by name is only sure to have read this table
+//    when Check said where it is and Unchanged() holds after the read: no
+//    schema change can have come in between. Read again otherwise.
 //
 // Fails by raising EDatabaseError when the engine cannot be asked. Limit: a
 // table made by a writer outside this program, with no index of its own,
@@ -27,7 +32,10 @@
 //
 //   TTableIdentity id(db);
 //   if (!id.Note("export")) ...;
-//   if (id.Check() == TTableIdentity::tcRenamed) prepare again on id.Table();
+//   do {
+//     if (id.Check() == TTableIdentity::tcRenamed) prepare again on id.Table();
+//     read by id.Table();
+//   } while (!id.Unchanged());
 #pragma once
 
 #include <cstdint>
@@ -48,6 +56,7 @@ class TTableIdentity {
 
   bool Note(const std::string& table);
   TChange Check();
+  bool Unchanged();
   void Renote();
   const std::string& Table() const { return table_; }
 
