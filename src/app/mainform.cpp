@@ -194,6 +194,8 @@ void TMainForm::BuildWindow() {
   QMenu* actions = menuBar()->addMenu("&Actions");
   mnu_actions_test = MenuEntry(actions, "mnu_actions_test", "&Test Connection", imgTest);
   mnu_actions_run = MenuEntry(actions, "mnu_actions_run", "&Run Report", imgRun);
+  mnu_actions_compare =
+      MenuEntry(actions, "mnu_actions_compare", "&Compare with Previous Run", imgRun);
   actions->addSeparator();
   mnu_action_report = MenuEntry(actions, "mnu_action_report", "&Export Report", imgSave);
   mnu_action_report->setEnabled(false);
@@ -327,6 +329,7 @@ void TMainForm::BuildWindow() {
   sec_profile = Popup->addSeparator();
   sec_profile->setObjectName("sec_profile");
   run_profile = MenuEntry(Popup, "run_profile", "&Run", imgRun);
+  compare_profile = MenuEntry(Popup, "compare_profile", "&Compare with Previous Run", imgRun);
   pop_browse = new QMenu(this);
   pop_browse->setObjectName("pop_browse");
   o_browse = MenuEntry(pop_browse, "o_browse", "&Browse", imgBrowse);
@@ -360,6 +363,8 @@ void TMainForm::BuildWindow() {
   on(e_profile, &TMainForm::e_profileClick);
   on(d_profile, &TMainForm::d_profileClick);
   on(run_profile, &TMainForm::run_profileClick);
+  on(mnu_actions_compare, &TMainForm::mnu_actions_compareClick);
+  on(compare_profile, &TMainForm::compare_profileClick);
   on(o_browse, &TMainForm::o_browseClick);
   on(o_properties, &TMainForm::o_propertiesClick);
   // Copies the results as the clipboard format of "Export Report" does; a
@@ -588,7 +593,8 @@ void TMainForm::PopupPopup() {
   } else if (d && d->kind == 0) {
     for (QAction* a : {e_server, d_server, r_schema, sec_server, n_profile}) a->setVisible(true);
   } else if (d && d->kind == 1) {
-    for (QAction* a : {e_profile, d_profile, sec_profile, run_profile}) a->setVisible(true);
+    for (QAction* a : {e_profile, d_profile, sec_profile, run_profile, compare_profile})
+      a->setVisible(true);
   }
 }
 

@@ -67,6 +67,9 @@ class TMainForm : public QMainWindow {
   QAction* mnu_actions_test = nullptr;
   QAction* mnu_actions_run = nullptr;
   QAction* mnu_action_report = nullptr;
+  // Actions, "Compare with Previous Run": runs the profile and shows what
+  // changed since its last complete run (store/changes.h).
+  QAction* mnu_actions_compare = nullptr;
   // Shown only while a search runs (app/runstop.h); Esc does the same.
   QAction* mnu_actions_stop = nullptr;
   QAction* mnu_server_move = nullptr;  // Server, "Move Passwords to the Keyring"
@@ -94,6 +97,7 @@ class TMainForm : public QMainWindow {
   QAction* d_profile = nullptr;
   QAction* sec_profile = nullptr;
   QAction* run_profile = nullptr;
+  QAction* compare_profile = nullptr;
   // Browse popup.
   QMenu* pop_browse = nullptr;
   QAction* o_browse = nullptr;
@@ -146,6 +150,7 @@ class TMainForm : public QMainWindow {
   void mnu_edit_objectClick();
   void mnu_actions_testClick();
   void mnu_actions_runClick();
+  void mnu_actions_compareClick();
   void mnu_action_reportClick();
   void copy_resultsClick();
   void mnu_help_fileClick();
@@ -160,6 +165,7 @@ class TMainForm : public QMainWindow {
   void e_profileClick();
   void d_profileClick();
   void run_profileClick();
+  void compare_profileClick();
   void o_browseClick();
   void o_propertiesClick();
   void mnu_server_moveClick();
@@ -184,10 +190,17 @@ class TMainForm : public QMainWindow {
   // run changed in the window and puts it back whichever way the run ends;
   // each step is false when the run ends there.
   struct TProfileRun;
+  void RunProfileCommand(bool compare);
   bool RunConnect(TProfileRun& run);
   bool RunSearch(TProfileRun& run);
   void RunShowResults(TProfileRun& run);
   bool RunStoreRows(TProfileRun& run, const std::string& count);
+  // The history of the run just stored in shownRows_ (app/runhistory.cpp):
+  // a complete run becomes the profile's snapshot; with compare, its change
+  // rows are compared first and shown. True when the grid shows them; false
+  // for the caller to show the run's rows.
+  bool ShowRunHistory(const TServerNodeData& server, const TProfileNodeData& profile, int profileId,
+                      const quorvel::TSearchOutcome& outcome, bool compare);
   // Browse and Properties: the connection to a node's server with its pane
   // lines (nullptr when it failed, the lines written), and the one search of
   // it, which Stop and Esc cancel; the password asked for serves the bind and
@@ -243,6 +256,7 @@ class TMainForm : public QMainWindow {
   // The last run's rows: its own table in the working store, read in place by
   // the grid, lives as long as this stream.
   std::unique_ptr<quorvel::TExportRowStream> shownRows_;
-  int shownProfileId_ = 0;  // the profile whose run the grid shows; 0 for none
-  std::string titleText_;   // the title line without the filter's count
+  int shownProfileId_ = 0;    // the profile whose run the grid shows; 0 for none
+  std::string shownChanges_;  // the change rows the grid shows, if it shows them
+  std::string titleText_;     // the title line without the filter's count
 };

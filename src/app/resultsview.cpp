@@ -124,12 +124,13 @@ bool TResultsView::Open(const TRowQuery& query) {
   return true;
 }
 
-bool TResultsView::ShowRun(Tdata& d, const std::string& table, const std::string& savedView) {
+bool TResultsView::ShowRun(Tdata& d, const std::string& table, const std::string& savedView,
+                           const std::string& key) {
   FlushView();
   data_ = &d;
   table_ = table;
   const TGridView view = ParseView(savedView);
-  query_ = TRowQuery(table);
+  query_ = TRowQuery(table, key);
   sortColumn_ = -1;
   sortDescending_ = false;
   {
@@ -183,12 +184,22 @@ std::string TResultsView::ColumnName(int logical) const {
   return model_->headerData(logical, Qt::Horizontal, Qt::DisplayRole).toString().toStdString();
 }
 
+int TResultsView::DnColumn() const {
+  for (int c = 0; c < model_->columnCount(); ++c)
+    if (SameText(ColumnName(c), query_.Key)) return c;
+  return 0;
+}
+
+std::string TResultsView::ColumnLabel(int logical) const {
+  return logical == DnColumn() && query_.Key == "oid" ? std::string("DN") : ColumnName(logical);
+}
+
 void TResultsView::FillFilterColumns() {
   const QSignalBlocker block(filterColumn_);
   filterColumn_->clear();
   filterColumn_->addItem("All columns", -1);
   for (int c = 0; c < model_->columnCount(); ++c)
-    filterColumn_->addItem(QString::fromStdString(c == 0 ? std::string("DN") : ColumnName(c)), c);
+    filterColumn_->addItem(QString::fromStdString(ColumnLabel(c)), c);
 }
 
 std::vector<int> TResultsView::ShownColumns() const {
@@ -340,7 +351,7 @@ void TResultsView::HeaderMenu(const QPoint& at) {
   const std::vector<int> shown = ShownColumns();
   for (int v = 0; v < header->count(); ++v) {
     const int c = header->logicalIndex(v);
-    QAction* a = menu.addAction(QString::fromStdString(c == 0 ? std::string("DN") : ColumnName(c)));
+    QAction* a = menu.addAction(QString::fromStdString(ColumnLabel(c)));
     a->setCheckable(true);
     a->setChecked(!header->isSectionHidden(c));
     // The last shown column stays: a grid without columns shows nothing to
@@ -399,7 +410,7 @@ QString TResultsView::ColumnText(int logicalColumn) const {
 }
 
 QString TResultsView::DnText(int row) const {
-  return CellText(row, 0);
+  return CellText(row, DnColumn());
 }
 
 QString TResultsView::CopySelection() const {

@@ -56,9 +56,11 @@ class TResultsView : public QWidget {
   QComboBox* FilterColumn() const { return filterColumn_; }
 
   // Shows the rows of a run's table with a profile's saved view (the text of
-  // `profiles.view`); the filter box starts empty. False when the rows could
-  // not be read (reported).
-  bool ShowRun(Tdata& d, const std::string& table, const std::string& savedView);
+  // `profiles.view`); the filter box starts empty. `key` is the column of the
+  // table's own order, the DN's ("oid" for a run's rows, "dn" for a change
+  // report). False when the rows could not be read (reported).
+  bool ShowRun(Tdata& d, const std::string& table, const std::string& savedView,
+               const std::string& key = "oid");
   // Shows the property rows of one entry (the icon column hidden): no sort,
   // no filter, nothing saved.
   bool ShowProperties(Tdata& d);
@@ -112,6 +114,10 @@ class TResultsView : public QWidget {
   void LayoutChanged();
   std::vector<int> ShownColumns() const;
   std::string ColumnName(int logical) const;
+  // The name the header and filter menus give a column ("DN" for a run's
+  // DN column), and the DN's column.
+  std::string ColumnLabel(int logical) const;
+  int DnColumn() const;
   bool CopyText(const QString& text) const;
 
   QLineEdit* filter_ = nullptr;

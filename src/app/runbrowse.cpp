@@ -123,6 +123,8 @@ void TMainForm::SetRunCommandsEnabled(bool on) {
   mnu_file_exit->setEnabled(on);
   mnu_actions_run->setEnabled(on);
   run_profile->setEnabled(on);
+  mnu_actions_compare->setEnabled(on);
+  compare_profile->setEnabled(on);
 }
 
 void TMainForm::SetExportEnabled(bool on) {
@@ -147,8 +149,14 @@ void TMainForm::ShowDataset(bool hideFirstColumn, const std::string& table,
     resultsView->ShowProperties(*::data);
     return;
   }
-  // Without a table named: the run's rows shown last (its own table while
-  // its stream lives), else the published ones.
+  // Without a table named: the rows shown last (the change rows of a
+  // comparison, or the run's own table while its stream lives), else the
+  // published ones.
+  if (table.empty() && !shownChanges_.empty()) {
+    resultsView->ShowRun(*::data, shownChanges_, resultsView->LastLayout(), "dn");
+    UpdateResultsTitle();
+    return;
+  }
   const std::string rowsTable = !table.empty() ? table
                                 : shownRows_   ? shownRows_->RowsTable()
                                                : std::string("export");
@@ -163,6 +171,15 @@ void TMainForm::mnu_actions_runClick() {
     return;
   }
   run_profileClick();
+}
+
+void TMainForm::mnu_actions_compareClick() {
+  TNodeData* d = NodeData(tv_workspace->currentItem());
+  if (!d || d->kind != 1) {
+    LogInfo("Please select a Profile to compare from the Workspace.");
+    return;
+  }
+  compare_profileClick();
 }
 
 // One Run command: what it changed in the window and what it holds while it
@@ -186,6 +203,8 @@ struct TMainForm::TProfileRun {
     form.SetExportEnabled(false);
     form.mnu_actions_run->setEnabled(false);
     form.run_profile->setEnabled(false);
+    form.mnu_actions_compare->setEnabled(false);
+    form.compare_profile->setEnabled(false);
   }
   ~TProfileRun() {
     // A password asked for served the bind and the referrals followed.
@@ -248,16 +267,26 @@ struct TMainForm::TProfileRun {
   TSearchCounter found;
   TSearchOutcome outcome;
   bool restoreGrid = false;  // the grid and the export commands as before the run
+  bool compare = false;      // Compare with Previous Run: the change rows are shown
   bool exportOn = false;     // the search gave its entries: the export commands on
 };
 
 void TMainForm::run_profileClick() {
+  RunProfileCommand(false);
+}
+
+void TMainForm::compare_profileClick() {
+  RunProfileCommand(true);
+}
+
+void TMainForm::RunProfileCommand(bool compare) {
   // 1.
   if (!Confirm("This process may take several minutes depending on your query, do you want to "
                "proceed?"))
     return;
   // 2.
   TProfileRun run(*this);
+  run.compare = compare;
   // 3. Nothing (or not a profile) selected: only re-enable.
   if (!run.Select(tv_workspace->currentItem())) return;
   // 4.-7.
@@ -394,8 +423,10 @@ bool TMainForm::RunStoreRows(TProfileRun& run, const std::string& count) {
     // The grid leaves the rows shown before, whose table then goes.
     // With the layout saved with the profile.
     shownProfileId_ = run.profileId;
-    ShowDataset(false, run.rows->RowsTable(), &run.profile.view);
+    shownChanges_.clear();
     shownRows_ = std::move(run.rows);
+    if (!ShowRunHistory(run.server, run.profile, run.profileId, run.outcome, run.compare))
+      ShowDataset(false, shownRows_->RowsTable(), &run.profile.view);
     // The formats that name the search, or give readable values, ask.
     ExportHookup().Engine().ResultFacts = {run.server.server, run.profile.basedn,
                                            ScopeToText(run.profile.scope), run.profile.filter,

@@ -89,9 +89,9 @@ const char* kUsage =
     "                    first line (refused when the group or others may read it)\n"
     "  --changes         write what changed since the profile's last complete run\n"
     "                    (columns change, dn, attribute, old, new: added, removed,\n"
-    "                    renamed or changed), then keep this run for the next one;\n"
-    "                    entries are matched by objectGUID, entryUUID, nsUniqueId or\n"
-    "                    ipaUniqueID when the profile asks for one, else by DN\n"
+    "                    renamed or changed); entries are matched by objectGUID,\n"
+    "                    entryUUID, nsUniqueId or ipaUniqueID when the profile asks\n"
+    "                    for one, else by DN\n"
     "  --show-certificate        connect to the SSL server NAME and print its\n"
     "                            certificate and SHA-256 fingerprint (stores nothing)\n"
     "  --trust-certificate FP    trust the certificate of the SSL server NAME when it\n"
@@ -123,12 +123,13 @@ const char* kUsage =
     "by the signal N (SIGTERM, SIGINT, SIGHUP), leaving no file behind; 6 (with\n"
     "--changes) the change report lists changes.\n"
     "\n"
-    "With --changes a line on standard error counts the entries added, removed,\n"
-    "renamed and changed since the last complete run. The first run, and a run\n"
-    "of a profile whose server, base DN, scope, filter or attributes have changed\n"
-    "since, write an empty report and keep the run. A run that does not end with\n"
-    "status 0 or leaves referrals unsearched compares nothing and keeps the\n"
-    "previous run. The runs are kept in history.db beside the catalogue.\n"
+    "Every run that ends with status 0 is kept as its profile's snapshot in\n"
+    "history.db beside the catalogue (owner-only), replacing the one before; a\n"
+    "run that fails, is cut short or leaves referrals unsearched keeps the one\n"
+    "before. With --changes a line on standard error counts the entries added,\n"
+    "removed, renamed and changed since the snapshot; without a snapshot, or\n"
+    "when the profile's server, base DN, scope, filter or attributes have\n"
+    "changed since, the report is empty, a line says why and the status is 0.\n"
     "\n"
     "A search cut by the server's size limit is read again in pages when the\n"
     "server offers paged results; then every entry is written and the status is 0.\n"
@@ -417,19 +418,18 @@ std::optional<std::string> ShapeReport(const TOptions& o, const TProfileNodeData
   return std::nullopt;
 }
 
-// A run with --changes: its rows compared with the profile's snapshot in the
-// history file beside the catalogue, the change rows in the private store's
-// table "changes", and the run kept once its report is written.
-class TReportChanges {
+// The history of a run: every run that ends well (status 0) becomes the
+// profile's snapshot in the history file beside the catalogue; with
+// --changes its rows are first compared with the snapshot before, the change
+// rows in the private store's table "changes".
+class TReportHistory {
  public:
-  TReportChanges(Tdata& d, int profileId) : history_(d.temp), profile_(profileId) {}
+  TReportHistory(Tdata& d, int profileId) : history_(d.temp), profile_(profileId) {}
 
-  // Compares the run (in `rowsTable`) and points `shown` at the change rows;
-  // the status to end with when that failed.
-  std::optional<int> Compare(const TServerNodeData& server, const TProfileNodeData& profile,
-                             const std::string& catalogue, const std::string& rowsTable,
-                             bool complete, TRowQuery& shown) {
-    std::string error;
+  // The run in `rowsTable`; `complete` when nothing of the directory is
+  // missing from it (no error, no referral left unsearched).
+  void Set(const TServerNodeData& server, const TProfileNodeData& profile,
+           const std::string& catalogue, const std::string& rowsTable, bool complete) {
     columns_ = RequestedColumns(profile.att, profile.readable);
     facts_ = {server.server + ":" + std::to_string(server.port),
               profile.basedn,
@@ -437,22 +437,41 @@ class TReportChanges {
               profile.filter,
               profile.att,
               SnapshotTime()};
+    file_ = HistoryFile(catalogue);
     rowsTable_ = rowsTable;
-    if (!history_.Open(HistoryFile(catalogue), error) ||
-        !CompareRun(history_, profile_, facts_, complete, rowsTable, columns_, "changes", outcome_,
-                    error)) {
+    outcome_.keep = complete;
+  }
+  // Compares the run and points `shown` at the change rows; the status to
+  // end with when that failed.
+  std::optional<int> Compare(TRowQuery& shown) {
+    std::string error;
+    if (!history_.Open(file_, error) ||
+        !CompareRun(history_, profile_, facts_, outcome_.keep, rowsTable_, columns_, "changes",
+                    outcome_, error)) {
       LogError(error);
       return reWrite;
     }
+    opened_ = true;
     LogInfo(outcome_.line);
     shown = TRowQuery("changes", "dn");
     return std::nullopt;
   }
   // After the report was written and the run ended well: keeps the run as
-  // the snapshot; the status to end with.
-  int Finish() {
+  // the snapshot; the status to end with. A plain report stays written with
+  // status 0 when the run cannot be kept, and a line says why.
+  int Finish(bool changes) {
     std::string error;
-    if (outcome_.keep && !history_.Keep(profile_, facts_, rowsTable_, columns_, error)) {
+    // A stop signal waits until the snapshot is whole: no journal is left
+    // beside the catalogue for the next run to roll back.
+    THoldStopSignals hold;
+    const bool kept =
+        !outcome_.keep || ((opened_ || history_.Open(file_, error)) &&
+                           history_.Keep(profile_, facts_, rowsTable_, columns_, error));
+    if (!changes) {
+      if (!kept) LogInfo("This run could not be kept for change reports (--changes): " + error);
+      return reOk;
+    }
+    if (!kept) {
       LogError(error);
       return reWrite;
     }
@@ -464,8 +483,9 @@ class TReportChanges {
   int profile_;
   std::vector<TRequestedColumn> columns_;
   TSnapshotFacts facts_;
-  std::string rowsTable_;
+  std::string file_, rowsTable_;
   TChangeOutcome outcome_;
+  bool opened_ = false;
 };
 
 int RunProfile(Tdata& d, const TOptions& o, TkxExportType type, const std::string& catalogueFile) {
@@ -561,11 +581,11 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type, const std::strin
   const std::string serverText = entries.Outcome().Text;
   ldap.reset();
   std::string error;
-  TReportChanges changes(d, found[0].second->id);
+  TReportHistory history(d, found[0].second->id);
+  history.Set(server, profile, catalogueFile, rows.RowsTable(),
+              code == 0 && outcome.NotSearched.empty());
   if (o.changes)
-    if (auto status = changes.Compare(server, profile, catalogueFile, rows.RowsTable(),
-                                      code == 0 && outcome.NotSearched.empty(), shown))
-      return *status;
+    if (auto status = history.Compare(shown)) return *status;
   if (!OpenShownRows(d, shown, &error)) {
     LogError("The rows could not be read back from the working store: " + error);
     return reWrite;
@@ -612,7 +632,7 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type, const std::strin
         std::to_string(n) + " entries found.");
     return rePartial;
   }
-  return o.changes ? changes.Finish() : reOk;
+  return history.Finish(o.changes);
 }
 
 }  // namespace

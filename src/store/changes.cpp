@@ -13,6 +13,7 @@
 #include <random>
 
 #include "store/data.h"
+#include "store/stagedtable.h"
 
 namespace quorvel {
 
@@ -276,7 +277,17 @@ bool THistory::Snapshot(int profile, std::optional<TSnapshotFacts>& out, std::st
 void THistory::Stage(const std::string& rowsTable, int identity) {
   if (staged_ == rowsTable) return;
   DropStage();
-  working_.ExecDirect(StageStatements(rowsTable, identity));
+  // The run's rows may be published (`export`) or set aside under their
+  // own name by another program's publish meanwhile: they are found and
+  // read in one read transaction, which no rename can come between.
+  working_.StartTransaction("DEFERRED");
+  try {
+    working_.ExecDirect(StageStatements(RunRowsTable(working_, rowsTable), identity));
+    working_.Commit();
+  } catch (...) {
+    RollBackQuietly(working_);
+    throw;
+  }
   staged_ = rowsTable;
 }
 

@@ -114,8 +114,10 @@ class THistory {
   bool Open(const std::string& file, std::string& error);
   // The profile's snapshot, or none in `out`.
   bool Snapshot(int profile, std::optional<TSnapshotFacts>& out, std::string& error);
-  // Writes the change rows of the run in `rowsTable` (its values beside it)
-  // against the profile's snapshot into `changesTable`, made anew.
+  // Writes the change rows of the run in `rowsTable` (a run's table by the
+  // name TExportRowStream::RowsTable gives, found wherever it is now, its
+  // values beside it) against the profile's snapshot into `changesTable`,
+  // made anew.
   bool Compare(int profile, const std::string& rowsTable,
                const std::vector<TRequestedColumn>& columns, const std::string& changesTable,
                TChangeCounts& counts, std::string& error);

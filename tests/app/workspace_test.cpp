@@ -110,8 +110,9 @@ TEST_F(WorkspaceTest, PopupsShowEntriesByTheNodeUnderTheMouse) {
   EXPECT_EQ(OpenPopup(tv, Item(tv, {})), QStringList({"New Server"}));
   EXPECT_EQ(OpenPopup(tv, Item(tv, {"alpha"})),
             QStringList({"Edit Server", "Delete Server", "-", "New Profile", "Refresh Schema"}));
-  EXPECT_EQ(OpenPopup(tv, Item(tv, {"alpha", "p1"})),
-            QStringList({"Edit Profile", "Delete Profile", "-", "Run"}));
+  EXPECT_EQ(
+      OpenPopup(tv, Item(tv, {"alpha", "p1"})),
+      QStringList({"Edit Profile", "Delete Profile", "-", "Run", "Compare with Previous Run"}));
 
   auto* br = form_->tv_browse;
   form_->tabs->setCurrentIndex(1);
