@@ -6,7 +6,9 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "dialogs/uiseam.h"
 
@@ -53,7 +55,7 @@ class TLineDelegate : public QStyledItemDelegate {
 
 // ---------------------------------------------------------------- the lines
 
-void TMessageLines::Store(std::string_view utf8) {
+void TMessageLines::StorePlain(std::string_view utf8) {
   if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < utf8.size()) {
     // A new block; the index's 32-bit block numbers and offsets cannot run out
     // before the memory does, and a line too long for them is cut.
@@ -67,6 +69,83 @@ void TMessageLines::Store(std::string_view utf8) {
   index_.push_back(
       {static_cast<std::uint32_t>(blocks_.size() - 1), static_cast<std::uint32_t>(block.size())});
   block.append(utf8);
+  if (pieces_.empty() || pieces_.back().numbered) {
+    TPiece piece;
+    piece.first = count_;
+    piece.stored = index_.size() - 1;
+    pieces_.push_back(std::move(piece));
+  }
+  ++pieces_.back().count;
+  ++count_;
+}
+
+namespace {
+
+// The decimal number at the start of `text` as written by std::to_string
+// (no sign, no leading zero), with the count of its digits; 0 digits when
+// there is none.
+std::pair<std::uint64_t, std::size_t> NumberAt(std::string_view text) {
+  std::size_t n = 0;
+  std::uint64_t value = 0;
+  while (n < text.size() && n < 18 && text[n] >= '0' && text[n] <= '9')
+    value = value * 10 + static_cast<std::uint64_t>(text[n++] - '0');
+  if (n == 0 || (n > 1 && text[0] == '0') || (n < text.size() && text[n] >= '0' && text[n] <= '9'))
+    return {0, 0};
+  return {value, n};
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+bool TMessageLines::ExtendRun(std::string_view utf8) {
+  if (pieces_.empty() || !pieces_.back().numbered) return false;
+  TPiece& run = pieces_.back();
+  const std::string_view prefix = run.prefix, suffix = run.suffix;
+  if (utf8.size() < prefix.size() + suffix.size() || utf8.substr(0, prefix.size()) != prefix ||
+      utf8.substr(utf8.size() - suffix.size()) != suffix)
+    return false;
+  const std::string_view middle =
+      utf8.substr(prefix.size(), utf8.size() - prefix.size() - suffix.size());
+  const auto [value, digits] = NumberAt(middle);
+  if (digits == 0 || digits != middle.size() || value != run.number + run.count) return false;
+  ++run.count;
+  ++count_;
+  return true;
+}
+
+bool TMessageLines::StartRun(std::string_view utf8) {
+  // Against the line before, when it is a stored line at the end of its block.
+  if (pieces_.empty() || pieces_.back().numbered) return false;
+  const std::string_view before = Stored(index_.size() - 1);
+  std::size_t at = 0;
+  while (at < before.size() && at < utf8.size() && before[at] == utf8[at]) ++at;
+  while (at > 0 && IsDigit(before[at - 1])) --at;
+  const auto [was, wasDigits] = NumberAt(before.substr(at));
+  const auto [now, nowDigits] = NumberAt(utf8.substr(at));
+  if (wasDigits == 0 || nowDigits == 0 || now != was + 1 ||
+      before.substr(at + wasDigits) != utf8.substr(at + nowDigits))
+    return false;
+  TPiece run;
+  run.first = count_ - 1;
+  run.count = 2;
+  run.numbered = true;
+  run.number = was;
+  run.prefix.assign(utf8.substr(0, at));
+  run.suffix.assign(utf8.substr(at + nowDigits));
+  // The line before leaves the stored ones: it is the run's first.
+  blocks_[index_.back().block].resize(index_.back().offset);
+  index_.pop_back();
+  if (--pieces_.back().count == 0) pieces_.pop_back();
+  pieces_.push_back(std::move(run));
+  ++count_;
+  return true;
+}
+
+void TMessageLines::Store(std::string_view utf8) {
+  if (!ExtendRun(utf8) && !StartRun(utf8)) StorePlain(utf8);
 }
 
 void TMessageLines::Append(const QStringList& lines) {
@@ -80,17 +159,28 @@ void TMessageLines::Append(const QStringList& lines) {
   endInsertRows();
 }
 
-std::string_view TMessageLines::Utf8(int i) const {
-  const std::size_t n = index_.size();
-  if (i < 0 || static_cast<std::size_t>(i) >= n) return {};
-  const TSpan s = index_[static_cast<std::size_t>(i)];
+std::string_view TMessageLines::Stored(std::size_t k) const {
+  const TSpan s = index_[k];
   const std::string& block = blocks_[s.block];
   std::size_t end = block.size();
-  if (static_cast<std::size_t>(i) + 1 < n) {
-    const TSpan next = index_[static_cast<std::size_t>(i) + 1];
+  if (k + 1 < index_.size()) {
+    const TSpan next = index_[k + 1];
     if (next.block == s.block) end = next.offset;
   }
   return std::string_view(block).substr(s.offset, end - s.offset);
+}
+
+std::string_view TMessageLines::Utf8(int i) const {
+  if (i < 0 || static_cast<std::size_t>(i) >= count_) return {};
+  const std::size_t line = static_cast<std::size_t>(i);
+  // The last piece that starts at or before the line.
+  const auto after = std::upper_bound(pieces_.begin(), pieces_.end(), line,
+                                      [](std::size_t l, const TPiece& p) { return l < p.first; });
+  const TPiece& piece = *(after - 1);
+  const std::size_t k = line - piece.first;
+  if (!piece.numbered) return Stored(piece.stored + k);
+  line_ = piece.prefix + std::to_string(piece.number + k) + piece.suffix;
+  return line_;
 }
 
 QString TMessageLines::Line(int i) const {

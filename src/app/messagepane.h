@@ -3,8 +3,12 @@
 // Every line is kept, in the order written, and costs little: the text is
 // stored as UTF-8 in large blocks with 8 bytes of index per line, and a
 // one-column table view shows it with one fixed row height (a list view would
-// lay every row out again at each append: quadratic over a long run). A run
-// that writes a million progress lines holds them in tens of megabytes.
+// lay every row out again at each append: quadratic over a long run). Lines
+// that differ from the one before only by a number one greater ("Processing
+// object 41 of 900...", "... 42 of 900...") are kept as one run: its text
+// around the number, the first number and the count. A run that writes a
+// million progress lines holds them in a few bytes; every line reads back
+// exactly as written.
 //
 // Each line is a row of a list model, which is how assistive technology reads
 // the lines (and how the arrow keys walk them). Ctrl+C and Select All copy the
@@ -33,8 +37,9 @@ class TMessageLines : public QAbstractListModel {
   using QAbstractListModel::QAbstractListModel;
   // Appends lines at the end, in order.
   void Append(const QStringList& lines);
-  int Count() const { return static_cast<int>(index_.size()); }
-  // Line i (0 <= i < Count()) as stored, in UTF-8.
+  int Count() const { return static_cast<int>(count_); }
+  // Line i (0 <= i < Count()) as stored, in UTF-8; the view lasts until the
+  // next call.
   std::string_view Utf8(int i) const;
   QString Line(int i) const;
 
@@ -49,9 +54,26 @@ class TMessageLines : public QAbstractListModel {
     std::uint32_t block;
     std::uint32_t offset;
   };
+  // Consecutive lines: `count` stored ones from index_[stored], or, when
+  // numbered, prefix + (number + k) + suffix for k below count.
+  struct TPiece {
+    std::size_t first = 0;  // the line number of the first
+    std::size_t count = 0;
+    bool numbered = false;
+    std::size_t stored = 0;
+    std::uint64_t number = 0;
+    std::string prefix, suffix;
+  };
   void Store(std::string_view utf8);
+  void StorePlain(std::string_view utf8);
+  bool ExtendRun(std::string_view utf8);
+  bool StartRun(std::string_view utf8);
+  std::string_view Stored(std::size_t k) const;
   std::vector<std::string> blocks_;
   std::deque<TSpan> index_;  // grows without moving what it holds
+  std::vector<TPiece> pieces_;
+  std::size_t count_ = 0;
+  mutable std::string line_;  // a numbered line, as Utf8 last gave it
 };
 
 class TMessagePane : public QTableView {

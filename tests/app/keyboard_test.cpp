@@ -263,4 +263,41 @@ TEST(MessagePane, KeepsEveryLineInOrderAcrossBlocksAndCopiesThemAll) {
   EXPECT_EQ(pane.Text(), all.join('\n'));
 }
 
+TEST(MessagePane, NumberedLinesReadBackExactlyAsWritten) {
+  // Lines that a run of numbers keeps compactly, and look-alikes that must
+  // stay as they are: leading zeros, a number too long, a step other than
+  // one, another text after the number, a count that gains a digit.
+  TMessagePane pane;
+  QStringList all;
+  for (int i = 1; i <= 120; ++i) all << QString(" MSG: Processing object %1 of 120...").arg(i);
+  all << " MSG: Processing object 121 of 121..."
+      << " MSG: Processing object 122 of 120..."
+      << "item 007"
+      << "item 008"
+      << "item 9"
+      << "item 10"
+      << "item 12"
+      << "item 11"
+      << "n 99999999999999999998"
+      << "n 99999999999999999999"
+      << "7"
+      << "8"
+      << "9"
+      << ""
+      << "0"
+      << "1"
+      << "x0y"
+      << "x1y"
+      << "x2z"
+      << "x3z" << QString::fromUtf8("\xc3\xa9 1") << QString::fromUtf8("\xc3\xa9 2");
+  for (int i = 0; i < 300; ++i) all << QString("%1 %2").arg(i % 2 ? "odd" : "even").arg(i);
+  // One line at a time and in bursts, as the window flushes them.
+  for (int i = 0; i < 130; ++i) pane.AppendLines({all[i]});
+  pane.AppendLines(all.mid(130));
+  ASSERT_EQ(pane.LineCount(), all.size());
+  EXPECT_EQ(pane.Lines(), all);
+  for (int i : {0, 119, 120, 121, 122, 135, 140, static_cast<int>(all.size()) - 1})
+    EXPECT_EQ(pane.model()->data(pane.model()->index(i, 0)).toString(), all[i]) << i;
+}
+
 }  // namespace
