@@ -9,10 +9,12 @@
 // identity: the value of the first of objectGUID, entryUUID, nsUniqueId and
 // ipaUniqueID the profile asks for, else the DN (an entry without the
 // identity value is matched by its DN). Comparing is the working store's
-// work, with the history file attached: the entries of both runs are sorted
-// by identity into temporary tables and joined, each entry's values are read
-// beside its partner's and compared, the change rows wait in a temporary
-// table and come out sorted. No run is held in memory, one entry at a time.
+// work, with the history file attached: the snapshot's entries are sorted by
+// identity into a temporary table once, the run's entries are read in their
+// order, each finds its partner there and the two entries' values are
+// compared (as sets per attribute); the change rows wait in a temporary
+// table and come out sorted. Limits: one entry of each run is held in
+// memory at a time; the temporary tables spill to disk as the engine does.
 //
 // The change rows go in a table laid out as a run's table, with the columns
 // change, dn, attribute, old, new (kChangeColumns), in the order of dn, then
