@@ -45,7 +45,7 @@ std::string SnapshotTable(int profile) {
   return "history." + QuoteIdentifier("snapshot_values_" + std::to_string(profile));
 }
 
-constexpr const char* kStageTables[] = {"coe", "cseen", "crow"};
+constexpr const char* kStageTables[] = {"coe", "crow"};
 
 // The entries of a values table by identity, in temp table `side`: the
 // identity, the entry, the DN. An entry without the identity value is known
@@ -176,6 +176,38 @@ std::string ShownValue(std::string_view raw, const TRequestedColumn& column) {
   return ValueCellText(raw, BinaryName(column.name), column.form);
 }
 
+// Temporary tables and sorts on disk while a comparison runs, so that its
+// memory stays a few pages whatever the runs hold; the connection's own
+// setting comes back afterwards. (Changing it drops the connection's
+// temporary tables: only the comparison's own live there.)
+class TTemporaryOnDisk {
+ public:
+  explicit TTemporaryOnDisk(TASQLite3DB& db) : db_(db) {
+    PreparedStatement q(db_, "PRAGMA temp_store");
+    if (q.Step()) {
+      previous_ = q.ColumnInt64(0);
+      q.Reset();
+    }
+    if (previous_ != kFile) db_.ExecDirect("PRAGMA temp_store=FILE");
+  }
+  ~TTemporaryOnDisk() {
+    try {
+      // Left by a failed comparison: its own transaction, rolled back here
+      // so that the setting can change.
+      if (previous_ != kFile && db_.InTransaction()) db_.RollBack();
+      if (previous_ != kFile) db_.ExecDirect("PRAGMA temp_store=" + std::to_string(previous_));
+    } catch (...) {
+    }
+  }
+  TTemporaryOnDisk(const TTemporaryOnDisk&) = delete;
+  TTemporaryOnDisk& operator=(const TTemporaryOnDisk&) = delete;
+
+ private:
+  static constexpr int64_t kFile = 1;
+  TASQLite3DB& db_;
+  int64_t previous_ = kFile;
+};
+
 }  // namespace
 
 bool TSnapshotFacts::Same(const TSnapshotFacts& o) const {
@@ -303,7 +335,7 @@ bool THistory::Snapshot(int profile, std::optional<TSnapshotFacts>& out, std::st
 void THistory::Stage(int profile, int identity) {
   DropStage();
   working_.ExecDirect(IdentityStatements("coe", SnapshotTable(profile), identity) +
-                      "CREATE TEMP TABLE cseen (entry INTEGER PRIMARY KEY);" + kChangeRowTable);
+                      kChangeRowTable);
 }
 
 namespace {
@@ -369,10 +401,17 @@ class TChangeRowPut {
 void THistory::Walk(const std::string& values, int profile, int identity, std::size_t columns,
                     TChangeCounts& counts) {
   PreparedStatement find(working_, "SELECT entry, dn FROM coe WHERE ident = ?1");
-  PreparedStatement seen(working_, "INSERT OR IGNORE INTO cseen VALUES (?1)");
-  PreparedStatement gone(working_,
-                         "SELECT o.entry, o.dn FROM coe o WHERE NOT EXISTS (SELECT 1 FROM cseen s "
-                         "WHERE s.entry = o.entry) ORDER BY o.entry");
+  PreparedStatement all(working_, "SELECT entry, dn FROM coe");
+  // The snapshot's entries met, one bit each (its entries are the rowids of
+  // a run's rows: about as many as it has entries).
+  std::vector<bool> seen;
+  {
+    PreparedStatement last(working_, "SELECT ifnull(max(entry), 0) FROM coe");
+    if (last.Step()) {
+      seen.assign(static_cast<std::size_t>(std::max<int64_t>(0, last.ColumnInt64(0))) + 1, false);
+      last.Reset();
+    }
+  }
   TEntryCursor nowValues(working_, values), oldValues(working_, SnapshotTable(profile));
   TChangeRowPut put(working_);
   TEntryColumns now, before;
@@ -390,8 +429,8 @@ void THistory::Walk(const std::string& values, int profile, int identity, std::s
     const int64_t was = find.ColumnInt64(0);
     oldDn.assign(find.ColumnBytes(1));
     find.Reset();
-    seen.BindInt64(1, was);
-    seen.Run();
+    if (was >= 0 && static_cast<std::size_t>(was) < seen.size())
+      seen[static_cast<std::size_t>(was)] = true;
     oldValues.Read(was, columns, before);
     if (oldDn != now.dn) {
       ++counts.renamed;
@@ -400,9 +439,12 @@ void THistory::Walk(const std::string& values, int profile, int identity, std::s
     if (put.Changed(now.dn, before, now)) ++counts.changed;
   }
   // The snapshot's entries the run does not have.
-  while (gone.Step()) {
-    const int64_t was = gone.ColumnInt64(0);
-    oldDn.assign(gone.ColumnBytes(1));
+  while (all.Step()) {
+    const int64_t was = all.ColumnInt64(0);
+    if (was >= 0 && static_cast<std::size_t>(was) < seen.size() &&
+        seen[static_cast<std::size_t>(was)])
+      continue;
+    oldDn.assign(all.ColumnBytes(1));
     oldValues.Read(was, columns, before);
     ++counts.removed;
     put.Entry(oldDn, 2, before);
@@ -460,6 +502,7 @@ bool THistory::Compare(int profile, const std::string& rowsTable,
   counts = TChangeCounts();
   if (!CreateChangeTable(working_, changesTable, error)) return false;
   try {
+    const TTemporaryOnDisk onDisk(working_);
     // The run's rows may be published (`export`) or set aside under their
     // own name by another program's publish meanwhile: they are found and
     // read in one read transaction, which no rename can come between. The
