@@ -23,12 +23,19 @@
 # `quorvel-report --values readable` with `--values raw` over the same
 # entries, alternating. Target: readable at most 5% slower (ratio 1.05).
 #
+# --changes compares `quorvel-report --changes` (the run compared with the
+# profile's snapshot, then kept as the snapshot) with a plain report (which
+# keeps its run as the snapshot too) and with a plain report that keeps none
+# (history.db beside its catalogue is a folder, so the snapshot cannot be
+# made), alternating, with their peak memory. Target: --changes at most 25%
+# slower than the plain report (ratio 1.25), memory that stays flat.
+#
 # --kerberos signs both in with Kerberos on a clear connection, sealed (a
 # private realm and slapd of tests/common/kerberos-harness.sh holding the same
 # directory): the reference is `ldapsearch -Y GSSAPI`, which seals too; the
 # target ratio is then at most 1.0.
 #
-#   bench/end_to_end.sh [-n N] [--build DIR] [--repeat R] [--capped | --readable | --kerberos]
+#   bench/end_to_end.sh [-n N] [--build DIR] [--repeat R] [--capped | --readable | --kerberos | --changes]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -38,6 +45,7 @@ repeat=3
 capped=0
 readable=0
 kerberos=0
+changes=0
 while [ $# -gt 0 ]; do
   case "$1" in
     -n) n=$2; shift 2 ;;
@@ -46,7 +54,8 @@ while [ $# -gt 0 ]; do
     --capped) capped=1; shift ;;
     --readable) readable=1; shift ;;
     --kerberos) kerberos=1; shift ;;
-    *) echo "usage: bench/end_to_end.sh [-n N] [--build DIR] [--repeat R] [--capped | --readable | --kerberos]" >&2; exit 1 ;;
+    --changes) changes=1; shift ;;
+    *) echo "usage: bench/end_to_end.sh [-n N] [--build DIR] [--repeat R] [--capped | --readable | --kerberos | --changes]" >&2; exit 1 ;;
   esac
 done
 
@@ -134,6 +143,40 @@ if [ "$readable" = 1 ]; then
   echo "--values raw:               ${wt} s"
   echo "--values readable:          ${rt} s, peak ${rm_} KiB"
   awk -v r="$rt" -v w="$wt" 'BEGIN { printf "readable/raw ratio (median): %.3f (target at most 1.05)\n", (w > 0) ? r / w : 0 }'
+  exit 0
+fi
+
+if [ "$changes" = 1 ]; then
+  mkdir -p "$work/nohistory/history.db"
+  cp "$work/catalogue.db" "$work/nohistory/catalogue.db"
+  report() { measure "$build/quorvel-report" --catalogue "$1" --profile bench --format csv --output "$2" "${@:3}"; }
+  # The first snapshot, so that every --changes run below compares.
+  report "$work/catalogue.db" "$work/plain.csv" >/dev/null
+  none_t=(); none_m=(); plain_t=(); plain_m=(); ch_t=(); ch_m=()
+  for i in $(seq "$repeat"); do
+    read -r t m < <(report "$work/nohistory/catalogue.db" "$work/none.csv")
+    none_t+=("$t"); none_m+=("$m")
+    read -r t m < <(report "$work/catalogue.db" "$work/plain.csv")
+    plain_t+=("$t"); plain_m+=("$m")
+    # Status 0: nothing changed since the plain run's snapshot.
+    read -r t m < <(report "$work/catalogue.db" "$work/changes.csv" --changes)
+    ch_t+=("$t"); ch_m+=("$m")
+  done
+  nt=$(printf '%s\n' "${none_t[@]}" | median); pt=$(printf '%s\n' "${plain_t[@]}" | median)
+  ct=$(printf '%s\n' "${ch_t[@]}" | median)
+  nm=$(printf '%s\n' "${none_m[@]}" | median); pm=$(printf '%s\n' "${plain_m[@]}" | median)
+  cm=$(printf '%s\n' "${ch_m[@]}" | median)
+  rows=$(($(wc -l < "$work/plain.csv") - 1))
+  [ "$rows" = "$n" ] || echo "WARNING: the report holds $rows entries, not $n" >&2
+  [ "$(wc -l < "$work/changes.csv")" = 1 ] || echo "WARNING: the change report lists changes" >&2
+  echo "entries in the report:      $rows"
+  echo "plain, no snapshot kept:    ${nt} s, peak ${nm} KiB"
+  echo "plain, snapshot kept:       ${pt} s, peak ${pm} KiB"
+  echo "--changes:                  ${ct} s, peak ${cm} KiB"
+  awk -v c="$ct" -v p="$pt" -v q="$nt" -v cm="$cm" -v pm="$pm" 'BEGIN {
+    printf "--changes/plain ratio (median): %.3f (target at most 1.25)\n", (p > 0) ? c / p : 0;
+    printf "plain with/without snapshot:    %.3f\n", (q > 0) ? p / q : 0;
+    printf "peak memory, --changes/plain:   %.2f\n", (pm > 0) ? cm / pm : 0 }'
   exit 0
 fi
 

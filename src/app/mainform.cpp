@@ -504,6 +504,20 @@ void TMainForm::AddMessage(int kind, const std::string& text) {
   }
 }
 
+void TMainForm::AddNumberedMessages(int kind, const std::string& prefix, int first, int last,
+                                    const std::string& suffix) {
+  if (last < first) return;
+  // After the lines before them, in order.
+  FlushPane();
+  rt_msg->AppendNumbered(QLatin1Char(' ') + QString::fromStdString(prefix),
+                         static_cast<std::uint64_t>(first), static_cast<std::uint64_t>(last),
+                         QString::fromStdString(suffix));
+  StatusMessage = prefix + std::to_string(last) + suffix;
+  StatusKind = kind;
+  FlushPane();
+  RefreshStatus(true);
+}
+
 void TMainForm::ShowConnectionStatus(const TServerNodeData& server) {
   StatusUser = server.auth == "kerberos" ? "Kerberos"
                : server.uid.empty()      ? "Anonymous"

@@ -127,6 +127,10 @@ class TMainForm : public QMainWindow {
 
   // Safe from a command's worker thread too: the line is queued for the window.
   void AddMessage(int kind, const std::string& text);
+  // The lines prefix + i + suffix for i from first to last, as that many
+  // AddMessage calls would write them (window thread only).
+  void AddNumberedMessages(int kind, const std::string& prefix, int first, int last,
+                           const std::string& suffix);
   void ShowConnectionStatus(const TServerNodeData& server);
   void LoadWorkspace();
   QTreeWidgetItem* FindBrowseServerNode(const QString& caption) const;

@@ -159,6 +159,30 @@ void TMessageLines::Append(const QStringList& lines) {
   endInsertRows();
 }
 
+void TMessageLines::AppendNumbered(std::string_view prefix, std::uint64_t first, std::size_t count,
+                                   std::string_view suffix) {
+  if (count == 0) return;
+  const int at = Count();
+  beginInsertRows(QModelIndex(), at, at + static_cast<int>(count) - 1);
+  auto line = [&](std::uint64_t n) {
+    return std::string(prefix) + std::to_string(n) + std::string(suffix);
+  };
+  std::size_t done = 0;
+  // The first two lines go as any do (they continue a run or start one);
+  // the rest only lengthen it when it is theirs.
+  for (; done < count && done < 2; ++done) Store(line(first + done));
+  if (done < count && !pieces_.empty() && pieces_.back().numbered) {
+    TPiece& run = pieces_.back();
+    if (run.prefix == prefix && run.suffix == suffix && run.number + run.count == first + done) {
+      run.count += count - done;
+      count_ += count - done;
+      done = count;
+    }
+  }
+  for (; done < count; ++done) Store(line(first + done));
+  endInsertRows();
+}
+
 std::string_view TMessageLines::Stored(std::size_t k) const {
   const TSpan s = index_[k];
   const std::string& block = blocks_[s.block];
@@ -234,6 +258,23 @@ void TMessagePane::AppendLines(const QStringList& lines) {
     widest_ = std::min(kWidestShown, std::max(widest_, fm.horizontalAdvance(lines[i])));
   }
   lines_->Append(lines);
+  const int width = widest_ + 2 * kMargin;
+  if (columnWidth(0) != width) setColumnWidth(0, width);
+  scrollToBottom();
+}
+
+void TMessagePane::AppendNumbered(const QString& prefix, std::uint64_t first, std::uint64_t last,
+                                  const QString& suffix) {
+  if (last < first) return;
+  const QFontMetrics fm = fontMetrics();
+  for (std::uint64_t n : {first, last})
+    widest_ =
+        std::min(kWidestShown,
+                 std::max(widest_, fm.horizontalAdvance(prefix + QString::number(n) + suffix)));
+  const QByteArray p = prefix.toUtf8(), s = suffix.toUtf8();
+  lines_->AppendNumbered(std::string_view(p.constData(), static_cast<std::size_t>(p.size())), first,
+                         static_cast<std::size_t>(last - first + 1),
+                         std::string_view(s.constData(), static_cast<std::size_t>(s.size())));
   const int width = widest_ + 2 * kMargin;
   if (columnWidth(0) != width) setColumnWidth(0, width);
   scrollToBottom();

@@ -37,6 +37,10 @@ class TMessageLines : public QAbstractListModel {
   using QAbstractListModel::QAbstractListModel;
   // Appends lines at the end, in order.
   void Append(const QStringList& lines);
+  // Appends the `count` lines prefix + n + suffix for n from `first` on, in
+  // UTF-8, at the cost of one line when they continue a run or start one.
+  void AppendNumbered(std::string_view prefix, std::uint64_t first, std::size_t count,
+                      std::string_view suffix);
   int Count() const { return static_cast<int>(count_); }
   // Line i (0 <= i < Count()) as stored, in UTF-8; the view lasts until the
   // next call.
@@ -82,6 +86,10 @@ class TMessagePane : public QTableView {
   explicit TMessagePane(QWidget* parent = nullptr);
   // Appends lines and scrolls to the last one.
   void AppendLines(const QStringList& lines);
+  // Appends prefix + n + suffix for n from first to last and scrolls to the
+  // last: a million progress lines at the cost of one.
+  void AppendNumbered(const QString& prefix, std::uint64_t first, std::uint64_t last,
+                      const QString& suffix);
   int LineCount() const { return lines_->Count(); }
   QString Line(int i) const { return lines_->Line(i); }
   QStringList Lines() const;

@@ -407,11 +407,10 @@ bool TMainForm::RunStoreRows(TProfileRun& run, const std::string& count) {
   // The same path as the headless runner: values are bound, so a value
   // holding a double quote still gets its row. The rows were stored while
   // the entries arrived; here they take the place of `export`.
-  TBusyPainting painting;
-  const bool stored = run.rows && run.rows->Finish([&](int i, int) {
-    AddMessage(0, "MSG: Processing object " + std::to_string(i) + " of " + count + "...");
-    painting.Tick();
-  });
+  int written = 0;
+  const bool stored = run.rows && run.rows->Finish(nullptr, &written);
+  // A line per row, written at once: the rows are stored already.
+  if (stored) AddNumberedMessages(0, "MSG: Processing object ", 1, written, " of " + count + "...");
   if (!stored && run.rows) {
     // A row that could not be stored fails the run: nothing is shown as
     // found, and `export` keeps the last run's rows.

@@ -60,7 +60,7 @@ bool TMainForm::ShowRunHistory(const TServerNodeData& server, const TProfileNode
     AddMessage(2, "ERR: " + error + (compare ? " The run's rows are shown." : ""));
     return false;
   }
-  if (out.keep && !history.Keep(profileId, facts, rowsTable, columns, error))
+  if (out.keep && !history.Keep(profileId, facts, rowsTable, error))
     AddMessage(1, "MSG: This run could not be kept for the next comparison: " + error);
   if (!compare) return false;
   AddMessage(0, "MSG: " + out.line);

@@ -466,7 +466,7 @@ class TReportHistory {
     THoldStopSignals hold;
     const bool kept =
         !outcome_.keep || ((opened_ || history_.Open(file_, error)) &&
-                           history_.Keep(profile_, facts_, rowsTable_, columns_, error));
+                           history_.Keep(profile_, facts_, rowsTable_, error));
     if (!changes) {
       if (!kept) LogInfo("This run could not be kept for change reports (--changes): " + error);
       return reOk;

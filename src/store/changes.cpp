@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <exception>
 #include <random>
 
@@ -28,109 +30,126 @@ void RollBackQuietly(TASQLite3DB& db) {
   }
 }
 
-// The snapshots in the history file. An entry, its values and the value
-// count of each of its attributes are keyed by the entry's identity, so that
-// a run joins on them without sorting; an attribute's values are a set.
+// The snapshots in the history file: the search and the time of each, and
+// the exact values of each profile's run in a table of its own, laid out as
+// the run's values table (without the names received), so that keeping a
+// run is one copy in key order.
 constexpr const char* kHistorySchema =
     "CREATE TABLE IF NOT EXISTS history.snapshots (profile INTEGER PRIMARY KEY, server TEXT, "
-    "basedn TEXT, scope INTEGER, filter TEXT, att TEXT, taken TEXT);"
-    "CREATE TABLE IF NOT EXISTS history.snapshot_entries (profile INTEGER NOT NULL, ident BLOB "
-    "NOT NULL, dn BLOB NOT NULL, PRIMARY KEY (profile, ident)) WITHOUT ROWID;"
-    "CREATE TABLE IF NOT EXISTS history.snapshot_values (profile INTEGER NOT NULL, ident BLOB "
-    "NOT NULL, col INTEGER NOT NULL, value BLOB NOT NULL, PRIMARY KEY (profile, ident, col, "
-    "value)) WITHOUT ROWID;"
-    "CREATE TABLE IF NOT EXISTS history.snapshot_counts (profile INTEGER NOT NULL, ident BLOB "
-    "NOT NULL, col INTEGER NOT NULL, cnt INTEGER NOT NULL, PRIMARY KEY (profile, ident, col)) "
-    "WITHOUT ROWID;";
+    "basedn TEXT, scope INTEGER, filter TEXT, att TEXT, taken TEXT)";
+constexpr const char* kSnapshotColumns =
+    " (entry INTEGER NOT NULL, col INTEGER NOT NULL, position INTEGER NOT NULL, value BLOB NOT "
+    "NULL, PRIMARY KEY (entry, col, position)) WITHOUT ROWID";
 
-constexpr const char* kStageTables[] = {"cnm", "cne", "cnv", "cnc", "cns"};
+std::string SnapshotTable(int profile) {
+  return "history." + QuoteIdentifier("snapshot_values_" + std::to_string(profile));
+}
 
-// The run in temporary tables of the snapshot's shape: each entry's identity
-// (cnm, by the entry's rowid), entries (cne), values (cnv) and value counts
-// (cnc). An entry without the identity value is known by a zero byte and its
-// DN, which no identity value equals.
-std::string StageStatements(const std::string& rowsTable, int identity) {
-  const std::string v = QuoteIdentifier(EntryValuesTable(rowsTable));
+constexpr const char* kStageTables[] = {"coe", "cseen", "crow"};
+
+// The entries of a values table by identity, in temp table `side`: the
+// identity, the entry, the DN. An entry without the identity value is known
+// by a zero byte and its DN, which no identity value equals. The rows go in
+// in key order, one sorted pass.
+std::string IdentityStatements(const std::string& side, const std::string& values, int identity) {
   const std::string ident =
       identity == 0 ? "d.value" : "CAST(coalesce(i.value, X'00' || d.value) AS BLOB)";
   const std::string identJoin =
-      identity == 0
-          ? ""
-          : " LEFT JOIN " + v + " i ON i.entry = d.entry AND i.col = " + std::to_string(identity) +
-                " AND i.position = 0";
-  return "CREATE TEMP TABLE cnm (entry INTEGER PRIMARY KEY, ident BLOB NOT NULL);"
-         "INSERT INTO cnm SELECT d.entry, " +
-         ident + " FROM " + v + " d" + identJoin +
-         " WHERE d.col = 0;"
-         "CREATE TEMP TABLE cne (ident BLOB PRIMARY KEY, dn BLOB NOT NULL) WITHOUT ROWID;"
-         "INSERT OR IGNORE INTO cne SELECT m.ident, d.value FROM cnm m JOIN " +
-         v +
-         " d ON d.entry = m.entry AND d.col = 0 ORDER BY m.entry;"
-         "CREATE TEMP TABLE cnv (ident BLOB NOT NULL, col INTEGER NOT NULL, value BLOB NOT NULL, "
-         "PRIMARY KEY (ident, col, value)) WITHOUT ROWID;"
-         "INSERT OR IGNORE INTO cnv SELECT m.ident, x.col, x.value FROM " +
-         v +
-         " x JOIN cnm m ON m.entry = x.entry WHERE x.col > 0;"
-         "CREATE TEMP TABLE cnc (ident BLOB NOT NULL, col INTEGER NOT NULL, cnt INTEGER NOT NULL, "
-         "PRIMARY KEY (ident, col)) WITHOUT ROWID;"
-         "INSERT INTO cnc SELECT ident, col, count(*) FROM cnv GROUP BY ident, col;";
+      identity == 0 ? ""
+                    : " LEFT JOIN " + values +
+                          " i ON i.entry = d.entry AND i.col = " + std::to_string(identity) +
+                          " AND i.position = 0";
+  return "CREATE TEMP TABLE " + side +
+         " (ident BLOB PRIMARY KEY, entry INTEGER NOT NULL, dn BLOB NOT NULL) WITHOUT ROWID;"
+         "INSERT OR IGNORE INTO " +
+         side + " SELECT " + ident + ", d.entry, d.value FROM " + values + " d" + identJoin +
+         " WHERE d.col = 0 ORDER BY 1;";
 }
 
-// The attributes with exactly one value in both runs (cns), for the profile ?1.
-constexpr const char* kSingles =
-    "CREATE TEMP TABLE cns (ident BLOB NOT NULL, col INTEGER NOT NULL, PRIMARY KEY (ident, col)) "
-    "WITHOUT ROWID;"
-    "INSERT INTO cns SELECT nc.ident, nc.col FROM cnc nc JOIN history.snapshot_counts oc ON "
-    "oc.profile = ?1 AND oc.ident = nc.ident AND oc.col = nc.col WHERE nc.cnt = 1 AND oc.cnt = 1";
+// The change rows before their order: dn, column, kind (0 added, 1 renamed,
+// 2 removed, 3 changed), old and new value (NULL for none).
+constexpr const char* kChangeRowTable =
+    "CREATE TEMP TABLE crow (dn BLOB NOT NULL, col INTEGER NOT NULL, kind INTEGER NOT NULL, "
+    "old BLOB, new BLOB)";
+constexpr const char* kOrderedChangeRows =
+    "SELECT dn, kind, col, old, new FROM crow ORDER BY dn, col, coalesce(old, new), kind";
 
-// One row per change: dn, kind (0 added, 1 renamed, 2 removed, 3 changed),
-// column (0 for the DN or none), old, new; in the report's order. ?1 is the
-// profile.
-constexpr const char* kChangeRows =
-    "SELECT dn, kind, col, old, new FROM ("
-    // The same entry under another DN.
-    "SELECT n.dn AS dn, 1 AS kind, 0 AS col, o.dn AS old, n.dn AS new FROM cne n "
-    "JOIN history.snapshot_entries o ON o.profile = ?1 AND o.ident = n.ident WHERE o.dn <> n.dn "
-    // Entries that were not there, with their values or without any.
-    "UNION ALL SELECT n.dn, 0, v.col, NULL, v.value FROM cne n JOIN cnv v ON v.ident = n.ident "
-    "WHERE NOT EXISTS (SELECT 1 FROM history.snapshot_entries o WHERE o.profile = ?1 AND "
-    "o.ident = n.ident) "
-    "UNION ALL SELECT n.dn, 0, 0, NULL, NULL FROM cne n WHERE NOT EXISTS (SELECT 1 FROM "
-    "history.snapshot_entries o WHERE o.profile = ?1 AND o.ident = n.ident) AND NOT EXISTS "
-    "(SELECT 1 FROM cnv v WHERE v.ident = n.ident) "
-    // Entries gone, the same way.
-    "UNION ALL SELECT o.dn, 2, v.col, v.value, NULL FROM history.snapshot_entries o JOIN "
-    "history.snapshot_values v ON v.profile = ?1 AND v.ident = o.ident WHERE o.profile = ?1 AND "
-    "NOT EXISTS (SELECT 1 FROM cne n WHERE n.ident = o.ident) "
-    "UNION ALL SELECT o.dn, 2, 0, NULL, NULL FROM history.snapshot_entries o WHERE o.profile = "
-    "?1 AND NOT EXISTS (SELECT 1 FROM cne n WHERE n.ident = o.ident) AND NOT EXISTS (SELECT 1 "
-    "FROM history.snapshot_values v WHERE v.profile = ?1 AND v.ident = o.ident) "
-    // One value in both runs, and another one.
-    "UNION ALL SELECT n.dn, 3, s.col, ov.value, nv.value FROM cns s JOIN cne n ON n.ident = "
-    "s.ident JOIN cnv nv ON nv.ident = s.ident AND nv.col = s.col JOIN history.snapshot_values "
-    "ov ON ov.profile = ?1 AND ov.ident = s.ident AND ov.col = s.col WHERE nv.value <> ov.value "
-    // Otherwise each value gone and each value new.
-    "UNION ALL SELECT n.dn, 3, ov.col, ov.value, NULL FROM cne n JOIN history.snapshot_values "
-    "ov ON ov.profile = ?1 AND ov.ident = n.ident WHERE NOT EXISTS (SELECT 1 FROM cnv x WHERE "
-    "x.ident = n.ident AND x.col = ov.col AND x.value = ov.value) AND NOT EXISTS (SELECT 1 FROM "
-    "cns s WHERE s.ident = n.ident AND s.col = ov.col) "
-    "UNION ALL SELECT n.dn, 3, nv.col, NULL, nv.value FROM cne n JOIN cnv nv ON nv.ident = "
-    "n.ident WHERE EXISTS (SELECT 1 FROM history.snapshot_entries o WHERE o.profile = ?1 AND "
-    "o.ident = n.ident) AND NOT EXISTS (SELECT 1 FROM history.snapshot_values x WHERE "
-    "x.profile = ?1 AND x.ident = n.ident AND x.col = nv.col AND x.value = nv.value) AND NOT "
-    "EXISTS (SELECT 1 FROM cns s WHERE s.ident = n.ident AND s.col = nv.col)"
-    ") ORDER BY dn, col, coalesce(old, new), kind";
-
-long long Count(TASQLite3DB& db, const char* sql, int profile) {
-  PreparedStatement q(db, sql);
-  if (q.ParameterCount() > 0) q.BindInt64(1, profile);
-  long long n = 0;
-  if (q.Step()) {
-    n = q.ColumnInt64(0);
-    q.Reset();
+// One entry's values by column (index 0, the DN's, stays empty).
+struct TEntryColumns {
+  int64_t entry = 0;
+  std::string dn;
+  std::vector<std::vector<std::string>> cols;
+  void Reset(int64_t at, std::size_t columns) {
+    entry = at;
+    dn.clear();
+    if (cols.size() != columns + 1) cols.resize(columns + 1);
+    for (auto& c : cols) c.clear();
   }
-  return n;
-}
+  // The identity the snapshot's entries are known by (IdentityStatements).
+  void Identity(int identity, std::string& out) const {
+    const auto k = static_cast<std::size_t>(identity);
+    if (identity > 0 && k < cols.size() && !cols[k].empty()) {
+      out = cols[k][0];
+      return;
+    }
+    out.clear();
+    if (identity > 0) out.push_back('\0');
+    out += dn;
+  }
+};
+
+// The values of a values table read entry by entry: one read in key order
+// that goes on from where the last entry ended, so that entries asked for in
+// the table's order (the run's) are read sequentially and those of a
+// snapshot whose entries came in the same order nearly so; an entry further
+// on, or back, starts the read anew there.
+class TEntryCursor {
+ public:
+  TEntryCursor(TASQLite3DB& db, const std::string& values)
+      : q_(db, "SELECT entry, col, value FROM " + values +
+                   " WHERE entry >= ?1 ORDER BY entry, col, position") {}
+  // The entry `entry` (empty when the table has none such).
+  void Read(int64_t entry, std::size_t columns, TEntryColumns& out) {
+    if (!live_ || entry < at_ || entry > at_ + kNear) Seek(entry);
+    while (live_ && at_ < entry) Next();
+    Take(entry, columns, out);
+  }
+  // The entry after the last one read; false after the last.
+  bool ReadNext(std::size_t columns, TEntryColumns& out) {
+    if (!started_) Seek(0);
+    if (!live_) return false;
+    Take(at_, columns, out);
+    return true;
+  }
+
+ private:
+  static constexpr int64_t kNear = 16;  // entries stepped over rather than sought
+  void Take(int64_t entry, std::size_t columns, TEntryColumns& out) {
+    out.Reset(entry, columns);
+    while (live_ && at_ == entry) {
+      const int64_t col = q_.ColumnInt64(1);
+      if (col == 0)
+        out.dn.assign(q_.ColumnBytes(2));
+      else if (col > 0 && static_cast<std::size_t>(col) <= columns)
+        out.cols[static_cast<std::size_t>(col)].emplace_back(q_.ColumnBytes(2));
+      Next();
+    }
+  }
+  void Seek(int64_t entry) {
+    started_ = true;
+    if (live_) q_.Reset();
+    q_.BindInt64(1, entry);
+    live_ = true;
+    Next();
+  }
+  void Next() {
+    live_ = q_.Step();
+    if (live_) at_ = q_.ColumnInt64(0);
+  }
+  PreparedStatement q_;
+  bool started_ = false, live_ = false;
+  int64_t at_ = 0;
+};
 
 bool BinaryName(std::string_view name) {
   for (std::size_t i = 0; i + 7 <= name.size(); ++i) {
@@ -221,7 +240,6 @@ void THistory::DropStage() {
   std::string drop;
   for (const char* t : kStageTables) drop += std::string("DROP TABLE IF EXISTS temp.") + t + ";";
   working_.ExecDirect(drop);
-  staged_.clear();
 }
 
 bool THistory::Open(const std::string& file, std::string& error) {
@@ -243,6 +261,10 @@ bool THistory::Open(const std::string& file, std::string& error) {
     // stopped half-way through keeping a snapshot leaves the one before.
     working_.ExecDirect("PRAGMA history.journal_mode=DELETE; PRAGMA history.synchronous=FULL");
     working_.ExecDirect(kHistorySchema);
+    // The tables of an earlier layout go, with the snapshots they held.
+    working_.ExecDirect(
+        "DROP TABLE IF EXISTS history.snapshot_entries; DROP TABLE IF EXISTS "
+        "history.snapshot_values; DROP TABLE IF EXISTS history.snapshot_counts");
   } catch (const std::exception& e) {
     error = "The history file " + file + " cannot be used: " + e.what();
     return false;
@@ -258,6 +280,10 @@ bool THistory::Snapshot(int profile, std::optional<TSnapshotFacts>& out, std::st
                         "WHERE profile = ?1");
     q.BindInt64(1, profile);
     if (!q.Step()) return true;
+    q.Reset();
+    if (!HasSnapshotTable(profile)) return true;
+    q.BindInt64(1, profile);
+    q.Step();
     TSnapshotFacts f;
     f.server.assign(q.ColumnBytes(0));
     f.basedn.assign(q.ColumnBytes(1));
@@ -274,53 +300,128 @@ bool THistory::Snapshot(int profile, std::optional<TSnapshotFacts>& out, std::st
   }
 }
 
-void THistory::Stage(const std::string& rowsTable, int identity) {
-  if (staged_ == rowsTable) return;
+void THistory::Stage(int profile, int identity) {
   DropStage();
-  // The run's rows may be published (`export`) or set aside under their
-  // own name by another program's publish meanwhile: they are found and
-  // read in one read transaction, which no rename can come between.
-  working_.StartTransaction("DEFERRED");
-  try {
-    working_.ExecDirect(StageStatements(RunRowsTable(working_, rowsTable), identity));
-    working_.Commit();
-  } catch (...) {
-    RollBackQuietly(working_);
-    throw;
+  working_.ExecDirect(IdentityStatements("coe", SnapshotTable(profile), identity) +
+                      "CREATE TEMP TABLE cseen (entry INTEGER PRIMARY KEY);" + kChangeRowTable);
+}
+
+namespace {
+
+// Stores change rows (dn, column, kind, old, new) in crow; no value is NULL.
+class TChangeRowPut {
+ public:
+  explicit TChangeRowPut(TASQLite3DB& db)
+      : put_(db, "INSERT INTO crow VALUES (?1, ?2, ?3, ?4, ?5)") {}
+  void Put(const std::string& dn, std::size_t col, int kind, const std::string* old,
+           const std::string* now) {
+    put_.BindBlob(1, dn);
+    put_.BindInt64(2, static_cast<int64_t>(col));
+    put_.BindInt64(3, kind);
+    old ? put_.BindBlob(4, *old) : put_.BindNull(4);
+    now ? put_.BindBlob(5, *now) : put_.BindNull(5);
+    put_.Run();
   }
-  staged_ = rowsTable;
+  // Every value of an entry added (kind 0, new) or removed (kind 2, old); one
+  // row without an attribute when it has none.
+  void Entry(const std::string& dn, int kind, const TEntryColumns& e) {
+    bool any = false;
+    for (std::size_t c = 1; c < e.cols.size(); ++c)
+      for (const std::string& v : e.cols[c]) {
+        Put(dn, c, kind, kind == 2 ? &v : nullptr, kind == 2 ? nullptr : &v);
+        any = true;
+      }
+    if (!any) Put(dn, 0, kind, nullptr, nullptr);
+  }
+  // The attributes whose values differ (as sets of byte strings): one row
+  // with both values when each side has one, else a row per value removed
+  // and per value added. Whether there was any.
+  bool Changed(const std::string& dn, const TEntryColumns& before, const TEntryColumns& now) {
+    bool any = false;
+    for (std::size_t c = 1; c < now.cols.size() && c < before.cols.size(); ++c) {
+      if (before.cols[c] == now.cols[c]) continue;
+      std::vector<std::string> a = before.cols[c], b = now.cols[c];
+      for (auto* set : {&a, &b}) {
+        std::sort(set->begin(), set->end());
+        set->erase(std::unique(set->begin(), set->end()), set->end());
+      }
+      if (a == b) continue;
+      any = true;
+      if (a.size() == 1 && b.size() == 1) {
+        Put(dn, c, 3, &a[0], &b[0]);
+        continue;
+      }
+      std::vector<std::string> gone, added;
+      std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(gone));
+      std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(added));
+      for (const std::string& v : gone) Put(dn, c, 3, &v, nullptr);
+      for (const std::string& v : added) Put(dn, c, 3, nullptr, &v);
+    }
+    return any;
+  }
+
+ private:
+  PreparedStatement put_;
+};
+
+}  // namespace
+
+void THistory::Walk(const std::string& values, int profile, int identity, std::size_t columns,
+                    TChangeCounts& counts) {
+  PreparedStatement find(working_, "SELECT entry, dn FROM coe WHERE ident = ?1");
+  PreparedStatement seen(working_, "INSERT OR IGNORE INTO cseen VALUES (?1)");
+  PreparedStatement gone(working_,
+                         "SELECT o.entry, o.dn FROM coe o WHERE NOT EXISTS (SELECT 1 FROM cseen s "
+                         "WHERE s.entry = o.entry) ORDER BY o.entry");
+  TEntryCursor nowValues(working_, values), oldValues(working_, SnapshotTable(profile));
+  TChangeRowPut put(working_);
+  TEntryColumns now, before;
+  std::string ident, oldDn;
+  // Each entry of the run in its order, with the snapshot's entry of the
+  // same identity.
+  while (nowValues.ReadNext(columns, now)) {
+    now.Identity(identity, ident);
+    find.BindBlob(1, ident);
+    if (!find.Step()) {
+      ++counts.added;
+      put.Entry(now.dn, 0, now);
+      continue;
+    }
+    const int64_t was = find.ColumnInt64(0);
+    oldDn.assign(find.ColumnBytes(1));
+    find.Reset();
+    seen.BindInt64(1, was);
+    seen.Run();
+    oldValues.Read(was, columns, before);
+    if (oldDn != now.dn) {
+      ++counts.renamed;
+      put.Put(now.dn, 0, 1, &oldDn, &now.dn);
+    }
+    if (put.Changed(now.dn, before, now)) ++counts.changed;
+  }
+  // The snapshot's entries the run does not have.
+  while (gone.Step()) {
+    const int64_t was = gone.ColumnInt64(0);
+    oldDn.assign(gone.ColumnBytes(1));
+    oldValues.Read(was, columns, before);
+    ++counts.removed;
+    put.Entry(oldDn, 2, before);
+  }
 }
 
-void THistory::CountEntries(int profile, TChangeCounts& counts) {
-  counts.added = Count(working_,
-                       "SELECT count(*) FROM cne n WHERE NOT EXISTS (SELECT 1 FROM "
-                       "history.snapshot_entries o WHERE o.profile = ?1 AND o.ident = n.ident)",
-                       profile);
-  counts.removed = Count(working_,
-                         "SELECT count(*) FROM history.snapshot_entries o WHERE o.profile = ?1 "
-                         "AND NOT EXISTS (SELECT 1 FROM cne n WHERE n.ident = o.ident)",
-                         profile);
-  counts.renamed = Count(working_,
-                         "SELECT count(*) FROM cne n JOIN history.snapshot_entries o ON "
-                         "o.profile = ?1 AND o.ident = n.ident WHERE o.dn <> n.dn",
-                         profile);
-}
-
-void THistory::WriteChangeRows(int profile, const std::vector<TRequestedColumn>& columns,
+void THistory::WriteChangeRows(const std::vector<TRequestedColumn>& columns,
                                const std::string& changesTable, TChangeCounts& counts) {
   static const char* const kKinds[] = {"added", "renamed", "removed", "changed"};
   PreparedStatement insert(
       working_, "INSERT INTO " + QuoteIdentifier(changesTable) + " VALUES (?, ?, ?, ?, ?)");
-  PreparedStatement rows(working_, kChangeRows);
-  rows.BindInt64(1, profile);
-  std::string lastChanged, dn, attribute, oldText, newText;
-  const std::string dnName = "dn";
+  PreparedStatement rows(working_, kOrderedChangeRows);
+  std::string dn, attribute, oldText, newText;
   while (rows.Step()) {
     dn.assign(rows.ColumnBytes(0));
     const int kind = static_cast<int>(rows.ColumnInt64(1));
     const int64_t col = rows.ColumnInt64(2);
     if (kind == 1) {
-      attribute = dnName;
+      attribute = "dn";
       oldText.assign(rows.ColumnBytes(3));
       newText.assign(rows.ColumnBytes(4));
     } else if (col >= 1 && static_cast<std::size_t>(col) <= columns.size()) {
@@ -333,10 +434,6 @@ void THistory::WriteChangeRows(int profile, const std::vector<TRequestedColumn>&
       oldText.clear();
       newText.clear();
     }
-    if (kind == 3 && dn != lastChanged) {
-      ++counts.changed;
-      lastChanged = dn;
-    }
     insert.BindText(1, kKinds[kind]);
     insert.BindText(2, dn);
     insert.BindText(3, attribute);
@@ -347,27 +444,35 @@ void THistory::WriteChangeRows(int profile, const std::vector<TRequestedColumn>&
   }
 }
 
+bool THistory::HasSnapshotTable(int profile) {
+  PreparedStatement q(working_,
+                      "SELECT 1 FROM history.sqlite_master WHERE type = 'table' AND name = ?1");
+  const std::string name = "snapshot_values_" + std::to_string(profile);
+  q.BindText(1, name);
+  const bool found = q.Step();
+  if (found) q.Reset();
+  return found;
+}
+
 bool THistory::Compare(int profile, const std::string& rowsTable,
                        const std::vector<TRequestedColumn>& columns,
                        const std::string& changesTable, TChangeCounts& counts, std::string& error) {
   counts = TChangeCounts();
   if (!CreateChangeTable(working_, changesTable, error)) return false;
   try {
-    Stage(rowsTable, IdentityColumn(columns));
-    working_.ExecDirect("DROP TABLE IF EXISTS temp.cns");
-    {
-      // kSingles is two statements: the table, then its rows for ?1.
-      const std::string singles = kSingles;
-      const std::size_t split = singles.find(';') + 1;
-      working_.ExecDirect(singles.substr(0, split));
-      PreparedStatement fill(working_, singles.substr(split));
-      fill.BindInt64(1, profile);
-      fill.Run();
-    }
-    CountEntries(profile, counts);
-    working_.StartTransaction("IMMEDIATE");
-    WriteChangeRows(profile, columns, changesTable, counts);
+    // The run's rows may be published (`export`) or set aside under their
+    // own name by another program's publish meanwhile: they are found and
+    // read in one read transaction, which no rename can come between. The
+    // change rows wait in a temporary table meanwhile.
+    working_.StartTransaction("DEFERRED");
+    const std::string values = QuoteIdentifier(EntryValuesTable(RunRowsTable(working_, rowsTable)));
+    Stage(profile, IdentityColumn(columns));
+    Walk(values, profile, IdentityColumn(columns), columns.size(), counts);
     working_.Commit();
+    working_.StartTransaction("IMMEDIATE");
+    WriteChangeRows(columns, changesTable, counts);
+    working_.Commit();
+    DropStage();
   } catch (const std::exception& e) {
     RollBackQuietly(working_);
     error = std::string("The runs could not be compared in the working store: ") + e.what();
@@ -377,19 +482,17 @@ bool THistory::Compare(int profile, const std::string& rowsTable,
 }
 
 bool THistory::Keep(int profile, const TSnapshotFacts& facts, const std::string& rowsTable,
-                    const std::vector<TRequestedColumn>& columns, std::string& error) {
-  const std::string p = std::to_string(profile);
+                    std::string& error) {
+  const std::string table = SnapshotTable(profile);
   try {
-    Stage(rowsTable, IdentityColumn(columns));
+    // Written first: the history file is locked for writing before the
+    // run's values are read (no upgrade from reading to wait on).
     working_.StartTransaction("IMMEDIATE");
-    working_.ExecDirect(
-        "DELETE FROM history.snapshot_values WHERE profile = " + p +
-        "; DELETE FROM history.snapshot_entries WHERE profile = " + p +
-        "; DELETE FROM history.snapshot_counts WHERE profile = " + p +
-        "; INSERT INTO history.snapshot_entries SELECT " + p +
-        ", ident, dn FROM cne; INSERT INTO history.snapshot_values SELECT " + p +
-        ", ident, col, value FROM cnv; INSERT INTO history.snapshot_counts SELECT " + p +
-        ", ident, col, cnt FROM cnc");
+    working_.ExecDirect("DROP TABLE IF EXISTS " + table + "; CREATE TABLE " + table +
+                        kSnapshotColumns);
+    const std::string values = QuoteIdentifier(EntryValuesTable(RunRowsTable(working_, rowsTable)));
+    working_.ExecDirect("INSERT INTO " + table + " SELECT entry, col, position, value FROM " +
+                        values + " ORDER BY entry, col, position");
     PreparedStatement put(working_,
                           "INSERT OR REPLACE INTO history.snapshots (profile, server, basedn, "
                           "scope, filter, att, taken) VALUES (?, ?, ?, ?, ?, ?, ?)");

@@ -2,14 +2,17 @@
 // complete run.
 //
 // The history file (history.db beside the catalogue, owner-only) keeps one
-// snapshot per profile: the exact values of its last complete run
-// (sqlstore/entryvalues.h) with the search they answer (server, base DN,
-// scope, filter, attribute list) and the time. Entries are matched by their
+// snapshot per profile: the search it answers (server, base DN, scope,
+// filter, attribute list) with the time, and the exact values of the
+// profile's last complete run (sqlstore/entryvalues.h) in a table of its own,
+// copied in key order when the run is kept. Entries are matched by their
 // identity: the value of the first of objectGUID, entryUUID, nsUniqueId and
 // ipaUniqueID the profile asks for, else the DN (an entry without the
-// identity value is matched by its DN). Comparing is a join in the working
-// store, with the history file attached: no run is held in memory, and the
-// change rows are written as the ordered query gives them.
+// identity value is matched by its DN). Comparing is the working store's
+// work, with the history file attached: the entries of both runs are sorted
+// by identity into temporary tables and joined, each entry's values are read
+// beside its partner's and compared, the change rows wait in a temporary
+// table and come out sorted. No run is held in memory, one entry at a time.
 //
 // The change rows go in a table laid out as a run's table, with the columns
 // change, dn, attribute, old, new (kChangeColumns), in the order of dn, then
@@ -26,9 +29,6 @@
 // in store/rows.h: readable forms as the profile says, binary as Base64).
 // The table is read in place by its dn column (ties in the order written).
 //
-// One THistory serves one run: the run's rows are read into temporary
-// tables once, at the first Compare or Keep, and both use them.
-//
 // How it fails: every call returns false with the reason in `error` (the
 // history file cannot be made or read, an engine error such as a full disk);
 // nothing raises. Keep replaces a snapshot in one transaction: a failure
@@ -37,10 +37,9 @@
 //
 //   THistory history(d.temp);
 //   if (!history.Open(HistoryFile(catalogue), error)) fail(error);
-//   std::optional<TSnapshotFacts> snap;
-//   if (!history.Snapshot(profileId, snap, error)) fail(error);
-//   if (snap && snap->Same(facts)) history.Compare(profileId, "export", columns, "changes", counts,
-//   error); history.Keep(profileId, facts, "export", columns, error);
+//   TChangeOutcome out;
+//   if (!CompareRun(history, id, facts, complete, "export", columns, "changes", out, error)) ...
+//   if (out.keep) history.Keep(id, facts, "export", error);
 #pragma once
 
 #include <optional>
@@ -123,18 +122,19 @@ class THistory {
                TChangeCounts& counts, std::string& error);
   // Makes the run in `rowsTable` the profile's snapshot, in one transaction.
   bool Keep(int profile, const TSnapshotFacts& facts, const std::string& rowsTable,
-            const std::vector<TRequestedColumn>& columns, std::string& error);
+            std::string& error);
 
  private:
-  void Stage(const std::string& rowsTable, int identity);
-  void WriteChangeRows(int profile, const std::vector<TRequestedColumn>& columns,
+  void Stage(int profile, int identity);
+  void Walk(const std::string& values, int profile, int identity, std::size_t columns,
+            TChangeCounts& counts);
+  void WriteChangeRows(const std::vector<TRequestedColumn>& columns,
                        const std::string& changesTable, TChangeCounts& counts);
-  void CountEntries(int profile, TChangeCounts& counts);
+  bool HasSnapshotTable(int profile);
   void DropStage();
 
   TASQLite3DB& working_;
   bool attached_ = false;
-  std::string staged_;  // the rows table the temporary tables hold, if any
 };
 
 }  // namespace quorvel

@@ -16,6 +16,7 @@
 #include "common/slapd_env.h"
 #include "export/kxexport.h"
 #include "sqlstore/database.h"
+#include "sqlstore/dataset.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -35,6 +36,18 @@ class CompareTest : public TGuiTest {
     db.SetDatabase(folder_ + "lib/history.db");
     db.Open();
     db.ExecDirect(sql);
+  }
+  // The table of the one profile's snapshot values.
+  std::string SnapshotTableName() {
+    TASQLite3DB db;
+    db.SetDriverDLL(module_->temp.DriverDLL());
+    db.SetDatabase(folder_ + "lib/history.db");
+    db.Open();
+    TASQLite3Query q(&db);
+    q.RawSQL = true;
+    q.SetSQL("SELECT name FROM sqlite_master WHERE name LIKE 'snapshot\\_values\\_%' ESCAPE '\\'");
+    q.Open();
+    return q.RecordCount() == 1 ? std::string(q.CellText(0, 0)) : std::string();
   }
   QStringList Rows() const {
     QStringList rows;
@@ -62,19 +75,14 @@ TEST_F(CompareTest, ShowsWhatChangedSinceTheLastCompleteRun) {
   ASSERT_TRUE(QFile::exists(QString::fromStdString(folder_ + "lib/history.db")));
   // As if smithj had been added and tuser's cn changed since.
   const std::string smithj = "cn=Smith\\2C John," + people, tuser = "uid=tuser," + people;
-  History("DELETE FROM snapshot_values WHERE ident = CAST('" + smithj +
-          "' AS BLOB);"
-          "DELETE FROM snapshot_counts WHERE ident = CAST('" +
-          smithj +
-          "' AS BLOB);"
-          "DELETE FROM snapshot_entries WHERE ident = CAST('" +
-          smithj +
-          "' AS BLOB);"
-          "UPDATE snapshot_values SET value = CAST('Old Name' AS BLOB) WHERE col = 1 AND "
-          "ident = CAST('" +
-          tuser +
-          "' AS BLOB);"
-          "UPDATE snapshots SET taken = '2026-01-02 03:04:05 UTC'");
+  const std::string table = SnapshotTableName();
+  ASSERT_FALSE(table.empty());
+  auto entryOf = [&](const std::string& dn) {
+    return "(SELECT entry FROM " + table + " WHERE col = 0 AND value = CAST('" + dn + "' AS BLOB))";
+  };
+  History("DELETE FROM " + table + " WHERE entry = " + entryOf(smithj) + "; UPDATE " + table +
+          " SET value = CAST('Old Name' AS BLOB) WHERE col = 1 AND entry = " + entryOf(tuser) +
+          "; UPDATE snapshots SET taken = '2026-01-02 03:04:05 UTC'");
 
   // From the profile's context menu.
   ASSERT_TRUE(OpenPopup(tv, Item(tv, {"dir", "two"})).contains("Compare with Previous Run"));

@@ -298,6 +298,18 @@ TEST(MessagePane, NumberedLinesReadBackExactlyAsWritten) {
   EXPECT_EQ(pane.Lines(), all);
   for (int i : {0, 119, 120, 121, 122, 135, 140, static_cast<int>(all.size()) - 1})
     EXPECT_EQ(pane.model()->data(pane.model()->index(i, 0)).toString(), all[i]) << i;
+
+  // Written as a run at once: the same lines as one at a time, whether they
+  // go on from the line before or not.
+  pane.AppendNumbered(" n ", 5, 5, " of 9");
+  pane.AppendNumbered(" n ", 6, 40000, " of 9");
+  pane.AppendNumbered(" n ", 3, 4, " of 9");
+  pane.AppendNumbered(QString::fromUtf8(" \xc3\xa9 "), 9, 10, "");
+  all << " n 5 of 9";
+  for (int i = 6; i <= 40000; ++i) all << QString(" n %1 of 9").arg(i);
+  all << " n 3 of 9"
+      << " n 4 of 9" << QString::fromUtf8(" \xc3\xa9 9") << QString::fromUtf8(" \xc3\xa9 10");
+  EXPECT_EQ(pane.Lines(), all);
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ class ChangesTest : public ::testing::Test {
       EXPECT_TRUE(history.Open(dir.Path() + "/history.db", error)) << error;
       Run(att, before);
       EXPECT_TRUE(CompareRun(history, 1, facts, true, "export", columns, "changes", out, error));
-      EXPECT_TRUE(history.Keep(1, facts, "export", columns, error)) << error;
+      EXPECT_TRUE(history.Keep(1, facts, "export", error)) << error;
     }
     THistory next(db);
     EXPECT_TRUE(next.Open(dir.Path() + "/history.db", error)) << error;
@@ -141,7 +141,7 @@ TEST_F(ChangesTest, AChangedSearchOrAnIncompleteRunIsNotCompared) {
   EXPECT_FALSE(out.compared);
   EXPECT_TRUE(out.keep);
   EXPECT_NE(out.line.find("no snapshot"), std::string::npos) << out.line;
-  ASSERT_TRUE(history->Keep(7, facts, "export", columns, error)) << error;
+  ASSERT_TRUE(history->Keep(7, facts, "export", error)) << error;
 
   nextRun();
   Run("cn", {{"cn=b,dc=x", {{"b"}}}});
@@ -162,9 +162,9 @@ TEST_F(ChangesTest, AChangedSearchOrAnIncompleteRunIsNotCompared) {
   // Keeping fails half-way (the history file cannot take the write): the
   // snapshot before stays whole.
   db.ExecDirect(
-      "CREATE TEMP TRIGGER refuse BEFORE INSERT ON history.snapshot_counts "
+      "CREATE TEMP TRIGGER refuse BEFORE INSERT ON history.snapshots "
       "BEGIN SELECT RAISE(ABORT, 'no room'); END");
-  EXPECT_FALSE(history->Keep(7, other, "export", columns, error));
+  EXPECT_FALSE(history->Keep(7, other, "export", error));
   EXPECT_NE(error.find("no room"), std::string::npos) << error;
   db.ExecDirect("DROP TRIGGER temp.refuse");
   nextRun();
