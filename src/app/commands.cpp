@@ -14,7 +14,9 @@
 #include "dialogs/serverform.h"
 #include "dialogs/uiseam.h"
 #include "net/keyring.h"
+#include "store/changes.h"
 #include "store/data.h"
+#include "store/filelocations.h"
 #include "store/secrets.h"
 #include "store/shared.h"
 #include "store/trust.h"
@@ -250,6 +252,13 @@ void TMainForm::e_serverClick() {
   }
 }
 
+// A deleted profile's last run goes from the history file too.
+void TMainForm::ForgetProfileSnapshots(const std::vector<int>& profiles) {
+  std::string error;
+  if (::data && !ForgetSnapshots(::data->temp, HistoryFile(Files.catalogue), profiles, error))
+    AddMessage(1, "MSG: " + error);
+}
+
 void TMainForm::d_serverClick() {
   QTreeWidgetItem* sel = tv_workspace->currentItem();
   TNodeData* d = NodeData(sel);
@@ -260,10 +269,15 @@ void TMainForm::d_serverClick() {
   const QString caption = sel->text(0);
   QList<QTreeWidgetItem*> children;
   for (int i = 0; i < sel->childCount(); ++i) children.append(sel->child(i));
+  std::vector<int> gone;
   for (QTreeWidgetItem* child : children) {
     TNodeData* p = NodeData(child);
-    if (p && ::data && ::data->DeleteProfile(std::to_string(p->id))) delete child;
+    if (p && ::data && ::data->DeleteProfile(std::to_string(p->id))) {
+      gone.push_back(p->id);
+      delete child;
+    }
   }
+  ForgetProfileSnapshots(gone);
   const TServerNodeData record = d->server ? *d->server : TServerNodeData{};
   const int id = d->id;
   if (::data && ::data->DeleteServer(std::to_string(id))) {
@@ -354,6 +368,10 @@ void TMainForm::d_profileClick() {
   if (!ConfirmDelete("Are you sure that you want to delete the export profile \"" +
                      sel->text(0).toStdString() + "\"?"))
     return;
-  if (::data && ::data->DeleteProfile(std::to_string(d->id))) delete sel;
+  const int id = d->id;
+  if (::data && ::data->DeleteProfile(std::to_string(id))) {
+    delete sel;
+    ForgetProfileSnapshots({id});
+  }
   tv_workspace->viewport()->repaint();
 }

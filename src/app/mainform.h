@@ -9,6 +9,7 @@
 #include <QTreeWidgetItem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/guisink.h"
 #include "dialogs/trustform.h"
@@ -228,6 +229,8 @@ class TMainForm : public QMainWindow {
   void AddServerNode(QTreeWidgetItem* root, const QString& caption, std::unique_ptr<TNodeData> d,
                      int selectedImage);
   void FormClose();
+  // Drops the snapshots of deleted profiles (store/changes.h).
+  void ForgetProfileSnapshots(const std::vector<int>& profiles);
   // Passwords out of the catalogue (app/passwords.cpp). GivePassword fills
   // record.pwd for a server that asks for its password (remembered, or asked
   // in the password window); false when the user cancelled, after a pane

@@ -513,6 +513,32 @@ bool THistory::Keep(int profile, const TSnapshotFacts& facts, const std::string&
   return true;
 }
 
+bool THistory::Forget(int profile, std::string& error) {
+  try {
+    working_.StartTransaction("IMMEDIATE");
+    working_.ExecDirect(
+        "DROP TABLE IF EXISTS " + SnapshotTable(profile) +
+        "; DELETE FROM history.snapshots WHERE profile = " + std::to_string(profile));
+    working_.Commit();
+    return true;
+  } catch (const std::exception& e) {
+    RollBackQuietly(working_);
+    error = std::string("The snapshot could not be removed from the history file: ") + e.what();
+    return false;
+  }
+}
+
+bool ForgetSnapshots(TASQLite3DB& working, const std::string& file,
+                     const std::vector<int>& profiles, std::string& error) {
+  struct stat st {};
+  if (profiles.empty() || ::stat(file.c_str(), &st) != 0) return true;
+  THistory history(working);
+  if (!history.Open(file, error)) return false;
+  for (int profile : profiles)
+    if (!history.Forget(profile, error)) return false;
+  return true;
+}
+
 bool CompareRun(THistory& history, int profile, const TSnapshotFacts& now, bool complete,
                 const std::string& rowsTable, const std::vector<TRequestedColumn>& columns,
                 const std::string& changesTable, TChangeOutcome& out, std::string& error) {

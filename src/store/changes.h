@@ -85,6 +85,11 @@ bool CreateChangeTable(TASQLite3DB& db, const std::string& table, std::string& e
 
 class THistory;
 
+// Drops the snapshots of the profiles in the history file `file`, when
+// there is one (nothing is made otherwise).
+bool ForgetSnapshots(TASQLite3DB& working, const std::string& file,
+                     const std::vector<int>& profiles, std::string& error);
+
 // What a run with a comparison found, for both programs to tell and act on.
 struct TChangeOutcome {
   bool compared = false;  // the change rows are those against the snapshot
@@ -120,6 +125,8 @@ class THistory {
   bool Compare(int profile, const std::string& rowsTable,
                const std::vector<TRequestedColumn>& columns, const std::string& changesTable,
                TChangeCounts& counts, std::string& error);
+  // Drops the profile's snapshot (a deleted profile's values are not kept).
+  bool Forget(int profile, std::string& error);
   // Makes the run in `rowsTable` the profile's snapshot, in one transaction.
   bool Keep(int profile, const TSnapshotFacts& facts, const std::string& rowsTable,
             std::string& error);

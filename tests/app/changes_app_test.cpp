@@ -139,6 +139,11 @@ TEST_F(CompareTest, ShowsWhatChangedSinceTheLastCompleteRun) {
   form_->tb_run->trigger();
   EXPECT_EQ(Columns(), QStringList({"oid", "cn", "sn"}));
   EXPECT_EQ(form_->grid->model()->rowCount(), 2);
+
+  // A deleted profile's values do not stay in the history file.
+  Click(tv, Item(tv, {"dir", "two"}));
+  form_->d_profile->trigger();
+  EXPECT_EQ(SnapshotTableName(), "");
 }
 
 }  // namespace
