@@ -184,7 +184,43 @@ void TMainForm::BuildWindow() {
   setObjectName("TMainForm");
   setWindowIcon(QIcon(ProgramPixmap(48)));
   resize(760, 598);
+  QMenu* actions = BuildMenus();
+  BuildToolbar(actions);
+  BuildPanes();
+  // Status bar with three owner-drawn panels.
+  Status = new TStatusPanels(
+      [this](QPainter& p, int panel, const QRect& r) { StatusDrawPanel(p, panel, r); }, this);
+  auto* sb = new QStatusBar(this);
+  sb->setSizeGripEnabled(false);
+  sb->addWidget(Status, 1);
+  setStatusBar(sb);
 
+  BuildPopups();
+  WireCommands();
+  InstallKeyBindings(*this);
+  // Tab and Shift+Tab go round the tabs, the shown tree, the grid and the pane.
+  setTabOrder(tabs->tabBar(), tv_workspace);
+  setTabOrder(tv_workspace, tv_browse);
+  setTabOrder(tv_browse, resultsView->FilterBox());
+  setTabOrder(resultsView->FilterBox(), resultsView->FilterColumn());
+  setTabOrder(resultsView->FilterColumn(), grid);
+  setTabOrder(grid, rt_msg);
+  connect(Popup, &QMenu::aboutToShow, this, [this] { PopupPopup(); });
+  connect(pop_browse, &QMenu::aboutToShow, this, [this] { pop_browsePopup(); });
+
+  tv_workspace->viewport()->installEventFilter(this);
+  tv_browse->viewport()->installEventFilter(this);
+  // The toolbar and the status panels follow the current node however it
+  // became current: a click, a right click (whose release the popup takes),
+  // the arrow keys, or a node deleted under the selection.
+  connect(tv_workspace, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
+    if (current) tv_workspaceMouseUp();
+  });
+  sinceFlush_.start();
+  FitIntoScreen(*this);
+}
+
+QMenu* TMainForm::BuildMenus() {
   // Menu.
   QMenu* file = menuBar()->addMenu("&File");
   mnu_file_exit = MenuEntry(file, "mnu_file_exit", "E&xit", imgExit);
@@ -205,6 +241,10 @@ void TMainForm::BuildWindow() {
   mnu_visit_website = MenuEntry(help, "mnu_visit_website", "&Visit Website", imgWebsite);
   mnu_help_about = MenuEntry(help, "mnu_help_about", "&About", imgAbout);
 
+  return actions;
+}
+
+void TMainForm::BuildToolbar(QMenu* actions) {
   // Toolbar.
   QToolBar* bar = addToolBar("Toolbar");
   bar->setObjectName("ToolBar");
@@ -227,7 +267,11 @@ void TMainForm::BuildWindow() {
   // Stop, in the Actions menu and beside Run on the toolbar, while a search runs.
   runStop_ = new TRunStop(this, actions, bar, tb_export);
   mnu_actions_stop = runStop_->Action();
+}
 
+// The two trees on the left; on the right the title, the grid and the
+// message pane.
+void TMainForm::BuildPanes() {
   // Left: the two trees on two tabs.
   auto* split = new QSplitter(Qt::Horizontal, this);
   split->setObjectName("splitter_left");
@@ -244,6 +288,16 @@ void TMainForm::BuildWindow() {
   tabs->tabBar()->setStyleSheet(
       "QTabBar::tab { color: maroon; } QTabBar::tab:first { font-weight: bold; }");
 
+  QSplitter* right = BuildResultsPane(split);
+  split->addWidget(tabs);
+  split->addWidget(right);
+  split->setStretchFactor(1, 1);
+  split->setSizes({220, 540});
+  setCentralWidget(split);
+}
+
+// The title line, the results grid and the message pane, one above the other.
+QSplitter* TMainForm::BuildResultsPane(QSplitter* split) {
   // Right: title, grid, splitter, message pane.
   auto* right = new QSplitter(Qt::Vertical, split);
   right->setObjectName("splitter_right");
@@ -299,20 +353,10 @@ void TMainForm::BuildWindow() {
   right->addWidget(rt_msg);
   right->setStretchFactor(0, 1);
   right->setSizes({420, 100});
-  split->addWidget(tabs);
-  split->addWidget(right);
-  split->setStretchFactor(1, 1);
-  split->setSizes({220, 540});
-  setCentralWidget(split);
+  return right;
+}
 
-  // Status bar with three owner-drawn panels.
-  Status = new TStatusPanels(
-      [this](QPainter& p, int panel, const QRect& r) { StatusDrawPanel(p, panel, r); }, this);
-  auto* sb = new QStatusBar(this);
-  sb->setSizeGripEnabled(false);
-  sb->addWidget(Status, 1);
-  setStatusBar(sb);
-
+void TMainForm::BuildPopups() {
   // Popups.
   Popup = new QMenu(this);
   Popup->setObjectName("Popup");
@@ -334,7 +378,9 @@ void TMainForm::BuildWindow() {
   pop_browse->setObjectName("pop_browse");
   o_browse = MenuEntry(pop_browse, "o_browse", "&Browse", imgBrowse);
   o_properties = MenuEntry(pop_browse, "o_properties", "&Properties", imgEdit);
+}
 
+void TMainForm::WireCommands() {
   // Wiring.
   auto on = [this](QAction* a, void (TMainForm::*handler)()) {
     connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
@@ -378,27 +424,6 @@ void TMainForm::BuildWindow() {
   find_results->setObjectName("find_results");
   addAction(find_results);
   connect(find_results, &QAction::triggered, this, [this] { resultsView->FocusFilter(); });
-  InstallKeyBindings(*this);
-  // Tab and Shift+Tab go round the tabs, the shown tree, the grid and the pane.
-  setTabOrder(tabs->tabBar(), tv_workspace);
-  setTabOrder(tv_workspace, tv_browse);
-  setTabOrder(tv_browse, resultsView->FilterBox());
-  setTabOrder(resultsView->FilterBox(), resultsView->FilterColumn());
-  setTabOrder(resultsView->FilterColumn(), grid);
-  setTabOrder(grid, rt_msg);
-  connect(Popup, &QMenu::aboutToShow, this, [this] { PopupPopup(); });
-  connect(pop_browse, &QMenu::aboutToShow, this, [this] { pop_browsePopup(); });
-
-  tv_workspace->viewport()->installEventFilter(this);
-  tv_browse->viewport()->installEventFilter(this);
-  // The toolbar and the status panels follow the current node however it
-  // became current: a click, a right click (whose release the popup takes),
-  // the arrow keys, or a node deleted under the selection.
-  connect(tv_workspace, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
-    if (current) tv_workspaceMouseUp();
-  });
-  sinceFlush_.start();
-  FitIntoScreen(*this);
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {

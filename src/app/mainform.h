@@ -20,6 +20,7 @@
 class QAction;
 class QLabel;
 class QMenu;
+class QSplitter;
 class QTabWidget;
 class QTableView;
 class QTreeWidget;
@@ -182,7 +183,15 @@ class TMainForm : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The window by its parts: menus (giving the Actions menu), toolbar,
+  // trees, results pane, popups, then the commands wired to their handlers.
   void BuildWindow();
+  QMenu* BuildMenus();
+  void BuildToolbar(QMenu* actions);
+  void BuildPanes();
+  QSplitter* BuildResultsPane(QSplitter* split);
+  void BuildPopups();
+  void WireCommands();
   void StatusDrawPanel(QPainter& p, int panel, const QRect& r);
   void PaneLine(const std::string& line);
   void RepaintStatusThrottled();

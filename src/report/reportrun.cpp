@@ -464,9 +464,8 @@ class TReportHistory {
     // A stop signal waits until the snapshot is whole: no journal is left
     // beside the catalogue for the next run to roll back.
     THoldStopSignals hold;
-    const bool kept =
-        !outcome_.keep || ((opened_ || history_.Open(file_, error)) &&
-                           history_.Keep(profile_, facts_, rowsTable_, error));
+    const bool kept = !outcome_.keep || ((opened_ || history_.Open(file_, error)) &&
+                                         history_.Keep(profile_, facts_, rowsTable_, error));
     if (!changes) {
       if (!kept) LogInfo("This run could not be kept for change reports (--changes): " + error);
       return reOk;
@@ -488,10 +487,16 @@ class TReportHistory {
   bool opened_ = false;
 };
 
-int RunProfile(Tdata& d, const TOptions& o, TkxExportType type, const std::string& catalogueFile) {
-  // Find the profile (of the named server when given).
-  std::vector<std::pair<const TCatalogueServer*, const TNodeData*>> found;
-  const std::vector<TCatalogueServer> catalogue = ReadCatalogue(d);
+// The profile --profile (and --server) names: its server and the profile,
+// or the usage error's status when none or several match.
+struct TFoundProfile {
+  const TCatalogueServer* server = nullptr;
+  const TNodeData* profile = nullptr;
+};
+
+std::optional<int> FindProfile(const std::vector<TCatalogueServer>& catalogue, const TOptions& o,
+                               TFoundProfile& out) {
+  std::vector<TFoundProfile> found;
   for (const TCatalogueServer& s : catalogue) {
     if (o.hasServer && s.server.name != o.server) continue;
     for (const TNodeData& p : s.profiles)
@@ -505,92 +510,62 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type, const std::strin
   if (found.size() > 1) {
     std::string text = "the profile name '" + o.profile +
                        "' is used on several servers; choose one with --server:";
-    for (auto& [s, p] : found) text += "\n  " + s->server.name + "\t" + p->name;
+    for (const TFoundProfile& f : found)
+      text += "\n  " + f.server->server.name + "\t" + f.profile->name;
     return UsageError(text);
   }
-  TServerNodeData server = *found[0].first->server.server;
-  TProfileNodeData profile = *found[0].second->profile;
-  if (o.hasValues) profile.readable = o.values == "readable";
-  // The report's columns and order are known before anything is asked of
-  // the server: a column the profile does not have is a usage error.
-  TRowQuery shown("export");
-  if (auto unknown = ShapeReport(o, profile, shown)) {
-    std::string names;
-    for (const std::string& c : RunColumns(profile.att))
-      names += (names.empty() ? "" : ", ") + (c == shown.Key ? std::string("dn") : c);
-    return UsageError(*unknown + " (the profile's columns: " + names + ")");
-  }
-  if (o.hasReferrals) server.referrals = o.referrals;
-  if (const int rc = ResolvePassword(server, found[0].first->server.name, o.passwordFile);
-      rc != reOk)
-    return rc;
-  // The password serves the bind and the referrals followed with the same
-  // sign-in; it is wiped when the run ends, however it ends.
-  struct TWipe {
-    std::string& pwd;
-    ~TWipe() { keyring::Wipe(pwd); }
-  } wipe{server.pwd};
+  out = found[0];
+  return std::nullopt;
+}
 
-  TProgressLine progress;
-  progress.Show("Connecting to " + server.server + "...");
-  // Nobody is asked about a certificate here: one that is not trusted ends
-  // the run, and the message says how to trust it.
-  TRefusingTrustPrompt refusing;
-  std::unique_ptr<TLDAPSend> ldap = ConnectServer(server, {&d, &refusing});
-  progress.Done();
-  if (!ldap) {
-    if (refusing.last)
-      LogError(
-          UntrustedCertificateMessage(*refusing.last, found[0].first->server.name, o.catalogue));
-    return reConnect;
-  }
+// What the search left for the report and its exit status.
+struct TSearchEnd {
+  int code = 0;      // the search's result code
+  int entries = 0;   // entries received
+  std::string text;  // the server's message
+  TSearchOutcome outcome;
+};
 
-  // The rows are stored while the entries arrive, and no entry is kept once
-  // its row is: what the run says of the whole result is counted.
-  TExportRowStream rows(d, profile.att, profile.readable);
+// Searches the profile and stores its rows while the entries arrive; the
+// status to end with when that failed (the message written).
+std::optional<int> SearchAndStore(Tdata& d, TLDAPSend& ldap, const TServerNodeData& server,
+                                  const TProfileNodeData& profile, TRefusingTrustPrompt& refusing,
+                                  TExportRowStream& rows, TProgressLine& progress,
+                                  TSearchEnd& end) {
+  // No entry is kept once its row is: what the run says of the whole result
+  // is counted.
   TSearchCounter entries;
   TSearchTee tee(&entries, rows.Sink().get());
   progress.Show("Searching " + server.server + "...");
-  ldap->OnSearchEntry = [&progress](int received) {
+  ldap.OnSearchEntry = [&progress](int received) {
     if (received % 1000 == 0) progress.Show("Entries received: " + std::to_string(received));
   };
-  TSearchOutcome outcome;
   const TReferralFollowing follow{server, {&d, &refusing}};
-  const bool delivered = SearchProfileInto(ldap.get(), profile, tee, &outcome, &follow);
+  const bool delivered = SearchProfileInto(&ldap, profile, tee, &end.outcome, &follow);
   progress.Done();
-  ReportReferrals(outcome);
+  ReportReferrals(end.outcome);
   if (!delivered) return reSearch;
-
   // How the search ended is the driver's outcome, as the counter was told.
-  const int code = entries.Outcome().Code;
-  const int n = entries.Count();
+  end.code = entries.Outcome().Code;
+  end.entries = entries.Count();
+  end.text = entries.Outcome().Text;
   int lastShown = -1;
-  const int step = n > 100 ? n / 100 : 1;
-  if (!rows.Finish([&](int i, int total) {
-        if (i - lastShown < step && i != total) return;
-        lastShown = i;
-        progress.Show("Storing entries: " + std::to_string(i) + " of " + std::to_string(total));
-      })) {
-    progress.Done();
-    LogError(rows.Error() + "; the report was not written (the working store is a temporary " +
-             "file in " + TemporaryFolder() + "; TMPDIR chooses another folder).");
-    return reWrite;
-  }
+  const int n = end.entries, step = n > 100 ? n / 100 : 1;
+  const bool stored = rows.Finish([&](int i, int total) {
+    if (i - lastShown < step && i != total) return;
+    lastShown = i;
+    progress.Show("Storing entries: " + std::to_string(i) + " of " + std::to_string(total));
+  });
   progress.Done();
-  // The session goes before the rows are read back.
-  const std::string serverText = entries.Outcome().Text;
-  ldap.reset();
-  std::string error;
-  TReportHistory history(d, found[0].second->id);
-  history.Set(server, profile, catalogueFile, rows.RowsTable(),
-              code == 0 && outcome.NotSearched.empty());
-  if (o.changes)
-    if (auto status = history.Compare(shown)) return *status;
-  if (!OpenShownRows(d, shown, &error)) {
-    LogError("The rows could not be read back from the working store: " + error);
-    return reWrite;
-  }
+  if (stored) return std::nullopt;
+  LogError(rows.Error() + "; the report was not written (the working store is a temporary " +
+           "file in " + TemporaryFolder() + "; TMPDIR chooses another folder).");
+  return reWrite;
+}
 
+// Writes the rows d.run shows as the report; false after the message.
+bool WriteReport(Tdata& d, const TOptions& o, TkxExportType type, const TServerNodeData& server,
+                 const TProfileNodeData& profile, TProgressLine& progress) {
   TkxDatasetRowSource source(&d.run);
   TkxDBGridExport engine;
   ConfigureReportExport(engine, AppPath);
@@ -608,30 +583,94 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type, const std::strin
     const std::string where = run.Destination.empty() ? o.output : run.Destination;
     LogError("The report could not be written to " + (where == "-" ? "standard output" : where) +
              (run.Message.empty() ? std::string() : ": " + run.Message));
-    return reWrite;
+    return false;
   }
   if (run.Replaced > 0)
     LogInfo(std::to_string(run.Replaced) +
             " characters could not be stored in the Excel report and were written as \"?\"; "
             "CSV or HTML keep every character.");
   if (run.LineBreakCells > 0) LogInfo(ReplacedCharactersNotice(run));
-  if (code == 4) {
+  return true;
+}
+
+// The exit status of a written report whose search did not end well.
+std::optional<int> SearchStatus(const TSearchEnd& end) {
+  if (end.code == 4) {
     LogError("The search was cut short by the server's size limit; the report holds the " +
-             std::to_string(n) + " entries received. Server message: " + serverText);
+             std::to_string(end.entries) + " entries received. Server message: " + end.text);
     return rePartial;
   }
-  if (code != 0) {
-    LogError("Search complete but an error was encountered: ErrorCode: " + std::to_string(code) +
-             " ErrorDesc: " + serverText);
+  if (end.code != 0) {
+    LogError("Search complete but an error was encountered: ErrorCode: " +
+             std::to_string(end.code) + " ErrorDesc: " + end.text);
     return reSearch;
   }
-  if (outcome.Incomplete()) {
+  if (end.outcome.Incomplete()) {
     LogError(
         "Some of the places the directory referred to could not be searched; the report "
         "holds the " +
-        std::to_string(n) + " entries found.");
+        std::to_string(end.entries) + " entries found.");
     return rePartial;
   }
+  return std::nullopt;
+}
+
+int RunProfile(Tdata& d, const TOptions& o, TkxExportType type, const std::string& catalogueFile) {
+  const std::vector<TCatalogueServer> catalogue = ReadCatalogue(d);
+  TFoundProfile found;
+  if (auto status = FindProfile(catalogue, o, found)) return *status;
+  TServerNodeData server = *found.server->server.server;
+  TProfileNodeData profile = *found.profile->profile;
+  if (o.hasValues) profile.readable = o.values == "readable";
+  // The report's columns and order are known before anything is asked of
+  // the server: a column the profile does not have is a usage error.
+  TRowQuery shown("export");
+  if (auto unknown = ShapeReport(o, profile, shown)) {
+    std::string names;
+    for (const std::string& c : RunColumns(profile.att))
+      names += (names.empty() ? "" : ", ") + (c == shown.Key ? std::string("dn") : c);
+    return UsageError(*unknown + " (the profile's columns: " + names + ")");
+  }
+  if (o.hasReferrals) server.referrals = o.referrals;
+  if (const int rc = ResolvePassword(server, found.server->server.name, o.passwordFile); rc != reOk)
+    return rc;
+  // The password serves the bind and the referrals followed with the same
+  // sign-in; it is wiped when the run ends, however it ends.
+  struct TWipe {
+    std::string& pwd;
+    ~TWipe() { keyring::Wipe(pwd); }
+  } wipe{server.pwd};
+
+  TProgressLine progress;
+  progress.Show("Connecting to " + server.server + "...");
+  // Nobody is asked about a certificate here: one that is not trusted ends
+  // the run, and the message says how to trust it.
+  TRefusingTrustPrompt refusing;
+  std::unique_ptr<TLDAPSend> ldap = ConnectServer(server, {&d, &refusing});
+  progress.Done();
+  if (!ldap) {
+    if (refusing.last)
+      LogError(UntrustedCertificateMessage(*refusing.last, found.server->server.name, o.catalogue));
+    return reConnect;
+  }
+  TExportRowStream rows(d, profile.att, profile.readable);
+  TSearchEnd end;
+  if (auto status = SearchAndStore(d, *ldap, server, profile, refusing, rows, progress, end))
+    return *status;
+  // The session goes before the rows are read back.
+  ldap.reset();
+  TReportHistory history(d, found.profile->id);
+  history.Set(server, profile, catalogueFile, rows.RowsTable(),
+              end.code == 0 && end.outcome.NotSearched.empty());
+  if (o.changes)
+    if (auto status = history.Compare(shown)) return *status;
+  std::string error;
+  if (!OpenShownRows(d, shown, &error)) {
+    LogError("The rows could not be read back from the working store: " + error);
+    return reWrite;
+  }
+  if (!WriteReport(d, o, type, server, profile, progress)) return reWrite;
+  if (auto status = SearchStatus(end)) return *status;
   return history.Finish(o.changes);
 }
 
