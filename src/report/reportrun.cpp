@@ -321,8 +321,8 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, TOptions&
 std::optional<std::string> SchemaUsageError(const TOptions& o) {
   if (!o.schema && !o.check) return std::nullopt;
   if (o.schema && o.check) return "choose one of --schema and --check";
-  const bool other =
-      o.list || o.hasFormat || o.hasOutput || o.hasValues || o.showCertificate || o.hasTrust;
+  const bool other = o.list || o.hasFormat || o.hasOutput || o.hasValues || o.showCertificate ||
+                     o.hasTrust || o.changes;
   if (o.schema) {
     if (!o.hasServer) return "say which server with --server NAME";
     if (other || o.hasProfile)
@@ -676,6 +676,67 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type, const std::strin
 
 }  // namespace
 
+// What is wrong with the options of a profile's run, if anything; `type`
+// is the format asked for.
+std::optional<std::string> RunUsageError(const TOptions& o, std::optional<TkxExportType>& type) {
+  if (!o.hasProfile) return "say which profile to run with --profile NAME";
+  if (!o.hasFormat) return "say which report format to write with --format FORMAT";
+  if (!o.hasOutput) return "say where the report goes with --output FILE";
+  type = FormatByName(o.format);
+  if (!type)
+    return "unknown format '" + o.format +
+           "' (use ldif, ldif2849, jsonl, html, xls, xlsx, doc, txt, csv, tab, rtf, "
+           "dif or slk)";
+  if (o.output.empty()) return "--output needs a file name (or - for standard output)";
+  if (o.hasValues && o.values != "readable" && o.values != "raw")
+    return "unknown --values '" + o.values + "' (use readable or raw)";
+  if (o.hasView && o.view != "none") return "unknown --view '" + o.view + "' (use none)";
+  if (o.hasReferrals && o.referrals != kReferralsReport && o.referrals != kReferralsFollow)
+    return "unknown --referrals '" + o.referrals + "' (use report or follow)";
+  if (o.output == "-" && (*type == xtExcel || *type == xtXLSX))
+    return "an Excel report cannot go to standard output; give a file name";
+  if (o.changes && (o.hasSort || o.hasColumns))
+    return "--changes writes the change report's own columns in their own order; "
+           "leave out --sort and --columns";
+  if (o.changes && (*type == xtLDIF2849 || *type == xtJSONL))
+    return "a change report is rows of changes, not entries: LDIF (RFC 2849) and "
+           "JSON Lines cannot hold it; choose another format";
+  return std::nullopt;
+}
+
+// What is wrong with the options, if anything; `type` is the format of a
+// profile's run.
+std::optional<std::string> OptionsError(const TOptions& o, std::optional<TkxExportType>& type) {
+  const bool certificate = o.showCertificate || o.hasTrust;
+  if (o.hasPasswordFile && (certificate || o.list || o.movePasswords))
+    return "--password-file goes with --profile, --schema and --check only";
+  if (o.hasPasswordFile && o.passwordFile.empty()) return "--password-file needs a file name";
+  if (o.movePasswords) {
+    if (certificate || o.list || o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer ||
+        o.hasValues || o.hasSort || o.hasColumns || o.hasView || o.schema || o.check || o.changes)
+      return "--move-passwords-to-keyring takes no other option than --catalogue";
+  } else if (auto error = SchemaUsageError(o)) {
+    return *error;
+  } else if (o.schema || o.check) {
+    // their options were checked by SchemaUsageError
+  } else if (certificate) {
+    if (o.showCertificate && o.hasTrust)
+      return "choose one of --show-certificate and --trust-certificate";
+    if (!o.hasServer) return "say which server with --server NAME";
+    if (o.list || o.hasProfile || o.hasFormat || o.hasOutput || o.hasValues || o.hasSort ||
+        o.hasColumns || o.hasView || o.hasReferrals || o.changes)
+      return "--show-certificate and --trust-certificate take only --server and "
+             "--catalogue";
+  } else if (o.list) {
+    if (o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer || o.hasValues || o.hasSort ||
+        o.hasColumns || o.hasView || o.hasReferrals || o.changes)
+      return "--list takes no other option than --catalogue";
+  } else {
+    return RunUsageError(o, type);
+  }
+  return std::nullopt;
+}
+
 int RunReportCommand(const std::vector<std::string>& args) {
   TOptions o;
   if (auto error = Parse(args, o)) return UsageError(*error);
@@ -688,60 +749,7 @@ int RunReportCommand(const std::vector<std::string>& args) {
     return reOk;
   }
   std::optional<TkxExportType> type;
-  const bool certificate = o.showCertificate || o.hasTrust;
-  if (o.hasPasswordFile && (certificate || o.list || o.movePasswords))
-    return UsageError("--password-file goes with --profile, --schema and --check only");
-  if (o.hasPasswordFile && o.passwordFile.empty())
-    return UsageError("--password-file needs a file name");
-  if (o.movePasswords) {
-    if (certificate || o.list || o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer ||
-        o.hasValues || o.hasSort || o.hasColumns || o.hasView || o.schema || o.check)
-      return UsageError("--move-passwords-to-keyring takes no other option than --catalogue");
-  } else if (auto error = SchemaUsageError(o)) {
-    return UsageError(*error);
-  } else if (o.schema || o.check) {
-    // their options were checked by SchemaUsageError
-  } else if (certificate) {
-    if (o.showCertificate && o.hasTrust)
-      return UsageError("choose one of --show-certificate and --trust-certificate");
-    if (!o.hasServer) return UsageError("say which server with --server NAME");
-    if (o.list || o.hasProfile || o.hasFormat || o.hasOutput || o.hasValues || o.hasSort ||
-        o.hasColumns || o.hasView || o.hasReferrals)
-      return UsageError(
-          "--show-certificate and --trust-certificate take only --server and "
-          "--catalogue");
-  } else if (o.list) {
-    if (o.hasProfile || o.hasFormat || o.hasOutput || o.hasServer || o.hasValues || o.hasSort ||
-        o.hasColumns || o.hasView || o.hasReferrals || o.changes)
-      return UsageError("--list takes no other option than --catalogue");
-  } else {
-    if (!o.hasProfile) return UsageError("say which profile to run with --profile NAME");
-    if (!o.hasFormat) return UsageError("say which report format to write with --format FORMAT");
-    if (!o.hasOutput) return UsageError("say where the report goes with --output FILE");
-    type = FormatByName(o.format);
-    if (!type)
-      return UsageError("unknown format '" + o.format +
-                        "' (use ldif, ldif2849, jsonl, html, xls, xlsx, doc, txt, csv, tab, rtf, "
-                        "dif or slk)");
-    if (o.output.empty())
-      return UsageError("--output needs a file name (or - for standard output)");
-    if (o.hasValues && o.values != "readable" && o.values != "raw")
-      return UsageError("unknown --values '" + o.values + "' (use readable or raw)");
-    if (o.hasView && o.view != "none")
-      return UsageError("unknown --view '" + o.view + "' (use none)");
-    if (o.hasReferrals && o.referrals != kReferralsReport && o.referrals != kReferralsFollow)
-      return UsageError("unknown --referrals '" + o.referrals + "' (use report or follow)");
-    if (o.output == "-" && (*type == xtExcel || *type == xtXLSX))
-      return UsageError("an Excel report cannot go to standard output; give a file name");
-    if (o.changes && (o.hasSort || o.hasColumns))
-      return UsageError(
-          "--changes writes the change report's own columns in their own order; "
-          "leave out --sort and --columns");
-    if (o.changes && (*type == xtLDIF2849 || *type == xtJSONL))
-      return UsageError(
-          "a change report is rows of changes, not entries: LDIF (RFC 2849) and "
-          "JSON Lines cannot hold it; choose another format");
-  }
+  if (auto error = OptionsError(o, type)) return UsageError(*error);
 
   TStderrSink sink;
   TMessageSink* previous = SetMessageSink(&sink);
