@@ -615,8 +615,10 @@ void TkxCustomExport::WriteRows(Walk& w) {
       row.Visited = rowsVisited_;
       if (exact && !ReadEntryValues(entry))
         throw TExportFailure(
-            "This format writes every value exactly as the directory sent it, and these rows do "
-            "not keep their values: run the profile again, then export its results.");
+            "This format writes the entries of a profile's run with every value exactly as the "
+            "directory sent it, and these rows are not such entries (an entry's properties and "
+            "a change report keep no values of their own): run the profile and export its "
+            "results, or choose another format.");
       if (row.RowNumbers && !FormatRowNumber(w.rowFormat, w.rowsExported + 1, row.RowNumber))
         FormatRowNumber("%d", w.rowsExported + 1, row.RowNumber);
       for (TCell& c : row.Cells) {
