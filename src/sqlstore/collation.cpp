@@ -5,6 +5,7 @@
 #include <wchar.h>
 #include <wctype.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -114,7 +115,18 @@ void FoldInto(std::string_view s, std::wstring& out) {
 // Folded texts compared by code point, as wcscmp compares them: up to the
 // first difference, and a NUL ends a text as it ends a wide string.
 int CompareCodePoints(const TTextLocale& t, std::string_view a, std::string_view b) {
-  size_t i = 0, j = 0;
+  size_t i = 0;
+  // The common ASCII start, byte for byte (a NUL is left to the loop below).
+  if (t.asciiClosed) {
+    const size_t n = std::min(a.size(), b.size());
+    for (; i < n; ++i) {
+      const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+      if ((x | y) >= 0x80 || x == 0 || y == 0) break;
+      const char fx = t.asciiBytes[x], fy = t.asciiBytes[y];
+      if (fx != fy) return fx < fy ? -1 : 1;
+    }
+  }
+  size_t j = i;
   for (;;) {
     const wchar_t ca = i < a.size() ? FoldedAt(t, a, i) : L'\0';
     const wchar_t cb = j < b.size() ? FoldedAt(t, b, j) : L'\0';

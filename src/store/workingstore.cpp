@@ -14,7 +14,8 @@
 namespace {
 
 // What every working-store connection runs after connecting.
-constexpr const char* kWorkingStorePragmas = "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF";
+constexpr const char* kWorkingStorePragmas =
+    "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF; PRAGMA threads=1";
 
 // Sets the journal up and asks the engine whether the file is sound: empty
 // when it is, otherwise the engine's words. Only the engine's own errors are
