@@ -28,9 +28,9 @@ std::unique_ptr<TOrderedRows> TOrderedRows::Open(TASQLite3DB& db, const TRowQuer
   std::unique_ptr<TOrderedRows> rows(new TOrderedRows(db, dataset));
   rows->api_ = db.Api();
   rows->parameter_ = query.Parameter();
-  if (const std::string index = query.IndexStatement(); !index.empty()) {
+  if (!query.Order.empty()) {
     try {
-      db.ExecDirect(index);
+      db.ExecDirect(query.IndexStatement(db));
     } catch (const std::exception&) {
       // Without the index every window sorts anew: slower, never wrong.
     }

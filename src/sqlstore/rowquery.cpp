@@ -142,17 +142,43 @@ std::optional<std::string> TRowQuery::Parameter() const {
   return FoldText(Filter);
 }
 
+std::string TRowQuery::IndexName() const {
+  if (Order.empty()) return {};
+  // Named by a hash of what it indexes, so the same order finds its index.
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : Table + '\0' + IndexTerms()) h = (h ^ c) * 1099511628211ull;
+  char name[40];
+  std::snprintf(name, sizeof name, "quorvel_order_%016llx", static_cast<unsigned long long>(h));
+  return name;
+}
+
+std::string TRowQuery::IndexStatementNamed(const std::string& name) const {
+  return "CREATE INDEX IF NOT EXISTS " + QuoteName(name) + " ON " + QuoteName(Table) + " (" +
+         IndexTerms() + ")";
+}
+
 std::string TRowQuery::IndexStatement() const {
   // The run's order has the key's own index (inplace.h).
   if (Order.empty()) return {};
-  const std::string terms = IndexTerms();
-  // Named by a hash of what it indexes, so the same order finds its index.
-  uint64_t h = 1469598103934665603ull;
-  for (unsigned char c : Table + '\0' + terms) h = (h ^ c) * 1099511628211ull;
-  char name[40];
-  std::snprintf(name, sizeof name, "quorvel_order_%016llx", static_cast<unsigned long long>(h));
-  return "CREATE INDEX IF NOT EXISTS " + QuoteName(name) + " ON " + QuoteName(Table) + " (" +
-         terms + ")";
+  return IndexStatementNamed(IndexName());
+}
+
+std::string TRowQuery::IndexStatement(TASQLite3DB& db) const {
+  if (Order.empty()) return {};
+  // An index keeps its name when its table is renamed: the rows an earlier
+  // `export` showed keep theirs when set aside under their run's name, and
+  // a new `export` sorted the same way gets one of its own under another.
+  const std::string base = IndexName();
+  std::string name = base;
+  for (int n = 2; n < 100; ++n) {
+    Scoped s(db,
+             "SELECT tbl_name FROM sqlite_master WHERE type = 'index' AND name = '" + name + "'");
+    if (s.api->step(s.stmt) != kEngineRow) break;
+    const unsigned char* owner = s.api->column_text(s.stmt, 0);
+    if (owner && SameText(reinterpret_cast<const char*>(owner), Table)) break;
+    name = base + "_" + std::to_string(n);
+  }
+  return IndexStatementNamed(name);
 }
 
 }  // namespace quorvel

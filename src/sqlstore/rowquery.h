@@ -83,8 +83,15 @@ class TRowQuery {
   // "CREATE INDEX IF NOT EXISTS ..." for the order, named after what it
   // indexes; empty without sort keys (the run's order has its own index).
   std::string IndexStatement() const;
+  // The same for the table as `db` holds it now: should an index of that
+  // name belong to another table (one renamed away from this name took its
+  // indexes along), the statement names a new one. Raises like the storage
+  // layer when the schema cannot be read.
+  std::string IndexStatement(TASQLite3DB& db) const;
 
  private:
+  std::string IndexName() const;
+  std::string IndexStatementNamed(const std::string& name) const;
   std::string Where() const;
   std::string OrderBy() const;
   std::string IndexTerms() const;

@@ -205,6 +205,34 @@ TEST_F(RowQueryTest, ManyRowsAcrossWindowsWithTheirIndex) {
   }
 }
 
+// A table renamed away from its name takes its indexes along: the table
+// that then takes the name gets an order index of its own, not none.
+TEST_F(RowQueryTest, ATableUnderAnOldTablesNameGetsItsOwnOrderIndex) {
+  Add({{"cn=b,o=x", "smith", "1", "x"}, {"cn=a,o=x", "adams", "2", "x"}});
+  auto indexesOf = [&](const std::string& table) {
+    TASQLite3Query q(&db);
+    q.RawSQL = true;
+    q.SetSQL("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND tbl_name = '" + table +
+             "'");
+    q.Open();
+    const std::string n(q.CellText(0, 0));
+    q.Close();
+    return n;
+  };
+  TRowQuery q("export");
+  q.Order = {{"sn"}};
+  EXPECT_EQ(Shown(q), (std::vector<std::string>{"cn=a,o=x", "cn=b,o=x"}));
+  EXPECT_EQ(indexesOf("export"), "1");
+  db.ExecDirect("ALTER TABLE export RENAME TO export_staged_k00000001");
+  db.ExecDirect("CREATE TABLE export (\"oid\", \"sn\", \"uid\", \"ou\")");
+  Add({{"cn=d,o=x", "brown", "3", "x"}, {"cn=c,o=x", "zappa", "4", "x"}});
+  EXPECT_EQ(Shown(q), (std::vector<std::string>{"cn=d,o=x", "cn=c,o=x"}));
+  EXPECT_EQ(indexesOf("export"), "1");
+  EXPECT_EQ(indexesOf("export_staged_k00000001"), "1");
+  EXPECT_EQ(Shown(q), (std::vector<std::string>{"cn=d,o=x", "cn=c,o=x"}));
+  EXPECT_EQ(indexesOf("export"), "1") << "the same order made a second index";
+}
+
 TEST(TextCollation, FoldsCaseBeyondAscii) {
   EXPECT_EQ(CompareText("Öberg", "öBERG"), 0);
   EXPECT_LT(CompareText("adams", "Brown"), 0);
