@@ -167,6 +167,7 @@ struct FoldEntries {
   int (*value_bytes)(void*);
   void (*result_text)(void*, const char*, int, EngineDestructor);
   void (*result_null)(void*);
+  void (*result_int)(void*, int);
 };
 FoldEntries foldEntries{};
 
@@ -179,6 +180,21 @@ void Fold(void* context, int argc, void** argv) {
   thread_local std::string folded;
   FoldTextInto(std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(n)), folded);
   api.result_text(context, folded.data(), static_cast<int>(folded.size()), EngineTransient());
+}
+
+void Contains(void* context, int argc, void** argv) {
+  const FoldEntries api = foldEntries;
+  if (argc != 2) return api.result_null(context);
+  const unsigned char* p = api.value_text(argv[0]);
+  const unsigned char* q = api.value_text(argv[1]);
+  if (!p || !q) return api.result_int(context, 0);
+  const std::string_view text(reinterpret_cast<const char*>(p),
+                              static_cast<size_t>(api.value_bytes(argv[0])));
+  const std::string_view needle(reinterpret_cast<const char*>(q),
+                                static_cast<size_t>(api.value_bytes(argv[1])));
+  thread_local std::string folded;
+  FoldTextInto(text, folded);
+  api.result_int(context, std::string_view(folded).find(needle) != std::string_view::npos);
 }
 
 }  // namespace
@@ -219,13 +235,16 @@ void FoldTextInto(std::string_view text, std::string& out) {
 }
 
 bool RegisterTextFunctions(const EngineApi& api, void* handle) {
-  foldEntries = {api.value_text, api.value_bytes, api.result_text, api.result_null};
+  foldEntries = {api.value_text, api.value_bytes, api.result_text, api.result_null, api.result_int};
   const bool collation = api.create_collation_v2(handle, kTextCollation, kEngineUtf8, nullptr,
                                                  Collate, nullptr) == kEngineOk;
   const bool fold =
       api.create_function_v2(handle, kFoldFunction, 1, kEngineUtf8 | kEngineDeterministic, nullptr,
                              Fold, nullptr, nullptr, nullptr) == kEngineOk;
-  return collation && fold;
+  const bool contains =
+      api.create_function_v2(handle, kContainsFunction, 2, kEngineUtf8 | kEngineDeterministic,
+                             nullptr, Contains, nullptr, nullptr, nullptr) == kEngineOk;
+  return collation && fold && contains;
 }
 
 }  // namespace quorvel

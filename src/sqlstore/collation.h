@@ -10,8 +10,11 @@
 //    Texts equal by that rule compare 0; callers break the tie themselves.
 //  - FoldText is the same case folding, back in UTF-8: a filter matches when
 //    FoldText(cell) contains FoldText(needle).
-//  - RegisterTextFunctions makes both known to one engine connection: the
-//    collation kTextCollation and the one-argument function kFoldFunction.
+//  - RegisterTextFunctions makes them known to one engine connection: the
+//    collation kTextCollation, the one-argument function kFoldFunction, and
+//    kContainsFunction(text, needle), 1 when FoldText(text) holds the
+//    needle (already folded) and 0 otherwise, NULL text never holding it:
+//    the filter's test without a folded copy handed to the engine.
 //    The connection (database.cpp) calls it on every connect.
 //
 // Limits and failures: bytes that are not valid UTF-8 count as the code
@@ -21,7 +24,7 @@
 //
 //   std::sort(v.begin(), v.end(), [](auto& a, auto& b) { return CompareText(a, b) < 0; });
 //   SELECT * FROM t ORDER BY c COLLATE quorvel_text
-//   SELECT * FROM t WHERE instr(quorvel_fold(c), ?1) > 0
+//   SELECT * FROM t WHERE quorvel_contains(c, ?1)
 #pragma once
 
 #include <string>
@@ -33,6 +36,7 @@ struct EngineApi;
 
 inline constexpr const char* kTextCollation = "quorvel_text";
 inline constexpr const char* kFoldFunction = "quorvel_fold";
+inline constexpr const char* kContainsFunction = "quorvel_contains";
 
 int CompareText(std::string_view a, std::string_view b);
 std::string FoldText(std::string_view text);

@@ -59,7 +59,8 @@ bool LookupAll(void* lib, EngineApi& a) {
          Lookup(lib, "sqlite3_value_text", a.value_text) &&
          Lookup(lib, "sqlite3_value_bytes", a.value_bytes) &&
          Lookup(lib, "sqlite3_result_text", a.result_text) &&
-         Lookup(lib, "sqlite3_result_null", a.result_null);
+         Lookup(lib, "sqlite3_result_null", a.result_null) &&
+         Lookup(lib, "sqlite3_result_int", a.result_int);
 }
 
 // The platform's debug output: stderr, only when QUORVEL_DEBUG is set.

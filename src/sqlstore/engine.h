@@ -70,6 +70,7 @@ struct EngineApi {
   int (*value_bytes)(void*);
   void (*result_text)(void*, const char*, int, EngineDestructor);
   void (*result_null)(void*);
+  void (*result_int)(void*, int);
 };
 
 // Text encoding and function flags of the engine.

@@ -108,7 +108,7 @@ std::string TRowQuery::Where() const {
   std::string w = " WHERE ";
   for (size_t i = 0; i < FilterColumns.size(); ++i) {
     if (i) w += " OR ";
-    w += "instr(" + std::string(kFoldFunction) + "(" + QuoteName(FilterColumns[i]) + "), ?1) > 0";
+    w += std::string(kContainsFunction) + "(" + QuoteName(FilterColumns[i]) + ", ?1)";
   }
   return w;
 }
