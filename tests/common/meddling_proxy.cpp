@@ -1,5 +1,7 @@
 #include "common/meddling_proxy.h"
 
+#include "common/loopback.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -11,23 +13,6 @@
 #include <chrono>
 
 namespace quorvel::test {
-namespace {
-
-long long NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-bool SendAll(int fd, const std::string& bytes) {
-  for (size_t sent = 0; sent < bytes.size();) {
-    const ssize_t w = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (w <= 0) return false;
-    sent += static_cast<size_t>(w);
-  }
-  return true;
-}
-
-}  // namespace
 
 MeddlingProxy::MeddlingProxy(std::string host, int port)
     : host_(std::move(host)), targetPort_(port) {}
@@ -37,17 +22,8 @@ MeddlingProxy::~MeddlingProxy() {
 }
 
 bool MeddlingProxy::Start() {
-  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listen_ = ListenOnLoopback(0, 1, port_);
   if (listen_ < 0) return false;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::listen(listen_, 1) != 0 ||
-      ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-    return false;
-  port_ = ntohs(a.sin_port);
   thread_ = std::thread([this] { Run(); });
   return true;
 }
@@ -93,20 +69,11 @@ bool MeddlingProxy::Flush(int client, long long now) {
 
 void MeddlingProxy::Run() {
   const long long deadline = NowMs() + TimeLimitMs;
-  int client = -1;
-  while (client < 0 && !stop_ && NowMs() < deadline) {
-    pollfd p{listen_, POLLIN, 0};
-    if (::poll(&p, 1, 50) > 0) client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-  }
+  const int client = AcceptOne(listen_, stop_, deadline);
   if (client < 0) return;
-  const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in t{};
-  t.sin_family = AF_INET;
-  t.sin_port = htons(static_cast<uint16_t>(targetPort_));
-  ::inet_pton(AF_INET, host_.c_str(), &t.sin_addr);
-  if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&t), sizeof t) != 0) {
+  const int server = ConnectTo(host_, targetPort_);
+  if (server < 0) {
     ::close(client);
-    if (server >= 0) ::close(server);
     return;
   }
   // Each write to the client leaves at once, so that what is sent together

@@ -1,12 +1,14 @@
 #include "common/recording_proxy.h"
 
+#include "common/loopback.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 
 namespace quorvel::test {
 
@@ -18,17 +20,8 @@ RecordingProxy::~RecordingProxy() {
 }
 
 bool RecordingProxy::Start() {
-  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listen_ = ListenOnLoopback(0, 1, port_);
   if (listen_ < 0) return false;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::listen(listen_, 1) != 0 ||
-      ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-    return false;
-  port_ = ntohs(a.sin_port);
   thread_ = std::thread([this] { Run(); });
   return true;
 }
@@ -51,32 +44,18 @@ std::string RecordingProxy::FromServer() const {
 }
 
 void RecordingProxy::Run() {
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(TimeLimitMs);
-  auto left = [&] {
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return ms < 0 ? 0 : static_cast<int>(std::min<long long>(ms, 100));
-  };
-  int client = -1;
-  while (client < 0 && !stop_ && Clock::now() < deadline) {
-    pollfd p{listen_, POLLIN, 0};
-    if (::poll(&p, 1, left()) > 0) client = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-  }
+  const long long deadline = NowMs() + TimeLimitMs;
+  auto left = [&] { return static_cast<int>(std::clamp(deadline - NowMs(), 0LL, 100LL)); };
+  const int client = AcceptOne(listen_, stop_, deadline);
   if (client < 0) return;
-  const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in t{};
-  t.sin_family = AF_INET;
-  t.sin_port = htons(static_cast<uint16_t>(targetPort_));
-  ::inet_pton(AF_INET, host_.c_str(), &t.sin_addr);
-  if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&t), sizeof t) != 0) {
+  const int server = ConnectTo(host_, targetPort_);
+  if (server < 0) {
     ::close(client);
-    if (server >= 0) ::close(server);
     return;
   }
   char buf[65536];
   bool open = true;
-  while (open && !stop_ && Clock::now() < deadline) {
+  while (open && !stop_ && NowMs() < deadline) {
     pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
     if (::poll(p, 2, left()) <= 0) continue;
     for (int i = 0; i < 2 && open; ++i) {
@@ -91,14 +70,7 @@ void RecordingProxy::Run() {
         std::lock_guard<std::mutex> lock(mu_);
         (i == 0 ? fromClient_ : fromServer_).append(buf, static_cast<size_t>(n));
       }
-      for (ssize_t sent = 0; sent < n;) {
-        const ssize_t w = ::send(to, buf + sent, static_cast<size_t>(n - sent), MSG_NOSIGNAL);
-        if (w <= 0) {
-          open = false;
-          break;
-        }
-        sent += w;
-      }
+      if (!SendAll(to, std::string_view(buf, static_cast<size_t>(n)))) open = false;
     }
   }
   ::close(client);
