@@ -101,20 +101,6 @@ std::string ItemText(int tag, std::string_view content) {
   }
 }
 
-std::string_view ReadItemView(std::string_view data, std::size_t& cursor, int& tag,
-                              bool* complete) {
-  tag = ASN1_NULL;
-  if (complete) *complete = false;
-  if (cursor > data.size() || data.size() - cursor < 2) return {};
-  tag = static_cast<uint8_t>(data[cursor++]);
-  const int32_t length = DecodeLength(data, cursor);
-  if (length < 0 || static_cast<std::size_t>(length) > data.size() - cursor) return {};
-  if (complete) *complete = true;
-  std::string_view content = data.substr(cursor, static_cast<std::size_t>(length));
-  if (!(tag & 0x20)) cursor += content.size();
-  return content;
-}
-
 }  // namespace quorvel
 
 std::string ReadItem(std::string_view data, std::size_t& cursor, int& tag) {

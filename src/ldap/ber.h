@@ -52,8 +52,28 @@ inline constexpr int32_t kMaxBerLength = INT32_MAX;
 // every tag) with the same cursor rules as ReadItem. The view points into data.
 // When complete is given it tells whether a whole item was there (false for a
 // buffer too short for a tag and a length, or content running past the end).
-std::string_view ReadItemView(std::string_view data, std::size_t& cursor, int& tag,
-                              bool* complete = nullptr);
+// Defined here so that the walks over every item of a search's entries read
+// an item without a call: a response is mostly items of short lengths.
+inline std::string_view ReadItemView(std::string_view data, std::size_t& cursor, int& tag,
+                                     bool* complete = nullptr) {
+  tag = ASN1_NULL;
+  if (complete) *complete = false;
+  if (cursor > data.size() || data.size() - cursor < 2) return {};
+  tag = static_cast<uint8_t>(data[cursor++]);
+  const auto first = static_cast<uint8_t>(data[cursor]);
+  int32_t length;
+  if (first < 0x80) {
+    length = first;  // the short form, as DecodeLength reads it
+    ++cursor;
+  } else {
+    length = DecodeLength(data, cursor);
+  }
+  if (length < 0 || static_cast<std::size_t>(length) > data.size() - cursor) return {};
+  if (complete) *complete = true;
+  std::string_view content = data.substr(cursor, static_cast<std::size_t>(length));
+  if (!(tag & 0x20)) cursor += content.size();
+  return content;
+}
 // The text ReadItem gives for a primitive item with this tag and content.
 std::string ItemText(int tag, std::string_view content);
 // Content octets read as a big-endian two's-complement 32-bit integer (only the

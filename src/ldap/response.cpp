@@ -1,5 +1,7 @@
 #include "ldap/response.h"
 
+#include <array>
+
 #include "ldap/ber.h"
 #include "ldap/results.h"
 
@@ -27,11 +29,11 @@ bool HasTwoOctets(std::string_view data, std::size_t cursor) {
   return cursor <= data.size() && data.size() - cursor >= 2;
 }
 
-// Reads one item and hands its value to sink: octet strings as views of the
-// message, every other primitive tag as ReadItem's text. A constructed item
-// (never a proper name or value) gives its content and is stepped over as a
-// whole, so that nested items cannot make the same octets count again at
-// every level.
+// Reads one item and hands its value to sink(value, in_data): octet strings as
+// views of the message, every other primitive tag as ReadItem's text (in_data
+// false: the view ends with the call). A constructed item (never a proper name
+// or value) gives its content and is stepped over as a whole, so that nested
+// items cannot make the same octets count again at every level.
 template <typename Sink>
 int ReadValue(std::string_view data, std::size_t& cursor, Sink&& sink) {
   int tag = 0;
@@ -39,11 +41,11 @@ int ReadValue(std::string_view data, std::size_t& cursor, Sink&& sink) {
   const std::string_view content = ReadItemView(data, cursor, tag, &complete);
   if (tag & 0x20) {
     cursor += content.size();
-    sink(content);
+    sink(content, true);
   } else if (tag == ASN1_OCTSTR || !complete) {
-    sink(content);
+    sink(content, true);
   } else {
-    sink(std::string_view(ItemText(tag, content)));
+    sink(std::string_view(ItemText(tag, content)), false);
   }
   return tag;
 }
@@ -121,34 +123,87 @@ TDecodedResponse DecodeMessage(std::string_view message, int32_t expected_id,
   return out;
 }
 
+namespace {
+
+// The names and values of an entry as the measuring walk meets them, kept when
+// they are few and all views of the message (most entries), so that the
+// octets are walked once; otherwise the entry is walked again to be filled.
+class TKeptItems {
+ public:
+  void Keep(std::string_view octets, bool name, bool in_message) {
+    if (!in_message || count_ == kKept) {
+      whole_ = false;
+      return;
+    }
+    items_[count_++] = {octets.data(), octets.size(), name};
+  }
+  bool Whole() const { return whole_; }
+  template <typename Build>
+  void Replay(Build& build) const {
+    for (std::size_t i = 0; i < count_; ++i) {
+      const std::string_view octets(items_[i].data, items_[i].size);
+      if (items_[i].name) {
+        build.Attribute(octets);
+      } else {
+        build.Value(octets);
+      }
+    }
+  }
+
+ private:
+  // Plain fields, so that the array is not cleared for every entry.
+  struct Item {
+    const char* data;
+    std::size_t size;
+    bool name;
+  };
+  static constexpr std::size_t kKept = 64;
+  std::array<Item, kKept> items_;
+  std::size_t count_ = 0;
+  bool whole_ = true;
+};
+
+}  // namespace
+
 void ParseSearchEntry(std::string_view rest, TLDAPResult& entry) {
   std::size_t cursor = 0;
-  std::string dn;
-  ReadValue(rest, cursor, [&](std::string_view v) { dn.assign(v); });
+  std::string_view dn;
+  std::string dn_text;  // a DN that is not an octet string, as ReadItem's text
+  ReadValue(rest, cursor, [&](std::string_view v, bool in_message) {
+    if (!in_message) v = dn_text.assign(v);
+    dn = v;
+  });
 
   // First pass: count and measure, so the entry is allocated once at its size.
   std::size_t attributes = 0, values = 0, octets = dn.size();
+  TKeptItems kept;
   WalkAttributes(
       rest, cursor,
-      [&](std::string_view name) {
+      [&](std::string_view name, bool in_message) {
         ++attributes;
         octets += name.size();
+        kept.Keep(name, true, in_message);
       },
-      [&](std::string_view value) {
+      [&](std::string_view value, bool in_message) {
         ++values;
         octets += value.size();
+        kept.Keep(value, false, in_message);
       });
-  // Second pass: copy each name and value once, into place.
+  // Then copy each name and value once, into place.
   TResultBuilder build(entry, dn, attributes, values, octets);
+  if (kept.Whole()) {
+    kept.Replay(build);
+    return;
+  }
   WalkAttributes(
-      rest, cursor, [&](std::string_view name) { build.Attribute(name); },
-      [&](std::string_view value) { build.Value(value); });
+      rest, cursor, [&](std::string_view name, bool) { build.Attribute(name); },
+      [&](std::string_view value, bool) { build.Value(value); });
 }
 
 void ParseSearchReference(std::string_view rest, std::vector<std::string>& referrals) {
   std::size_t cursor = 0;
   while (HasTwoOctets(rest, cursor)) {
-    ReadValue(rest, cursor, [&](std::string_view url) { referrals.emplace_back(url); });
+    ReadValue(rest, cursor, [&](std::string_view url, bool) { referrals.emplace_back(url); });
   }
 }
 

@@ -10,7 +10,7 @@ std::atomic<long> alive{0};
 
 bool NameIsBinary(std::string_view name) {
   constexpr std::string_view kOption = ";binary";
-  if (name.size() < kOption.size()) return false;
+  if (name.size() < kOption.size() || name.find(';') == std::string_view::npos) return false;
   for (std::size_t i = 0; i + kOption.size() <= name.size(); ++i) {
     std::size_t j = 0;
     while (j < kOption.size()) {
@@ -50,18 +50,8 @@ long TLDAPResult::Alive() {
   return alive.load(std::memory_order_relaxed);
 }
 
-uint32_t TLDAPResult::Index(std::size_t i) const {
-  uint32_t v;
-  std::memcpy(&v, data_.data() + i * sizeof v, sizeof v);
-  return v;
-}
-
 void TLDAPResult::SetIndex(std::size_t i, uint32_t value) {
   std::memcpy(data_.data() + i * sizeof value, &value, sizeof value);
-}
-
-std::string_view TLDAPResult::Bytes() const {
-  return std::string_view(data_).substr(index_words_ * sizeof(uint32_t));
 }
 
 std::string_view TLDAPResult::ObjectName() const {
@@ -71,11 +61,6 @@ std::string_view TLDAPResult::ObjectName() const {
 
 void TLDAPResult::SetObjectName(std::string_view dn) {
   Repack(dn, Unpack());
-}
-
-uint32_t TLDAPResult::RecordEnd(std::size_t pos) const {
-  const uint32_t count = ValueCount(pos);
-  return count ? Index(pos + 1 + count) : Index(pos);
 }
 
 TLDAPResult::Slot TLDAPResult::Locate(int k) const {

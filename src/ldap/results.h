@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -70,6 +71,27 @@ class TLDAPAttribute {
   int index_ = 0;
 };
 
+// A look at one attribute met in a walk of its entry (TLDAPResult::
+// ForEachAttribute): the answers of a TLDAPAttribute handle, each read straight
+// from the entry's index rather than found by counting through the attributes
+// before it. Valid while its entry lives unchanged.
+class TLDAPAttributeView {
+ public:
+  int Index() const { return index_; }  // position within the entry, from 0
+  std::string_view AttributeName() const;
+  bool IsBinary() const;
+  int Count() const;
+  // Value i as stored; empty when i is out of range.
+  std::string_view Value(int i) const;
+
+ private:
+  friend class TLDAPResult;
+  const TLDAPResult* owner_ = nullptr;
+  std::size_t pos_ = 0;      // index word of the attribute's record
+  uint32_t name_begin_ = 0;  // where its name starts
+  int index_ = 0;
+};
+
 // The attributes of one entry.
 class TLDAPAttributeList {
  public:
@@ -114,9 +136,24 @@ class TLDAPResult {
   TLDAPAttributeList Attributes() const {
     return TLDAPAttributeList(const_cast<TLDAPResult*>(this));
   }
+  // Calls visit(const TLDAPAttributeView&) for every attribute in order; the
+  // walk costs one step per attribute. Do not change the entry meanwhile.
+  template <typename Visit>
+  void ForEachAttribute(Visit&& visit) const {
+    TLDAPAttributeView view;
+    view.owner_ = this;
+    view.pos_ = 1;
+    view.name_begin_ = attr_count_ > 0 ? Index(0) : 0;
+    for (view.index_ = 0; view.index_ < attr_count_; ++view.index_) {
+      visit(static_cast<const TLDAPAttributeView&>(view));
+      view.name_begin_ = RecordEnd(view.pos_);
+      view.pos_ += 2 + ValueCount(view.pos_);
+    }
+  }
 
  private:
   friend class TLDAPAttribute;
+  friend class TLDAPAttributeView;
   friend class TLDAPAttributeList;
   friend class quorvel::TResultBuilder;
 
@@ -126,10 +163,20 @@ class TLDAPResult {
     uint32_t name_begin;
   };
   Slot Locate(int k) const;
-  uint32_t Index(std::size_t i) const;
+  uint32_t Index(std::size_t i) const {
+    uint32_t v;
+    std::memcpy(&v, data_.data() + i * sizeof v, sizeof v);
+    return v;
+  }
   void SetIndex(std::size_t i, uint32_t value);
-  std::string_view Bytes() const;
-  uint32_t RecordEnd(std::size_t pos) const;  // end of the record's octets
+  std::string_view Bytes() const {
+    return std::string_view(data_).substr(index_words_ * sizeof(uint32_t));
+  }
+  // End of the record's octets.
+  uint32_t RecordEnd(std::size_t pos) const {
+    const uint32_t count = ValueCount(pos);
+    return count ? Index(pos + 1 + count) : Index(pos);
+  }
   uint32_t ValueCount(std::size_t pos) const { return Index(pos + 1) & kCountMask; }
 
   struct Unpacked {
@@ -150,6 +197,25 @@ class TLDAPResult {
   uint32_t index_words_ = 0;
   int attr_count_ = 0;
 };
+
+inline std::string_view TLDAPAttributeView::AttributeName() const {
+  return owner_->Bytes().substr(name_begin_, owner_->Index(pos_) - name_begin_);
+}
+
+inline bool TLDAPAttributeView::IsBinary() const {
+  return (owner_->Index(pos_ + 1) & TLDAPResult::kBinaryFlag) != 0;
+}
+
+inline int TLDAPAttributeView::Count() const {
+  return static_cast<int>(owner_->ValueCount(pos_));
+}
+
+inline std::string_view TLDAPAttributeView::Value(int i) const {
+  if (i < 0 || static_cast<uint32_t>(i) >= owner_->ValueCount(pos_)) return {};
+  const std::size_t at = pos_ + 2 + static_cast<std::size_t>(i);
+  const uint32_t begin = i == 0 ? owner_->Index(pos_) : owner_->Index(at - 1);
+  return owner_->Bytes().substr(begin, owner_->Index(at) - begin);
+}
 
 namespace quorvel {
 // Builds an entry in one go when the totals are known beforehand (the search

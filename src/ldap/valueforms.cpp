@@ -2,6 +2,7 @@
 #include "ldap/valueforms.h"
 
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 namespace quorvel {
@@ -147,11 +148,35 @@ void AppendDecimal(std::string& out, uint64_t v) {
 
 }  // namespace
 
+namespace {
+// True when all eight octets at p are printable ASCII (0x20 to 0x7E), the
+// common case that needs no look at each octet. With no high bit set,
+// subtracting 0x20 from every octet sets the high bit of each one below 0x20
+// (a borrow may flag its neighbour too, which only sends the eight octets the
+// slow way), and adding 1 sets it of each 0x7F.
+bool PrintableAscii8(const unsigned char* p) {
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  uint64_t x;
+  std::memcpy(&x, p, sizeof x);
+  return ((x | (x - 0x2020202020202020ull) | (x + 0x0101010101010101ull)) & kHigh) == 0;
+}
+}  // namespace
+
 bool IsTextValue(std::string_view value) {
   const auto* p = reinterpret_cast<const unsigned char*>(value.data());
   const std::size_t n = value.size();
   std::size_t i = 0;
   while (i < n) {
+    if (n - i >= 8) {
+      if (PrintableAscii8(p + i)) {
+        i += 8;
+        continue;
+      }
+    } else if (n >= 8 && PrintableAscii8(p + n - 8)) {
+      // The last octets (those before i were taken already, whole
+      // characters) are all printable ASCII.
+      return true;
+    }
     const unsigned char c = p[i];
     if (c < 0x80) {
       if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) return false;

@@ -3,10 +3,11 @@
 namespace quorvel {
 
 bool HasRangedValues(const TLDAPResult& entry) {
-  const TLDAPAttributeList attrs = entry.Attributes();
-  for (int k = 0; k < attrs.Count(); ++k)
-    if (ParseValueRange(attrs.Items(k).AttributeName())) return true;
-  return false;
+  bool ranged = false;
+  entry.ForEachAttribute([&](const TLDAPAttributeView& a) {
+    if (!ranged && ParseValueRange(a.AttributeName())) ranged = true;
+  });
+  return ranged;
 }
 
 }  // namespace quorvel

@@ -1,5 +1,7 @@
 #include "store/rows.h"
 
+#include <array>
+#include <optional>
 #include <utility>
 
 namespace quorvel {
@@ -9,31 +11,119 @@ char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-std::string_view TrimView(std::string_view text) {
+inline std::string_view TrimView(std::string_view text) {
   std::size_t b = 0, e = text.size();
   while (b < e && static_cast<unsigned char>(text[b]) <= 32) ++b;
   while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32) --e;
   return text.substr(b, e - b);
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
+  if (a == b) return true;  // the common case: the name as it was asked for
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   }
   return true;
 }
 
+// The attribute a requested name selects: the last whose trimmed description
+// equals the trimmed name (`wanted`), ignoring ASCII letter case.
+bool Selects(std::string_view wanted, const TLDAPAttributeView& a) {
+  return EqualsIgnoringCase(TrimView(a.AttributeName()), wanted);
+}
+
+// The attribute each requested column selects, found in one walk of the entry
+// rather than one walk per column.
+class TSelected {
+ public:
+  TSelected(const TLDAPResult& entry, const std::vector<TRequestedColumn>& columns)
+      : n_(columns.size()) {
+    if (n_ > kInline) {
+      spill_wanted_.resize(n_);
+      spill_found_.resize(n_);
+      wanted_ = spill_wanted_.data();
+      found_ = spill_found_.data();
+    }
+    for (std::size_t c = 0; c < n_; ++c) {
+      const std::string_view wanted = TrimView(columns[c].name);
+      wanted_[c] = {wanted.data(), wanted.size()};
+    }
+    entry.ForEachAttribute([&](const TLDAPAttributeView& a) {
+      const std::string_view name = TrimView(a.AttributeName());
+      for (std::size_t c = 0; c < n_; ++c)
+        if (EqualsIgnoringCase(name, wanted_[c].View())) found_[c] = a;
+    });
+  }
+  TSelected(const TSelected&) = delete;
+  TSelected& operator=(const TSelected&) = delete;
+
+  // The attribute of column c; empty when the entry has none.
+  const std::optional<TLDAPAttributeView>& operator[](std::size_t c) const { return found_[c]; }
+
+ private:
+  // A requested name, trimmed; plain fields, so that the array is not
+  // cleared for every entry.
+  struct Wanted {
+    const char* data;
+    std::size_t size;
+    std::string_view View() const { return {data, size}; }
+  };
+  static constexpr std::size_t kInline = 16;  // columns found without an allocation
+  std::size_t n_;
+  std::array<Wanted, kInline> inline_wanted_;
+  std::array<std::optional<TLDAPAttributeView>, kInline> inline_found_;
+  std::vector<Wanted> spill_wanted_;
+  std::vector<std::optional<TLDAPAttributeView>> spill_found_;
+  Wanted* wanted_ = inline_wanted_.data();
+  std::optional<TLDAPAttributeView>* found_ = inline_found_.data();
+};
+
+// Appends the text of one value (ValueCellText) to out.
+void AppendValueText(std::string& out, std::string_view raw, bool binaryName, TValueForm form) {
+  if (form != vfPlain) {
+    std::string text;
+    if (ReadableText(form, raw, text)) {
+      if (out.empty()) {
+        out = std::move(text);
+      } else {
+        out += text;
+      }
+      return;
+    }
+  }
+  // Binary octets are encoded whole: trimming bytes of code 32 or less off a
+  // SID or a photo would make its Base64 decode to other data.
+  if (binaryName || !IsTextValue(raw)) {
+    out += EncodeBase64(raw);
+  } else {
+    out += TrimView(raw);
+  }
+}
+
+// The cell text of one attribute, for a handle or a view alike.
+template <typename Attribute>
+std::string CellText(const Attribute& attribute, TValueForm form) {
+  const int count = attribute.Count();
+  if (count == 0) return std::string();
+  const bool binaryName = attribute.IsBinary();
+  if (count == 1) return ValueCellText(attribute.Value(0), binaryName, form);
+  std::string cell;
+  for (int i = 0; i < count; ++i) {
+    cell.push_back('[');
+    AppendValueText(cell, attribute.Value(i), binaryName, form);
+    cell.push_back(']');
+  }
+  return cell;
+}
+
 }  // namespace
 
 std::string ValueCellText(std::string_view raw, bool binaryName, TValueForm form, bool* binary) {
-  const bool isBinary = binaryName || !IsTextValue(raw);
-  if (binary) *binary = isBinary;
+  if (binary) *binary = binaryName || !IsTextValue(raw);
   std::string text;
-  if (form != vfPlain && ReadableText(form, raw, text)) return text;
-  // Binary octets are encoded whole: trimming bytes of code 32 or less off a
-  // SID or a photo would make its Base64 decode to other data.
-  return isBinary ? EncodeBase64(raw) : std::string(TrimView(raw));
+  AppendValueText(text, raw, binaryName, form);
+  return text;
 }
 
 std::string TrimControl(std::string_view text) {
@@ -56,26 +146,15 @@ std::vector<std::string> SplitAttributeList(std::string_view att) {
 
 TLDAPAttribute FindRequestedAttribute(const TLDAPResult& entry, std::string_view requested) {
   const std::string_view wanted = TrimView(requested);
-  const TLDAPAttributeList attrs = entry.Attributes();
-  for (int i = attrs.Count() - 1; i >= 0; --i) {
-    TLDAPAttribute a = attrs.Items(i);
-    if (EqualsIgnoringCase(TrimView(a.AttributeName()), wanted)) return a;
-  }
-  return TLDAPAttribute();
+  int found = -1;
+  entry.ForEachAttribute([&](const TLDAPAttributeView& a) {
+    if (Selects(wanted, a)) found = a.Index();
+  });
+  return entry.Attributes().Items(found);
 }
 
 std::string AttributeCellText(const TLDAPAttribute& attribute, TValueForm form) {
-  const int count = attribute.Count();
-  if (count == 0) return std::string();
-  const bool binaryName = attribute.IsBinary();
-  if (count == 1) return ValueCellText(attribute.Value(0), binaryName, form);
-  std::string cell;
-  for (int i = 0; i < count; ++i) {
-    cell.push_back('[');
-    cell += ValueCellText(attribute.Value(i), binaryName, form);
-    cell.push_back(']');
-  }
-  return cell;
+  return CellText(attribute, form);
 }
 
 std::string RequestedCellText(const TLDAPResult& entry, std::string_view requested, bool readable) {
@@ -97,9 +176,10 @@ std::vector<std::string> BuildExportRow(const TLDAPResult& entry,
   std::vector<std::string> row;
   row.reserve(columns.size() + 1);
   row.emplace_back(entry.ObjectName());
-  for (const TRequestedColumn& c : columns) {
-    const TLDAPAttribute a = FindRequestedAttribute(entry, c.name);
-    row.push_back(a ? AttributeCellText(a, c.form) : std::string());
+  const TSelected selected(entry, columns);
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    const std::optional<TLDAPAttributeView>& a = selected[c];
+    row.push_back(a ? CellText(*a, columns[c].form) : std::string());
   }
   return row;
 }
@@ -114,13 +194,15 @@ TEntryValues BuildEntryValues(const TLDAPResult& entry,
   TEntryValues v;
   v.DN.assign(entry.ObjectName());
   v.Columns.resize(columns.size() + 1);
+  const TSelected selected(entry, columns);
   for (std::size_t c = 0; c < columns.size(); ++c) {
-    const TLDAPAttribute a = FindRequestedAttribute(entry, columns[c].name);
-    if (!a || a.Count() == 0) continue;
+    const std::optional<TLDAPAttributeView>& a = selected[c];
+    const int count = a ? a->Count() : 0;
+    if (count == 0) continue;
     TEntryAttribute& out = v.Columns[c + 1];
-    out.Name.assign(a.AttributeName());
-    out.Values.reserve(static_cast<std::size_t>(a.Count()));
-    for (int i = 0; i < a.Count(); ++i) out.Values.emplace_back(a.Value(i));
+    out.Name.assign(a->AttributeName());
+    out.Values.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) out.Values.emplace_back(a->Value(i));
   }
   return v;
 }

@@ -244,6 +244,42 @@ TEST(LdapResults, ListsAndAttributes) {
   EXPECT_EQ(list.Items(0), nullptr);
 }
 
+// The walk over an entry's attributes answers as the handles do, for every
+// shape of attribute, also after the entry was changed.
+TEST(LdapResults, WalkAnswersAsTheHandles) {
+  TLDAPResult r;
+  r.SetObjectName("cn=a,o=x");
+  TLDAPAttributeList attrs = r.Attributes();
+  attrs.Add().SetAttributeName("");  // no name, no values
+  TLDAPAttribute cn = attrs.Add();
+  cn.SetAttributeName("cn");
+  for (const char* v : {"a", "", "ccc"}) cn.Add(v);
+  TLDAPAttribute photo = attrs.Add();
+  photo.SetAttributeName("jpegPhoto;Binary");
+  photo.Add(std::string("\0\xFF", 2));
+  attrs.Add().SetAttributeName("description");
+  const auto same = [&](const char* when) {
+    int seen = 0;
+    r.ForEachAttribute([&](const TLDAPAttributeView& v) {
+      const TLDAPAttribute h = attrs.Items(v.Index());
+      EXPECT_EQ(v.Index(), seen++) << when;
+      EXPECT_EQ(v.AttributeName(), h.AttributeName()) << when << " " << v.Index();
+      EXPECT_EQ(v.IsBinary(), h.IsBinary()) << when << " " << v.Index();
+      ASSERT_EQ(v.Count(), h.Count()) << when << " " << v.Index();
+      for (int i = -1; i <= v.Count(); ++i)
+        EXPECT_EQ(v.Value(i), h.Value(i)) << when << " " << v.Index() << " value " << i;
+    });
+    EXPECT_EQ(seen, attrs.Count()) << when;
+  };
+  same("built");
+  attrs.Items(1).Add("dddd");
+  attrs.Items(3).Add("last");
+  attrs.Items(0).SetAttributeName("sn");
+  same("changed");
+  attrs.Clear();
+  same("cleared");
+}
+
 TEST(LdapResponse, SearchEntryAndDoneAsSent) {
   std::vector<std::string> refs;
   const std::string entry =
@@ -290,6 +326,50 @@ TEST(LdapResponse, SearchEntryAndDoneAsSent) {
       q);
   EXPECT_EQ(q.Attributes()[0].Value(0), quoted);
   EXPECT_EQ(q.Attributes()[0].Value(1), "\"\"\"\"");
+}
+
+// An entry is read the same whatever its size and whatever tags its items
+// carry: many values, and names and values that are not octet strings (read
+// as their text).
+TEST(LdapResponse, SearchEntriesOfEverySize) {
+  const auto attribute = [](const std::string& name, const std::vector<std::string>& values) {
+    std::string set;
+    for (const auto& v : values) set += EncodeObject(v, ASN1_OCTSTR);
+    return EncodeObject(EncodeObject(name, ASN1_OCTSTR) + EncodeObject(set, ASN1_SETOF), ASN1_SEQ);
+  };
+  for (const int count : {1, 30, 31, 32, 62, 63, 64, 65, 200}) {
+    std::vector<std::string> values;
+    for (int i = 0; i < count; ++i) values.push_back("v" + std::to_string(i));
+    TLDAPResult e;
+    quorvel::ParseSearchEntry(
+        EncodeObject("cn=many", ASN1_OCTSTR) +
+            EncodeObject(attribute("member", values) + attribute("cn", {"many"}), ASN1_SEQ),
+        e);
+    EXPECT_EQ(e.ObjectName(), "cn=many") << count;
+    ASSERT_EQ(e.Attributes().Count(), 2) << count;
+    const TLDAPAttribute member = e.Attributes()[0];
+    ASSERT_EQ(member.Count(), count);
+    for (int i = 0; i < count; ++i) EXPECT_EQ(member.Value(i), values[i]) << count;
+    EXPECT_EQ(e.Attributes()[1].AttributeName(), "cn") << count;
+    EXPECT_EQ(e.Attributes()[1].Value(0), "many") << count;
+  }
+  // A DN, a name and a value sent as INTEGERs.
+  TLDAPResult odd;
+  quorvel::ParseSearchEntry(
+      EncodeObject(EncodeInteger(7), ASN1_INT) +
+          EncodeObject(EncodeObject(EncodeObject(EncodeInteger(-2), ASN1_INT) +
+                                        EncodeObject(EncodeObject("x", ASN1_OCTSTR) +
+                                                         EncodeObject(EncodeInteger(300), ASN1_INT),
+                                                     ASN1_SETOF),
+                                    ASN1_SEQ),
+                       ASN1_SEQ),
+      odd);
+  EXPECT_EQ(odd.ObjectName(), "7");
+  ASSERT_EQ(odd.Attributes().Count(), 1);
+  EXPECT_EQ(odd.Attributes()[0].AttributeName(), "-2");
+  ASSERT_EQ(odd.Attributes()[0].Count(), 2);
+  EXPECT_EQ(odd.Attributes()[0].Value(0), "x");
+  EXPECT_EQ(odd.Attributes()[0].Value(1), "300");
 }
 
 TEST(LdapResponse, ReferralsAndOddShapes) {

@@ -43,6 +43,42 @@ TEST(LdapRows, ExportRowMatchingAndCells) {
   EXPECT_EQ(BuildExportRow(bare, "cn;mail"), (std::vector<std::string>{"o=x", "", ""}));
 }
 
+// A profile of many columns (more than are found without an allocation),
+// with names asked for twice: every column gets the attribute its name
+// selects, in the row and in the exact values alike.
+TEST(LdapRows, ManyColumnsEachGetTheirAttribute) {
+  TLDAPResult r;
+  r.SetObjectName("cn=many,o=x");
+  std::string att;
+  std::vector<std::string> cells{"cn=many,o=x"};
+  for (int i = 0; i < 20; ++i) {
+    const std::string name = "attr" + std::to_string(i);
+    AddAttribute(r, i % 2 ? name : " ATTR" + std::to_string(i), {"v" + std::to_string(i)});
+    att += (i ? ";" : "") + name;
+    cells.push_back("v" + std::to_string(i));
+  }
+  AddAttribute(r, "attr3", {"a", "b"});  // the last match wins
+  cells[4] = "[a][b]";
+  att += ";attr3;absent;attr0";
+  cells.insert(cells.end(), {"[a][b]", "", "v0"});
+
+  const std::vector<TRequestedColumn> columns = RequestedColumns(att, false);
+  EXPECT_EQ(BuildExportRow(r, columns), cells);
+  const TEntryValues values = BuildEntryValues(r, columns);
+  ASSERT_EQ(values.Columns.size(), columns.size() + 1);
+  EXPECT_EQ(values.DN, "cn=many,o=x");
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    const TLDAPAttribute a = FindRequestedAttribute(r, columns[c].name);
+    const TEntryAttribute& got = values.Columns[c + 1];
+    EXPECT_EQ(got.Name, a ? std::string(a.AttributeName()) : std::string()) << c;
+    ASSERT_EQ(got.Values.size(), static_cast<std::size_t>(a ? a.Count() : 0)) << c;
+    for (std::size_t i = 0; i < got.Values.size(); ++i)
+      EXPECT_EQ(got.Values[i], a.Value(static_cast<int>(i))) << c;
+  }
+  EXPECT_EQ(values.Columns[4].Values, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(values.Columns[1].Name, " ATTR0");
+}
+
 TEST(LdapRows, AttributeListsSplitAndTrim) {
   EXPECT_EQ(SplitAttributeList("cn; mail ;"), (std::vector<std::string>{"cn", " mail ", ""}));
   EXPECT_EQ(SplitAttributeList(""), (std::vector<std::string>{""}));

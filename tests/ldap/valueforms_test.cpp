@@ -51,6 +51,30 @@ TEST(ValueForms, TextOrBinary) {
   for (const Case& c : cases) EXPECT_EQ(IsTextValue(c.value), c.text) << EncodeBase64(c.value);
 }
 
+// The text rule is the same for every octet wherever it falls among the
+// eight-octet steps the check takes over plain ASCII: each odd octet or
+// sequence is put at every position of values of up to 40 octets.
+TEST(ValueForms, TextOrBinaryAtEveryPosition) {
+  struct Case {
+    std::string piece;
+    bool text;
+  } cases[] = {
+      {B("\0", 1), false}, {"\x1F", false},     {"\x7F", false},        {"\x80", false},
+      {"\xFF", false},     {"\t", true},        {"\r\n", true},         {" ", true},
+      {"~", true},         {"\xC3\xBC", true},  {"\xE6\x97\xA5", true}, {"\xF0\x9F\x98\x80", true},
+      {"\xE6\x97", false}, {"\xC0\xAF", false},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t length = c.piece.size(); length <= 40; ++length) {
+      for (std::size_t at = 0; at + c.piece.size() <= length; ++at) {
+        std::string value(length, 'a');
+        value.replace(at, c.piece.size(), c.piece);
+        EXPECT_EQ(IsTextValue(value), c.text) << EncodeBase64(value) << " at " << at;
+      }
+    }
+  }
+}
+
 TEST(ValueForms, FormsByAttributeName) {
   struct Case {
     const char* name;
