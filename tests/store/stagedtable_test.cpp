@@ -409,6 +409,27 @@ TEST_F(StagedTableTest, ABusyStoreIsWaitedFor) {
             (std::vector<std::string>{std::to_string(TStagedExportTable::kBatchRows) + "|"}));
 }
 
+// Large values are written before a batch has its count of rows: what waits
+// in memory stays a few megabytes whatever the entries hold.
+TEST_F(StagedTableTest, LargeValuesAreWrittenBeforeTheBatchIsFull) {
+  TStagedExportTable t(db);
+  ASSERT_TRUE(t.Create("oid;jpegPhoto"));
+  const std::string photo(TStagedExportTable::kBatchBytes / 5, '\xff');
+  quorvel::TEntryValues v;
+  v.Columns.resize(2);
+  v.Columns[1] = {"jpegPhoto", {photo}};
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(t.Append({"cn=" + std::to_string(i), photo}, v));
+  // Two rows hold four fifths of the bytes (row and exact value): nothing
+  // written yet; the third goes past them and all three are written.
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM \"" + t.Name() + "\""), std::vector<std::string>{"0|"});
+  ASSERT_TRUE(t.Append({"cn=2", photo}, v));
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM \"" + t.Name() + "\""), std::vector<std::string>{"3|"});
+  ASSERT_TRUE(t.Append({"cn=3", photo}, v));
+  ASSERT_TRUE(t.Publish(TStagedExportTable::psMove)) << t.Error();
+  EXPECT_EQ(Rows(db, "SELECT count(*), sum(length(jpegPhoto)) FROM export"),
+            std::vector<std::string>{"4|" + std::to_string(4 * photo.size()) + "|"});
+}
+
 TEST_F(StagedTableTest, ARowThatCannotBeStoredFailsTheStaging) {
   ASSERT_TRUE(Publish(db, {"cn=last1", "cn=last2"}, TStagedExportTable::psMove));
   TStagedExportTable t(db);
