@@ -10,6 +10,7 @@
 
 #include "sqlstore/collation.h"
 #include "sqlstore/dataset.h"
+#include "sqlstore/entryvalues.h"
 #include "sqlstore/engine.h"
 
 namespace quorvel {
@@ -60,7 +61,10 @@ bool LookupAll(void* lib, EngineApi& a) {
          Lookup(lib, "sqlite3_value_bytes", a.value_bytes) &&
          Lookup(lib, "sqlite3_result_text", a.result_text) &&
          Lookup(lib, "sqlite3_result_null", a.result_null) &&
-         Lookup(lib, "sqlite3_result_int", a.result_int);
+         Lookup(lib, "sqlite3_result_int", a.result_int) &&
+         Lookup(lib, "sqlite3_value_blob", a.value_blob) &&
+         Lookup(lib, "sqlite3_value_int64", a.value_int64) &&
+         Lookup(lib, "sqlite3_result_blob", a.result_blob);
 }
 
 // The platform's debug output: stderr, only when QUORVEL_DEBUG is set.
@@ -217,6 +221,7 @@ void TASQLite3DB::DBConnect() {
   api_->busy_timeout(handle_, BusyTimeout);
   // Every connection sorts and filters results the same way (collation.h).
   quorvel::RegisterTextFunctions(*api_, handle_);
+  quorvel::RegisterEntryValueFunctions(*api_, handle_);
   if (ASQLitePragma) ExecPragma();
 }
 

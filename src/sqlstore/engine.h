@@ -71,6 +71,10 @@ struct EngineApi {
   void (*result_text)(void*, const char*, int, EngineDestructor);
   void (*result_null)(void*);
   void (*result_int)(void*, int);
+  // Added for the values of an entry packed into one value (entryvalues.h).
+  const void* (*value_blob)(void*);
+  int64_t (*value_int64)(void*);
+  void (*result_blob)(void*, const void*, int, EngineDestructor);
 };
 
 // Text encoding and function flags of the engine.

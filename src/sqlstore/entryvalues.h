@@ -6,16 +6,28 @@
 // walk reads it.
 //
 // The table of the rows table R is named R + "_values" and holds one row per
-// value: the entry (the rowid of the entry's row in R), the column (0 the DN,
-// k the k-th requested attribute, as the columns of R), the value's position
-// within its attribute (from 0, in the order received), the attribute's name
-// as the directory sent it, and the value's bytes. Its key is (entry, column,
-// position), so the values of one entry are read in one seek, in order.
+// entry: the entry (the rowid of the entry's row in R) as its key, and every
+// value of the entry packed into one blob, so that storing an entry is one
+// insert and reading it one seek. The blob is, for the DN (column 0, named
+// "dn") and then each requested attribute the entry has, in column order:
+// the column, the length of the attribute's name as the directory sent it,
+// the name, the number of values, and each value as its length and its
+// bytes (numbers as unsigned base-128 varints, low group first, the high bit
+// set on every byte but the last). An attribute the entry lacks is left out.
+// Tables of the earlier layout, one row per value (entry, col, position,
+// name, value), are still read.
 //
 // What each call does and how it fails (every call raises like the storage
 // layer, AsgError or EDatabaseError, on an engine error):
 //  - EntryValuesTable(rows) names the table of a rows table.
 //  - CreateEntryValuesTable(db, name) makes the empty table.
+//  - PackEntryValues / UnpackEntryValues turn an entry's values into the
+//    blob and back; a blob that is not one (cut short, a length past its
+//    end, columns out of order) unpacks to false, with what came before.
+//  - RegisterEntryValueFunctions makes kEntryValueFunction(packed, col)
+//    known to one engine connection: the first value of column `col` of a
+//    packed blob (col 0 the DN), NULL when the entry has none or the blob is
+//    not one. The connection (database.cpp) calls it on every connect.
 //  - TEntryValueWriter::Add stores the values of one entry; the caller runs
 //    it inside the transaction that stores the entry's row, so both are
 //    committed or neither.
@@ -26,10 +38,12 @@
 //    name and no values. An entry without stored values gives an empty DN
 //    and empty columns.
 //
-// Limits: a value is at most 2^31 - 1 bytes (the engine's limit is lower
-// still, 1,000,000,000 by default); the reader keeps one entry's values.
+// Limits: the values of one entry together are at most the engine's limit
+// on one value (1,000,000,000 bytes by default); an entry past it fails
+// its Add with the engine's "too big"; the reader keeps one entry's values.
 //
 //   TEntryValueReader values(db, "export");
+//   SELECT quorvel_entry_value(packed, 0) FROM "export_values"   -- the DNs
 //   if (values.Exists()) values.Read(dataset.RowId(row), entry);
 #pragma once
 
@@ -59,7 +73,16 @@ struct TEntryValues {
   void Reset(std::size_t columns);
 };
 
+struct EngineApi;
+inline constexpr const char* kEntryValueFunction = "quorvel_entry_value";
+
 std::string EntryValuesTable(const std::string& rowsTable);
+// Appends the blob of `values` (DN and every column) to `out`.
+void PackEntryValues(const TEntryValues& values, std::string& out);
+// Fills `out` from a blob; `columns` as for TEntryValueReader::Read.
+bool UnpackEntryValues(std::string_view packed, std::size_t columns, TEntryValues& out);
+// True when the registration succeeded.
+bool RegisterEntryValueFunctions(const EngineApi& api, void* handle);
 // The column names of a table, in the table's order.
 std::vector<std::string> TableColumnNames(TASQLite3DB& db, const std::string& table);
 void CreateEntryValuesTable(TASQLite3DB& db, const std::string& name);
@@ -73,6 +96,7 @@ class TEntryValueWriter {
 
  private:
   std::unique_ptr<PreparedStatement> insert_;
+  std::string packed_;  // reused from entry to entry
 };
 
 class TEntryValueReader {
@@ -87,6 +111,7 @@ class TEntryValueReader {
 
  private:
   std::unique_ptr<PreparedStatement> select_;
+  bool packed_ = true;  // false for a table of the earlier layout
 };
 
 }  // namespace quorvel

@@ -101,10 +101,16 @@ bool TInPlaceRows::Prepare(const std::string& table, const std::string& key) {
   // The count, and whether every key can be bound back and compared: NULL
   // never compares greater than a key, and a floating-point key would need
   // binding as one.
+  // A key that is NULL or a floating-point number is all that cannot be: in
+  // the key's index those sort before every text, so with one the index
+  // answers from its first entries instead of a walk over every row.
   {
     Statement s;
-    Prepare(s, "SELECT count(*), ifnull(sum(typeof(" + qk +
-                   ") NOT IN ('integer', 'text', 'blob')), 0) FROM " + qt);
+    Prepare(s, KeyIndex() ? "SELECT count(*), EXISTS (SELECT 1 FROM " + qt + " WHERE " + qk +
+                                " IS NULL) OR EXISTS (SELECT 1 FROM " + qt + " WHERE " + qk +
+                                " < '' AND typeof(" + qk + ") = 'real') FROM " + qt
+                          : "SELECT count(*), ifnull(sum(typeof(" + qk +
+                                ") NOT IN ('integer', 'text', 'blob')), 0) FROM " + qt);
     if (api_->step(s.stmt) != kEngineRow) db_.RaiseDatabaseError();
     const int64_t n = api_->column_int64(s.stmt, 0);
     if (n > INT_MAX || api_->column_int64(s.stmt, 1) != 0) return false;

@@ -32,14 +32,14 @@ void RollBackQuietly(TASQLite3DB& db) {
 
 // The snapshots in the history file: the search and the time of each, and
 // the exact values of each profile's run in a table of its own, laid out as
-// the run's values table (without the names received), so that keeping a
-// run is one copy in key order.
+// the run's values table (one packed row per entry, sqlstore/entryvalues.h),
+// so that keeping a run is one copy in key order. A snapshot of the earlier
+// layout (one row per value, without the names received) is still compared
+// with; the next run kept replaces it.
 constexpr const char* kHistorySchema =
     "CREATE TABLE IF NOT EXISTS history.snapshots (profile INTEGER PRIMARY KEY, server TEXT, "
     "basedn TEXT, scope INTEGER, filter TEXT, att TEXT, taken TEXT)";
-constexpr const char* kSnapshotColumns =
-    " (entry INTEGER NOT NULL, col INTEGER NOT NULL, position INTEGER NOT NULL, value BLOB NOT "
-    "NULL, PRIMARY KEY (entry, col, position)) WITHOUT ROWID";
+constexpr const char* kSnapshotColumns = " (entry INTEGER PRIMARY KEY, packed BLOB NOT NULL)";
 
 std::string SnapshotTable(int profile) {
   return "history." + QuoteIdentifier("snapshot_values_" + std::to_string(profile));
@@ -50,8 +50,24 @@ constexpr const char* kStageTables[] = {"coe", "crow"};
 // The entries of a values table by identity, in temp table `side`: the
 // identity, the entry, the DN. An entry without the identity value is known
 // by a zero byte and its DN, which no identity value equals. The rows go in
-// in key order, one sorted pass.
-std::string IdentityStatements(const std::string& side, const std::string& values, int identity) {
+// in key order, one sorted pass. `packed`: the table holds a packed row per
+// entry, else (the earlier layout) a row per value.
+std::string IdentityStatements(const std::string& side, const std::string& values, int identity,
+                               bool packed) {
+  const std::string create =
+      "CREATE TEMP TABLE " + side +
+      " (ident BLOB PRIMARY KEY, entry INTEGER NOT NULL, dn BLOB NOT NULL) WITHOUT ROWID;"
+      "INSERT OR IGNORE INTO " +
+      side;
+  if (packed) {
+    const std::string f = kEntryValueFunction;
+    const std::string dn = "CAST(coalesce(" + f + "(d.packed, 0), X'') AS BLOB)";
+    const std::string ident = identity == 0 ? dn
+                                            : "CAST(coalesce(" + f + "(d.packed, " +
+                                                  std::to_string(identity) + "), X'00' || " + dn +
+                                                  ") AS BLOB)";
+    return create + " SELECT " + ident + ", d.entry, " + dn + " FROM " + values + " d ORDER BY 1;";
+  }
   const std::string ident =
       identity == 0 ? "d.value" : "CAST(coalesce(i.value, X'00' || d.value) AS BLOB)";
   const std::string identJoin =
@@ -59,10 +75,7 @@ std::string IdentityStatements(const std::string& side, const std::string& value
                     : " LEFT JOIN " + values +
                           " i ON i.entry = d.entry AND i.col = " + std::to_string(identity) +
                           " AND i.position = 0";
-  return "CREATE TEMP TABLE " + side +
-         " (ident BLOB PRIMARY KEY, entry INTEGER NOT NULL, dn BLOB NOT NULL) WITHOUT ROWID;"
-         "INSERT OR IGNORE INTO " +
-         side + " SELECT " + ident + ", d.entry, d.value FROM " + values + " d" + identJoin +
+  return create + " SELECT " + ident + ", d.entry, d.value FROM " + values + " d" + identJoin +
          " WHERE d.col = 0 ORDER BY 1;";
 }
 
@@ -105,9 +118,11 @@ struct TEntryColumns {
 // on, or back, starts the read anew there.
 class TEntryCursor {
  public:
-  TEntryCursor(TASQLite3DB& db, const std::string& values)
-      : q_(db, "SELECT entry, col, value FROM " + values +
-                   " WHERE entry >= ?1 ORDER BY entry, col, position") {}
+  TEntryCursor(TASQLite3DB& db, const std::string& values, bool packed)
+      : packed_(packed),
+        q_(db, packed ? "SELECT entry, packed FROM " + values + " WHERE entry >= ?1 ORDER BY entry"
+                      : "SELECT entry, col, value FROM " + values +
+                            " WHERE entry >= ?1 ORDER BY entry, col, position") {}
   // The entry `entry` (empty when the table has none such).
   void Read(int64_t entry, std::size_t columns, TEntryColumns& out) {
     if (!live_ || entry < at_ || entry > at_ + kNear) Seek(entry);
@@ -126,6 +141,7 @@ class TEntryCursor {
   static constexpr int64_t kNear = 16;  // entries stepped over rather than sought
   void Take(int64_t entry, std::size_t columns, TEntryColumns& out) {
     out.Reset(entry, columns);
+    if (packed_) return TakePacked(entry, columns, out);
     while (live_ && at_ == entry) {
       const int64_t col = q_.ColumnInt64(1);
       if (col == 0)
@@ -134,6 +150,15 @@ class TEntryCursor {
         out.cols[static_cast<std::size_t>(col)].emplace_back(q_.ColumnBytes(2));
       Next();
     }
+  }
+  // A packed row: its values moved into the columns (a blob that is not
+  // one gives what it held up to where it breaks).
+  void TakePacked(int64_t entry, std::size_t columns, TEntryColumns& out) {
+    if (!live_ || at_ != entry) return;
+    UnpackEntryValues(q_.ColumnBytes(1), columns + 1, unpacked_);
+    out.dn.swap(unpacked_.DN);
+    for (std::size_t c = 1; c <= columns; ++c) out.cols[c].swap(unpacked_.Columns[c].Values);
+    Next();
   }
   void Seek(int64_t entry) {
     started_ = true;
@@ -146,9 +171,11 @@ class TEntryCursor {
     live_ = q_.Step();
     if (live_) at_ = q_.ColumnInt64(0);
   }
+  bool packed_;
   PreparedStatement q_;
   bool started_ = false, live_ = false;
   int64_t at_ = 0;
+  TEntryValues unpacked_;
 };
 
 bool BinaryName(std::string_view name) {
@@ -332,9 +359,9 @@ bool THistory::Snapshot(int profile, std::optional<TSnapshotFacts>& out, std::st
   }
 }
 
-void THistory::Stage(int profile, int identity) {
+void THistory::Stage(int profile, int identity, bool packed) {
   DropStage();
-  working_.ExecDirect(IdentityStatements("coe", SnapshotTable(profile), identity) +
+  working_.ExecDirect(IdentityStatements("coe", SnapshotTable(profile), identity, packed) +
                       kChangeRowTable);
 }
 
@@ -399,7 +426,7 @@ class TChangeRowPut {
 }  // namespace
 
 void THistory::Walk(const std::string& values, int profile, int identity, std::size_t columns,
-                    TChangeCounts& counts) {
+                    bool packedSnapshot, TChangeCounts& counts) {
   PreparedStatement find(working_, "SELECT entry, dn FROM coe WHERE ident = ?1");
   PreparedStatement all(working_, "SELECT entry, dn FROM coe");
   // The snapshot's entries met, one bit each (its entries are the rowids of
@@ -412,7 +439,8 @@ void THistory::Walk(const std::string& values, int profile, int identity, std::s
       last.Reset();
     }
   }
-  TEntryCursor nowValues(working_, values), oldValues(working_, SnapshotTable(profile));
+  TEntryCursor nowValues(working_, values, true),
+      oldValues(working_, SnapshotTable(profile), packedSnapshot);
   TChangeRowPut put(working_);
   TEntryColumns now, before;
   std::string ident, oldDn;
@@ -496,6 +524,16 @@ bool THistory::HasSnapshotTable(int profile) {
   return found;
 }
 
+bool THistory::HasEarlierLayout(int profile) {
+  PreparedStatement q(working_,
+                      "SELECT 1 FROM pragma_table_info(?1, 'history') WHERE name = 'position'");
+  const std::string name = "snapshot_values_" + std::to_string(profile);  // bound, not copied
+  q.BindText(1, name);
+  const bool found = q.Step();
+  if (found) q.Reset();
+  return found;
+}
+
 bool THistory::Compare(int profile, const std::string& rowsTable,
                        const std::vector<TRequestedColumn>& columns,
                        const std::string& changesTable, TChangeCounts& counts, std::string& error) {
@@ -509,8 +547,9 @@ bool THistory::Compare(int profile, const std::string& rowsTable,
     // change rows wait in a temporary table meanwhile.
     working_.StartTransaction("DEFERRED");
     const std::string values = QuoteIdentifier(EntryValuesTable(RunRowsTable(working_, rowsTable)));
-    Stage(profile, IdentityColumn(columns));
-    Walk(values, profile, IdentityColumn(columns), columns.size(), counts);
+    const bool packed = !HasEarlierLayout(profile);
+    Stage(profile, IdentityColumn(columns), packed);
+    Walk(values, profile, IdentityColumn(columns), columns.size(), packed, counts);
     working_.Commit();
     working_.StartTransaction("IMMEDIATE");
     WriteChangeRows(columns, changesTable, counts);
@@ -534,8 +573,8 @@ bool THistory::Keep(int profile, const TSnapshotFacts& facts, const std::string&
     working_.ExecDirect("DROP TABLE IF EXISTS " + table + "; CREATE TABLE " + table +
                         kSnapshotColumns);
     const std::string values = QuoteIdentifier(EntryValuesTable(RunRowsTable(working_, rowsTable)));
-    working_.ExecDirect("INSERT INTO " + table + " SELECT entry, col, position, value FROM " +
-                        values + " ORDER BY entry, col, position");
+    working_.ExecDirect("INSERT INTO " + table + " SELECT entry, packed FROM " + values +
+                        " ORDER BY entry");
     PreparedStatement put(working_,
                           "INSERT OR REPLACE INTO history.snapshots (profile, server, basedn, "
                           "scope, filter, att, taken) VALUES (?, ?, ?, ?, ?, ?, ?)");

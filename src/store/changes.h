@@ -134,12 +134,15 @@ class THistory {
             std::string& error);
 
  private:
-  void Stage(int profile, int identity);
+  // `packed`: the snapshot's table holds a packed row per entry (false: one
+  // row per value, the earlier layout).
+  void Stage(int profile, int identity, bool packed);
   void Walk(const std::string& values, int profile, int identity, std::size_t columns,
-            TChangeCounts& counts);
+            bool packedSnapshot, TChangeCounts& counts);
   void WriteChangeRows(const std::vector<TRequestedColumn>& columns,
                        const std::string& changesTable, TChangeCounts& counts);
   bool HasSnapshotTable(int profile);
+  bool HasEarlierLayout(int profile);
   void DropStage();
 
   TASQLite3DB& working_;

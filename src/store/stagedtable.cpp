@@ -264,6 +264,7 @@ void TStagedExportTable::ClearPending() {
   pending_.shrink_to_fit();
   pendingValues_.clear();
   pendingValues_.shrink_to_fit();
+  pendingBytes_ = 0;
 }
 
 std::string TStagedExportTable::TakeOwnerLock() {
@@ -342,9 +343,12 @@ bool TStagedExportTable::Append(std::vector<std::string> values, TEntryValues ex
   if (values.size() > columns_.size())
     return Fail("a row has " + std::to_string(values.size()) + " values for " +
                 std::to_string(columns_.size()) + " columns");
+  for (const std::string& v : values) pendingBytes_ += v.size();
+  for (const TEntryAttribute& a : exact.Columns)
+    for (const std::string& v : a.Values) pendingBytes_ += v.size();
   pending_.push_back(std::move(values));
   pendingValues_.push_back(std::move(exact));
-  return pending_.size() < kBatchRows || Flush();
+  return (pending_.size() < kBatchRows && pendingBytes_ < kBatchBytes) || Flush();
 }
 
 bool TStagedExportTable::Flush() {
@@ -385,6 +389,7 @@ bool TStagedExportTable::Flush() {
   written_ += static_cast<long long>(pending_.size());
   pending_.clear();
   pendingValues_.clear();
+  pendingBytes_ = 0;
   return true;
 }
 
@@ -394,6 +399,7 @@ bool TStagedExportTable::Clear() {
   if (name_.empty()) return Fail("no staged table to store the rows in");
   pending_.clear();
   pendingValues_.clear();
+  pendingBytes_ = 0;
   try {
     working_.ExecDirect("DELETE FROM " + QuoteIdentifier(name_) + "; DELETE FROM " +
                         QuoteIdentifier(EntryValuesTable(name_)));

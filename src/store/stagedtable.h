@@ -26,7 +26,8 @@
 //    A companion table of the same run (for instance values kept beside its
 //    rows) is named Name() + "_" + a suffix: the same key covers it, so it is
 //    kept while the run lives and cleaned up with the run's rows.
-//  - Append(row) keeps the row in memory; every kBatchRows rows (and at
+//  - Append(row) keeps the row in memory; every kBatchRows rows or
+//    kBatchBytes of values (and at
 //    Flush, Clear and Publish) the pending rows are written in one short
 //    transaction of their own. No transaction stays open between calls, so
 //    a run that waits on its server never holds the store's write lock and
@@ -70,7 +71,8 @@
 // program holds busy is waited for (the connection's BusyTimeout) rather than
 // failed at once. Nothing here raises.
 //
-// Limits: up to kBatchRows rows are held in memory; the connection is used
+// Limits: up to kBatchRows rows, about kBatchBytes of values (twice over:
+// the row's and the exact ones) and one row past them, are held in memory; the connection is used
 // by one thread at a time (the caller's), which may change between calls.
 //
 //   TStagedExportTable stage(d.temp);
@@ -92,8 +94,10 @@ namespace quorvel {
 class TStagedExportTable {
  public:
   enum TPublish { psMove, psCopy, psKeep };
-  // Rows written per transaction.
+  // Rows written per transaction, unless their values reach kBatchBytes
+  // first: a batch of large values (photos, certificates) stays small.
   static constexpr size_t kBatchRows = 100;
+  static constexpr size_t kBatchBytes = 4 << 20;
 
   // `working` is connected and outlives this object.
   explicit TStagedExportTable(TASQLite3DB& working);
@@ -140,6 +144,7 @@ class TStagedExportTable {
   std::vector<TEntryValues> pendingValues_;  // beside pending_, one per row
   std::unique_ptr<PreparedStatement> insert_;
   std::unique_ptr<TEntryValueWriter> values_;
+  std::size_t pendingBytes_ = 0;  // the values' bytes in pending_ and pendingValues_
   long long written_ = 0;
   bool failed_ = false;
   std::string error_;

@@ -17,6 +17,7 @@
 #include "export/kxexport.h"
 #include "sqlstore/database.h"
 #include "sqlstore/dataset.h"
+#include "sqlstore/entryvalues.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -36,6 +37,29 @@ class CompareTest : public TGuiTest {
     db.SetDatabase(folder_ + "lib/history.db");
     db.Open();
     db.ExecDirect(sql);
+  }
+  // Gives the snapshot entry of `dn` the first value `cn` (its values are
+  // packed, one row per entry).
+  void SetSnapshotCn(const std::string& table, const std::string& dn, const std::string& cn) {
+    TASQLite3DB db;
+    db.SetDriverDLL(module_->temp.DriverDLL());
+    db.SetDatabase(folder_ + "lib/history.db");
+    db.Open();
+    PreparedStatement read(db, "SELECT entry, packed FROM " + table +
+                                   " WHERE quorvel_entry_value(packed, 0) = CAST(?1 AS BLOB)");
+    read.BindText(1, dn);
+    ASSERT_TRUE(read.Step());
+    const int64_t entry = read.ColumnInt64(0);
+    TEntryValues values;
+    ASSERT_TRUE(UnpackEntryValues(read.ColumnBytes(1), 3, values));
+    read.Reset();
+    values.Columns[1].Values = {cn};
+    std::string packed;
+    PackEntryValues(values, packed);
+    PreparedStatement write(db, "UPDATE " + table + " SET packed = ?1 WHERE entry = ?2");
+    write.BindBlob(1, packed);
+    write.BindInt64(2, entry);
+    write.Run();
   }
   // The table of the one profile's snapshot values.
   std::string SnapshotTableName() {
@@ -77,12 +101,9 @@ TEST_F(CompareTest, ShowsWhatChangedSinceTheLastCompleteRun) {
   const std::string smithj = "cn=Smith\\2C John," + people, tuser = "uid=tuser," + people;
   const std::string table = SnapshotTableName();
   ASSERT_FALSE(table.empty());
-  auto entryOf = [&](const std::string& dn) {
-    return "(SELECT entry FROM " + table + " WHERE col = 0 AND value = CAST('" + dn + "' AS BLOB))";
-  };
-  History("DELETE FROM " + table + " WHERE entry = " + entryOf(smithj) + "; UPDATE " + table +
-          " SET value = CAST('Old Name' AS BLOB) WHERE col = 1 AND entry = " + entryOf(tuser) +
-          "; UPDATE snapshots SET taken = '2026-01-02 03:04:05 UTC'");
+  SetSnapshotCn(table, tuser, "Old Name");
+  History("DELETE FROM " + table + " WHERE quorvel_entry_value(packed, 0) = CAST('" + smithj +
+          "' AS BLOB); UPDATE snapshots SET taken = '2026-01-02 03:04:05 UTC'");
 
   // From the profile's context menu.
   ASSERT_TRUE(OpenPopup(tv, Item(tv, {"dir", "two"})).contains("Compare with Previous Run"));

@@ -150,6 +150,18 @@ TEST_F(InPlaceTest, TablesThatCannotBeReadInPlaceAreReadWhole) {
        "t", "k", false},
       {"a floating-point key", "CREATE TABLE t (k, v); INSERT INTO t VALUES (1.5,'x'),('a','y')",
        "t", "k", false},
+      // With an index on the key the keys are checked through it.
+      {"a key that is NULL, indexed",
+       "CREATE TABLE t (k, v); CREATE INDEX ti ON t (k); INSERT INTO t VALUES ('b','2'),(NULL,'n')",
+       "t", "k", false},
+      {"a floating-point key among others, indexed",
+       "CREATE TABLE t (k, v); CREATE INDEX ti ON t (k); "
+       "INSERT INTO t VALUES (7,'i'),(1e300,'x'),('a','y'),(X'01','z')",
+       "t", "k", false},
+      {"integer, text and blob keys, indexed",
+       "CREATE TABLE t (k, v); CREATE INDEX ti ON t (k); "
+       "INSERT INTO t VALUES (-3,'i'),('','e'),('a','y'),(X'01','z')",
+       "t", "k", true},
       {"every rowid alias taken",
        "CREATE TABLE t (k, rowid, _rowid_, oid); INSERT INTO t VALUES ('b',1,2,3),('a',4,5,6)", "t",
        "k", false},

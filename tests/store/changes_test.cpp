@@ -178,4 +178,45 @@ TEST_F(ChangesTest, AChangedSearchOrAnIncompleteRunIsNotCompared) {
             (std::vector<std::string>{"removed|cn=a,dc=x|cn|a|", "added|cn=b,dc=x|cn||b"}));
 }
 
+// A history file kept by the earlier layout (a row per value) is still
+// compared with, by identity as by DN; the next run kept takes its place in
+// the packed layout.
+TEST_F(ChangesTest, ASnapshotOfTheEarlierLayoutIsStillComparedWith) {
+  std::string error;
+  const auto columns = RequestedColumns("entryUUID;mail", false);
+  const TSnapshotFacts facts{"h:389", "dc=x", 2, "(cn=*)", "entryUUID;mail", "T0"};
+  {
+    THistory history(db);
+    ASSERT_TRUE(history.Open(dir.Path() + "/history.db", error)) << error;
+    db.ExecDirect(
+        "CREATE TABLE history.snapshot_values_4 (entry INTEGER NOT NULL, col INTEGER NOT NULL, "
+        "position INTEGER NOT NULL, value BLOB NOT NULL, PRIMARY KEY (entry, col, position)) "
+        "WITHOUT ROWID;"
+        "INSERT INTO history.snapshot_values_4 VALUES (1, 0, 0, 'cn=old,dc=x'), (1, 1, 0, 'u1'), "
+        "(1, 2, 0, 'a@x'), (1, 2, 1, 'b@x'), (2, 0, 0, 'cn=gone,dc=x'), (2, 1, 0, 'u2');"
+        "INSERT INTO history.snapshots VALUES (4, 'h:389', 'dc=x', 2, '(cn=*)', "
+        "'entryUUID;mail', 'T0')");
+    Run("entryUUID;mail", {{"cn=new,dc=x", {{"u1"}, {"b@x", "c@x"}}}});
+    TChangeOutcome out;
+    ASSERT_TRUE(CompareRun(history, 4, facts, true, "export", columns, "changes", out, error))
+        << error;
+    EXPECT_TRUE(out.compared);
+    EXPECT_EQ(ChangeRows(), (std::vector<std::string>{
+                                "removed|cn=gone,dc=x|entryUUID|u2|",
+                                "renamed|cn=new,dc=x|dn|cn=old,dc=x|cn=new,dc=x",
+                                "changed|cn=new,dc=x|mail|a@x|",
+                                "changed|cn=new,dc=x|mail||c@x",
+                            }));
+    ASSERT_TRUE(history.Keep(4, facts, "export", error)) << error;
+  }
+  THistory next(db);
+  ASSERT_TRUE(next.Open(dir.Path() + "/history.db", error)) << error;
+  Run("entryUUID;mail", {{"cn=new,dc=x", {{"u1"}, {"b@x", "c@x"}}}});
+  TChangeOutcome out;
+  ASSERT_TRUE(CompareRun(next, 4, facts, true, "export", columns, "changes", out, error)) << error;
+  EXPECT_TRUE(out.compared);
+  EXPECT_TRUE(ChangeRows().empty());
+  EXPECT_EQ(out.counts.Text(), "0 entries added, 0 removed, 0 renamed, 0 changed");
+}
+
 }  // namespace
