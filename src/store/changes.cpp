@@ -318,7 +318,13 @@ bool THistory::Open(const std::string& file, std::string& error) {
     attached_ = true;
     // A rollback journal on disk, whatever the working store does: a run
     // stopped half-way through keeping a snapshot leaves the one before.
-    working_.ExecDirect("PRAGMA history.journal_mode=DELETE; PRAGMA history.synchronous=FULL");
+    // Replacing a profile's snapshot frees the pages of the one before and
+    // reuses them at once for the new one: they are not zeroed first
+    // (secure_delete=FAST, where the engine's default may be ON), which made
+    // every kept run of a million entries rewrite the old one's 170 MB.
+    working_.ExecDirect(
+        "PRAGMA history.journal_mode=DELETE; PRAGMA history.synchronous=FULL; "
+        "PRAGMA history.secure_delete=FAST");
     working_.ExecDirect(kHistorySchema);
     // The tables of an earlier layout go, with the snapshots they held.
     working_.ExecDirect(
@@ -597,11 +603,15 @@ bool THistory::Keep(int profile, const TSnapshotFacts& facts, const std::string&
 
 bool THistory::Forget(int profile, std::string& error) {
   try {
+    // The values of a deleted profile are zeroed where they were: no new
+    // snapshot takes their place.
+    working_.ExecDirect("PRAGMA history.secure_delete=ON");
     working_.StartTransaction("IMMEDIATE");
     working_.ExecDirect(
         "DROP TABLE IF EXISTS " + SnapshotTable(profile) +
         "; DELETE FROM history.snapshots WHERE profile = " + std::to_string(profile));
     working_.Commit();
+    working_.ExecDirect("PRAGMA history.secure_delete=FAST");
     return true;
   } catch (const std::exception& e) {
     RollBackQuietly(working_);

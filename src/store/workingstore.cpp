@@ -13,9 +13,14 @@
 
 namespace {
 
-// What every working-store connection runs after connecting.
+// What every working-store connection runs after connecting. Freed pages
+// are not overwritten with zeros one by one (secure_delete=FAST, where the
+// engine's default may be ON): dropping the last run's million rows then
+// frees their pages in a fraction of a second instead of rewriting every one
+// of them, and the next run's rows reuse them.
 constexpr const char* kWorkingStorePragmas =
-    "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF; PRAGMA threads=1";
+    "PRAGMA journal_mode=WAL; PRAGMA synchronous=OFF; PRAGMA threads=1; "
+    "PRAGMA secure_delete=FAST";
 
 // Sets the journal up and asks the engine whether the file is sound: empty
 // when it is, otherwise the engine's words. Only the engine's own errors are

@@ -10,6 +10,8 @@
 //    is synced to the disk (synchronous=OFF), which keeps batched inserts as
 //    fast as an in-memory journal: only a machine that loses power mid-run
 //    can damage the file, and a damaged file is replaced (next point).
+//    Pages freed by dropping a run's rows are not zeroed one by one
+//    (secure_delete=FAST): the next run's rows overwrite them.
 //  - A file that is damaged anyway (truncated, overwritten, not a database at
 //    all, or failing the engine's quick check) is replaced by an empty one,
 //    owner-only (0600), together with its journal companions; the result says

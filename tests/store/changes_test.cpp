@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -217,6 +219,33 @@ TEST_F(ChangesTest, ASnapshotOfTheEarlierLayoutIsStillComparedWith) {
   EXPECT_TRUE(out.compared);
   EXPECT_TRUE(ChangeRows().empty());
   EXPECT_EQ(out.counts.Text(), "0 entries added, 0 removed, 0 renamed, 0 changed");
+}
+
+// Replacing a snapshot reuses the old one's pages without zeroing them
+// first, but a profile's snapshot that is forgotten (the profile deleted)
+// leaves none of its values' bytes in the history file.
+TEST_F(ChangesTest, AForgottenSnapshotLeavesNoValueInTheFile) {
+  std::string error;
+  const TSnapshotFacts facts{"h:389", "dc=x", 2, "(cn=*)", "mail", "T0"};
+  std::vector<TEntry> entries;
+  for (int i = 0; i < 2000; ++i)
+    entries.push_back({"cn=p" + std::to_string(i) + ",dc=x", {{"zq" + std::to_string(i) + "@q"}}});
+  const std::string file = dir.Path() + "/history.db";
+  THistory history(db);
+  ASSERT_TRUE(history.Open(file, error)) << error;
+  Run("mail", entries);
+  ASSERT_TRUE(history.Keep(3, facts, "export", error)) << error;
+  ASSERT_TRUE(history.Keep(3, facts, "export", error)) << error;
+  auto contents = [&] {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  ASSERT_NE(contents().find("zq1999@q"), std::string::npos);
+  ASSERT_TRUE(history.Forget(3, error)) << error;
+  const std::string after = contents();
+  EXPECT_EQ(after.find("zq1999@q"), std::string::npos);
+  EXPECT_EQ(after.find("zq0@q"), std::string::npos);
+  EXPECT_EQ(after.find("cn=p1500,dc=x"), std::string::npos);
 }
 
 }  // namespace
