@@ -1,6 +1,8 @@
 // The formats built as lines of text: LDIF, plain text and clipboard text,
 // comma- and tab-separated text, DIF and SYLK. Every line goes out followed by
 // CR LF.
+#include <array>
+
 #include "export/textcodec.h"
 #include "export/writers.h"
 
@@ -10,10 +12,28 @@ std::string QuoteValue(const std::string& text, bool force) {
   return r;
 }
 
+namespace {
+
+// Whether a comma-separated value holds a byte that makes it enclosed: one
+// table look-up per byte (a search for any of several bytes otherwise scans
+// the set for every byte of the value).
+bool NeedsQuotes(std::string_view text) {
+  static constexpr auto kSpecial = [] {
+    std::array<bool, 256> t{};
+    for (unsigned char c : {' ', ',', '\r', '\n', '"'}) t[c] = true;
+    return t;
+  }();
+  for (char c : text)
+    if (kSpecial[static_cast<unsigned char>(c)]) return true;
+  return false;
+}
+
+}  // namespace
+
 void AppendQuotedValue(std::string& out, std::string_view text, bool force) {
   // A doubled quote means one quote only inside an enclosed value; readers
   // take a bare one literally, so a value with a quote is enclosed too.
-  if (!force && text.find_first_of(" ,\r\n\"") == std::string_view::npos) {
+  if (!force && !NeedsQuotes(text)) {
     out.append(text);
     return;
   }

@@ -32,6 +32,8 @@ TEST(ExportQuoteValue, QuotesOnlyWhatNeedsIt) {
       {"l1\r\nl2", false, "\"l1\r\nl2\""},
       {"l1\nl2", false, "\"l1\nl2\""},
       {"tab\there", false, "tab\there"},
+      {"cr\ronly", false, "\"cr\ronly\""},
+      {"\xc3\xa9t\xc3\xa9\xff", false, "\xc3\xa9t\xc3\xa9\xff"},  // bytes past ASCII stay bare
       {"plain", true, "\"plain\""},
   };
   for (const Case& c : cases) EXPECT_EQ(QuoteValue(c.in, c.force), c.out) << c.in;
