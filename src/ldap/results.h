@@ -8,7 +8,11 @@
 //                    A handle is valid while its entry lives; it is "none" (tests
 //                    false) when Items() was asked for an index out of range.
 //                    Both also work with "->" so that Items(i)->Count() reads
-//                    like the pointer it stands for.
+//                    like the pointer it stands for. A handle finds its
+//                    attribute by counting through the ones before it.
+//   TLDAPAttributeView what TLDAPResult::ForEachAttribute shows of each
+//                    attribute in turn: the same answers, each read at once;
+//                    the way to read many attributes of many entries.
 //
 // Order is the order of arrival; nothing is sorted, merged or de-duplicated.
 // Values are octet strings stored exactly as the server sent them, also for

@@ -186,7 +186,8 @@ bool TSearchDriver::Read(std::string* done_controls, bool search, int page_size)
 bool TSearchDriver::OnEntry(std::unique_ptr<TLDAPResult> entry, bool last_of_page) {
   // The paged search's first entry voids the first attempt's.
   if (paging_ && !restarted_) Restart();
-  page_print_ = AddToPrint(page_print_, entry->ObjectName());
+  // Only pages are compared by their prints.
+  if (paging_) page_print_ = AddToPrint(page_print_, entry->ObjectName());
   TPending arrived{std::move(entry), received_++};
   if (last_of_page) {
     // Told once the next page is asked for (ReadPages).

@@ -5,7 +5,9 @@ namespace quorvel {
 bool HasRangedValues(const TLDAPResult& entry) {
   bool ranged = false;
   entry.ForEachAttribute([&](const TLDAPAttributeView& a) {
-    if (!ranged && ParseValueRange(a.AttributeName())) ranged = true;
+    // A description without options (most) names no range.
+    const std::string_view name = a.AttributeName();
+    if (!ranged && name.find(';') != std::string_view::npos && ParseValueRange(name)) ranged = true;
   });
   return ranged;
 }

@@ -20,9 +20,9 @@ inline std::string_view TrimView(std::string_view text) {
 
 inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  if (a == b) return true;  // the common case: the name as it was asked for
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    // Most names come back as they were asked for: equal octets need no folding.
+    if (a[i] != b[i] && LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   }
   return true;
 }
