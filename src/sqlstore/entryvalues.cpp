@@ -127,22 +127,38 @@ std::string EntryValuesTable(const std::string& rowsTable) {
   return rowsTable + "_values";
 }
 
-void PackEntryValues(const TEntryValues& values, std::string& out) {
-  PutNumber(0, out);
-  PutBytes("dn", out);
-  PutNumber(1, out);
-  PutBytes(values.DN, out);
+void TEntryValuePacker::DN(std::string_view dn) {
+  PutNumber(0, out_);
+  PutNumber(0, out_);  // the DN's name, "dn", goes without saying
+  PutNumber(1, out_);
+  PutBytes(dn, out_);
+}
+
+void TEntryValuePacker::Attribute(std::size_t column, std::string_view name, std::size_t values) {
+  PutNumber(column, out_);
+  const bool asked = names_ && column < names_->size() && (*names_)[column] == name;
+  PutBytes(asked ? std::string_view() : name, out_);
+  PutNumber(values, out_);
+}
+
+void TEntryValuePacker::Value(std::string_view bytes) {
+  PutBytes(bytes, out_);
+}
+
+void PackEntryValues(const TEntryValues& values, std::string& out,
+                     const std::vector<std::string>* names) {
+  TEntryValuePacker pack(out, names);
+  pack.DN(values.DN);
   for (std::size_t c = 1; c < values.Columns.size(); ++c) {
     const TEntryAttribute& a = values.Columns[c];
     if (a.Values.empty()) continue;
-    PutNumber(c, out);
-    PutBytes(a.Name, out);
-    PutNumber(a.Values.size(), out);
-    for (const std::string& v : a.Values) PutBytes(v, out);
+    pack.Attribute(c, a.Name, a.Values.size());
+    for (const std::string& v : a.Values) pack.Value(v);
   }
 }
 
-bool UnpackEntryValues(std::string_view packed, std::size_t columns, TEntryValues& out) {
+bool UnpackEntryValues(std::string_view packed, std::size_t columns, TEntryValues& out,
+                       const std::vector<std::string>* names) {
   out.Reset(columns);
   TPackedReader r(packed);
   uint64_t last = 0;
@@ -154,7 +170,10 @@ bool UnpackEntryValues(std::string_view packed, std::size_t columns, TEntryValue
     first = false;
     last = col;
     TEntryAttribute* a = col > 0 && col < columns ? &out.Columns[col] : nullptr;
-    if (a) a->Name.assign(name);
+    if (a && name.empty() && names && col < names->size())
+      a->Name.assign((*names)[col]);
+    else if (a)
+      a->Name.assign(name);
     for (uint64_t i = 0; i < count; ++i) {
       std::string_view value;
       if (!r.Bytes(value)) return false;
@@ -185,17 +204,23 @@ void CreateEntryValuesTable(TASQLite3DB& db, const std::string& name) {
                 " (entry INTEGER PRIMARY KEY, packed BLOB NOT NULL)");
 }
 
-TEntryValueWriter::TEntryValueWriter(TASQLite3DB& db, const std::string& table)
+TEntryValueWriter::TEntryValueWriter(TASQLite3DB& db, const std::string& table,
+                                     std::vector<std::string> names)
     : insert_(std::make_unique<PreparedStatement>(
-          db, "INSERT INTO " + Quoted(table) + " (entry, packed) VALUES (?, ?)")) {}
+          db, "INSERT INTO " + Quoted(table) + " (entry, packed) VALUES (?, ?)")),
+      names_(std::move(names)) {}
 
 TEntryValueWriter::~TEntryValueWriter() = default;
 
 void TEntryValueWriter::Add(int64_t entry, const TEntryValues& values) {
   packed_.clear();
-  PackEntryValues(values, packed_);
+  PackEntryValues(values, packed_, names_.empty() ? nullptr : &names_);
+  AddPacked(entry, packed_);
+}
+
+void TEntryValueWriter::AddPacked(int64_t entry, std::string_view packed) {
   insert_->BindInt64(1, entry);
-  insert_->BindBlob(2, packed_);
+  insert_->BindBlob(2, packed);
   insert_->Run();
 }
 
@@ -204,6 +229,7 @@ TEntryValueReader::TEntryValueReader(TASQLite3DB& db, const std::string& rowsTab
   if (!TableExists(db, table)) return;
   for (const std::string& column : TableColumnNames(db, table))
     if (column == "position") packed_ = false;
+  if (packed_) names_ = TableColumnNames(db, rowsTable);
   select_ = std::make_unique<PreparedStatement>(
       db, packed_ ? "SELECT packed FROM " + Quoted(table) + " WHERE entry = ?"
                   : "SELECT col, name, value FROM " + Quoted(table) +
@@ -219,7 +245,7 @@ void TEntryValueReader::Read(int64_t entry, std::size_t columns, TEntryValues& o
   if (packed_) {
     // A blob that is not one gives what it held up to where it breaks.
     if (select_->Step()) {
-      UnpackEntryValues(select_->ColumnBytes(0), columns, out);
+      UnpackEntryValues(select_->ColumnBytes(0), columns, out, &names_);
       select_->Reset();
     }
     return;

@@ -12,18 +12,21 @@
 // "dn") and then each requested attribute the entry has, in column order:
 // the column, the length of the attribute's name as the directory sent it,
 // the name, the number of values, and each value as its length and its
-// bytes (numbers as unsigned base-128 varints, low group first, the high bit
-// set on every byte but the last). An attribute the entry lacks is left out.
-// Tables of the earlier layout, one row per value (entry, col, position,
-// name, value), are still read.
+// bytes. A name that is the rows table's own name of the column, as the
+// profile asked for it, is left out (length 0), and so is the DN's: most
+// entries then carry no names at all (numbers as unsigned base-128 varints, low group first, the
+// high bit set on every byte but the last). An attribute the entry lacks is left out. Tables of the
+// earlier layout, one row per value (entry, col, position, name, value), are still read.
 //
 // What each call does and how it fails (every call raises like the storage
 // layer, AsgError or EDatabaseError, on an engine error):
 //  - EntryValuesTable(rows) names the table of a rows table.
 //  - CreateEntryValuesTable(db, name) makes the empty table.
 //  - PackEntryValues / UnpackEntryValues turn an entry's values into the
-//    blob and back; a blob that is not one (cut short, a length past its
-//    end, columns out of order) unpacks to false, with what came before.
+//    blob and back, given the rows table's column names (`names`, index k
+//    for column k; none: every name written, and a name left out reads as
+//    empty); a blob that is not one (cut short, a length past its end,
+//    columns out of order) unpacks to false, with what came before.
 //  - RegisterEntryValueFunctions makes kEntryValueFunction(packed, col)
 //    known to one engine connection: the first value of column `col` of a
 //    packed blob (col 0 the DN), NULL when the entry has none or the blob is
@@ -77,10 +80,29 @@ struct EngineApi;
 inline constexpr const char* kEntryValueFunction = "quorvel_entry_value";
 
 std::string EntryValuesTable(const std::string& rowsTable);
+// Builds a blob piece by piece, straight from where the values are: the DN
+// first, then each attribute the entry has in column order, each followed
+// by its values (as many as Attribute announced).
+class TEntryValuePacker {
+ public:
+  // Appends to `out`; `names` as for PackEntryValues, kept by reference.
+  TEntryValuePacker(std::string& out, const std::vector<std::string>* names)
+      : out_(out), names_(names) {}
+  void DN(std::string_view dn);
+  void Attribute(std::size_t column, std::string_view name, std::size_t values);
+  void Value(std::string_view bytes);
+
+ private:
+  std::string& out_;
+  const std::vector<std::string>* names_;
+};
+
 // Appends the blob of `values` (DN and every column) to `out`.
-void PackEntryValues(const TEntryValues& values, std::string& out);
+void PackEntryValues(const TEntryValues& values, std::string& out,
+                     const std::vector<std::string>* names = nullptr);
 // Fills `out` from a blob; `columns` as for TEntryValueReader::Read.
-bool UnpackEntryValues(std::string_view packed, std::size_t columns, TEntryValues& out);
+bool UnpackEntryValues(std::string_view packed, std::size_t columns, TEntryValues& out,
+                       const std::vector<std::string>* names = nullptr);
 // True when the registration succeeded.
 bool RegisterEntryValueFunctions(const EngineApi& api, void* handle);
 // The column names of a table, in the table's order.
@@ -89,13 +111,17 @@ void CreateEntryValuesTable(TASQLite3DB& db, const std::string& name);
 
 class TEntryValueWriter {
  public:
-  TEntryValueWriter(TASQLite3DB& db, const std::string& table);
+  // `names`: the rows table's column names ("oid" first), or none.
+  TEntryValueWriter(TASQLite3DB& db, const std::string& table, std::vector<std::string> names = {});
   ~TEntryValueWriter();
   // Stores the DN (column 0) and every value of every column of `values`.
   void Add(int64_t entry, const TEntryValues& values);
+  // Stores an entry's blob made already (TEntryValuePacker).
+  void AddPacked(int64_t entry, std::string_view packed);
 
  private:
   std::unique_ptr<PreparedStatement> insert_;
+  std::vector<std::string> names_;
   std::string packed_;  // reused from entry to entry
 };
 
@@ -111,7 +137,8 @@ class TEntryValueReader {
 
  private:
   std::unique_ptr<PreparedStatement> select_;
-  bool packed_ = true;  // false for a table of the earlier layout
+  bool packed_ = true;              // false for a table of the earlier layout
+  std::vector<std::string> names_;  // the rows table's column names
 };
 
 }  // namespace quorvel

@@ -53,9 +53,11 @@ struct TExportRowStream::State : TSearchSink {
   std::unique_ptr<TStagedExportTable> stage;
   bool keep = false;  // publish the run's own table and keep it the run's
   std::vector<TRequestedColumn> names;
-  bool live = false;      // the staged table exists and every row so far is in it
-  bool ended = false;     // End was told...
-  bool delivers = false;  // ...of a search that gives its entries
+  bool live = false;             // the staged table exists and every row so far is in it
+  bool ended = false;            // End was told...
+  bool delivers = false;         // ...of a search that gives its entries
+  std::vector<std::string> row;  // the entry's row and packed values, on their way
+  std::string packed;
 
   // On the thread that runs the search. The entry stays where it is: the
   // driver releases it once its row is stored.
@@ -65,8 +67,8 @@ struct TExportRowStream::State : TSearchSink {
     // stored fails the staging, and Finish says so; the search reads on, so
     // that the run ends with what it found and why its rows were not kept.
     try {
-      if (!stage->Append(BuildExportRow(*entry, names), BuildEntryValues(*entry, names)))
-        live = false;
+      BuildExportRowAndValues(*entry, names, stage->StoredNames(), row, packed);
+      if (!stage->AppendPacked(std::move(row), std::move(packed))) live = false;
     } catch (const std::exception& e) {
       stage->Fail("the row of \"" + std::string(entry->ObjectName()) +
                   "\" could not be made: " + e.what());

@@ -207,6 +207,27 @@ TEntryValues BuildEntryValues(const TLDAPResult& entry,
   return v;
 }
 
+void BuildExportRowAndValues(const TLDAPResult& entry, const std::vector<TRequestedColumn>& columns,
+                             const std::vector<std::string>& names, std::vector<std::string>& row,
+                             std::string& packed) {
+  const std::string_view dn = entry.ObjectName();
+  row.clear();
+  row.reserve(columns.size() + 1);
+  row.emplace_back(dn);
+  packed.clear();
+  TEntryValuePacker pack(packed, &names);
+  pack.DN(dn);
+  const TSelected selected(entry, columns);
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    const std::optional<TLDAPAttributeView>& a = selected[c];
+    row.push_back(a ? CellText(*a, columns[c].form) : std::string());
+    const int count = a ? a->Count() : 0;
+    if (count == 0) continue;
+    pack.Attribute(c + 1, a->AttributeName(), static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) pack.Value(a->Value(i));
+  }
+}
+
 TPropertyRow BuildPropertyRow(const TLDAPAttribute& attribute, int value_index, bool readable) {
   const std::string_view raw = attribute.Value(value_index);
   const std::string_view name = attribute.AttributeName();

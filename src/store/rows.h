@@ -73,6 +73,12 @@ std::vector<std::string> BuildExportRow(const TLDAPResult& entry, std::string_vi
 // for the cells), its name as received and its values' bytes in order.
 TEntryValues BuildEntryValues(const TLDAPResult& entry,
                               const std::vector<TRequestedColumn>& columns);
+// The export row and the exact values at once, in one walk of the entry's
+// attributes: `row` as BuildExportRow gives it, `packed` the blob of
+// BuildEntryValues (TEntryValuePacker, `names` the rows table's columns).
+void BuildExportRowAndValues(const TLDAPResult& entry, const std::vector<TRequestedColumn>& columns,
+                             const std::vector<std::string>& names, std::vector<std::string>& row,
+                             std::string& packed);
 
 // One row of the property table.
 struct TPropertyRow {

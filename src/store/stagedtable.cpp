@@ -314,6 +314,9 @@ bool TStagedExportTable::Create(const std::string& columns) {
       working_.Commit();
       name_ = name;
       columns_ = names;
+      // Names as the table holds them: the reader of the values takes the
+      // names left out of them from there.
+      storedNames_ = TableColumnNames(working_, name_);
       return true;
     } catch (const std::exception& e) {
       RollBackQuietly(working_);
@@ -333,10 +336,16 @@ bool TStagedExportTable::Create(const std::string& columns) {
 }
 
 bool TStagedExportTable::Append(std::vector<std::string> values) {
-  return Append(std::move(values), TEntryValues());
+  return AppendPacked(std::move(values), std::string());
 }
 
 bool TStagedExportTable::Append(std::vector<std::string> values, TEntryValues exact) {
+  std::string packed;
+  if (!exact.Columns.empty() || !exact.DN.empty()) PackEntryValues(exact, packed, &storedNames_);
+  return AppendPacked(std::move(values), std::move(packed));
+}
+
+bool TStagedExportTable::AppendPacked(std::vector<std::string> values, std::string packed) {
   if (failed_) return false;
   if (kept_) return Fail("the rows are published already");
   if (name_.empty()) return Fail("no staged table to store the rows in");
@@ -344,10 +353,9 @@ bool TStagedExportTable::Append(std::vector<std::string> values, TEntryValues ex
     return Fail("a row has " + std::to_string(values.size()) + " values for " +
                 std::to_string(columns_.size()) + " columns");
   for (const std::string& v : values) pendingBytes_ += v.size();
-  for (const TEntryAttribute& a : exact.Columns)
-    for (const std::string& v : a.Values) pendingBytes_ += v.size();
+  pendingBytes_ += packed.size();
   pending_.push_back(std::move(values));
-  pendingValues_.push_back(std::move(exact));
+  pendingValues_.push_back(std::move(packed));
   return (pending_.size() < kBatchRows && pendingBytes_ < kBatchBytes) || Flush();
 }
 
@@ -377,8 +385,8 @@ bool TStagedExportTable::Flush() {
                           i < row.size() ? std::string_view(row[i]) : std::string_view());
       insert_->Run();
       // The values are the entry's whose row has just been given its rowid.
-      if (!pendingValues_[r].Columns.empty() || !pendingValues_[r].DN.empty())
-        values_->Add(working_.LastInsertRowId(), pendingValues_[r]);
+      if (!pendingValues_[r].empty())
+        values_->AddPacked(working_.LastInsertRowId(), pendingValues_[r]);
     }
     working_.Commit();
   } catch (const std::exception& e) {

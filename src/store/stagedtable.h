@@ -111,6 +111,11 @@ class TStagedExportTable {
   bool Append(std::vector<std::string> values);
   // The row with the entry's exact values.
   bool Append(std::vector<std::string> values, TEntryValues exact);
+  // The row with the entry's exact values packed already (TEntryValuePacker
+  // with StoredNames(); empty: none).
+  bool AppendPacked(std::vector<std::string> values, std::string packed);
+  // The staged table's column names as it holds them ("oid" first).
+  const std::vector<std::string>& StoredNames() const { return storedNames_; }
   bool Flush();
   bool Clear();
   bool Publish(TPublish how);
@@ -141,10 +146,11 @@ class TStagedExportTable {
   std::string name_;
   std::vector<std::string> columns_;
   std::vector<std::vector<std::string>> pending_;
-  std::vector<TEntryValues> pendingValues_;  // beside pending_, one per row
+  std::vector<std::string> pendingValues_;  // beside pending_: each row's packed values
+  std::vector<std::string> storedNames_;    // the staged table's column names
   std::unique_ptr<PreparedStatement> insert_;
   std::unique_ptr<TEntryValueWriter> values_;
-  std::size_t pendingBytes_ = 0;  // the values' bytes in pending_ and pendingValues_
+  std::size_t pendingBytes_ = 0;  // the bytes in pending_ and pendingValues_
   long long written_ = 0;
   bool failed_ = false;
   std::string error_;

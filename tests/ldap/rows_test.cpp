@@ -77,6 +77,24 @@ TEST(LdapRows, ManyColumnsEachGetTheirAttribute) {
   }
   EXPECT_EQ(values.Columns[4].Values, (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(values.Columns[1].Name, " ATTR0");
+
+  // Row and packed values in one walk: the same row, and values that
+  // unpack to the same names and bytes, a name as asked for left out.
+  std::vector<std::string> names{"oid"};
+  for (const TRequestedColumn& c : columns) names.push_back(c.name);
+  std::vector<std::string> row;
+  std::string packed, separately;
+  BuildExportRowAndValues(r, columns, names, row, packed);
+  EXPECT_EQ(row, cells);
+  PackEntryValues(values, separately, &names);
+  EXPECT_EQ(packed, separately);
+  TEntryValues unpacked;
+  ASSERT_TRUE(UnpackEntryValues(packed, columns.size() + 1, unpacked, &names));
+  EXPECT_EQ(unpacked.DN, values.DN);
+  for (std::size_t c = 1; c < values.Columns.size(); ++c) {
+    EXPECT_EQ(unpacked.Columns[c].Name, values.Columns[c].Name) << c;
+    EXPECT_EQ(unpacked.Columns[c].Values, values.Columns[c].Values) << c;
+  }
 }
 
 TEST(LdapRows, AttributeListsSplitAndTrim) {

@@ -59,13 +59,42 @@ TEST(EntryValues, PackedValuesComeBackWholeAndBrokenBlobsAreRefused) {
     refused += !UnpackEntryValues(std::string_view(packed).substr(0, n), 200, out);
   EXPECT_GE(refused, static_cast<int>(packed.size()) - 4);
   // A length past the end, and columns out of order.
-  std::string longer = packed;
-  longer[4] = '\x7f';
-  EXPECT_FALSE(UnpackEntryValues(longer, 200, out));
+  TEntryValues small;
+  small.DN = "cn=s";
+  small.Columns.resize(2);
+  small.Columns[1] = {"cn", {"s"}};
+  std::string longer;
+  PackEntryValues(small, longer);
+  ASSERT_EQ(longer.back(), 's');
+  longer[longer.size() - 2] = '\x02';  // the last value's length
+  EXPECT_FALSE(UnpackEntryValues(longer, 2, out));
   std::string twice;
   PackEntryValues(in, twice);
   PackEntryValues(in, twice);
   EXPECT_FALSE(UnpackEntryValues(twice, 200, out));
+}
+
+// The names the profile asked for are left out of the blob and read back
+// from the rows table's columns; a name the directory spelled otherwise is
+// kept as it came.
+TEST(EntryValues, NamesAsAskedForAreTakenFromTheColumns) {
+  const std::vector<std::string> names = {"oid", "cn", "mail"};
+  TEntryValues in;
+  in.DN = "cn=a,dc=x";
+  in.Columns.resize(3);
+  in.Columns[1] = {"cn", {"a"}};
+  in.Columns[2] = {"MAIL", {"a@x"}};
+  std::string packed, full;
+  PackEntryValues(in, packed, &names);
+  PackEntryValues(in, full);
+  EXPECT_EQ(packed.find("cn"), packed.find("cn=a"));  // only in the DN
+  EXPECT_NE(packed.find("MAIL"), std::string::npos);
+  EXPECT_LT(packed.size(), full.size());
+  TEntryValues out;
+  ASSERT_TRUE(UnpackEntryValues(packed, 3, out, &names));
+  ExpectSame(in, out);
+  ASSERT_TRUE(UnpackEntryValues(full, 3, out, &names));
+  ExpectSame(in, out);
 }
 
 TEST(EntryValues, TheEngineFunctionAndTheEarlierLayout) {
