@@ -157,6 +157,9 @@ class TMainForm : public QMainWindow {
   void mnu_actions_testClick();
   void mnu_actions_runClick();
   void mnu_actions_compareClick();
+  // Whether the workspace's current item is a profile; if not, a box asks
+  // for one "to <toDo>".
+  bool ProfileSelected(const std::string& toDo);
   void mnu_action_reportClick();
   void copy_resultsClick();
   void mnu_help_fileClick();

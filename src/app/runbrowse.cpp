@@ -164,22 +164,19 @@ void TMainForm::ShowDataset(bool hideFirstColumn, const std::string& table,
   UpdateResultsTitle();
 }
 
-void TMainForm::mnu_actions_runClick() {
+bool TMainForm::ProfileSelected(const std::string& toDo) {
   TNodeData* d = NodeData(tv_workspace->currentItem());
-  if (!d || d->kind != 1) {
-    LogInfo("Please select a Profile to test from the Workspace.");
-    return;
-  }
-  run_profileClick();
+  if (d && d->kind == 1) return true;
+  LogInfo("Please select a Profile to " + toDo + " from the Workspace.");
+  return false;
+}
+
+void TMainForm::mnu_actions_runClick() {
+  if (ProfileSelected("test")) run_profileClick();
 }
 
 void TMainForm::mnu_actions_compareClick() {
-  TNodeData* d = NodeData(tv_workspace->currentItem());
-  if (!d || d->kind != 1) {
-    LogInfo("Please select a Profile to compare from the Workspace.");
-    return;
-  }
-  compare_profileClick();
+  if (ProfileSelected("compare")) compare_profileClick();
 }
 
 // One Run command: what it changed in the window and what it holds while it

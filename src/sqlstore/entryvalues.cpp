@@ -3,18 +3,10 @@
 #include <vector>
 
 #include "sqlstore/engine.h"
+#include "sqlstore/rowquery.h"
 
 namespace quorvel {
 namespace {
-
-std::string Quoted(const std::string& name) {
-  std::string q = "\"";
-  for (char c : name) {
-    q += c;
-    if (c == '"') q += '"';
-  }
-  return q + "\"";
-}
 
 bool TableExists(TASQLite3DB& db, const std::string& name) {
   PreparedStatement probe(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?");
@@ -200,21 +192,19 @@ std::vector<std::string> TableColumnNames(TASQLite3DB& db, const std::string& ta
 }
 
 void CreateEntryValuesTable(TASQLite3DB& db, const std::string& name) {
-  db.ExecDirect("CREATE TABLE " + Quoted(name) +
+  db.ExecDirect("CREATE TABLE " + QuoteName(name) +
                 " (entry INTEGER PRIMARY KEY, packed BLOB NOT NULL)");
 }
 
-TEntryValueWriter::TEntryValueWriter(TASQLite3DB& db, const std::string& table,
-                                     std::vector<std::string> names)
+TEntryValueWriter::TEntryValueWriter(TASQLite3DB& db, const std::string& table)
     : insert_(std::make_unique<PreparedStatement>(
-          db, "INSERT INTO " + Quoted(table) + " (entry, packed) VALUES (?, ?)")),
-      names_(std::move(names)) {}
+          db, "INSERT INTO " + QuoteName(table) + " (entry, packed) VALUES (?, ?)")) {}
 
 TEntryValueWriter::~TEntryValueWriter() = default;
 
 void TEntryValueWriter::Add(int64_t entry, const TEntryValues& values) {
   packed_.clear();
-  PackEntryValues(values, packed_, names_.empty() ? nullptr : &names_);
+  PackEntryValues(values, packed_);
   AddPacked(entry, packed_);
 }
 
@@ -231,8 +221,8 @@ TEntryValueReader::TEntryValueReader(TASQLite3DB& db, const std::string& rowsTab
     if (column == "position") packed_ = false;
   if (packed_) names_ = TableColumnNames(db, rowsTable);
   select_ = std::make_unique<PreparedStatement>(
-      db, packed_ ? "SELECT packed FROM " + Quoted(table) + " WHERE entry = ?"
-                  : "SELECT col, name, value FROM " + Quoted(table) +
+      db, packed_ ? "SELECT packed FROM " + QuoteName(table) + " WHERE entry = ?"
+                  : "SELECT col, name, value FROM " + QuoteName(table) +
                         " WHERE entry = ? ORDER BY col, position");
 }
 

@@ -111,8 +111,7 @@ void CreateEntryValuesTable(TASQLite3DB& db, const std::string& name);
 
 class TEntryValueWriter {
  public:
-  // `names`: the rows table's column names ("oid" first), or none.
-  TEntryValueWriter(TASQLite3DB& db, const std::string& table, std::vector<std::string> names = {});
+  TEntryValueWriter(TASQLite3DB& db, const std::string& table);
   ~TEntryValueWriter();
   // Stores the DN (column 0) and every value of every column of `values`.
   void Add(int64_t entry, const TEntryValues& values);
@@ -121,7 +120,6 @@ class TEntryValueWriter {
 
  private:
   std::unique_ptr<PreparedStatement> insert_;
-  std::vector<std::string> names_;
   std::string packed_;  // reused from entry to entry
 };
 

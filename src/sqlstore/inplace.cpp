@@ -5,20 +5,12 @@
 #include <optional>
 
 #include "sqlstore/engine.h"
+#include "sqlstore/rowquery.h"
 
 namespace quorvel {
 namespace {
 
 constexpr int kIntegerType = 1;
-
-std::string Quoted(const std::string& name) {
-  std::string q = "\"";
-  for (char c : name) {
-    if (c == '"') q += '"';
-    q += c;
-  }
-  return q + "\"";
-}
 
 std::string ColumnText(const EngineApi& api, void* stmt, int c) {
   const unsigned char* p = api.column_text(stmt, c);
@@ -71,7 +63,7 @@ void TInPlaceRows::Prepare(Statement& s, const std::string& text) {
 bool TInPlaceRows::Prepare(const std::string& table, const std::string& key) {
   table_ = table;
   key_ = key;
-  const std::string qt = Quoted(table), qk = Quoted(key);
+  const std::string qt = QuoteName(table), qk = QuoteName(key);
   std::vector<std::string> names;
   {
     Statement s;
@@ -127,21 +119,21 @@ void TInPlaceRows::PrepareWalk() {
   // A table kept in the key's order by an index (the program's staged
   // tables are) is walked through it; any other is sorted once, which is far
   // faster than seeking each of its rows through an index made for it.
-  const std::string qk = Quoted(key_);
+  const std::string qk = QuoteName(key_);
   walk_.Finalize();
-  Prepare(walk_, "SELECT *, " + rowid_ + " FROM " + Quoted(table_) + " ORDER BY " +
+  Prepare(walk_, "SELECT *, " + rowid_ + " FROM " + QuoteName(table_) + " ORDER BY " +
                      (KeyIndex() ? "" : "+") + qk + ", " + rowid_);
 }
 
 void TInPlaceRows::PrepareSeeks() {
   if (seeks_) return;
   EnsureIndex();
-  const std::string select = "SELECT *, " + rowid_ + " FROM " + Quoted(table_);
-  const std::string order = " ORDER BY " + Quoted(key_) + ", " + rowid_;
+  const std::string select = "SELECT *, " + rowid_ + " FROM " + QuoteName(table_);
+  const std::string order = " ORDER BY " + QuoteName(key_) + ", " + rowid_;
   head_.Finalize();
   after_.Finalize();
   Prepare(head_, select + order + " LIMIT ?1 OFFSET ?2");
-  Prepare(after_, select + " WHERE (" + Quoted(key_) + ", " + rowid_ + ") > (?1, ?2)" + order +
+  Prepare(after_, select + " WHERE (" + QuoteName(key_) + ", " + rowid_ + ") > (?1, ?2)" + order +
                       " LIMIT ?3 OFFSET ?4");
   seeks_ = true;
 }
@@ -150,10 +142,10 @@ void TInPlaceRows::NoteKeys() {
   if (noted_) return;
   // One walk of the index, for the keys that let a window start anywhere
   // without counting from the first row.
-  const std::string qk = Quoted(key_);
+  const std::string qk = QuoteName(key_);
   Statement s;
-  Prepare(s, "SELECT " + qk + ", " + rowid_ + " FROM " + Quoted(table_) + " ORDER BY " + qk + ", " +
-                 rowid_);
+  Prepare(s, "SELECT " + qk + ", " + rowid_ + " FROM " + QuoteName(table_) + " ORDER BY " + qk +
+                 ", " + rowid_);
   std::vector<Key> anchors;
   int64_t n = 0;
   int rc;
@@ -195,8 +187,8 @@ void TInPlaceRows::EnsureIndex() {
       if (rc == kEngineRow) continue;
       if (rc != kEngineDone) db_.RaiseDatabaseError();
       api_->reset(taken.stmt);
-      db_.ExecDirect("CREATE INDEX " + Quoted(name) + " ON " + Quoted(table_) + " (" +
-                     Quoted(key_) + ")");
+      db_.ExecDirect("CREATE INDEX " + QuoteName(name) + " ON " + QuoteName(table_) + " (" +
+                     QuoteName(key_) + ")");
       // Our own change of the schema is no replacement of the table.
       identity_.Renote();
       return;

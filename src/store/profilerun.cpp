@@ -18,11 +18,14 @@ namespace {
 bool AppendAll(TStagedExportTable& stage, const TLDAPResultList& results,
                const std::vector<TRequestedColumn>& names, const TRowProgress& progress) {
   const int n = results.Count();
+  std::vector<std::string> row;
+  std::string packed;
   for (int i = 0; i < n; ++i) {
     if (progress) progress(i + 1, n);
     const TLDAPResult* entry = results.Items(i);
-    if (entry && !stage.Append(BuildExportRow(*entry, names), BuildEntryValues(*entry, names)))
-      return false;
+    if (!entry) continue;
+    BuildExportRowAndValues(*entry, names, stage.StoredNames(), row, packed);
+    if (!stage.AppendPacked(std::move(row), std::move(packed))) return false;
   }
   return true;
 }

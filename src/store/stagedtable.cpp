@@ -314,9 +314,6 @@ bool TStagedExportTable::Create(const std::string& columns) {
       working_.Commit();
       name_ = name;
       columns_ = names;
-      // Names as the table holds them: the reader of the values takes the
-      // names left out of them from there.
-      storedNames_ = TableColumnNames(working_, name_);
       return true;
     } catch (const std::exception& e) {
       RollBackQuietly(working_);
@@ -341,7 +338,7 @@ bool TStagedExportTable::Append(std::vector<std::string> values) {
 
 bool TStagedExportTable::Append(std::vector<std::string> values, TEntryValues exact) {
   std::string packed;
-  if (!exact.Columns.empty() || !exact.DN.empty()) PackEntryValues(exact, packed, &storedNames_);
+  if (!exact.Columns.empty() || !exact.DN.empty()) PackEntryValues(exact, packed, &columns_);
   return AppendPacked(std::move(values), std::move(packed));
 }
 

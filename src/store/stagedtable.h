@@ -26,12 +26,11 @@
 //    A companion table of the same run (for instance values kept beside its
 //    rows) is named Name() + "_" + a suffix: the same key covers it, so it is
 //    kept while the run lives and cleaned up with the run's rows.
-//  - Append(row) keeps the row in memory; every kBatchRows rows or
-//    kBatchBytes of values (and at
-//    Flush, Clear and Publish) the pending rows are written in one short
-//    transaction of their own. No transaction stays open between calls, so
-//    a run that waits on its server never holds the store's write lock and
-//    other programs' runs go on meanwhile.
+//  - Append(row) keeps the row in memory; every kBatchRows rows, or once
+//    the pending rows reach kBatchBytes (and at Flush, Clear and Publish),
+//    the pending rows are written in one short transaction of their own. No transaction stays open
+//    between calls, so a run that waits on its server never holds the store's write lock and other
+//    programs' runs go on meanwhile.
 //  - Clear() removes every row staged so far (a search that starts over).
 //  - Publish(how) writes what is pending, checks that the table holds
 //    exactly the rows appended since Create or Clear, and, in one short
@@ -71,8 +70,8 @@
 // program holds busy is waited for (the connection's BusyTimeout) rather than
 // failed at once. Nothing here raises.
 //
-// Limits: up to kBatchRows rows, about kBatchBytes of values (twice over:
-// the row's and the exact ones) and one row past them, are held in memory; the connection is used
+// Limits: up to kBatchRows rows, or about kBatchBytes of rows and packed
+// values and one row past them, are held in memory; the connection is used
 // by one thread at a time (the caller's), which may change between calls.
 //
 //   TStagedExportTable stage(d.temp);
@@ -114,8 +113,9 @@ class TStagedExportTable {
   // The row with the entry's exact values packed already (TEntryValuePacker
   // with StoredNames(); empty: none).
   bool AppendPacked(std::vector<std::string> values, std::string packed);
-  // The staged table's column names as it holds them ("oid" first).
-  const std::vector<std::string>& StoredNames() const { return storedNames_; }
+  // The staged table's column names ("oid" first), as the table holds them:
+  // the reader of the values takes the names left out of them from there.
+  const std::vector<std::string>& StoredNames() const { return columns_; }
   bool Flush();
   bool Clear();
   bool Publish(TPublish how);
@@ -147,7 +147,6 @@ class TStagedExportTable {
   std::vector<std::string> columns_;
   std::vector<std::vector<std::string>> pending_;
   std::vector<std::string> pendingValues_;  // beside pending_: each row's packed values
-  std::vector<std::string> storedNames_;    // the staged table's column names
   std::unique_ptr<PreparedStatement> insert_;
   std::unique_ptr<TEntryValueWriter> values_;
   std::size_t pendingBytes_ = 0;  // the bytes in pending_ and pendingValues_

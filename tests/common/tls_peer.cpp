@@ -1,5 +1,7 @@
 #include "common/tls_peer.h"
 
+#include "common/loopback.h"
+
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <netinet/in.h>
@@ -17,10 +19,6 @@
 namespace quorvel::test {
 
 namespace {
-long long NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 enum { kRead, kSend, kHalf, kDamaged, kCloseNotify, kHangUp, kSleep, kTrickle };
 constexpr int kWantRead = 2;
@@ -166,19 +164,8 @@ bool TlsPeer::Start(int port) {
     error_ = "cannot load " + cert_ + " / " + key_;
     return false;
   }
-  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listen_ = ListenOnLoopback(port, 4, port_);
   if (listen_ < 0) return false;
-  const int on = 1;
-  ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  socklen_t len = sizeof a;
-  if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(listen_, 4) != 0 ||
-      ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-    return false;
-  port_ = ntohs(a.sin_port);
   deadline_ = NowMs() + TimeLimitMs;
   thread_ = std::thread([this] { Run(); });
   return true;
