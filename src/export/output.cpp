@@ -180,6 +180,13 @@ bool TAtomicFileSink::Commit() {
   }
   if (failed_) return false;
   if (overwrite_) return CopyOver();
+  // Another thread may hold a stop signal back (a snapshot being kept): a
+  // program that is stopping leaves the destination as it was.
+  THoldStopSignals hold;
+  if (StopRequested()) {
+    Fail(EINTR);
+    return false;
+  }
   if (::rename(temp_.c_str(), path_.c_str()) != 0) {
     Fail(errno);
     return false;
@@ -196,6 +203,10 @@ bool TAtomicFileSink::CopyOver() {
   // or a file size limit fails the report before anything is changed. A
   // signal that would stop the program waits until the copy is whole.
   THoldStopSignals hold;
+  if (StopRequested()) {
+    Fail(EINTR);
+    return false;
+  }
   struct stat st {};
   if (::fstat(fd_, &st) != 0) {
     Fail(errno);

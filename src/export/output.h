@@ -68,7 +68,8 @@ class TStreamSink : public TByteSink {
 // left as it was.
 // The temporary file is registered for
 // removal should a signal stop the program (export/removeonstop.h), and the
-// copy over `path` holds those signals until it is done.
+// copy over `path` holds those signals until it is done. A Commit that finds
+// a stop signal held back by another thread fails and leaves `path` alone.
 class TAtomicFileSink : public TByteSink {
  public:
   explicit TAtomicFileSink(std::string path);

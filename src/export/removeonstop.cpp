@@ -130,6 +130,10 @@ void StopOnSignal(int signal) {
   StopNow();
 }
 
+bool StopRequested() {
+  return heldSignal.load() != 0;
+}
+
 THoldStopSignals::THoldStopSignals() {
   // This thread's own waits are not interrupted by a signal that is held;
   // the count holds it for every other thread.

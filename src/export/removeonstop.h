@@ -17,6 +17,9 @@
 //    program with _exit(128 + signal), at once when no THoldStopSignals is in
 //    force in any thread, else as soon as the last of them ends. Only the
 //    first signal counts. Async-signal-safe.
+//  - StopRequested() tells, under a hold, that a signal came meanwhile: a
+//    report then leaves its destination alone rather than replace it just
+//    before the program stops.
 //  - THoldStopSignals keeps SIGTERM, SIGINT and SIGHUP from stopping the
 //    program for the length of a scope that must not be cut short (a report
 //    being copied over the destination in place), whatever threads run: the
@@ -57,6 +60,8 @@ class TRemoveOnStop {
 
 void RemoveFilesLeftOnStop();
 void StopOnSignal(int signal);
+// True once a stop signal has come (it waits for the holds to end).
+bool StopRequested();
 
 class THoldStopSignals {
  public:

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "export/datasetsource.h"
 #include "export/kxexport.h"
@@ -422,9 +423,21 @@ std::optional<std::string> ShapeReport(const TOptions& o, const TProfileNodeData
 // profile's snapshot in the history file beside the catalogue; with
 // --changes its rows are first compared with the snapshot before, the change
 // rows in the private store's table "changes".
+//
+// The run's values are copied into the history file by a thread of their
+// own while the report is written (CopyWhileWriting), on a connection of
+// their own to the private store; only once the report is written and the
+// run has ended well does the copy become the snapshot (Finish), in one short
+// transaction. A report that is not written, or a stop, leaves the snapshot
+// before as it was.
 class TReportHistory {
  public:
-  TReportHistory(Tdata& d, int profileId) : history_(d.temp), profile_(profileId) {}
+  TReportHistory(Tdata& d, int profileId) : d_(d), history_(d.temp), profile_(profileId) {}
+  ~TReportHistory() {
+    if (copier_.joinable()) copier_.join();
+  }
+  TReportHistory(const TReportHistory&) = delete;
+  TReportHistory& operator=(const TReportHistory&) = delete;
 
   // The run in `rowsTable`; `complete` when nothing of the directory is
   // missing from it (no error, no referral left unsearched).
@@ -451,21 +464,42 @@ class TReportHistory {
       LogError(error);
       return reWrite;
     }
-    opened_ = true;
     LogInfo(outcome_.line);
     shown = TRowQuery("changes", "dn");
     return std::nullopt;
+  }
+  // Starts copying a complete run into the history file; Finish waits for it.
+  void CopyWhileWriting() {
+    if (!outcome_.keep) return;
+    try {
+      copyStore_ = std::make_unique<TASQLite3DB>();
+      copyStore_->SetDriverDLL(d_.temp.DriverDLL());
+      copyStore_->SetDatabase(d_.temp.FullPath());
+      copyStore_->MustExist = true;
+      copyStore_->Open();
+    } catch (const std::exception& e) {
+      copyError_ = std::string("The snapshot could not be kept in the history file: ") + e.what();
+      return;
+    }
+    copy_ = std::make_unique<THistory>(*copyStore_);
+    copier_ = std::thread([this] {
+      // A stop signal waits until the copy is whole: no journal is left
+      // beside the catalogue for the next run to roll back.
+      THoldStopSignals hold;
+      copied_ = copy_->Open(file_, copyError_) && copy_->Prepare(profile_, rowsTable_, copyError_);
+    });
   }
   // After the report was written and the run ended well: keeps the run as
   // the snapshot; the status to end with. A plain report stays written with
   // status 0 when the run cannot be kept, and a line says why.
   int Finish(bool changes) {
-    std::string error;
-    // A stop signal waits until the snapshot is whole: no journal is left
-    // beside the catalogue for the next run to roll back.
-    THoldStopSignals hold;
-    const bool kept = !outcome_.keep || ((opened_ || history_.Open(file_, error)) &&
-                                         history_.Keep(profile_, facts_, rowsTable_, error));
+    if (copier_.joinable()) copier_.join();
+    std::string error = copyError_;
+    bool kept = !outcome_.keep;
+    if (!kept && copied_) {
+      THoldStopSignals hold;
+      kept = copy_->Replace(profile_, facts_, error);
+    }
     if (!changes) {
       if (!kept) LogInfo("This run could not be kept for change reports (--changes): " + error);
       return reOk;
@@ -478,13 +512,20 @@ class TReportHistory {
   }
 
  private:
+  Tdata& d_;
   THistory history_;
   int profile_;
   std::vector<TRequestedColumn> columns_;
   TSnapshotFacts facts_;
   std::string file_, rowsTable_;
   TChangeOutcome outcome_;
-  bool opened_ = false;
+  // The copy: its connection to the private store, the history file on it,
+  // and the thread that fills it (joined before either goes).
+  std::unique_ptr<TASQLite3DB> copyStore_;
+  std::unique_ptr<THistory> copy_;
+  std::thread copier_;
+  bool copied_ = false;
+  std::string copyError_;
 };
 
 // The profile --profile (and --server) names: its server and the profile,
@@ -669,6 +710,7 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type, const std::strin
     LogError("The rows could not be read back from the working store: " + error);
     return reWrite;
   }
+  history.CopyWhileWriting();
   if (!WriteReport(d, o, type, server, profile, progress)) return reWrite;
   if (auto status = SearchStatus(end)) return *status;
   return history.Finish(o.changes);

@@ -45,6 +45,58 @@ std::string SnapshotTable(int profile) {
   return "history." + QuoteIdentifier("snapshot_values_" + std::to_string(profile));
 }
 
+// A run being kept is first copied into a table of its own,
+// "snapshot_next_<profile>_" and 16 hexadecimal digits, which then takes the
+// snapshot's name.
+std::string PreparedCopyPrefix(int profile) {
+  return "snapshot_next_" + std::to_string(profile) + "_";
+}
+
+// 16 random hexadecimal digits, for a table of the history file's own.
+std::string RandomSuffix() {
+  std::random_device random;
+  char suffix[17];
+  std::snprintf(suffix, sizeof suffix, "%08x%08x", random(), random());
+  return suffix;
+}
+
+std::string PreparedCopyName(int profile) {
+  return PreparedCopyPrefix(profile) + RandomSuffix();
+}
+
+// Overwrites every free page of the history file with zeros, in the open
+// transaction, with secure_delete on: a table of zero-filled values takes
+// the free pages (which the engine then writes without saving them first in
+// its journal, as they held nothing at the start of the transaction) and is
+// dropped again, leaving them zeroed and free.
+void ZeroFreePages(TASQLite3DB& db) {
+  PreparedStatement free(db, "PRAGMA history.freelist_count");
+  auto freePages = [&free] {
+    const int64_t n = free.Step() ? free.ColumnInt64(0) : 0;
+    free.Reset();
+    return n;
+  };
+  if (freePages() == 0) return;
+  const std::string table = "history." + QuoteIdentifier("zeroed_" + RandomSuffix());
+  db.ExecDirect("CREATE TABLE " + table + " (z BLOB)");
+  PreparedStatement fill(db, "INSERT INTO " + table + " VALUES (zeroblob(1048576))");
+  for (int64_t left = freePages(); left > 0; left = freePages()) fill.Run();
+  db.ExecDirect("DROP TABLE " + table);
+}
+
+// The statements that drop every copy of the profile in the history file.
+std::string DropPreparedCopies(TASQLite3DB& db, int profile) {
+  PreparedStatement q(db,
+                      "SELECT name FROM history.sqlite_master WHERE type = 'table' AND "
+                      "substr(name, 1, length(?1)) = ?1");
+  const std::string prefix = PreparedCopyPrefix(profile);  // bound, not copied
+  q.BindText(1, prefix);
+  std::string drop;
+  while (q.Step())
+    drop += "DROP TABLE history." + QuoteIdentifier(std::string(q.ColumnBytes(0))) + ";";
+  return drop;
+}
+
 constexpr const char* kStageTables[] = {"coe", "crow"};
 
 // The entries of a values table by identity, in temp table `side`: the
@@ -288,6 +340,11 @@ bool CreateChangeTable(TASQLite3DB& db, const std::string& table, std::string& e
 }
 
 THistory::~THistory() {
+  try {
+    DropPrepared();
+  } catch (...) {
+    RollBackQuietly(working_);
+  }
   try {
     DropStage();
     if (attached_) working_.ExecDirect("DETACH DATABASE history");
@@ -571,16 +628,56 @@ bool THistory::Compare(int profile, const std::string& rowsTable,
 
 bool THistory::Keep(int profile, const TSnapshotFacts& facts, const std::string& rowsTable,
                     std::string& error) {
-  const std::string table = SnapshotTable(profile);
+  return Prepare(profile, rowsTable, error) && Replace(profile, facts, error);
+}
+
+bool THistory::Prepare(int profile, const std::string& rowsTable, std::string& error) {
   try {
     // Written first: the history file is locked for writing before the
     // run's values are read (no upgrade from reading to wait on).
     working_.StartTransaction("IMMEDIATE");
-    working_.ExecDirect("DROP TABLE IF EXISTS " + table + "; CREATE TABLE " + table +
-                        kSnapshotColumns);
+    // Earlier copies of this profile go first: their pages are free for
+    // this copy once it commits.
+    working_.ExecDirect(DropPreparedCopies(working_, profile));
+    const std::string name = PreparedCopyName(profile);
+    const std::string table = "history." + QuoteIdentifier(name);
+    working_.ExecDirect("CREATE TABLE " + table + kSnapshotColumns);
     const std::string values = QuoteIdentifier(EntryValuesTable(RunRowsTable(working_, rowsTable)));
     working_.ExecDirect("INSERT INTO " + table + " SELECT entry, packed FROM " + values +
                         " ORDER BY entry");
+    working_.Commit();
+    prepared_ = name;
+    preparedProfile_ = profile;
+  } catch (const std::exception& e) {
+    RollBackQuietly(working_);
+    error = std::string("The snapshot could not be kept in the history file: ") + e.what();
+    return false;
+  }
+  return true;
+}
+
+bool THistory::Replace(int profile, const TSnapshotFacts& facts, std::string& error) {
+  if (prepared_.empty() || preparedProfile_ != profile) {
+    error = "The snapshot could not be kept in the history file: the run was not copied into it";
+    return false;
+  }
+  try {
+    working_.StartTransaction("IMMEDIATE");
+    PreparedStatement copy(
+        working_, "SELECT 1 FROM history.sqlite_master WHERE type = 'table' AND name = ?1");
+    copy.BindText(1, prepared_);
+    if (!copy.Step()) {
+      working_.RollBack();
+      prepared_.clear();
+      error =
+          "The snapshot could not be kept in the history file: another run of the same profile "
+          "was being kept at the same time, and its snapshot was kept instead";
+      return false;
+    }
+    copy.Reset();
+    working_.ExecDirect("DROP TABLE IF EXISTS " + SnapshotTable(profile) +
+                        "; ALTER TABLE history." + QuoteIdentifier(prepared_) + " RENAME TO " +
+                        QuoteIdentifier("snapshot_values_" + std::to_string(profile)));
     PreparedStatement put(working_,
                           "INSERT OR REPLACE INTO history.snapshots (profile, server, basedn, "
                           "scope, filter, att, taken) VALUES (?, ?, ?, ?, ?, ?, ?)");
@@ -593,6 +690,7 @@ bool THistory::Keep(int profile, const TSnapshotFacts& facts, const std::string&
     put.BindText(7, facts.taken);
     put.Run();
     working_.Commit();
+    prepared_.clear();
   } catch (const std::exception& e) {
     RollBackQuietly(working_);
     error = std::string("The snapshot could not be kept in the history file: ") + e.what();
@@ -601,15 +699,28 @@ bool THistory::Keep(int profile, const TSnapshotFacts& facts, const std::string&
   return true;
 }
 
+// A copy that was prepared and not made the snapshot (the report was not
+// written): dropped, so that it holds no room until the next run.
+void THistory::DropPrepared() {
+  if (prepared_.empty()) return;
+  const std::string name = std::move(prepared_);
+  prepared_.clear();
+  working_.StartTransaction("IMMEDIATE");
+  working_.ExecDirect("DROP TABLE IF EXISTS history." + QuoteIdentifier(name));
+  working_.Commit();
+}
+
 bool THistory::Forget(int profile, std::string& error) {
   try {
     // The values of a deleted profile are zeroed where they were: no new
-    // snapshot takes their place.
+    // snapshot takes their place. So are the pages already free, which may
+    // hold the profile's snapshots before the last one.
     working_.ExecDirect("PRAGMA history.secure_delete=ON");
     working_.StartTransaction("IMMEDIATE");
     working_.ExecDirect(
-        "DROP TABLE IF EXISTS " + SnapshotTable(profile) +
+        DropPreparedCopies(working_, profile) + "DROP TABLE IF EXISTS " + SnapshotTable(profile) +
         "; DELETE FROM history.snapshots WHERE profile = " + std::to_string(profile));
+    ZeroFreePages(working_);
     working_.Commit();
     working_.ExecDirect("PRAGMA history.secure_delete=FAST");
     return true;

@@ -33,9 +33,15 @@
 //
 // How it fails: every call returns false with the reason in `error` (the
 // history file cannot be made or read, an engine error such as a full disk);
-// nothing raises. Keep replaces a snapshot in one transaction: a failure
-// leaves the previous one whole. The history file keeps a rollback journal
-// whatever the working store's journal mode.
+// nothing raises. Keep replaces a snapshot in two steps: Prepare copies the
+// run into a table of its own in the history file, beside the profile's
+// snapshot, which it leaves as it was; Replace then makes the copy the
+// snapshot in one short transaction. A failure or a stop at any point leaves
+// the previous snapshot whole. A copy is written into pages that hold nothing
+// (free pages, or new ones at the end of the file), so the engine has none of
+// them to save first in its journal; the price is a file that holds two
+// snapshots' pages while a profile is replaced. The history file keeps a
+// rollback journal whatever the working store's journal mode.
 //
 //   THistory history(d.temp);
 //   if (!history.Open(HistoryFile(catalogue), error)) fail(error);
@@ -129,9 +135,20 @@ class THistory {
                TChangeCounts& counts, std::string& error);
   // Drops the profile's snapshot (a deleted profile's values are not kept).
   bool Forget(int profile, std::string& error);
-  // Makes the run in `rowsTable` the profile's snapshot, in one transaction.
+  // Makes the run in `rowsTable` the profile's snapshot: Prepare, then
+  // Replace.
   bool Keep(int profile, const TSnapshotFacts& facts, const std::string& rowsTable,
             std::string& error);
+  // Copies the values of the run in `rowsTable` into a new table of the
+  // history file, in a transaction of its own; the profile's snapshot is not
+  // touched. Copies of the profile left by a run that stopped before its
+  // Replace, or made by another run of the profile meanwhile, are dropped
+  // first: of two runs of one profile at once, the one that prepared last is
+  // kept and the other's Replace fails.
+  bool Prepare(int profile, const std::string& rowsTable, std::string& error);
+  // Makes the copy Prepare made the profile's snapshot, taken as `facts`
+  // say, dropping the one before, in one transaction.
+  bool Replace(int profile, const TSnapshotFacts& facts, std::string& error);
 
  private:
   // `packed`: the snapshot's table holds a packed row per entry (false: one
@@ -144,9 +161,12 @@ class THistory {
   bool HasSnapshotTable(int profile);
   bool HasEarlierLayout(int profile);
   void DropStage();
+  void DropPrepared();
 
   TASQLite3DB& working_;
   bool attached_ = false;
+  int preparedProfile_ = 0;
+  std::string prepared_;  // the copy Prepare made, until Replace (unquoted)
 };
 
 }  // namespace quorvel

@@ -23,6 +23,7 @@
 
 #include "common/scripted_directory.h"
 #include "common/slapd_env.h"
+#include "export/output.h"
 #include "export/removeonstop.h"
 #include "ldap/valueranges.h"
 #include "report/stopsignals.h"
@@ -285,6 +286,51 @@ TEST(ReportStopSignals, AHoldHoldsForTheWholeProcessWhateverThreadTakesTheSignal
   ASSERT_EQ(::kill(child, SIGTERM), 0);
   EXPECT_EQ(Status(child), 128 + SIGTERM);
   EXPECT_EQ(Names(dir), (std::vector<std::string>{"first", "second"}));
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+}
+
+// A report that is whole while another thread holds a stop signal back (a
+// snapshot being copied) does not replace the old one: the program stops
+// once the hold ends, the old report in place, the temporary one removed.
+TEST(ReportStopSignals, AReportFinishedWhileAStopIsHeldBackLeavesTheOldOne) {
+  char tmpl[] = "/tmp/quorvel-hold-test.XXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  const std::string dir = tmpl, out = dir + "/report.csv";
+  WriteFile(out, "old");
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    quorvel::TStopSignals stop;
+    std::atomic<bool> release{false}, held{false};
+    std::thread copier([&] {
+      quorvel::THoldStopSignals hold;
+      held = true;
+      while (!release) ::usleep(1000);
+    });
+    while (!held) ::usleep(1000);
+    {
+      quorvel::TAtomicFileSink sink(out);
+      if (!sink.Write("new")) ::_exit(81);
+      if (::write(ready[1], "w", 1) != 1) ::_exit(80);
+      for (int i = 0; i < 5000 && !quorvel::StopRequested(); ++i) ::usleep(1000);
+      if (!quorvel::StopRequested()) ::_exit(82);
+      WriteFile(dir + (sink.Commit() ? "/replaced" : "/refused"), "");
+    }
+    release = true;
+    copier.join();
+    ::_exit(0);  // never reached: the end of the hold stops the program
+  }
+  ::close(ready[1]);
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::close(ready[0]);
+  ASSERT_EQ(::kill(child, SIGTERM), 0);
+  EXPECT_EQ(Status(child), 128 + SIGTERM);
+  EXPECT_EQ(ReadFile(out), "old");
+  EXPECT_EQ(Names(dir), (std::vector<std::string>{"refused", "report.csv"}));
   std::error_code ec;
   fs::remove_all(dir, ec);
 }

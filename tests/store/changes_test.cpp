@@ -221,6 +221,70 @@ TEST_F(ChangesTest, ASnapshotOfTheEarlierLayoutIsStillComparedWith) {
   EXPECT_EQ(out.counts.Text(), "0 entries added, 0 removed, 0 renamed, 0 changed");
 }
 
+// A run is kept in two steps: copied into the history file beside the
+// snapshot, then made the snapshot. A copy that is never made the snapshot
+// (a report not written, a stop) leaves the snapshot before; of two runs of
+// one profile kept at once, the one copied last is kept and the other is
+// told so.
+TEST_F(ChangesTest, OnlyAReplacedCopyBecomesTheSnapshotAndOfTwoAtOnceTheLastCopied) {
+  std::string error;
+  const std::string file = dir.Path() + "/history.db";
+  const auto columns = RequestedColumns("cn", false);
+  TSnapshotFacts facts{"h:389", "dc=x", 2, "(cn=*)", "cn", "T0"};
+  auto historyTables = [&] {
+    TASQLite3DB h;
+    h.SetDriverDLL(kEngine);
+    h.SetDatabase(file);
+    std::vector<std::string> tables;
+    h.GetTableNames(tables);
+    return tables;
+  };
+  const std::vector<std::string> snapshotOnly{"snapshot_values_5", "snapshots"};
+  TASQLite3DB other;
+  other.SetDriverDLL(kEngine);
+  other.SetDatabase(db.Database());
+  other.Open();
+  THistory history(db);
+  ASSERT_TRUE(history.Open(file, error)) << error;
+  Run("cn", {{"cn=a,dc=x", {{"a"}}}});
+  ASSERT_TRUE(history.Keep(5, facts, "export", error)) << error;
+  Run("cn", {{"cn=b,dc=x", {{"b"}}}});
+  {
+    THistory copy(other);
+    ASSERT_TRUE(copy.Open(file, error)) << error;
+    ASSERT_TRUE(copy.Prepare(5, "export", error)) << error;
+    EXPECT_EQ(historyTables().size(), 3u);
+  }
+  EXPECT_EQ(historyTables(), snapshotOnly);
+  TChangeOutcome out;
+  ASSERT_TRUE(CompareRun(history, 5, facts, true, "export", columns, "changes", out, error));
+  EXPECT_EQ(ChangeRows(),
+            (std::vector<std::string>{"removed|cn=a,dc=x|cn|a|", "added|cn=b,dc=x|cn||b"}));
+
+  // A copy left by a run that was stopped goes with the next one kept.
+  db.ExecDirect(
+      "CREATE TABLE history.snapshot_next_5_00000000deadbeef (entry INTEGER PRIMARY KEY, "
+      "packed BLOB NOT NULL)");
+  THistory copy(other);
+  ASSERT_TRUE(copy.Open(file, error)) << error;
+  ASSERT_TRUE(copy.Prepare(5, "export", error)) << error;
+  ASSERT_TRUE(history.Prepare(5, "export", error)) << error;
+  EXPECT_EQ(historyTables().size(), 3u);
+  facts.taken = "T1";
+  EXPECT_FALSE(copy.Replace(5, facts, error));
+  EXPECT_NE(error.find("another run of the same profile"), std::string::npos) << error;
+  facts.taken = "T2";
+  ASSERT_TRUE(history.Replace(5, facts, error)) << error;
+  EXPECT_EQ(historyTables(), snapshotOnly);
+  std::optional<TSnapshotFacts> kept;
+  ASSERT_TRUE(history.Snapshot(5, kept, error));
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->taken, "T2");
+  ASSERT_TRUE(CompareRun(history, 5, facts, true, "export", columns, "changes", out, error));
+  EXPECT_TRUE(out.compared);
+  EXPECT_TRUE(ChangeRows().empty());
+}
+
 // Replacing a snapshot reuses the old one's pages without zeroing them
 // first, but a profile's snapshot that is forgotten (the profile deleted)
 // leaves none of its values' bytes in the history file.
