@@ -40,6 +40,10 @@ namespace quorvel {
 namespace {
 
 constexpr const char* kProgram = "quorvel-report";
+// Rows per transaction in the private working store: each transaction
+// writes its tables' last pages again, so twenty times fewer of them write
+// about 350 MB less for a million entries (still at most 4 MiB held).
+constexpr std::size_t kPrivateBatchRows = 2000;
 
 const char* kUsage =
     "Usage:\n"
@@ -695,6 +699,8 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type, const std::strin
     return reConnect;
   }
   TExportRowStream rows(d, profile.att, profile.readable);
+  // The private store is this run's alone: nobody waits on its write lock.
+  rows.SetBatchRows(kPrivateBatchRows);
   TSearchEnd end;
   if (auto status = SearchAndStore(d, *ldap, server, profile, refusing, rows, progress, end))
     return *status;

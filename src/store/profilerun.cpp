@@ -101,6 +101,10 @@ TExportRowStream::TExportRowStream(Tdata& d, const std::string& att, bool readab
   state_->live = state_->stage->Create("oid;" + att);
 }
 
+void TExportRowStream::SetBatchRows(std::size_t rows) {
+  state_->stage->SetBatchRows(rows);
+}
+
 TExportRowStream::~TExportRowStream() {
   // Whatever is still staged (a failed search, or rows given up on) goes,
   // and so does the run's own table kept after Finish.

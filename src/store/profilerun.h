@@ -76,6 +76,9 @@ class TExportRowStream {
   // could not be built or stored, the search did not give its entries, or
   // the rows could not be published.
   bool Finish(const TRowProgress& progress = nullptr, int* written = nullptr);
+  // Rows stored per transaction (TStagedExportTable::SetBatchRows), before
+  // the search: larger batches for a private working store.
+  void SetBatchRows(std::size_t rows);
   // Why Finish failed (names the working store and the engine's reason).
   const std::string& Error() const;
   // After a Finish that succeeded: the name of this run's rows for

@@ -353,7 +353,7 @@ bool TStagedExportTable::AppendPacked(std::vector<std::string> values, std::stri
   pendingBytes_ += packed.size();
   pending_.push_back(std::move(values));
   pendingValues_.push_back(std::move(packed));
-  return (pending_.size() < kBatchRows && pendingBytes_ < kBatchBytes) || Flush();
+  return (pending_.size() < batchRows_ && pendingBytes_ < kBatchBytes) || Flush();
 }
 
 bool TStagedExportTable::Flush() {

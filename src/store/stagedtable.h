@@ -70,9 +70,10 @@
 // program holds busy is waited for (the connection's BusyTimeout) rather than
 // failed at once. Nothing here raises.
 //
-// Limits: up to kBatchRows rows, or about kBatchBytes of rows and packed
-// values and one row past them, are held in memory; the connection is used
-// by one thread at a time (the caller's), which may change between calls.
+// Limits: up to kBatchRows rows (or as many as SetBatchRows says), or about
+// kBatchBytes of rows and packed values and one row past them, are held in
+// memory; the connection is used by one thread at a time (the caller's),
+// which may change between calls.
 //
 //   TStagedExportTable stage(d.temp);
 //   if (!stage.Create("oid;" + att)) fail(stage.Error());
@@ -97,6 +98,11 @@ class TStagedExportTable {
   // first: a batch of large values (photos, certificates) stays small.
   static constexpr size_t kBatchRows = 100;
   static constexpr size_t kBatchBytes = 4 << 20;
+  // Rows per transaction from now on, in place of kBatchRows (at least 1):
+  // a store that no other program shares takes larger batches, which write
+  // the last pages of its tables once per batch rather than once per hundred
+  // rows.
+  void SetBatchRows(size_t rows) { batchRows_ = rows > 0 ? rows : 1; }
 
   // `working` is connected and outlives this object.
   explicit TStagedExportTable(TASQLite3DB& working);
@@ -150,6 +156,7 @@ class TStagedExportTable {
   std::unique_ptr<PreparedStatement> insert_;
   std::unique_ptr<TEntryValueWriter> values_;
   std::size_t pendingBytes_ = 0;  // the bytes in pending_ and pendingValues_
+  std::size_t batchRows_ = kBatchRows;
   long long written_ = 0;
   bool failed_ = false;
   std::string error_;

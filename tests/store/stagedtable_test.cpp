@@ -430,6 +430,26 @@ TEST_F(StagedTableTest, LargeValuesAreWrittenBeforeTheBatchIsFull) {
             std::vector<std::string>{"4|" + std::to_string(4 * photo.size()) + "|"});
 }
 
+// A private store's larger batches: rows wait until the batch is full, and
+// large values still go before it is.
+TEST_F(StagedTableTest, ABatchOfItsOwnSizeIsWrittenWhenFullOrLarge) {
+  TStagedExportTable t(db);
+  ASSERT_TRUE(t.Create("oid;cn"));
+  t.SetBatchRows(250);
+  auto stored = [&] { return Rows(db, "SELECT count(*) FROM \"" + t.Name() + "\"")[0]; };
+  for (int i = 0; i < 249; ++i) ASSERT_TRUE(t.Append({"cn=" + std::to_string(i), "v"}));
+  EXPECT_EQ(stored(), "0|");
+  ASSERT_TRUE(t.Append({"cn=249", "v"}));
+  EXPECT_EQ(stored(), "250|");
+  const std::string large(TStagedExportTable::kBatchBytes * 2 / 5, 'x');
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(t.Append({"cn=l" + std::to_string(i), large}));
+  EXPECT_EQ(stored(), "250|");
+  ASSERT_TRUE(t.Append({"cn=l2", large}));
+  EXPECT_EQ(stored(), "253|");
+  ASSERT_TRUE(t.Publish(TStagedExportTable::psMove)) << t.Error();
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM export"), std::vector<std::string>{"253|"});
+}
+
 TEST_F(StagedTableTest, ARowThatCannotBeStoredFailsTheStaging) {
   ASSERT_TRUE(Publish(db, {"cn=last1", "cn=last2"}, TStagedExportTable::psMove));
   TStagedExportTable t(db);
