@@ -244,15 +244,45 @@ TEST_F(ReportEndingTest, ValuesSentOneAtATimeEndTheRunAtTheirBound) {
   EXPECT_EQ(Names(tmp_), std::vector<std::string>{});
 }
 
+// A child process that tells the test through a pipe when it is ready for
+// its stop signal, in a folder of its own that goes with the test.
+class ReportStopSignals : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/quorvel-hold-test.XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    ASSERT_EQ(::pipe(ready), 0);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+  // In the child: the test may send the signal now.
+  void Ready() {
+    if (::write(ready[1], "r", 1) != 1) ::_exit(80);
+  }
+  // In the test: waits for the child's Ready, stops it with SIGTERM, and
+  // gives the status it ended with.
+  int StopWhenReady(pid_t child) {
+    ::close(ready[1]);
+    char c = 0;
+    const bool told = ::read(ready[0], &c, 1) == 1;
+    ::close(ready[0]);
+    EXPECT_TRUE(told);
+    EXPECT_EQ(::kill(child, SIGTERM), 0);
+    return Status(child);
+  }
+
+  std::string dir;
+  int ready[2] = {-1, -1};
+};
+
 // A stop signal that comes while holds are in force, in two threads, with a
 // third thread free to take the signal: the program stops only once the
 // last hold has ended, with 128 + the signal, its registered file removed.
-TEST(ReportStopSignals, AHoldHoldsForTheWholeProcessWhateverThreadTakesTheSignal) {
-  char tmpl[] = "/tmp/quorvel-hold-test.XXXXXX";
-  ASSERT_NE(::mkdtemp(tmpl), nullptr);
-  const std::string dir = tmpl, registered = dir + "/temporary";
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
+TEST_F(ReportStopSignals, AHoldHoldsForTheWholeProcessWhateverThreadTakesTheSignal) {
+  const std::string registered = dir + "/temporary";
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -272,34 +302,23 @@ TEST(ReportStopSignals, AHoldHoldsForTheWholeProcessWhateverThreadTakesTheSignal
     {
       quorvel::THoldStopSignals hold;
       while (!second) ::usleep(1000);
-      if (::write(ready[1], "h", 1) != 1) ::_exit(80);
+      Ready();
       ::usleep(300 * 1000);
       WriteFile(dir + "/first", "done");
     }
     other.join();
     ::_exit(0);  // never reached: the end of the last hold stops the program
   }
-  ::close(ready[1]);
-  char c = 0;
-  ASSERT_EQ(::read(ready[0], &c, 1), 1);
-  ::close(ready[0]);
-  ASSERT_EQ(::kill(child, SIGTERM), 0);
-  EXPECT_EQ(Status(child), 128 + SIGTERM);
+  EXPECT_EQ(StopWhenReady(child), 128 + SIGTERM);
   EXPECT_EQ(Names(dir), (std::vector<std::string>{"first", "second"}));
-  std::error_code ec;
-  fs::remove_all(dir, ec);
 }
 
 // A report that is whole while another thread holds a stop signal back (a
 // snapshot being copied) does not replace the old one: the program stops
 // once the hold ends, the old report in place, the temporary one removed.
-TEST(ReportStopSignals, AReportFinishedWhileAStopIsHeldBackLeavesTheOldOne) {
-  char tmpl[] = "/tmp/quorvel-hold-test.XXXXXX";
-  ASSERT_NE(::mkdtemp(tmpl), nullptr);
-  const std::string dir = tmpl, out = dir + "/report.csv";
+TEST_F(ReportStopSignals, AReportFinishedWhileAStopIsHeldBackLeavesTheOldOne) {
+  const std::string out = dir + "/report.csv";
   WriteFile(out, "old");
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -314,7 +333,7 @@ TEST(ReportStopSignals, AReportFinishedWhileAStopIsHeldBackLeavesTheOldOne) {
     {
       quorvel::TAtomicFileSink sink(out);
       if (!sink.Write("new")) ::_exit(81);
-      if (::write(ready[1], "w", 1) != 1) ::_exit(80);
+      Ready();
       for (int i = 0; i < 5000 && !quorvel::StopRequested(); ++i) ::usleep(1000);
       if (!quorvel::StopRequested()) ::_exit(82);
       WriteFile(dir + (sink.Commit() ? "/replaced" : "/refused"), "");
@@ -323,16 +342,9 @@ TEST(ReportStopSignals, AReportFinishedWhileAStopIsHeldBackLeavesTheOldOne) {
     copier.join();
     ::_exit(0);  // never reached: the end of the hold stops the program
   }
-  ::close(ready[1]);
-  char c = 0;
-  ASSERT_EQ(::read(ready[0], &c, 1), 1);
-  ::close(ready[0]);
-  ASSERT_EQ(::kill(child, SIGTERM), 0);
-  EXPECT_EQ(Status(child), 128 + SIGTERM);
+  EXPECT_EQ(StopWhenReady(child), 128 + SIGTERM);
   EXPECT_EQ(ReadFile(out), "old");
   EXPECT_EQ(Names(dir), (std::vector<std::string>{"refused", "report.csv"}));
-  std::error_code ec;
-  fs::remove_all(dir, ec);
 }
 
 }  // namespace
