@@ -76,11 +76,14 @@ void ZeroFreePages(TASQLite3DB& db) {
     free.Reset();
     return n;
   };
-  if (freePages() == 0) return;
+  const int64_t before = freePages();
+  if (before == 0) return;
   const std::string table = "history." + QuoteIdentifier("zeroed_" + RandomSuffix());
   db.ExecDirect("CREATE TABLE " + table + " (z BLOB)");
   PreparedStatement fill(db, "INSERT INTO " + table + " VALUES (zeroblob(1048576))");
-  for (int64_t left = freePages(); left > 0; left = freePages()) fill.Run();
+  // Each value takes at least a page, so this ends however the engine
+  // hands its free pages out.
+  for (int64_t n = 0; n < before && freePages() > 0; ++n) fill.Run();
   db.ExecDirect("DROP TABLE " + table);
 }
 
@@ -671,7 +674,7 @@ bool THistory::Replace(int profile, const TSnapshotFacts& facts, std::string& er
       prepared_.clear();
       error =
           "The snapshot could not be kept in the history file: another run of the same profile "
-          "was being kept at the same time, and its snapshot was kept instead";
+          "was being kept at the same time and took its place";
       return false;
     }
     copy.Reset();
@@ -699,8 +702,9 @@ bool THistory::Replace(int profile, const TSnapshotFacts& facts, std::string& er
   return true;
 }
 
-// A copy that was prepared and not made the snapshot (the report was not
-// written): dropped, so that it holds no room until the next run.
+// A copy that was prepared and not made the snapshot (a report that was not
+// written, a replacement that failed): dropped, so that it holds no room
+// until the next run.
 void THistory::DropPrepared() {
   if (prepared_.empty()) return;
   const std::string name = std::move(prepared_);
