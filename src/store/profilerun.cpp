@@ -25,7 +25,7 @@ bool AppendAll(TStagedExportTable& stage, const TLDAPResultList& results,
     const TLDAPResult* entry = results.Items(i);
     if (!entry) continue;
     BuildExportRowAndValues(*entry, names, stage.StoredNames(), row, packed);
-    if (!stage.AppendPacked(std::move(row), std::move(packed))) return false;
+    if (!stage.AppendPacked(row, packed)) return false;
   }
   return true;
 }
@@ -71,7 +71,7 @@ struct TExportRowStream::State : TSearchSink {
     // that the run ends with what it found and why its rows were not kept.
     try {
       BuildExportRowAndValues(*entry, names, stage->StoredNames(), row, packed);
-      if (!stage->AppendPacked(std::move(row), std::move(packed))) live = false;
+      if (!stage->AppendPacked(row, packed)) live = false;
     } catch (const std::exception& e) {
       stage->Fail("the row of \"" + std::string(entry->ObjectName()) +
                   "\" could not be made: " + e.what());

@@ -101,19 +101,28 @@ void AppendValueText(std::string& out, std::string_view raw, bool binaryName, TV
   }
 }
 
-// The cell text of one attribute, for a handle or a view alike.
+// Appends the cell text of one attribute, for a handle or a view alike: its
+// one value's text, or every value's in brackets.
 template <typename Attribute>
-std::string CellText(const Attribute& attribute, TValueForm form) {
+void AppendCellText(std::string& cell, const Attribute& attribute, TValueForm form) {
   const int count = attribute.Count();
-  if (count == 0) return std::string();
-  const bool binaryName = attribute.IsBinary();
-  if (count == 1) return ValueCellText(attribute.Value(0), binaryName, form);
-  std::string cell;
+  const bool binaryName = count > 0 && attribute.IsBinary();
+  if (count == 1) {
+    AppendValueText(cell, attribute.Value(0), binaryName, form);
+    return;
+  }
   for (int i = 0; i < count; ++i) {
     cell.push_back('[');
     AppendValueText(cell, attribute.Value(i), binaryName, form);
     cell.push_back(']');
   }
+}
+
+// The cell text of one attribute.
+template <typename Attribute>
+std::string CellText(const Attribute& attribute, TValueForm form) {
+  std::string cell;
+  AppendCellText(cell, attribute, form);
   return cell;
 }
 
@@ -211,16 +220,17 @@ void BuildExportRowAndValues(const TLDAPResult& entry, const std::vector<TReques
                              const std::vector<std::string>& names, std::vector<std::string>& row,
                              std::string& packed) {
   const std::string_view dn = entry.ObjectName();
-  row.clear();
-  row.reserve(columns.size() + 1);
-  row.emplace_back(dn);
+  // The strings of the row before are written over: they keep their room.
+  row.resize(columns.size() + 1);
+  row[0].assign(dn);
   packed.clear();
   TEntryValuePacker pack(packed, &names);
   pack.DN(dn);
   const TSelected selected(entry, columns);
   for (std::size_t c = 0; c < columns.size(); ++c) {
     const std::optional<TLDAPAttributeView>& a = selected[c];
-    row.push_back(a ? CellText(*a, columns[c].form) : std::string());
+    row[c + 1].clear();
+    if (a) AppendCellText(row[c + 1], *a, columns[c].form);
     const int count = a ? a->Count() : 0;
     if (count == 0) continue;
     pack.Attribute(c + 1, a->AttributeName(), static_cast<std::size_t>(count));

@@ -260,6 +260,7 @@ bool TStagedExportTable::Fail(const std::string& reason) {
 }
 
 void TStagedExportTable::ClearPending() {
+  pendingRows_ = 0;
   pending_.clear();
   pending_.shrink_to_fit();
   pendingValues_.clear();
@@ -333,32 +334,57 @@ bool TStagedExportTable::Create(const std::string& columns) {
 }
 
 bool TStagedExportTable::Append(std::vector<std::string> values) {
-  return AppendPacked(std::move(values), std::string());
+  return AppendPacked(values, std::string_view());
 }
 
 bool TStagedExportTable::Append(std::vector<std::string> values, TEntryValues exact) {
   std::string packed;
   if (!exact.Columns.empty() || !exact.DN.empty()) PackEntryValues(exact, packed, &columns_);
-  return AppendPacked(std::move(values), std::move(packed));
+  return AppendPacked(values, packed);
 }
 
-bool TStagedExportTable::AppendPacked(std::vector<std::string> values, std::string packed) {
+bool TStagedExportTable::AppendPacked(const std::vector<std::string>& values,
+                                      std::string_view packed) {
   if (failed_) return false;
   if (kept_) return Fail("the rows are published already");
   if (name_.empty()) return Fail("no staged table to store the rows in");
   if (values.size() > columns_.size())
     return Fail("a row has " + std::to_string(values.size()) + " values for " +
                 std::to_string(columns_.size()) + " columns");
-  for (const std::string& v : values) pendingBytes_ += v.size();
+  if (pendingRows_ == pending_.size()) {
+    pending_.emplace_back();
+    pendingValues_.emplace_back();
+  }
+  std::vector<std::string>& row = pending_[pendingRows_];
+  row.resize(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    row[i].assign(values[i]);
+    pendingBytes_ += values[i].size();
+  }
+  pendingValues_[pendingRows_].assign(packed);
   pendingBytes_ += packed.size();
-  pending_.push_back(std::move(values));
-  pendingValues_.push_back(std::move(packed));
-  return (pending_.size() < batchRows_ && pendingBytes_ < kBatchBytes) || Flush();
+  ++pendingRows_;
+  return (pendingRows_ < batchRows_ && pendingBytes_ < kBatchBytes) || Flush();
+}
+
+// A written batch leaves its slots for the next one; only a slot that held
+// a large value (a photo) gives its room back.
+void TStagedExportTable::EmptyBatch() {
+  constexpr std::size_t kKeptRoom = 64 << 10;
+  auto trim = [](std::string& s) {
+    if (s.capacity() > kKeptRoom) std::string().swap(s);
+  };
+  for (std::size_t r = 0; r < pendingRows_; ++r) {
+    for (std::string& cell : pending_[r]) trim(cell);
+    trim(pendingValues_[r]);
+  }
+  pendingRows_ = 0;
+  pendingBytes_ = 0;
 }
 
 bool TStagedExportTable::Flush() {
   if (failed_) return false;
-  if (pending_.empty()) return true;
+  if (pendingRows_ == 0) return true;
   if (name_.empty()) return Fail("no staged table to store the rows in");
   try {
     if (!insert_) {
@@ -375,7 +401,7 @@ bool TStagedExportTable::Flush() {
     // IMMEDIATE takes the write lock at once, waiting for another program's
     // transaction to end, instead of failing half way through the batch.
     working_.StartTransaction("IMMEDIATE");
-    for (size_t r = 0; r < pending_.size(); ++r) {
+    for (size_t r = 0; r < pendingRows_; ++r) {
       const std::vector<std::string>& row = pending_[r];
       for (size_t i = 0; i < columns_.size(); ++i)
         insert_->BindText(static_cast<int>(i + 1),
@@ -391,10 +417,8 @@ bool TStagedExportTable::Flush() {
     RollBackQuietly(working_);
     return Fail(reason);
   }
-  written_ += static_cast<long long>(pending_.size());
-  pending_.clear();
-  pendingValues_.clear();
-  pendingBytes_ = 0;
+  written_ += static_cast<long long>(pendingRows_);
+  EmptyBatch();
   return true;
 }
 
@@ -402,9 +426,7 @@ bool TStagedExportTable::Clear() {
   if (failed_) return false;
   if (kept_) return Fail("the rows are published already");
   if (name_.empty()) return Fail("no staged table to store the rows in");
-  pending_.clear();
-  pendingValues_.clear();
-  pendingBytes_ = 0;
+  EmptyBatch();
   try {
     working_.ExecDirect("DELETE FROM " + QuoteIdentifier(name_) + "; DELETE FROM " +
                         QuoteIdentifier(EntryValuesTable(name_)));

@@ -117,8 +117,9 @@ class TStagedExportTable {
   // The row with the entry's exact values.
   bool Append(std::vector<std::string> values, TEntryValues exact);
   // The row with the entry's exact values packed already (TEntryValuePacker
-  // with StoredNames(); empty: none).
-  bool AppendPacked(std::vector<std::string> values, std::string packed);
+  // with StoredNames(); empty: none). Both are copied into room kept from
+  // the batches before, so that a run's rows cost no allocation each.
+  bool AppendPacked(const std::vector<std::string>& values, std::string_view packed);
   // The staged table's column names ("oid" first), as the table holds them:
   // the reader of the values takes the names left out of them from there.
   const std::vector<std::string>& StoredNames() const { return columns_; }
@@ -138,12 +139,13 @@ class TStagedExportTable {
   // another run publishes (then Name() again).
   std::string Location() const;
   // Rows appended since Create or Clear (written or pending).
-  long long Rows() const { return written_ + static_cast<long long>(pending_.size()); }
+  long long Rows() const { return written_ + static_cast<long long>(pendingRows_); }
   bool Failed() const { return failed_; }
   const std::string& Error() const { return error_; }
 
  private:
   void ClearPending();
+  void EmptyBatch();
   // Locks a key no other run holds and gives the table name it makes.
   std::string TakeOwnerLock();
   void ReleaseOwnerLock();
@@ -151,8 +153,11 @@ class TStagedExportTable {
   TASQLite3DB& working_;
   std::string name_;
   std::vector<std::string> columns_;
+  // The batch waiting to be written: its first pendingRows_ rows, and beside
+  // each its packed values; the slots past them keep their room for the next.
   std::vector<std::vector<std::string>> pending_;
-  std::vector<std::string> pendingValues_;  // beside pending_: each row's packed values
+  std::vector<std::string> pendingValues_;
+  std::size_t pendingRows_ = 0;
   std::unique_ptr<PreparedStatement> insert_;
   std::unique_ptr<TEntryValueWriter> values_;
   std::size_t pendingBytes_ = 0;  // the bytes in pending_ and pendingValues_
