@@ -37,6 +37,7 @@ class TStatusPanels;
 class TExportHookup;
 class TRunStop;
 class TExportRowStream;
+class TSnapshotCopier;
 struct TSearchOutcome;
 
 // A tree node that owns its record (the two roots carry none).
@@ -215,9 +216,11 @@ class TMainForm : public QMainWindow {
   // The history of the run just stored in shownRows_ (app/runhistory.cpp):
   // a complete run becomes the profile's snapshot; with compare, its change
   // rows are compared first and shown. True when the grid shows them; false
-  // for the caller to show the run's rows.
+  // for the caller to show the run's rows. `copier`, when given, holds most
+  // of the run copied already.
   bool ShowRunHistory(const TServerNodeData& server, const TProfileNodeData& profile, int profileId,
-                      const quorvel::TSearchOutcome& outcome, bool compare);
+                      const quorvel::TSearchOutcome& outcome, bool compare,
+                      quorvel::TSnapshotCopier* copier = nullptr);
   // Browse and Properties: the connection to a node's server with its pane
   // lines (nullptr when it failed, the lines written), and the one search of
   // it, which Stop and Esc cancel; the password asked for serves the bind and

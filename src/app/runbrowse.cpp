@@ -19,11 +19,13 @@
 #include "ldap/searchdriver.h"
 #include "store/connect.h"
 #include "store/data.h"
+#include "store/filelocations.h"
 #include "store/profilerun.h"
 #include "store/referrals.h"
 #include "store/rows.h"
 #include "store/secrets.h"
 #include "store/shared.h"
+#include "store/snapshotcopy.h"
 
 using namespace quorvel;
 
@@ -32,6 +34,9 @@ namespace {
 // The statement of an entry's properties in the grid; a cancelled command
 // tells by it which rows the grid showed before.
 constexpr const char* kPropertyRowsQuery = "SELECT * FROM property ORDER BY name ASC";
+
+// Rows a run stores per transaction in the working store.
+constexpr std::size_t kRunBatchRows = 2000;
 
 // The busy cursor for the length of a command; restored early or at scope end.
 class TBusyCursor {
@@ -207,6 +212,7 @@ struct TMainForm::TProfileRun {
     // A password asked for served the bind and the referrals followed.
     WipeOutsidePassword(server);
     if (stop) stop->End();
+    copier.reset();
     rows.reset();
     ldap.reset();
     if (!busy) {
@@ -261,6 +267,8 @@ struct TMainForm::TProfileRun {
   std::optional<TRunStop::TScope> stop;
   std::unique_ptr<TLDAPSend> ldap;
   std::unique_ptr<TExportRowStream> rows;
+  // The run's values copied into the history file while it stores them.
+  std::unique_ptr<quorvel::TSnapshotCopier> copier;
   TSearchCounter found;
   TSearchOutcome outcome;
   bool restoreGrid = false;  // the grid and the export commands as before the run
@@ -345,6 +353,15 @@ bool TMainForm::RunSearch(TProfileRun& run) {
   // another window publishing meanwhile cannot change what this one shows.
   if (::data)
     run.rows = std::make_unique<TExportRowStream>(*::data, profile.att, profile.readable, true);
+  // Each transaction writes the tables' last pages into the store's log
+  // again: a batch of 2000 rows writes a fraction of what 100 would, and a
+  // batch still holds the store's write lock for a few milliseconds only.
+  if (run.rows) run.rows->SetBatchRows(kRunBatchRows);
+  // Most of the run is copied for its snapshot while the search waits on
+  // the server, so little of the copy is left once the last entry is in.
+  if (run.rows)
+    run.copier = std::make_unique<quorvel::TSnapshotCopier>(
+        ::data->temp, HistoryFile(Files.catalogue), run.profileId, *run.rows);
   TSearchTee tee(&run.found, run.rows ? run.rows->Sink().get() : nullptr);
   bool delivered = false;
   const TReferralFollowing follow{run.server, Trust()};
@@ -352,8 +369,10 @@ bool TMainForm::RunSearch(TProfileRun& run) {
       [&] { delivered = SearchProfileInto(run.ldap.get(), profile, tee, &run.outcome, &follow); },
       true);
   run.stop->End();
+  if (run.copier) run.copier->Stop();
   if (run.outcome.Failure == sfCancelled) {
     // The stream goes with its staged rows: `export` keeps the last run's.
+    run.copier.reset();
     run.rows.reset();
     return run.Cancelled(run.outcome.Received);
   }
@@ -421,7 +440,8 @@ bool TMainForm::RunStoreRows(TProfileRun& run, const std::string& count) {
     shownProfileId_ = run.profileId;
     shownChanges_.clear();
     shownRows_ = std::move(run.rows);
-    if (!ShowRunHistory(run.server, run.profile, run.profileId, run.outcome, run.compare))
+    if (!ShowRunHistory(run.server, run.profile, run.profileId, run.outcome, run.compare,
+                        run.copier.get()))
       ShowDataset(false, shownRows_->RowsTable(), &run.profile.view);
     // The formats that name the search, or give readable values, ask.
     ExportHookup().Engine().ResultFacts = {run.server.server, run.profile.basedn,

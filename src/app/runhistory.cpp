@@ -13,6 +13,7 @@
 #include "store/filelocations.h"
 #include "store/profilerun.h"
 #include "store/shared.h"
+#include "store/snapshotcopy.h"
 
 using namespace quorvel;
 
@@ -32,7 +33,8 @@ std::string ChangesTitle(const TServerNodeData& server, const TProfileNodeData& 
 }  // namespace
 
 bool TMainForm::ShowRunHistory(const TServerNodeData& server, const TProfileNodeData& profile,
-                               int profileId, const TSearchOutcome& outcome, bool compare) {
+                               int profileId, const TSearchOutcome& outcome, bool compare,
+                               TSnapshotCopier* copier) {
   if (!::data || !shownRows_) return false;
   // Cut short by the size limit, or with places referred to left unsearched,
   // the run is not the directory's whole answer: the snapshot stays.
@@ -60,8 +62,9 @@ bool TMainForm::ShowRunHistory(const TServerNodeData& server, const TProfileNode
     AddMessage(2, "ERR: " + error + (compare ? " The run's rows are shown." : ""));
     return false;
   }
-  if (out.keep && !history.Keep(profileId, facts, rowsTable, error))
-    AddMessage(1, "MSG: This run could not be kept for the next comparison: " + error);
+  const bool kept = !out.keep || (copier ? copier->Keep(history, facts, rowsTable, error)
+                                         : history.Keep(profileId, facts, rowsTable, error));
+  if (!kept) AddMessage(1, "MSG: This run could not be kept for the next comparison: " + error);
   if (!compare) return false;
   AddMessage(0, "MSG: " + out.line);
   // The change rows have a layout of their own: nothing is saved with the

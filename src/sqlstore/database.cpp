@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 
 #include "sqlstore/collation.h"
 #include "sqlstore/dataset.h"
@@ -106,6 +107,20 @@ struct StatementGuard {
   }
 };
 
+// The engine keeps no count of the memory it uses: the count is nothing this
+// program reads, and keeping it takes a process-wide lock around every one of
+// the engine's allocations, six or more for each row stored. This can only be
+// set before the engine's first connection in the process, which the first
+// load of the library precedes; a library already in use keeps its count.
+void ConfigureOnce(void* lib) {
+  static std::once_flag once;
+  std::call_once(once, [lib] {
+    constexpr int kConfigMemStatus = 9;
+    auto config = reinterpret_cast<int (*)(int, ...)>(dlsym(lib, "sqlite3_config"));
+    if (config) config(kConfigMemStatus, 0);
+  });
+}
+
 }  // namespace
 }  // namespace quorvel
 
@@ -168,6 +183,7 @@ void TASQLite3DB::LoadLibs() {
   }
   lib_ = lib;
   api_ = std::move(api);
+  quorvel::ConfigureOnce(lib);
 }
 
 void TASQLite3DB::FreeLibs() {

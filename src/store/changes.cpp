@@ -659,6 +659,58 @@ bool THistory::Prepare(int profile, const std::string& rowsTable, std::string& e
   return true;
 }
 
+bool THistory::PrepareStart(int profile, std::string& error) {
+  try {
+    if (!prepared_.empty()) DropPrepared();
+    working_.StartTransaction("IMMEDIATE");
+    working_.ExecDirect(DropPreparedCopies(working_, profile));
+    const std::string name = PreparedCopyName(profile);
+    working_.ExecDirect("CREATE TABLE history." + QuoteIdentifier(name) + kSnapshotColumns);
+    working_.Commit();
+    prepared_ = name;
+    preparedProfile_ = profile;
+    copiedUpTo_ = 0;
+  } catch (const std::exception& e) {
+    RollBackQuietly(working_);
+    error = std::string("The snapshot could not be kept in the history file: ") + e.what();
+    return false;
+  }
+  return true;
+}
+
+bool THistory::PrepareMore(const std::string& valuesTable, bool anew, std::string& error) {
+  if (prepared_.empty()) {
+    error = "The snapshot could not be kept in the history file: the run was not copied into it";
+    return false;
+  }
+  const std::string table = "history." + QuoteIdentifier(prepared_);
+  try {
+    // Deferred: the step's first statement writes the history file, whose
+    // lock it waits for; the run's store is only read, and its writer
+    // goes on meanwhile.
+    working_.StartTransaction();
+    if (anew) {
+      working_.ExecDirect("DELETE FROM " + table);
+      copiedUpTo_ = 0;
+    }
+    PreparedStatement copy(working_, "INSERT INTO " + table + " SELECT entry, packed FROM main." +
+                                         QuoteIdentifier(valuesTable) +
+                                         " WHERE entry > ?1 ORDER BY entry");
+    copy.BindInt64(1, copiedUpTo_);
+    copy.Run();
+    PreparedStatement last(working_, "SELECT ifnull(max(entry), 0) FROM " + table);
+    const int64_t upTo = last.Step() ? last.ColumnInt64(0) : 0;
+    last.Reset();
+    working_.Commit();
+    copiedUpTo_ = upTo;
+  } catch (const std::exception& e) {
+    RollBackQuietly(working_);
+    error = std::string("The snapshot could not be kept in the history file: ") + e.what();
+    return false;
+  }
+  return true;
+}
+
 bool THistory::Replace(int profile, const TSnapshotFacts& facts, std::string& error) {
   if (prepared_.empty() || preparedProfile_ != profile) {
     error = "The snapshot could not be kept in the history file: the run was not copied into it";

@@ -146,6 +146,15 @@ class THistory {
   // first: of two runs of one profile at once, the one that prepared last is
   // kept and the other's Replace fails.
   bool Prepare(int profile, const std::string& rowsTable, std::string& error);
+  // Prepare in steps, for a run that is still storing its rows. PrepareStart
+  // makes the profile's copy, empty, as Prepare does. Each PrepareMore then
+  // copies, in a transaction of its own, the values in `valuesTable` (the
+  // run's values as named now) stored since the step before, or all of them
+  // again when `anew` (the run started over). Only the history file is
+  // written, so the run goes on storing meanwhile from another connection.
+  // Replace then as after Prepare.
+  bool PrepareStart(int profile, std::string& error);
+  bool PrepareMore(const std::string& valuesTable, bool anew, std::string& error);
   // Makes the copy Prepare made the profile's snapshot, taken as `facts`
   // say, dropping the one before, in one transaction.
   bool Replace(int profile, const TSnapshotFacts& facts, std::string& error);
@@ -166,7 +175,8 @@ class THistory {
   TASQLite3DB& working_;
   bool attached_ = false;
   int preparedProfile_ = 0;
-  std::string prepared_;  // the copy Prepare made, until Replace (unquoted)
+  std::string prepared_;    // the copy Prepare made, until Replace (unquoted)
+  int64_t copiedUpTo_ = 0;  // the last entry PrepareMore copied
 };
 
 }  // namespace quorvel

@@ -1,11 +1,13 @@
 #include "store/profilerun.h"
 
+#include <atomic>
 #include <exception>
 #include <functional>
 #include <optional>
 #include <vector>
 
 #include "ldap/searchdriver.h"
+#include "sqlstore/entryvalues.h"
 #include "store/rows.h"
 #include "store/stagedtable.h"
 
@@ -61,6 +63,8 @@ struct TExportRowStream::State : TSearchSink {
   bool delivers = false;         // ...of a search that gives its entries
   std::vector<std::string> row;  // the entry's row and packed values, on their way
   std::string packed;
+  std::string valuesTable;  // set before the search, read from any thread
+  std::shared_ptr<std::atomic<unsigned>> restarts = std::make_shared<std::atomic<unsigned>>(0);
 
   // On the thread that runs the search. The entry stays where it is: the
   // driver releases it once its row is stored.
@@ -84,6 +88,7 @@ struct TExportRowStream::State : TSearchSink {
   }
   void Restart() override {
     if (live && !stage->Clear()) live = false;
+    restarts->fetch_add(1);
   }
   void End(const TSearchOutcome& outcome) override {
     ended = true;
@@ -99,6 +104,7 @@ TExportRowStream::TExportRowStream(Tdata& d, const std::string& att, bool readab
   state_->keep = keepOwnRows;
   state_->names = RequestedColumns(att, readable);
   state_->live = state_->stage->Create("oid;" + att);
+  if (state_->live) state_->valuesTable = EntryValuesTable(state_->stage->Name());
 }
 
 void TExportRowStream::SetBatchRows(std::size_t rows) {
@@ -139,6 +145,14 @@ bool TExportRowStream::Finish(const TRowProgress& progress, int* written) {
 
 const std::string& TExportRowStream::Error() const {
   return state_->stage->Error();
+}
+
+std::string TExportRowStream::StagedValuesTable() const {
+  return state_->valuesTable;
+}
+
+std::shared_ptr<const std::atomic<unsigned>> TExportRowStream::Restarts() const {
+  return state_->restarts;
 }
 
 std::string TExportRowStream::RowsTable() const {

@@ -4,6 +4,7 @@
 // therefore their reports) are the same.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -85,6 +86,12 @@ class TExportRowStream {
   // OpenExportRows and OpenShownRows (its own table's with keepOwnRows, which
   // they find wherever it is then; else "export").
   std::string RowsTable() const;
+  // For a reader on another connection and thread while the search runs:
+  // the table the run's values are being stored in (empty when the stream
+  // could not make its table), and a count of the times the search has
+  // started over so far (each start empties it), which outlives the stream.
+  std::string StagedValuesTable() const;
+  std::shared_ptr<const std::atomic<unsigned>> Restarts() const;
 
  private:
   struct State;
