@@ -837,11 +837,15 @@ int RunReportCommand(const std::vector<std::string>& args) {
   // the log and again into the file. A transaction still rolls back (a full
   // disk), from a journal kept in memory. The report reads the rows in order
   // once the search has ended and left the processor free: the engine may
-  // sort them with a second thread. Should either setting fail, the run is
+  // sort them with a second thread. Should any setting fail, the run is
   // only slower.
   try {
     d.temp.ExecDirect("PRAGMA journal_mode=MEMORY");
     d.temp.ExecDirect("PRAGMA threads=1");
+    // Pages of 16 KiB: a quarter of the reads and writes for the same rows,
+    // and fewer pages for the engine to find its way through. The store is
+    // still empty, so making it anew with them costs nothing.
+    d.temp.ExecDirect("PRAGMA page_size=16384; VACUUM");
   } catch (const std::exception&) {
   }
   if (o.movePasswords) return MovePasswordsCommand(d, catalogue);
