@@ -41,6 +41,14 @@ constexpr const char* kHistorySchema =
     "basedn TEXT, scope INTEGER, filter TEXT, att TEXT, taken TEXT)";
 constexpr const char* kSnapshotColumns = " (entry INTEGER PRIMARY KEY, packed BLOB NOT NULL)";
 
+// A step of keeping a snapshot that failed: its transaction rolled back and
+// the reason in `error`; false.
+bool NotKept(TASQLite3DB& db, const std::exception& e, std::string& error) {
+  RollBackQuietly(db);
+  error = std::string("The snapshot could not be kept in the history file: ") + e.what();
+  return false;
+}
+
 std::string SnapshotTable(int profile) {
   return "history." + QuoteIdentifier("snapshot_values_" + std::to_string(profile));
 }
@@ -652,9 +660,7 @@ bool THistory::Prepare(int profile, const std::string& rowsTable, std::string& e
     prepared_ = name;
     preparedProfile_ = profile;
   } catch (const std::exception& e) {
-    RollBackQuietly(working_);
-    error = std::string("The snapshot could not be kept in the history file: ") + e.what();
-    return false;
+    return NotKept(working_, e, error);
   }
   return true;
 }
@@ -671,9 +677,7 @@ bool THistory::PrepareStart(int profile, std::string& error) {
     preparedProfile_ = profile;
     copiedUpTo_ = 0;
   } catch (const std::exception& e) {
-    RollBackQuietly(working_);
-    error = std::string("The snapshot could not be kept in the history file: ") + e.what();
-    return false;
+    return NotKept(working_, e, error);
   }
   return true;
 }
@@ -704,9 +708,7 @@ bool THistory::PrepareMore(const std::string& valuesTable, bool anew, std::strin
     working_.Commit();
     copiedUpTo_ = upTo;
   } catch (const std::exception& e) {
-    RollBackQuietly(working_);
-    error = std::string("The snapshot could not be kept in the history file: ") + e.what();
-    return false;
+    return NotKept(working_, e, error);
   }
   return true;
 }
@@ -747,9 +749,7 @@ bool THistory::Replace(int profile, const TSnapshotFacts& facts, std::string& er
     working_.Commit();
     prepared_.clear();
   } catch (const std::exception& e) {
-    RollBackQuietly(working_);
-    error = std::string("The snapshot could not be kept in the history file: ") + e.what();
-    return false;
+    return NotKept(working_, e, error);
   }
   return true;
 }
