@@ -178,7 +178,7 @@ bool TSearchDriver::Read(std::string* done_controls, bool search, int page_size)
         answer_.push_back(std::move(entry));
         return !Interrupted();
       },
-      done_controls, page_size);
+      done_controls);
   outstanding_ = session_.ResponseTag() != 0x65;
   return ok;
 }

@@ -9,11 +9,6 @@
 #include "net/keyring.h"
 #include "net/layerswitch.h"
 
-namespace {
-// Entries of one response after which the rest is read in bursts.
-constexpr int kGatherAfterEntries = 16;
-}  // namespace
-
 TLDAPSend::TLDAPSend() : FSock(std::make_unique<TTCPBlockSocket>()) {}
 
 TLDAPSend::~TLDAPSend() = default;
@@ -304,9 +299,9 @@ bool TLDAPSend::Search(const std::string& base, bool types_only, const std::stri
 bool TLDAPSend::SearchRequest(TLDAPSearchScope scope, const std::string& base, bool types_only,
                               const std::string& filter, const std::vector<std::string>& attributes,
                               std::string_view controls, const TEntryHandler& on_entry,
-                              std::string* done_controls, int page_size) {
+                              std::string* done_controls) {
   SendSearchRequest(scope, base, types_only, filter, attributes, controls);
-  return ReadSearchAnswer(on_entry, done_controls, page_size);
+  return ReadSearchAnswer(on_entry, done_controls);
 }
 
 bool TLDAPSend::SendSearchRequest(TLDAPSearchScope scope, const std::string& base, bool types_only,
@@ -323,11 +318,9 @@ bool TLDAPSend::SendSearchRequest(TLDAPSearchScope scope, const std::string& bas
   return FSock->LastError() == 0;
 }
 
-bool TLDAPSend::ReadSearchAnswer(const TEntryHandler& on_entry, std::string* done_controls,
-                                 int page_size) {
+bool TLDAPSend::ReadSearchAnswer(const TEntryHandler& on_entry, std::string* done_controls) {
   if (done_controls) done_controls->clear();
   FInSearch = true;
-  int entries = 0;
   while (FSock->LastError() == 0 && !Cancelled()) {
     std::string_view message;
     if (!ReadMessage(message)) {
@@ -341,12 +334,6 @@ bool TLDAPSend::ReadSearchAnswer(const TEntryHandler& on_entry, std::string* don
     if (FResponseTag == 0x64) {
       auto entry = std::make_unique<TLDAPResult>();
       quorvel::ParseSearchEntry(rest, *entry);
-      // Past the first few entries the response is a stream: let it arrive in
-      // bursts rather than waking for every entry the server writes. After a
-      // page's last entry only its done message comes: no burst to wait for.
-      ++entries;
-      FSock->GatherReads =
-          entries >= kGatherAfterEntries && (page_size <= 0 || entries < page_size);
       if (!on_entry(std::move(entry))) {
         FResultCode = -1;
         FResultString.clear();
@@ -361,7 +348,6 @@ bool TLDAPSend::ReadSearchAnswer(const TEntryHandler& on_entry, std::string* don
     }
   }
   FInSearch = false;
-  FSock->GatherReads = false;
   return FResultCode == 0;
 }
 

@@ -142,15 +142,13 @@ class TLDAPSend : public TNetClient {
   // reference URLs go to Referals(), which is cleared first. done_controls,
   // when given, receives what follows the done message's error text (where
   // its controls are). ResultCode()/ResultString() tell the done message, or
-  // -1 when it never came. True when ResultCode is 0. page_size, when not 0,
-  // is the most entries the answer may bring (a page asked for with the
-  // paged-results control): once that many arrived, only the done message is
-  // left to read, and it is read as soon as it arrives.
+  // -1 when it never came. True when ResultCode is 0. Every message is read
+  // as soon as it arrives.
   using TEntryHandler = std::function<bool(std::unique_ptr<TLDAPResult> entry)>;
   bool SearchRequest(TLDAPSearchScope scope, const std::string& base, bool types_only,
                      const std::string& filter, const std::vector<std::string>& attributes,
                      std::string_view controls, const TEntryHandler& on_entry,
-                     std::string* done_controls = nullptr, int page_size = 0);
+                     std::string* done_controls = nullptr);
   // SearchRequest in two halves, for a caller that has something to do
   // between sending a request and reading its answer (the search driver asks
   // for the next page before it stores the last entry of a page). The first
@@ -160,8 +158,7 @@ class TLDAPSend : public TNetClient {
   bool SendSearchRequest(TLDAPSearchScope scope, const std::string& base, bool types_only,
                          const std::string& filter, const std::vector<std::string>& attributes,
                          std::string_view controls);
-  bool ReadSearchAnswer(const TEntryHandler& on_entry, std::string* done_controls = nullptr,
-                        int page_size = 0);
+  bool ReadSearchAnswer(const TEntryHandler& on_entry, std::string* done_controls = nullptr);
   // Sends an AbandonRequest for the request with message id `id`; no answer
   // comes. False when it could not be sent.
   bool Abandon(int32_t id);

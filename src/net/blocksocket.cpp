@@ -544,28 +544,6 @@ void TBlockSocket::WaitFailed(TWaitEnd end) {
   }
 }
 
-bool TBlockSocket::WaitGathered(int timeout) {
-  if (FSocket < 0 || timeout == 0) return false;
-  // The low-water mark holds the wake-up back until a burst has arrived; it is
-  // lifted again at once, since a TLS read waiting for the rest of a record
-  // must wake for any octet.
-  const int gather = GatherBytes, one = 1;
-  if (::setsockopt(FSocket, SOL_SOCKET, SO_RCVLOWAT, &gather, sizeof gather) != 0) return false;
-  pollfd p{FSocket, POLLIN, 0};
-  const long us = timeout < 0 ? GatherUs : std::min<long>(GatherUs, timeout * 1000L);
-  const timespec wait{0, us * 1000};
-  int rc;
-  do {
-    rc = ::ppoll(&p, 1, &wait, nullptr);
-  } while (rc < 0 && errno == EINTR);
-  ::setsockopt(FSocket, SOL_SOCKET, SO_RCVLOWAT, &one, sizeof one);
-  if (rc > 0 || AvailableBytes() > 0) {
-    DoStatus(HR_CanRead, "");
-    return true;
-  }
-  return false;
-}
-
 std::string TBlockSocket::ReceivePacket(int timeout) {
   FLastError = 0;
   FReadTimeout = timeout;
@@ -582,7 +560,7 @@ std::string TBlockSocket::ReceivePacket(int timeout) {
     const uint32_t start = TickCount();
     if (n > 0) {
       result = ReadRaw(n);
-    } else if ((GatherReads && WaitGathered(timeout)) || WaitReadable(TimeLeft(start, timeout))) {
+    } else if (WaitReadable(TimeLeft(start, timeout))) {
       n = AvailableBytes();
       if (n == 0) {
         // Readable with nothing to read: the peer closed the connection. With

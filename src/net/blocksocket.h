@@ -157,17 +157,6 @@ class TBlockSocket {
   // Milliseconds a connect may take; 0 (the default) leaves it to the system's
   // own connection time-out. Past it ConnectTo fails with 10060.
   int ConnectionTimeout = 0;
-  // Set by a reader in the middle of a long response (a search returning many
-  // entries). A server writes each entry on its own, and a reader that wakes
-  // for every write spends the stream on wake-ups, on both sides; while this
-  // is set, a wait lets up to GatherBytes arrive, for at most GatherUs
-  // microseconds, before the read. The end of a response is at most that late.
-  // A server that writes its entries one by one fills GatherBytes in about
-  // that time; a shorter wait wakes both sides more often, which costs the
-  // server's processor as well as the reader's.
-  bool GatherReads = false;
-  static constexpr int GatherBytes = 64 * 1024;
-  static constexpr int GatherUs = 2000;
   THookSocketStatus OnStatus;
   THookDataFilter OnReadFilter;
   THookCreateSocket OnCreateSocket;
@@ -180,10 +169,6 @@ class TBlockSocket {
   virtual int RawRecv(char* data, int length);
   virtual int SslPending() { return 0; }
   virtual void SslShutdown() {}
-
-  // The gathering wait of GatherReads: true when data (or end of stream) is
-  // ready, false when nothing at all arrived within GatherUs.
-  bool WaitGathered(int timeout);
 
   // Sets LastError for a wait (or a look at the rule) that did not end Ready.
   void WaitFailed(quorvel::net::TWaitEnd end);
