@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <string>
+#include <thread>
 
 #include "sqlstore/dataset.h"
 
@@ -25,9 +28,29 @@ constexpr const char* kWorkingStorePragmas =
 // Sets the journal up and asks the engine whether the file is sound: empty
 // when it is, otherwise the engine's words. Only the engine's own errors are
 // caught (a missing library or file raised earlier, when connecting).
+// Sets the store's journal up. Programs that start at once on a new store
+// each turn it to its write-ahead log, which needs the file to themselves
+// for a moment, and the engine then says "locked" at once instead of waiting:
+// each tries again until the connection's busy time-out has passed.
+void SetUpJournal(TASQLite3DB& temp) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(temp.BusyTimeout);
+  for (;;) {
+    try {
+      temp.ExecDirect(kWorkingStorePragmas);
+      return;
+    } catch (const EDatabaseError& e) {
+      const std::string what = e.what();
+      const bool busy =
+          what.find("locked") != std::string::npos || what.find("busy") != std::string::npos;
+      if (!busy || std::chrono::steady_clock::now() >= until) throw;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
 std::string CheckedVerdict(TASQLite3DB& temp) {
   try {
-    temp.ExecDirect(kWorkingStorePragmas);
+    SetUpJournal(temp);
     TASQLite3Query check(&temp);
     check.RawSQL = true;
     check.SetSQL("PRAGMA quick_check(1)");

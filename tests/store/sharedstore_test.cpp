@@ -111,7 +111,10 @@ TEST_F(SharedStoreTest, ProgramsOnOneStoreEachGetExactlyTheirOwnRows) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       Tdata d;
-      if (!Init(d)) _exit(2);
+      if (!Init(d)) {
+        std::fprintf(stderr, "the store could not be opened: %s\n", d.LastError().c_str());
+        _exit(2);
+      }
       for (int run = 0; run < kRuns; ++run) {
         const std::vector<std::string> rows = WindowRun(d, People(filters[p]));
         if (rows.empty()) _exit(3);
