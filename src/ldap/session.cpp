@@ -9,6 +9,14 @@
 #include "net/keyring.h"
 #include "net/layerswitch.h"
 
+namespace {
+// Entries of one answer after which its reads pause, and for how long (in
+// microseconds): at the pace a directory writes a stream of entries, long
+// enough that each read takes a few dozen of them.
+constexpr int kPauseAfterEntries = 16;
+constexpr int kStreamPauseUs = 300;
+}  // namespace
+
 TLDAPSend::TLDAPSend() : FSock(std::make_unique<TTCPBlockSocket>()) {}
 
 TLDAPSend::~TLDAPSend() = default;
@@ -321,6 +329,7 @@ bool TLDAPSend::SendSearchRequest(TLDAPSearchScope scope, const std::string& bas
 bool TLDAPSend::ReadSearchAnswer(const TEntryHandler& on_entry, std::string* done_controls) {
   if (done_controls) done_controls->clear();
   FInSearch = true;
+  int entries = 0;
   while (FSock->LastError() == 0 && !Cancelled()) {
     std::string_view message;
     if (!ReadMessage(message)) {
@@ -334,6 +343,10 @@ bool TLDAPSend::ReadSearchAnswer(const TEntryHandler& on_entry, std::string* don
     if (FResponseTag == 0x64) {
       auto entry = std::make_unique<TLDAPResult>();
       quorvel::ParseSearchEntry(rest, *entry);
+      // Past the first few entries the answer is a stream: let each read
+      // take what a short pause brings (see PauseReadUs). A short answer is
+      // read without any pause.
+      if (++entries == kPauseAfterEntries) FSock->PauseReadUs = kStreamPauseUs;
       if (!on_entry(std::move(entry))) {
         FResultCode = -1;
         FResultString.clear();
@@ -348,6 +361,7 @@ bool TLDAPSend::ReadSearchAnswer(const TEntryHandler& on_entry, std::string* don
     }
   }
   FInSearch = false;
+  FSock->PauseReadUs = 0;
   return FResultCode == 0;
 }
 

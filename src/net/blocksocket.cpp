@@ -556,6 +556,8 @@ std::string TBlockSocket::ReceivePacket(int timeout) {
     WaitFailed(now);
   } else {
     sched_yield();
+    if (PauseReadUs > 0 && SslPending() == 0)
+      std::this_thread::sleep_for(std::chrono::microseconds(PauseReadUs));
     int n = AvailableBytes();
     const uint32_t start = TickCount();
     if (n > 0) {

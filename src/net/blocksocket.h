@@ -157,6 +157,15 @@ class TBlockSocket {
   // Milliseconds a connect may take; 0 (the default) leaves it to the system's
   // own connection time-out. Past it ConnectTo fails with 10060.
   int ConnectionTimeout = 0;
+  // Set by a reader in the middle of a long response (a search returning many
+  // entries). A server writes each entry on its own; a reader that takes each
+  // one the moment it arrives acknowledges each at once, and the server then
+  // sends, and wakes the reader for, one small segment per entry, which costs
+  // both sides' processors more than the entries themselves. While this is
+  // set, each read first pauses for this many microseconds, so that what
+  // arrives meanwhile comes in one read and is acknowledged once. Each read
+  // is at most that late.
+  int PauseReadUs = 0;
   THookSocketStatus OnStatus;
   THookDataFilter OnReadFilter;
   THookCreateSocket OnCreateSocket;
