@@ -820,6 +820,10 @@ int RunReportCommand(const std::vector<std::string>& args) {
   if (::access(catalogue.c_str(), R_OK) != 0)
     return UsageError("cannot read the catalogue " + catalogue + ": " + std::strerror(errno));
 
+  // Every connection of this program is used by one thread at a time: the
+  // thread that copies the run into the history file has a connection of its
+  // own.
+  UseEachConnectionOnOneThreadAtATime();
   // From here on files are made: a stop signal removes them.
   TStopSignals stop;
   TPrivateWorkingStore working;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -112,16 +113,27 @@ struct StatementGuard {
 // the engine's allocations, six or more for each row stored. This can only be
 // set before the engine's first connection in the process, which the first
 // load of the library precedes; a library already in use keeps its count.
+std::atomic<bool> oneThreadEach{false};
+
 void ConfigureOnce(void* lib) {
   static std::once_flag once;
   std::call_once(once, [lib] {
-    constexpr int kConfigMemStatus = 9;
+    constexpr int kConfigMultiThread = 2, kConfigMemStatus = 9;
     auto config = reinterpret_cast<int (*)(int, ...)>(dlsym(lib, "sqlite3_config"));
-    if (config) config(kConfigMemStatus, 0);
+    if (!config) return;
+    if (oneThreadEach.load()) config(kConfigMultiThread);
+    config(kConfigMemStatus, 0);
   });
 }
 
 }  // namespace
+
+// Each call on a connection otherwise takes and releases the connection's
+// lock: two dozen times for each row a report reads.
+void UseEachConnectionOnOneThreadAtATime() {
+  oneThreadEach.store(true);
+}
+
 }  // namespace quorvel
 
 using quorvel::EngineApi;

@@ -127,6 +127,12 @@ class TASQLite3DB {
 
 namespace quorvel {
 
+// For a program in which no connection (nor any statement of it) is ever used
+// by two threads at once: the engine then takes no lock of its own around each
+// of its calls on a connection. Takes effect only when called before the
+// program's first connection is made; the engine's default otherwise stays.
+void UseEachConnectionOnOneThreadAtATime();
+
 // A prepared statement kept for reuse (the run's row inserts): values are
 // bound as parameters, never pasted into the text. Raises like the connection.
 class PreparedStatement {

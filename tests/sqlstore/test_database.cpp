@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <dlfcn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -201,4 +203,30 @@ TEST(Connection, LockedDatabaseFailsAfterTheBusyTimeoutInsteadOfSpinning) {
   q.Open();
   ASSERT_EQ(q.RecordCount(), 1);
   EXPECT_EQ(q.CellText(0, 0), "kept");
+}
+
+// A program that says each connection stays on one thread at a time gets
+// connections without the engine's own lock; any other keeps the lock. Each is
+// looked at in a child of its own, the engine not yet loaded in it.
+TEST(Connection, OneThreadAtATimeLeavesTheEngineLockOutOnlyWhenAskedFirst) {
+  if (dlopen(kEngine, RTLD_NOW | RTLD_NOLOAD) != nullptr)
+    GTEST_SKIP() << "the engine is loaded in this process already (run the test on its own)";
+  auto lockOf = [](bool ask) {
+    const pid_t child = fork();
+    if (child == 0) {
+      if (ask) quorvel::UseEachConnectionOnOneThreadAtATime();
+      TASQLite3DB db;
+      db.SetDriverDLL(kEngine);
+      db.SetDatabase(":memory:");
+      db.Open();
+      void* lib = dlopen(kEngine, RTLD_NOW | RTLD_NOLOAD);
+      auto mutexOf = reinterpret_cast<void* (*)(void*)>(dlsym(lib, "sqlite3_db_mutex"));
+      _exit(mutexOf == nullptr ? 2 : mutexOf(db.Handle()) == nullptr ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(lockOf(false), 1) << "a connection without the engine's lock by default";
+  EXPECT_EQ(lockOf(true), 0) << "the engine's lock is still taken";
 }
