@@ -159,12 +159,11 @@ class TBlockSocket {
   int ConnectionTimeout = 0;
   // Set by a reader in the middle of a long response (a search returning many
   // entries). A server writes each entry on its own; a reader that takes each
-  // one the moment it arrives acknowledges each at once, and the server then
-  // sends, and wakes the reader for, one small segment per entry, which costs
-  // both sides' processors more than the entries themselves. While this is
-  // set, each read first pauses for this many microseconds, so that what
-  // arrives meanwhile comes in one read and is acknowledged once. Each read
-  // is at most that late.
+  // one the moment it arrives gets the stream in small segments of a few
+  // entries, and the server then spends more of its processor on sending
+  // them, and on waking the reader, than on the entries. While this is set,
+  // each read first pauses for this many microseconds, so that what arrives
+  // meanwhile comes in one read. Each read is at most that late.
   int PauseReadUs = 0;
   THookSocketStatus OnStatus;
   THookDataFilter OnReadFilter;

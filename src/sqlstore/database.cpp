@@ -108,13 +108,16 @@ struct StatementGuard {
   }
 };
 
-// The engine keeps no count of the memory it uses: the count is nothing this
-// program reads, and keeping it takes a process-wide lock around every one of
-// the engine's allocations, six or more for each row stored. This can only be
-// set before the engine's first connection in the process, which the first
-// load of the library precedes; a library already in use keeps its count.
+// Set by UseEachConnectionOnOneThreadAtATime before the first connection.
 std::atomic<bool> oneThreadEach{false};
 
+// The engine keeps no count of the memory it uses: the count is nothing this
+// program reads, and keeping it takes a process-wide lock around every one of
+// the engine's allocations, six or more for each row stored. In a program
+// that said so, connections have no lock of their own either. Both can only
+// be set before the engine's first connection in the process, which the
+// first load of the library precedes; a library already in use keeps its
+// settings.
 void ConfigureOnce(void* lib) {
   static std::once_flag once;
   std::call_once(once, [lib] {
