@@ -25,6 +25,7 @@
 #include "report/passwords.h"
 #include "report/schemacommands.h"
 #include "report/stopsignals.h"
+#include "report/streamedreport.h"
 #include "store/cataloguereader.h"
 #include "store/changes.h"
 #include "store/connect.h"
@@ -608,24 +609,19 @@ std::optional<int> SearchAndStore(Tdata& d, TLDAPSend& ldap, const TServerNodeDa
   return reWrite;
 }
 
-// Writes the rows d.run shows as the report; false after the message.
-bool WriteReport(Tdata& d, const TOptions& o, TkxExportType type, const TServerNodeData& server,
-                 const TProfileNodeData& profile, TProgressLine& progress) {
-  TkxDatasetRowSource source(&d.run);
-  TkxDBGridExport engine;
+// The engine set up for the report, whatever its rows come from.
+void ConfigureReport(TkxDBGridExport& engine, TkxExportType type, const TServerNodeData& server,
+                     const TProfileNodeData& profile) {
   ConfigureReportExport(engine, AppPath);
-  TReportDesktop desktop(progress);
-  engine.SetDesktop(&desktop);
-  engine.DBGrid = &source;
   engine.ExportType = type;
   engine.ResultFacts = {server.server, profile.basedn, ScopeToText(profile.scope), profile.filter,
                         profile.readable};
-  const bool toStdout = o.output == "-";
-  const bool ok = toStdout ? engine.ExportToStream(stdout) : engine.ExportToPath(o.output);
-  progress.Done();
-  const TkxRunResult& run = engine.LastRun();
+}
+
+// Says how writing the report went; false (after the message) when it failed.
+bool ReportWritten(bool ok, const TkxRunResult& run, const std::string& output) {
   if (!ok || run.Result != TkxRunResult::roDone) {
-    const std::string where = run.Destination.empty() ? o.output : run.Destination;
+    const std::string where = run.Destination.empty() ? output : run.Destination;
     LogError("The report could not be written to " + (where == "-" ? "standard output" : where) +
              (run.Message.empty() ? std::string() : ": " + run.Message));
     return false;
@@ -636,6 +632,35 @@ bool WriteReport(Tdata& d, const TOptions& o, TkxExportType type, const TServerN
             "CSV or HTML keep every character.");
   if (run.LineBreakCells > 0) LogInfo(ReplacedCharactersNotice(run));
   return true;
+}
+
+// Writes the rows d.run shows as the report; false after the message.
+bool WriteReport(Tdata& d, const TOptions& o, TkxExportType type, const TServerNodeData& server,
+                 const TProfileNodeData& profile, TProgressLine& progress) {
+  TkxDatasetRowSource source(&d.run);
+  TkxDBGridExport engine;
+  ConfigureReport(engine, type, server, profile);
+  TReportDesktop desktop(progress);
+  engine.SetDesktop(&desktop);
+  engine.DBGrid = &source;
+  const bool ok = o.output == "-" ? engine.ExportToStream(stdout) : engine.ExportToPath(o.output);
+  progress.Done();
+  return ReportWritten(ok, engine.LastRun(), o.output);
+}
+
+// A CSV report to a file, of the run's rows as they are stored, is written
+// while the search runs (report/streamedreport.h); any other waits for the
+// stored rows. Standard output cannot take back what it was given, so a
+// report there always waits.
+std::unique_ptr<TStreamedReport> StreamedReport(const TOptions& o, TkxExportType type,
+                                                const TRowQuery& shown,
+                                                const TServerNodeData& server,
+                                                const TProfileNodeData& profile,
+                                                const TExportRowStream& rows) {
+  if (type != xtCSV || o.output == "-" || o.changes || !shown.Plain()) return nullptr;
+  return std::make_unique<TStreamedReport>(
+      rows.StoredColumns(), o.output,
+      [&](TkxDBGridExport& engine) { ConfigureReport(engine, type, server, profile); });
 }
 
 // The exit status of a written report whose search did not end well.
@@ -701,6 +726,8 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type, const std::strin
   TExportRowStream rows(d, profile.att, profile.readable);
   // The private store is this run's alone: nobody waits on its write lock.
   rows.SetBatchRows(kPrivateBatchRows);
+  std::unique_ptr<TStreamedReport> streamed = StreamedReport(o, type, shown, server, profile, rows);
+  if (streamed) rows.SetRowTap(streamed.get());
   TSearchEnd end;
   if (auto status = SearchAndStore(d, *ldap, server, profile, refusing, rows, progress, end))
     return *status;
@@ -711,13 +738,17 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type, const std::strin
               end.code == 0 && end.outcome.NotSearched.empty());
   if (o.changes)
     if (auto status = history.Compare(shown)) return *status;
-  std::string error;
-  if (!OpenShownRows(d, shown, &error)) {
-    LogError("The rows could not be read back from the working store: " + error);
-    return reWrite;
-  }
   history.CopyWhileWriting();
-  if (!WriteReport(d, o, type, server, profile, progress)) return reWrite;
+  if (streamed && streamed->Finish()) {
+    if (!ReportWritten(true, streamed->Result(), o.output)) return reWrite;
+  } else {
+    std::string error;
+    if (!OpenShownRows(d, shown, &error)) {
+      LogError("The rows could not be read back from the working store: " + error);
+      return reWrite;
+    }
+    if (!WriteReport(d, o, type, server, profile, progress)) return reWrite;
+  }
   if (auto status = SearchStatus(end)) return *status;
   return history.Finish(o.changes);
 }

@@ -65,6 +65,7 @@ struct TExportRowStream::State : TSearchSink {
   std::string packed;
   std::string valuesTable;  // set before the search, read from any thread
   std::shared_ptr<std::atomic<unsigned>> restarts = std::make_shared<std::atomic<unsigned>>(0);
+  TRowTap* tap = nullptr;
 
   // On the thread that runs the search. The entry stays where it is: the
   // driver releases it once its row is stored.
@@ -75,7 +76,10 @@ struct TExportRowStream::State : TSearchSink {
     // that the run ends with what it found and why its rows were not kept.
     try {
       BuildExportRowAndValues(*entry, names, stage->StoredNames(), row, packed);
-      if (!stage->AppendPacked(row, packed)) live = false;
+      if (!stage->AppendPacked(row, packed))
+        live = false;
+      else if (tap)
+        tap->Row(row);
     } catch (const std::exception& e) {
       stage->Fail("the row of \"" + std::string(entry->ObjectName()) +
                   "\" could not be made: " + e.what());
@@ -89,6 +93,7 @@ struct TExportRowStream::State : TSearchSink {
   void Restart() override {
     if (live && !stage->Clear()) live = false;
     restarts->fetch_add(1);
+    if (tap) tap->Restart();
   }
   void End(const TSearchOutcome& outcome) override {
     ended = true;
@@ -109,6 +114,14 @@ TExportRowStream::TExportRowStream(Tdata& d, const std::string& att, bool readab
 
 void TExportRowStream::SetBatchRows(std::size_t rows) {
   state_->stage->SetBatchRows(rows);
+}
+
+void TExportRowStream::SetRowTap(TRowTap* tap) {
+  state_->tap = tap;
+}
+
+const std::vector<std::string>& TExportRowStream::StoredColumns() const {
+  return state_->stage->StoredNames();
 }
 
 TExportRowStream::~TExportRowStream() {

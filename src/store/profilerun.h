@@ -31,6 +31,18 @@ bool FillExportTable(Tdata& d, const TLDAPResultList& results, const std::string
                      const TRowProgress& progress = nullptr, int* written = nullptr,
                      bool readable = false, std::string* error = nullptr);
 
+// Told of each row a TExportRowStream stores, on the thread that runs the
+// search, in the order stored: a report written while the search still runs
+// takes its rows from here.
+class TRowTap {
+ public:
+  virtual ~TRowTap() = default;
+  // The row as stored: the DN, then one cell per requested column.
+  virtual void Row(const std::vector<std::string>& cells) = 0;
+  // The search has started over: the rows told before are not the run's.
+  virtual void Restart() = 0;
+};
+
 // Stores a run's rows while its search is still arriving, so that storing
 // overlaps the wait for the server instead of following it, and so that no
 // entry is kept once its row is stored. It is a sink of the search driver
@@ -80,6 +92,11 @@ class TExportRowStream {
   // Rows stored per transaction (TStagedExportTable::SetBatchRows), before
   // the search: larger batches for a private working store.
   void SetBatchRows(std::size_t rows);
+  // Before the search: `tap` (not owned, outliving the search) is told of
+  // every row stored and of every restart.
+  void SetRowTap(TRowTap* tap);
+  // The columns of the run's rows as stored ("oid" first).
+  const std::vector<std::string>& StoredColumns() const;
   // Why Finish failed (names the working store and the engine's reason).
   const std::string& Error() const;
   // After a Finish that succeeded: the name of this run's rows for

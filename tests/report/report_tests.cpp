@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <random>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -983,4 +984,121 @@ TEST_F(ReportTest, SavedViewSortAndColumnsShapeTheReport) {
     EXPECT_EQ(bad.status, 1) << args;
     EXPECT_NE(bad.err.find(text), std::string::npos) << bad.err;
   }
+}
+
+// A CSV report is written while the entries arrive when they come in DN
+// order, and after the search when they do not: the same bytes either way,
+// and the same as the report written to standard output (which always waits
+// for the stored rows). A run stopped while the report is being written
+// during the search leaves the old report and nothing beside it.
+TEST_F(ReportTest, ACsvReportWrittenWhileTheEntriesArriveIsTheSameReport) {
+  constexpr int kPeople = 3000;
+  std::vector<quorvel::test::ScriptedDirectory::Entry> people;
+  for (int i = 0; i < kPeople; ++i) {
+    char uid[16];
+    std::snprintf(uid, sizeof uid, "u%05d", i);
+    // Texts that CSV quotes: commas, quotes, a line break, an empty cell.
+    std::vector<quorvel::test::ScriptedDirectory::Attribute> a = {
+        {"cn", {std::string("Person \"") + uid + "\", of the directory " + std::string(500, 'x')}},
+        {"mail", {std::string(uid) + "@x.test", i % 7 == 0 ? "second\nline" : "alias@x.test"}}};
+    if (i % 5 == 0) a.push_back({"description", {}});
+    people.push_back({std::string("uid=") + uid + ",o=x", a});
+  }
+  std::vector<quorvel::test::ScriptedDirectory::Entry> shuffled = people;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(35));
+  quorvel::test::ScriptedDirectory ordered, unordered, stalled;
+  for (const auto& e : people) ordered.Add(e.dn, e.attributes);
+  for (const auto& e : shuffled) unordered.Add(e.dn, e.attributes);
+  for (const auto& e : people) stalled.Add(e.dn, e.attributes);
+  stalled.StallSearch = 0;  // the search: most entries, then nothing
+  stalled.StallAfter = 2500;
+  // Each run is served by a server of its own (one connection each).
+  std::string sql;
+  for (const char* name : {"Ordered", "Unordered", "Stalled"})
+    sql += std::string("INSERT INTO servers (name,server,port,ssl,uid,pwd,basedn) VALUES ('") +
+           name +
+           "','127.0.0.1',1,'N','','','');"
+           "INSERT INTO profiles (name,serverid,basedn,scope,att,filter) SELECT 'staff',id,'o=x',"
+           "2,'cn;mail;description','(objectClass=*)' FROM servers WHERE name='" +
+           name + "';";
+  ASSERT_EQ(std::system(("sqlite3 " + Quote(catalogue_) + " " + Quote(sql)).c_str()), 0);
+  auto serve = [&](quorvel::test::ScriptedDirectory& dir, quorvel::test::FakeServer& srv,
+                   const std::string& name) {
+    srv.TimeLimitMs = 60000;
+    dir.ServeOn(srv);
+    if (!srv.Start()) return false;
+    const std::string port =
+        "UPDATE servers SET port=" + std::to_string(srv.Port()) + " WHERE name='" + name + "'";
+    return std::system(("sqlite3 " + Quote(catalogue_) + " " + Quote(port)).c_str()) == 0;
+  };
+  auto run = [&](quorvel::test::ScriptedDirectory& dir, const std::string& name,
+                 const std::string& output) {
+    quorvel::test::FakeServer srv;
+    EXPECT_TRUE(serve(dir, srv, name));
+    RunOutput r =
+        Report("--profile staff --server " + name + " --format csv --output " + Quote(output));
+    srv.Finish();
+    return r;
+  };
+
+  std::string first;
+  for (auto* dir : {&ordered, &unordered}) {
+    const std::string name = dir == &ordered ? "Ordered" : "Unordered";
+    SCOPED_TRACE(name);
+    const std::string out = dir_ + "/staff.csv";
+    RunOutput file = run(*dir, name, out);
+    ASSERT_EQ(file.status, 0) << file.err;
+    EXPECT_EQ(file.err, "");
+    RunOutput piped = run(*dir, name, "-");
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    const std::string written = ReadFile(out);
+    EXPECT_TRUE(written == piped.out) << "the file and standard output differ";
+    if (first.empty())
+      first = written;
+    else
+      EXPECT_TRUE(written == first) << "the shuffled entries give another report";
+  }
+  // Read back by Python's reader: a header, every entry once, in DN order.
+  std::ofstream(dir_ + "/check.py")
+      << "import csv,sys\n"
+         "rows=list(csv.reader(open(sys.argv[1],newline='',encoding='utf-8')))\n"
+         "dns=[r[0] for r in rows[1:]]\n"
+         "ok=rows[0]==['oid','cn','mail','description'] and dns==sorted(dns) and "
+         "len(set(dns))==int(sys.argv[2]) and rows[1][2]=='[u00000@x.test][second\\nline]'\n"
+         "sys.exit(0 if ok else 1)\n";
+  { std::ofstream(dir_ + "/first.csv", std::ios::binary) << first; }
+  EXPECT_EQ(std::system(("python3 " + Quote(dir_ + "/check.py") + " " + Quote(dir_ + "/first.csv") +
+                         " " + std::to_string(kPeople))
+                            .c_str()),
+            0);
+
+  // The stalled directory sends 2500 entries and then nothing: the report's
+  // temporary file beside the destination fills meanwhile. A stop then
+  // leaves the old report alone.
+  const std::string folder = dir_ + "/stalled", out = folder + "/staff.csv";
+  fs::create_directory(folder);
+  { std::ofstream(out) << "old"; }
+  quorvel::test::FakeServer stalledSrv;
+  ASSERT_TRUE(serve(stalled, stalledSrv, "Stalled"));
+  const pid_t child = StartReport({"--profile", "staff", "--server", "Stalled", "--format", "csv",
+                                   "--output", out, "--catalogue", catalogue_},
+                                  dir_, dir_ + "/err.txt", [] {});
+  ASSERT_GT(child, 0);
+  std::uintmax_t filled = 0;
+  for (int polls = 0; polls < 300 && filled < 1000000; ++polls) {
+    usleep(50 * 1000);
+    for (const auto& e : fs::directory_iterator(folder)) {
+      std::error_code ec;
+      if (e.path().filename().string()[0] == '.') filled = std::max(filled, e.file_size(ec));
+    }
+  }
+  EXPECT_GE(filled, 1000000u) << "no report was written while the search waited";
+  kill(child, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM) << ReadFile(dir_ + "/err.txt");
+  EXPECT_EQ(ReadFile(out), "old");
+  EXPECT_EQ(Names(folder), std::vector<std::string>{"staff.csv"});
+  stalledSrv.Finish();
 }
