@@ -36,6 +36,7 @@
 #include "store/profilerun.h"
 #include "store/referrals.h"
 #include "store/shared.h"
+#include "store/snapshotcopy.h"
 
 namespace quorvel {
 namespace {
@@ -429,25 +430,44 @@ std::optional<std::string> ShapeReport(const TOptions& o, const TProfileNodeData
 // --changes its rows are first compared with the snapshot before, the change
 // rows in the private store's table "changes".
 //
-// The run's values are copied into the history file by a thread of their
-// own while the report is written (CopyWhileWriting), on a connection of
-// their own to the private store; only once the report is written and the
-// run has ended well does the copy become the snapshot (Finish), in one short
-// transaction. A report that is not written, or a stop, leaves the snapshot
-// before as it was.
+// The run's values are copied into the history file while the search stores
+// them (store/snapshotcopy.h), each step of the copy on the copier's thread
+// holding the stop signals, so that a stop never comes in the middle of a
+// write to the history file. Only once the report is written and the run has
+// ended well does the copy become the snapshot (Finish), after its last step,
+// in one short transaction. A report that is not written, or a stop, leaves
+// the snapshot before as it was.
 class TReportHistory {
  public:
-  TReportHistory(Tdata& d, int profileId) : d_(d), history_(d.temp), profile_(profileId) {}
+  TReportHistory(Tdata& d, int profileId, const std::string& catalogue)
+      : d_(d), history_(d.temp), profile_(profileId), file_(HistoryFile(catalogue)) {}
   ~TReportHistory() {
-    if (copier_.joinable()) copier_.join();
+    // An unfinished copy is dropped from the history file.
+    THoldStopSignals hold;
+    copier_.reset();
   }
   TReportHistory(const TReportHistory&) = delete;
   TReportHistory& operator=(const TReportHistory&) = delete;
 
+  // Before the search: copies what `rows` stores while it runs, into a
+  // history file that exists already. The first run of a catalogue makes it
+  // only once it keeps a snapshot, so that a failed run leaves nothing
+  // beside the catalogue; its copy is then made whole by Finish.
+  void CopyWhileSearching(const TExportRowStream& rows) {
+    if (!FileExists(file_)) return;
+    THoldStopSignals hold;
+    copier_ = std::make_unique<TSnapshotCopier>(d_.temp, file_, profile_, rows, [] {
+      return std::static_pointer_cast<void>(std::make_shared<THoldStopSignals>());
+    });
+  }
+  // After the search: the copier's thread ends; the rest is copied by Finish.
+  void SearchEnded() {
+    if (copier_) copier_->Stop();
+  }
   // The run in `rowsTable`; `complete` when nothing of the directory is
   // missing from it (no error, no referral left unsearched).
   void Set(const TServerNodeData& server, const TProfileNodeData& profile,
-           const std::string& catalogue, const std::string& rowsTable, bool complete) {
+           const std::string& rowsTable, bool complete) {
     columns_ = RequestedColumns(profile.att, profile.readable);
     facts_ = {server.server + ":" + std::to_string(server.port),
               profile.basedn,
@@ -455,7 +475,6 @@ class TReportHistory {
               profile.filter,
               profile.att,
               SnapshotTime()};
-    file_ = HistoryFile(catalogue);
     rowsTable_ = rowsTable;
     outcome_.keep = complete;
   }
@@ -463,9 +482,8 @@ class TReportHistory {
   // end with when that failed.
   std::optional<int> Compare(TRowQuery& shown) {
     std::string error;
-    if (!history_.Open(file_, error) ||
-        !CompareRun(history_, profile_, facts_, outcome_.keep, rowsTable_, columns_, "changes",
-                    outcome_, error)) {
+    if (!Open(error) || !CompareRun(history_, profile_, facts_, outcome_.keep, rowsTable_, columns_,
+                                    "changes", outcome_, error)) {
       LogError(error);
       return reWrite;
     }
@@ -473,37 +491,16 @@ class TReportHistory {
     shown = TRowQuery("changes", "dn");
     return std::nullopt;
   }
-  // Starts copying a complete run into the history file; Finish waits for it.
-  void CopyWhileWriting() {
-    if (!outcome_.keep) return;
-    try {
-      copyStore_ = std::make_unique<TASQLite3DB>();
-      copyStore_->SetDriverDLL(d_.temp.DriverDLL());
-      copyStore_->SetDatabase(d_.temp.FullPath());
-      copyStore_->MustExist = true;
-      copyStore_->Open();
-    } catch (const std::exception& e) {
-      copyError_ = std::string("The snapshot could not be kept in the history file: ") + e.what();
-      return;
-    }
-    copy_ = std::make_unique<THistory>(*copyStore_);
-    copier_ = std::thread([this] {
-      // A stop signal waits until the copy is whole: no journal is left
-      // beside the catalogue for the next run to roll back.
-      THoldStopSignals hold;
-      copied_ = copy_->Open(file_, copyError_) && copy_->Prepare(profile_, rowsTable_, copyError_);
-    });
-  }
   // After the report was written and the run ended well: keeps the run as
   // the snapshot; the status to end with. A plain report stays written with
   // status 0 when the run cannot be kept, and a line says why.
   int Finish(bool changes) {
-    if (copier_.joinable()) copier_.join();
-    std::string error = copyError_;
+    std::string error;
     bool kept = !outcome_.keep;
-    if (!kept && copied_) {
+    if (!kept) {
       THoldStopSignals hold;
-      kept = copy_->Replace(profile_, facts_, error);
+      kept = Open(error) && (copier_ ? copier_->Keep(history_, facts_, rowsTable_, error)
+                                     : history_.Keep(profile_, facts_, rowsTable_, error));
     }
     if (!changes) {
       if (!kept) LogInfo("This run could not be kept for change reports (--changes): " + error);
@@ -517,20 +514,21 @@ class TReportHistory {
   }
 
  private:
+  bool Open(std::string& error) {
+    if (!opened_) opened_ = history_.Open(file_, error);
+    return opened_;
+  }
+
   Tdata& d_;
   THistory history_;
+  bool opened_ = false;
   int profile_;
+  std::string file_;
   std::vector<TRequestedColumn> columns_;
   TSnapshotFacts facts_;
-  std::string file_, rowsTable_;
+  std::string rowsTable_;
   TChangeOutcome outcome_;
-  // The copy: its connection to the private store, the history file on it,
-  // and the thread that fills it (joined before either goes).
-  std::unique_ptr<TASQLite3DB> copyStore_;
-  std::unique_ptr<THistory> copy_;
-  std::thread copier_;
-  bool copied_ = false;
-  std::string copyError_;
+  std::unique_ptr<TSnapshotCopier> copier_;  // goes before history_
 };
 
 // The profile --profile (and --server) names: its server and the profile,
@@ -728,17 +726,18 @@ int RunProfile(Tdata& d, const TOptions& o, TkxExportType type, const std::strin
   rows.SetBatchRows(kPrivateBatchRows);
   std::unique_ptr<TStreamedReport> streamed = StreamedReport(o, type, shown, server, profile, rows);
   if (streamed) rows.SetRowTap(streamed.get());
+  TReportHistory history(d, found.profile->id, catalogueFile);
+  history.CopyWhileSearching(rows);
   TSearchEnd end;
-  if (auto status = SearchAndStore(d, *ldap, server, profile, refusing, rows, progress, end))
-    return *status;
+  const std::optional<int> failed =
+      SearchAndStore(d, *ldap, server, profile, refusing, rows, progress, end);
+  history.SearchEnded();
+  if (failed) return *failed;
   // The session goes before the rows are read back.
   ldap.reset();
-  TReportHistory history(d, found.profile->id);
-  history.Set(server, profile, catalogueFile, rows.RowsTable(),
-              end.code == 0 && end.outcome.NotSearched.empty());
+  history.Set(server, profile, rows.RowsTable(), end.code == 0 && end.outcome.NotSearched.empty());
   if (o.changes)
     if (auto status = history.Compare(shown)) return *status;
-  history.CopyWhileWriting();
   if (streamed && streamed->Finish()) {
     if (!ReportWritten(true, streamed->Result(), o.output)) return reWrite;
   } else {

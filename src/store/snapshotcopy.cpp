@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <exception>
+#include <utility>
 
 #include "sqlstore/database.h"
 #include "sqlstore/dataset.h"
@@ -20,8 +21,11 @@ constexpr std::chrono::milliseconds kStepInterval(250);
 }  // namespace
 
 TSnapshotCopier::TSnapshotCopier(TASQLite3DB& working, const std::string& historyFile, int profile,
-                                 const TExportRowStream& rows)
-    : profile_(profile), values_(rows.StagedValuesTable()), restarts_(rows.Restarts()) {
+                                 const TExportRowStream& rows, TStepHold hold)
+    : profile_(profile),
+      hold_(std::move(hold)),
+      values_(rows.StagedValuesTable()),
+      restarts_(rows.Restarts()) {
   if (values_.empty()) return;
   try {
     store_ = std::make_unique<TASQLite3DB>();
@@ -61,7 +65,9 @@ void TSnapshotCopier::Loop() {
   while (!stop_) {
     if (wake_.wait_for(lock, kStepInterval, [this] { return stop_; })) break;
     lock.unlock();
+    std::shared_ptr<void> held = hold_ ? hold_() : nullptr;
     const bool ok = Step(values_, false);
+    held.reset();
     lock.lock();
     if (!ok) break;
   }

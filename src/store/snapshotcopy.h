@@ -25,6 +25,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -40,11 +41,15 @@ class TExportRowStream;
 
 class TSnapshotCopier {
  public:
+  // Made before each step on the copier's thread and let go after it (the
+  // headless runner holds its stop signals so, that a stop never comes in
+  // the middle of a write to the history file); none when empty.
+  using TStepHold = std::function<std::shared_ptr<void>()>;
   // Opens its connection, starts the copy and the thread; the search has not
   // started yet. Nothing here raises: a copier that cannot start leaves the
   // work to Keep's fallback.
   TSnapshotCopier(TASQLite3DB& working, const std::string& historyFile, int profile,
-                  const TExportRowStream& rows);
+                  const TExportRowStream& rows, TStepHold hold = nullptr);
   ~TSnapshotCopier();
   TSnapshotCopier(const TSnapshotCopier&) = delete;
   TSnapshotCopier& operator=(const TSnapshotCopier&) = delete;
@@ -64,6 +69,7 @@ class TSnapshotCopier {
   bool Step(const std::string& values, bool last);
 
   int profile_;
+  TStepHold hold_;
   std::string values_;  // the run's values while it stores them
   std::shared_ptr<const std::atomic<unsigned>> restarts_;
   unsigned copiedRestarts_ = 0;  // the start of the search the copy holds

@@ -990,7 +990,8 @@ TEST_F(ReportTest, SavedViewSortAndColumnsShapeTheReport) {
 // order, and after the search when they do not: the same bytes either way,
 // and the same as the report written to standard output (which always waits
 // for the stored rows). A run stopped while the report is being written
-// during the search leaves the old report and nothing beside it.
+// during the search, and its values copied into the history file, leaves
+// the old report, nothing beside it and the history file as it was.
 TEST_F(ReportTest, ACsvReportWrittenWhileTheEntriesArriveIsTheSameReport) {
   constexpr int kPeople = 3000;
   std::vector<quorvel::test::ScriptedDirectory::Entry> people;
@@ -1093,6 +1094,9 @@ TEST_F(ReportTest, ACsvReportWrittenWhileTheEntriesArriveIsTheSameReport) {
     }
   }
   EXPECT_GE(filled, 1000000u) << "no report was written while the search waited";
+  // Long enough for the run's values to be copied into the history file
+  // (the earlier runs made it) at least once before the stop.
+  usleep(700 * 1000);
   kill(child, SIGTERM);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -1100,5 +1104,13 @@ TEST_F(ReportTest, ACsvReportWrittenWhileTheEntriesArriveIsTheSameReport) {
   EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM) << ReadFile(dir_ + "/err.txt");
   EXPECT_EQ(ReadFile(out), "old");
   EXPECT_EQ(Names(folder), std::vector<std::string>{"staff.csv"});
+  // The history file holds the two runs kept before, whole, and no journal.
+  const std::string history = dir_ + "/history.db";
+  EXPECT_FALSE(fs::exists(history + "-journal"));
+  const std::string check = "sqlite3 " + Quote(history) +
+                            " 'PRAGMA integrity_check; SELECT count(*) FROM snapshots' > " +
+                            Quote(dir_ + "/history.txt");
+  EXPECT_EQ(std::system(check.c_str()), 0);
+  EXPECT_EQ(ReadFile(dir_ + "/history.txt"), "ok\n2\n");
   stalledSrv.Finish();
 }
