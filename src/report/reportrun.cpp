@@ -457,7 +457,7 @@ class TReportHistory {
     if (!FileExists(file_)) return;
     THoldStopSignals hold;
     copier_ = std::make_unique<TSnapshotCopier>(d_.temp, file_, profile_, rows, [] {
-      return std::static_pointer_cast<void>(std::make_shared<THoldStopSignals>());
+      return std::shared_ptr<void>(std::make_shared<THoldStopSignals>());
     });
   }
   // After the search: the copier's thread ends; the rest is copied by Finish.
